@@ -1,0 +1,87 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace lumaro::platform::ui {
+
+// The state of one control as the headless host keeps it.
+struct ControlState {
+  std::u16string text;
+  bool visible = true;
+  bool enabled = true;
+  bool checked = false;
+  std::vector<std::u16string> items;
+  int selection = -1;
+  int rangeMin = 0;
+  int rangeMax = 0;
+  int position = 0;
+  int trackPosition = 0;
+  // Every text written to the control, in order (SetText and SetPathText alike).
+  std::vector<std::u16string> textHistory;
+};
+
+// A dialog without a window: controls live in memory, created on first use. It records what
+// was written so tests can assert what the user saw, and tells an observer about every change
+// so a terminal can draw it. Thread contract: as Dialog; the observer runs on the thread that
+// made the change, after the dialog's lock is released.
+class HeadlessDialog final : public Dialog {
+ public:
+  using Observer = std::function<void(ControlId id)>;
+  static constexpr ControlId kCaptionId = -1;  // observer id of caption changes and repaints
+
+  HeadlessDialog() = default;
+
+  void SetObserver(Observer observer);
+  // A copy of a control's state (a default state for a control never touched).
+  ControlState Control(ControlId id) const;
+  std::vector<std::u16string> TextHistory(ControlId id) const;
+  // Number of repaints requested so far.
+  int RepaintCount() const;
+  // Simulates the user dragging the thumb of a scroll bar to `position`.
+  void DragThumb(ControlId id, int position);
+
+  void SetCaption(std::u16string_view caption) override;
+  std::u16string Caption() const override;
+  void SetText(ControlId id, std::u16string_view text) override;
+  void SetPathText(ControlId id, std::u16string_view path) override;
+  std::u16string Text(ControlId id) const override;
+  void Show(ControlId id, bool visible) override;
+  void Enable(ControlId id, bool enabled) override;
+  bool IsVisible(ControlId id) const override;
+  bool IsEnabled(ControlId id) const override;
+  void ComboReset(ControlId id) override;
+  int ComboAdd(ControlId id, std::u16string_view item) override;
+  int ComboCount(ControlId id) const override;
+  std::u16string ComboItem(ControlId id, int index) const override;
+  bool ComboSelect(ControlId id, int index) override;
+  int ComboSelection(ControlId id) const override;
+  void ScrollSetRange(ControlId id, int minimum, int maximum, bool redraw) override;
+  bool ScrollRange(ControlId id, int* minimum, int* maximum) const override;
+  void ScrollSetPosition(ControlId id, int position, bool redraw) override;
+  int ScrollPosition(ControlId id) const override;
+  bool ScrollTrackPosition(ControlId id, int* position) const override;
+  void SetCheck(ControlId id, bool checked) override;
+  bool IsChecked(ControlId id) const override;
+  void Repaint() override;
+
+ private:
+  // Applies `change` to the control under the lock, then notifies the observer.
+  template <class Change>
+  void Update(ControlId id, Change&& change);
+  template <class Read>
+  auto Query(ControlId id, Read&& read) const;
+
+  mutable std::mutex mutex_;
+  std::map<ControlId, ControlState> controls_;
+  std::u16string caption_;
+  int repaints_ = 0;
+  Observer observer_;
+};
+
+}  // namespace lumaro::platform::ui

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace lumaro::platform {
+
+// ---- Memory and processors ---------------------------------------------------------------
+
+// Answers the physical memory available to new allocations, in bytes; false when the system
+// cannot tell. Any thread.
+using MemoryStatusSource = bool (*)(std::uint64_t* availableBytes);
+
+// Reads the memory status through the installed source (the operating system's by default).
+[[nodiscard]] bool AvailablePhysicalMemory(std::uint64_t* availableBytes);
+
+// Replaces the memory status source process-wide and answers the previous one; nullptr restores
+// the operating system's. For tests and tools that need a fixed answer.
+MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source);
+
+// Number of processors the system reports (at least 1).
+unsigned ProcessorCount();
+
+// ---- Time and the heap -------------------------------------------------------------------
+
+void SleepMilliseconds(std::uint32_t milliseconds);
+
+// Gives freed heap memory back to the system where the allocator can (after a playback ends).
+void CompactHeap();
+
+// ---- The program itself ------------------------------------------------------------------
+
+// Full path of the running executable; empty when it cannot be found.
+std::u16string ExecutablePath();
+
+// Directory of the running executable (where the outside components are looked for).
+std::u16string ExecutableDirectory();
+
+// Per-thread set-up of the component system the device interfaces need (nothing to do on POSIX).
+// Failure answer: false, nothing to undo. Each success is paired with UninitializeApartment.
+[[nodiscard]] bool InitializeApartment();
+void UninitializeApartment();
+
+// ---- Events ------------------------------------------------------------------------------
+
+enum class WaitResult { kSignalled, kTimeout };
+
+// An auto-reset event: Set wakes exactly one wait (or the next one), which resets it.
+// Every method may be called from any thread.
+class Event {
+ public:
+  // Failure answer: nullptr.
+  static std::unique_ptr<Event> Create() noexcept;
+
+  void Set();
+  void Reset();
+  // Waits until the event is set (and resets it) or the time runs out.
+  WaitResult Wait(std::uint32_t milliseconds);
+
+ private:
+  Event() = default;
+  std::mutex mutex_;
+  std::condition_variable signalled_;
+  bool set_ = false;
+};
+
+// ---- Threads -----------------------------------------------------------------------------
+
+// A started thread that must be joined before it is destroyed.
+class Thread {
+ public:
+  virtual ~Thread() = default;
+  virtual void Join() = 0;
+};
+
+// Starts threads; a start can fail (answer nullptr), and the caller must cope. Any thread.
+class ThreadStarter {
+ public:
+  virtual ~ThreadStarter() = default;
+  [[nodiscard]] virtual std::unique_ptr<Thread> Start(std::function<void()> body) noexcept = 0;
+};
+
+// The system's threads (default stack size, running at once).
+ThreadStarter& SystemThreads();
+
+// Starts a thread nobody joins (a playback or stop thread). Failure answer: false, body dropped.
+[[nodiscard]] bool StartDetachedThread(std::function<void()> body) noexcept;
+
+}  // namespace lumaro::platform

@@ -1,0 +1,82 @@
+// The operating-system facts of os.h on POSIX systems.
+#include <malloc.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "platform/os.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace lumaro::platform {
+namespace {
+
+constexpr std::uint64_t kKibibyte = 1024;
+
+// MemAvailable of /proc/meminfo, or the free pages where the kernel does not report it.
+bool SystemMemoryStatus(std::uint64_t* availableBytes) {
+  if (std::FILE* file = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    bool found = false;
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+      unsigned long long kib = 0;
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
+        *availableBytes = static_cast<std::uint64_t>(kib) * kKibibyte;
+        found = true;
+        break;
+      }
+    }
+    std::fclose(file);
+    if (found) return true;
+  }
+  const long pages = sysconf(_SC_AVPHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages < 0 || pageSize <= 0) return false;
+  *availableBytes = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+  return true;
+}
+
+std::atomic<MemoryStatusSource> memoryStatusSource{nullptr};
+
+}  // namespace
+
+bool AvailablePhysicalMemory(std::uint64_t* availableBytes) {
+  const MemoryStatusSource source = memoryStatusSource.load(std::memory_order_acquire);
+  return source != nullptr ? source(availableBytes) : SystemMemoryStatus(availableBytes);
+}
+
+MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source) {
+  return memoryStatusSource.exchange(source, std::memory_order_acq_rel);
+}
+
+unsigned ProcessorCount() {
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1U;
+}
+
+void SleepMilliseconds(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void CompactHeap() { malloc_trim(0); }
+
+std::u16string ExecutablePath() {
+  char buffer[4096];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return {};
+  return Utf8ToUtf16(std::string_view(buffer, static_cast<std::size_t>(length)));
+}
+
+std::u16string ExecutableDirectory() {
+  std::u16string path = ExecutablePath();
+  if (!PathRemoveFileSpec(path)) return {};
+  return path;
+}
+
+bool InitializeApartment() { return true; }
+void UninitializeApartment() {}
+
+}  // namespace lumaro::platform

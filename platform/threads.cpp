@@ -1,0 +1,77 @@
+#include <exception>
+#include <thread>
+
+#include "platform/os.h"
+
+namespace lumaro::platform {
+namespace {
+
+class SystemThread final : public Thread {
+ public:
+  explicit SystemThread(std::thread thread) : thread_(std::move(thread)) {}
+  ~SystemThread() override {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Join() override {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+class SystemThreadStarter final : public ThreadStarter {
+ public:
+  std::unique_ptr<Thread> Start(std::function<void()> body) noexcept override {
+    try {
+      return std::make_unique<SystemThread>(std::thread(std::move(body)));
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Event> Event::Create() noexcept {
+  return std::unique_ptr<Event>(new (std::nothrow) Event());
+}
+
+void Event::Set() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    set_ = true;
+  }
+  signalled_.notify_one();
+}
+
+void Event::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  set_ = false;
+}
+
+WaitResult Event::Wait(std::uint32_t milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!signalled_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return set_; })) {
+    return WaitResult::kTimeout;
+  }
+  set_ = false;
+  return WaitResult::kSignalled;
+}
+
+ThreadStarter& SystemThreads() {
+  static SystemThreadStarter starter;
+  return starter;
+}
+
+bool StartDetachedThread(std::function<void()> body) noexcept {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace lumaro::platform

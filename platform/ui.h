@@ -1,0 +1,69 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumaro::platform::ui {
+
+using ControlId = int;
+
+// Scroll-bar notification codes, numbered as the window system numbers them.
+enum ScrollCode : int {
+  kLineLeft = 0,
+  kLineRight = 1,
+  kPageLeft = 2,
+  kPageRight = 3,
+  kThumbPosition = 4,
+  kThumbTrack = 5,
+  kLeftmost = 6,
+  kRightmost = 7,
+  kEndScroll = 8,
+};
+
+// A dialog window and its controls, addressed by control id.
+//
+// Thread contract: every method may be called from any thread (the playback thread writes the
+// status line while the user-interface thread reads it). A setter on a control the dialog does
+// not have does nothing; a getter answers empty text, 0, -1 or false.
+class Dialog {
+ public:
+  virtual ~Dialog() = default;
+
+  virtual void SetCaption(std::u16string_view caption) = 0;
+  virtual std::u16string Caption() const = 0;
+
+  virtual void SetText(ControlId id, std::u16string_view text) = 0;
+  // A path shown in a text control; a real window shortens it to fit, the text kept is whole.
+  virtual void SetPathText(ControlId id, std::u16string_view path) = 0;
+  virtual std::u16string Text(ControlId id) const = 0;
+
+  virtual void Show(ControlId id, bool visible) = 0;
+  virtual void Enable(ControlId id, bool enabled) = 0;
+  virtual bool IsVisible(ControlId id) const = 0;
+  virtual bool IsEnabled(ControlId id) const = 0;
+
+  // Combo box: items in insertion order (the play-list box keeps drop order).
+  virtual void ComboReset(ControlId id) = 0;
+  // Answers the new item's index, or -1 when it could not be added.
+  virtual int ComboAdd(ControlId id, std::u16string_view item) = 0;
+  virtual int ComboCount(ControlId id) const = 0;
+  virtual std::u16string ComboItem(ControlId id, int index) const = 0;
+  // Selects an item (-1 clears the selection); false for an index out of range.
+  virtual bool ComboSelect(ControlId id, int index) = 0;
+  virtual int ComboSelection(ControlId id) const = 0;
+
+  // Scroll bar: range, thumb position, and the position of a thumb being dragged.
+  virtual void ScrollSetRange(ControlId id, int minimum, int maximum, bool redraw) = 0;
+  virtual bool ScrollRange(ControlId id, int* minimum, int* maximum) const = 0;
+  virtual void ScrollSetPosition(ControlId id, int position, bool redraw) = 0;
+  virtual int ScrollPosition(ControlId id) const = 0;
+  virtual bool ScrollTrackPosition(ControlId id, int* position) const = 0;
+
+  virtual void SetCheck(ControlId id, bool checked) = 0;
+  virtual bool IsChecked(ControlId id) const = 0;
+
+  // Repaints the whole window.
+  virtual void Repaint() = 0;
+};
+
+}  // namespace lumaro::platform::ui

@@ -1,0 +1,57 @@
+#include "platform/headless/headless_dialog.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace lumaro::platform::ui {
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST(HeadlessDialogTest, RecordsEveryTextInOrder) {
+  HeadlessDialog dialog;
+  dialog.SetText(2003, u"Preparing ...");
+  dialog.SetPathText(2003, u"/m/a.wav");
+  dialog.SetText(2003, u"");
+  EXPECT_THAT(dialog.TextHistory(2003), ElementsAre(u"Preparing ...", u"/m/a.wav", u""));
+  EXPECT_EQ(dialog.Text(2003), u"");
+  EXPECT_TRUE(dialog.TextHistory(2000).empty());
+}
+
+TEST(HeadlessDialogTest, ComboAndScrollBarKeepTheirState) {
+  HeadlessDialog dialog;
+  EXPECT_EQ(dialog.ComboAdd(2005, u"a.wav"), 0);
+  EXPECT_EQ(dialog.ComboAdd(2005, u"b.wav"), 1);
+  EXPECT_TRUE(dialog.ComboSelect(2005, 1));
+  EXPECT_FALSE(dialog.ComboSelect(2005, 2));
+  EXPECT_EQ(dialog.ComboSelection(2005), -1);
+  EXPECT_EQ(dialog.ComboItem(2005, 1), u"b.wav");
+  dialog.ComboReset(2005);
+  EXPECT_EQ(dialog.ComboCount(2005), 0);
+
+  dialog.ScrollSetRange(2031, 0, 100, false);
+  dialog.ScrollSetPosition(2031, 150, true);
+  EXPECT_EQ(dialog.ScrollPosition(2031), 100);
+  dialog.DragThumb(2031, 42);
+  int track = 0;
+  ASSERT_TRUE(dialog.ScrollTrackPosition(2031, &track));
+  EXPECT_EQ(track, 42);
+}
+
+TEST(HeadlessDialogTest, TakesWritesFromManyThreads) {
+  HeadlessDialog dialog;
+  int notified = 0;
+  dialog.SetObserver([&](ControlId) { ++notified; });  // runs on the writing thread
+  std::thread writer([&] {
+    for (int i = 0; i < 1000; ++i) dialog.SetText(2003, u"x");
+  });
+  writer.join();
+  for (int i = 0; i < 1000; ++i) (void)dialog.Text(2003);
+  EXPECT_EQ(dialog.TextHistory(2003).size(), 1000U);
+  EXPECT_EQ(notified, 1000);
+}
+
+}  // namespace
+}  // namespace lumaro::platform::ui

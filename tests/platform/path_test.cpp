@@ -1,0 +1,83 @@
+#include "platform/path.h"
+
+#include <gtest/gtest.h>
+
+namespace lumaro::platform {
+namespace {
+
+TEST(PathFindExtensionTest, Table) {
+  struct Case {
+    std::u16string_view path;
+    std::u16string_view extension;
+  } const cases[] = {
+      {u"/m/a.flac", u".flac"},
+      {u"/m/list.m3u8", u".m3u8"},
+      {u"/m/LIST.M3U8", u".M3U8"},
+      {u"/m/a.b.wav", u".wav"},
+      {u"/m.d/noext", u""},
+      {u"/m/.hidden", u".hidden"},
+      {u"/m/a. flac", u""},
+      {u"", u""},
+      {u"/m/a.", u"."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PathFindExtension(c.path), c.extension) << "path";
+}
+
+TEST(PathRemoveFileSpecTest, Table) {
+  struct Case {
+    std::u16string path;
+    bool removed;
+    std::u16string rest;
+  } const cases[] = {
+      {u"/music/list.m3u8", true, u"/music"},
+      {u"/list.m3u8", true, u"/"},
+      {u"/", false, u"/"},
+      {u"list.m3u8", true, u""},
+      {u"/a//b", true, u"/a"},
+  };
+  for (const auto& c : cases) {
+    std::u16string path = c.path;
+    EXPECT_EQ(PathRemoveFileSpec(path), c.removed);
+    EXPECT_EQ(path, c.rest);
+  }
+}
+
+TEST(PathAppendTest, JoinsWithOneSeparatorAndRespectsTheLimit) {
+  std::u16string path = u"/music";
+  ASSERT_TRUE(PathAppend(path, u"/a.flac"));
+  EXPECT_EQ(path, u"/music/a.flac");
+  std::u16string root = u"/";
+  ASSERT_TRUE(PathAppend(root, u"x"));
+  EXPECT_EQ(root, u"/x");
+
+  std::u16string base(200, u'a');
+  EXPECT_TRUE(PathAppend(base, std::u16string(58, u'b')));  // 200 + 1 + 58 = 259 fits
+  std::u16string full(200, u'a');
+  EXPECT_FALSE(PathAppend(full, std::u16string(59, u'b')));  // 260 does not
+  EXPECT_EQ(full, std::u16string(200, u'a'));
+}
+
+TEST(PathCanonicalizeTest, Table) {
+  struct Case {
+    std::u16string_view in;
+    std::u16string_view out;
+  } const cases[] = {
+      {u"/a/./b/../c", u"/a/c"}, {u"/../a", u"/a"},      {u"../x/y", u"../x/y"},
+      {u"a/../../b", u"../b"},   {u"//a///b/", u"/a/b"}, {u"a/..", u"."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PathCanonicalize(c.in).value_or(u"?"), c.out);
+  EXPECT_FALSE(PathCanonicalize(u"/" + std::u16string(259, u'a')).has_value());
+}
+
+TEST(FileNameTest, TitleIsTheLastComponent) {
+  EXPECT_EQ(PathFindFileName(u"/m/Artist/01 Song.flac"), u"01 Song.flac");
+  EXPECT_EQ(GetFileTitle(u"/m/Artist/01 Song.flac").value_or(u"?"), u"01 Song.flac");
+  EXPECT_EQ(GetFileTitle(u"song.wav").value_or(u"?"), u"song.wav");
+  EXPECT_FALSE(GetFileTitle(u"/m/Artist/").has_value());
+  EXPECT_FALSE(GetFileTitle(u"").has_value());
+  EXPECT_TRUE(PathIsRoot(u"/"));
+  EXPECT_FALSE(PathIsRoot(u"/m"));
+}
+
+}  // namespace
+}  // namespace lumaro::platform
