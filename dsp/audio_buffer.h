@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/record_ptr.h"
+#include "platform/result.h"
+
+namespace lumaro::dsp {
+
+// Two channels of 64-bit float, the working format of every stage. One heap block: this header,
+// then (leadIn + frameCount + leadIn) frames of {left, right}. Real frame 0 is sample-area frame
+// leadIn; the lead-in frames on both sides are padding that a stage fills when it needs them.
+struct AudioBuffer {
+  std::uint32_t sampleRate;
+  std::uint64_t frameCount;
+  std::uint64_t leadIn;
+
+  double* Samples() noexcept { return reinterpret_cast<double*>(this + 1); }
+  const double* Samples() const noexcept { return reinterpret_cast<const double*>(this + 1); }
+  // Left sample of real frame `frame` (its right sample follows); the lead-in is frame -leadIn.
+  double* Frame(std::int64_t frame) noexcept {
+    return Samples() + 2 * (static_cast<std::int64_t>(leadIn) + frame);
+  }
+  const double* Frame(std::int64_t frame) const noexcept {
+    return Samples() + 2 * (static_cast<std::int64_t>(leadIn) + frame);
+  }
+};
+static_assert(sizeof(AudioBuffer) % alignof(double) == 0);
+
+using AudioBufferPtr = RecordPtr<AudioBuffer>;
+
+inline constexpr std::uint32_t kMinSampleRate = 8000;
+inline constexpr unsigned kAudioFrameBytes = 16;
+// Every byte of a new AudioBuffer, header and samples, starts as this value.
+inline constexpr unsigned char kAudioBufferFill = 0xC0;
+
+// Makes an AudioBuffer in `out` (nullptr on failure). Fails for a rate below 8000, zero frames,
+// a block size that does not fit in 64 bits, or a refusal of the memory guard.
+[[nodiscard]] Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate,
+                                    std::uint64_t frames, std::uint64_t leadIn) noexcept;
+
+}  // namespace lumaro::dsp

@@ -1,0 +1,35 @@
+#include "dsp/dsd_buffer.h"
+
+#include <cstring>
+#include <new>
+
+namespace lumaro::dsp {
+namespace {
+enum : Result { kErrRate = 1, kErrTooLarge, kErrNoMemory };
+}
+
+bool IsDsdRate(std::uint32_t rate) noexcept {
+  for (std::uint32_t known : kDsdRates) {
+    if (rate == known) return true;
+  }
+  return false;
+}
+
+Result NewDsdBuffer(DsdBufferPtr& out, std::uint32_t dsdRate, std::uint64_t length) noexcept {
+  out.reset();
+  if (!IsDsdRate(dsdRate)) return kErrRate;
+  const Size128 samples = (static_cast<Size128>(length) + 2 * kDsdLeadIn) * 2;
+  const Size128 size = sizeof(DsdBuffer) + samples;
+  if (size > kMaxBlock63) return kErrTooLarge;
+  void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
+  if (block == nullptr) return kErrNoMemory;
+  auto* buffer = new (block) DsdBuffer;
+  buffer->dsdRate = dsdRate;
+  buffer->length = length;
+  buffer->leadIn = kDsdLeadIn;
+  std::memset(buffer->Samples(), kDsdSilence, static_cast<std::size_t>(samples));
+  out.reset(buffer);
+  return kOk;
+}
+
+}  // namespace lumaro::dsp

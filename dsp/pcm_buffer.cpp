@@ -1,0 +1,41 @@
+#include "dsp/pcm_buffer.h"
+
+#include <cstring>
+#include <new>
+
+#include "dsp/audio_buffer.h"
+
+namespace lumaro::dsp {
+namespace {
+enum : Result { kErrFormat = 1, kErrChannels, kErrBits, kErrRate, kErrTooLarge, kErrNoMemory };
+
+bool IsPcmWidth(std::uint8_t bits) {
+  return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64;
+}
+}  // namespace
+
+Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
+                    std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {
+  out.reset();
+  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return kErrFormat;
+  if (channels != 1 && channels != 2) return kErrChannels;
+  if (!IsPcmWidth(bits)) return kErrBits;
+  if (sampleRate < kMinSampleRate) return kErrRate;
+  const Size128 size =
+      sizeof(PcmBuffer) + (static_cast<Size128>(frames) + 2 * kPcmLeadIn) * (bits / 8U * channels);
+  if (size > kMaxBlock63) return kErrTooLarge;
+  void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
+  if (block == nullptr) return kErrNoMemory;
+  std::memset(block, 0, static_cast<std::size_t>(size));
+  auto* buffer = new (block) PcmBuffer;
+  buffer->sampleFormat = sampleFormat;
+  buffer->channels = channels;
+  buffer->bits = bits;
+  buffer->sampleRate = sampleRate;
+  buffer->frameCount = frames;
+  buffer->leadIn = kPcmLeadIn;
+  out.reset(buffer);
+  return kOk;
+}
+
+}  // namespace lumaro::dsp

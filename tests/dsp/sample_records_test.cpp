@@ -1,0 +1,131 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "dsp/buffer_slot.h"
+#include "tests/support/fake_memory_status.h"
+
+namespace lumaro::dsp {
+namespace {
+
+TEST(NewAudioBufferTest, FillsEveryByteThenWritesTheHeader) {
+  AudioBufferPtr buffer;
+  ASSERT_EQ(NewAudioBuffer(buffer, 44100, 3, 2), kOk);
+  EXPECT_EQ(buffer->sampleRate, 44100U);
+  EXPECT_EQ(buffer->frameCount, 3U);
+  EXPECT_EQ(buffer->leadIn, 2U);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(buffer->Samples());
+  for (std::size_t i = 0; i < (3 + 2 * 2) * kAudioFrameBytes; ++i) {
+    ASSERT_EQ(bytes[i], kAudioBufferFill) << i;
+  }
+  EXPECT_EQ(buffer->Frame(0), buffer->Samples() + 4);
+  EXPECT_EQ(buffer->Frame(-2), buffer->Samples());
+}
+
+TEST(NewAudioBufferTest, RefusesBadRequestsAndLeavesNothing) {
+  struct Case {
+    std::uint32_t rate;
+    std::uint64_t frames;
+    std::uint64_t leadIn;
+  } const cases[] = {
+      {7999, 10, 0},                // rate below 8000
+      {8000, 0, 48},                // no frames
+      {44100, UINT64_MAX / 16, 0},  // 16 × frames + header overflows 64 bits
+      {44100, 1, UINT64_MAX / 2},   // 2 × lead-in fits, its bytes do not
+  };
+  for (const auto& c : cases) {
+    AudioBufferPtr buffer;
+    ASSERT_EQ(NewAudioBuffer(buffer, 44100, 1, 0), kOk);  // a failure must empty `out`
+    EXPECT_NE(NewAudioBuffer(buffer, c.rate, c.frames, c.leadIn), kOk);
+    EXPECT_EQ(buffer, nullptr);
+  }
+  AudioBufferPtr lowest;
+  EXPECT_EQ(NewAudioBuffer(lowest, 8000, 1, 0), kOk);
+}
+
+TEST(NewPcmBufferTest, ChecksEveryFieldAndZeroes) {
+  struct Case {
+    std::uint16_t format;
+    std::uint8_t channels;
+    std::uint8_t bits;
+    std::uint32_t rate;
+    std::uint64_t frames;
+    bool ok;
+  } const cases[] = {
+      {kPcmInteger, 2, 16, 44100, 10, true},
+      {kPcmFloat, 1, 32, 8000, 10, true},
+      {kPcmInteger, 2, 64, 48000, 0, true},
+      {kPcmInteger, 2, 8, 44100, 1, true},
+      {2, 2, 16, 44100, 10, false},
+      {kPcmInteger, 3, 16, 44100, 10, false},
+      {kPcmInteger, 0, 16, 44100, 10, false},
+      {kPcmInteger, 2, 20, 44100, 10, false},
+      {kPcmInteger, 2, 16, 7999, 10, false},
+      {kPcmInteger, 2, 64, 44100, UINT64_MAX / 16, false},  // above 0x7FFF…FFFF bytes
+  };
+  for (const auto& c : cases) {
+    PcmBufferPtr buffer;
+    EXPECT_EQ(NewPcmBuffer(buffer, c.format, c.channels, c.bits, c.rate, c.frames) == kOk, c.ok)
+        << c.format << " " << int{c.channels} << " " << int{c.bits} << " " << c.rate;
+    if (!c.ok) {
+      EXPECT_EQ(buffer, nullptr);
+      continue;
+    }
+    EXPECT_EQ(buffer->leadIn, kPcmLeadIn);
+    EXPECT_EQ(buffer->BytesPerFrame(), c.channels * c.bits / 8);
+    const std::size_t bytes = (c.frames + 2 * kPcmLeadIn) * buffer->BytesPerFrame();
+    for (std::size_t i = 0; i < bytes; ++i) ASSERT_EQ(buffer->Samples()[i], 0) << i;
+    EXPECT_EQ(buffer->Data(), buffer->Samples() + kPcmLeadIn * buffer->BytesPerFrame());
+  }
+}
+
+TEST(NewDsdBufferTest, AcceptsTheFourRatesAndFillsSilence) {
+  for (std::uint32_t rate : kDsdRates) {
+    DsdBufferPtr buffer;
+    ASSERT_EQ(NewDsdBuffer(buffer, rate, 5), kOk);
+    EXPECT_EQ(buffer->leadIn, kDsdLeadIn);
+    for (std::size_t i = 0; i < (5 + 2 * kDsdLeadIn) * 2; ++i) {
+      ASSERT_EQ(buffer->Samples()[i], kDsdSilence);
+    }
+  }
+  for (std::uint32_t rate : {0U, 2822399U, 44100U, 45158400U}) {
+    DsdBufferPtr buffer;
+    EXPECT_NE(NewDsdBuffer(buffer, rate, 5), kOk);
+  }
+  DsdBufferPtr huge;
+  EXPECT_NE(NewDsdBuffer(huge, 2822400, UINT64_MAX / 2), kOk);
+}
+
+TEST(NewBuffersTest, HonourTheMemoryGuard) {
+  testing::FakeMemoryStatus nothingFree(0);
+  AudioBufferPtr audio;
+  EXPECT_NE(NewAudioBuffer(audio, 44100, 1 << 20, 48), kOk);
+  PcmBufferPtr pcm;
+  EXPECT_NE(NewPcmBuffer(pcm, kPcmInteger, 2, 16, 44100, 1 << 20), kOk);
+  DsdBufferPtr dsd;
+  EXPECT_NE(NewDsdBuffer(dsd, 2822400, 1 << 20), kOk);
+}
+
+TEST(BufferSlotTest, TakeAsFreesARecordOfAnotherKind) {
+  BufferSlot slot;
+  DsdBufferPtr dsd;
+  ASSERT_EQ(NewDsdBuffer(dsd, 2822400, 1), kOk);
+  slot.Put(std::move(dsd));
+  EXPECT_NE(slot.Get<DsdBuffer>(), nullptr);
+  EXPECT_EQ(slot.Get<AudioBuffer>(), nullptr);
+  EXPECT_EQ(slot.TakeAs<AudioBuffer>(), nullptr);
+  EXPECT_TRUE(slot.Empty());  // the DSD record was freed (LeakSanitizer watches)
+
+  AudioBufferPtr audio;
+  ASSERT_EQ(NewAudioBuffer(audio, 44100, 1, 0), kOk);
+  AudioBuffer* raw = audio.get();
+  slot.Put(std::move(audio));
+  EXPECT_EQ(slot.TakeAs<AudioBuffer>().get(), raw);
+  EXPECT_TRUE(slot.Empty());
+  slot.Put(AudioBufferPtr{});
+  EXPECT_TRUE(slot.Empty());
+}
+
+}  // namespace
+}  // namespace lumaro::dsp
