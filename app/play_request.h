@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/app_context.h"
+#include "app/string_list.h"
+#include "dsp/buffer_slot.h"
+
+namespace lumaro::engine {
+struct EngineSteps;
+}
+
+namespace lumaro::app {
+
+// One track of a gapless list.
+struct TrackTableEntry {
+  dsp::BufferSlot Record;         // the track's decoded buffer until it is joined
+  double StartSeconds = 0.0;      // start of the track within the joined buffer
+  std::uint64_t StartOffset = 0;  // start of the track within the device's output data, bytes
+};
+
+// What a drop hands to a playback thread: App, Device, Rate and Paths filled by the window; the
+// rest is the engine's working state. Owned by the playback thread from its start; only that
+// thread (and the workers of its stages, inside a stage) touches it.
+struct PlayRequest {
+  AppContext* App = nullptr;
+  std::u16string Device;  // "W: " or "A: " and a name; shorter than 260 units
+  std::u16string Rate;    // "Share", "Auto", "D64" … or a rate in decimal
+  std::uint32_t TrackCount = 0;
+  std::uint32_t TrackIndex = 0;
+  std::unique_ptr<StringList> Paths;
+  const std::u16string* TrackPath = nullptr;  // entry TrackIndex of Tracks (not owned)
+  std::unique_ptr<StringList> Tracks;
+  dsp::BufferSlot Buffer;
+  std::uint32_t IsDsd = 0;
+  std::uint32_t DecodedKind = 0;  // 1 integer (also 1-bit), 3 floating point
+  std::uint32_t DecodedBits = 0;
+  std::uint32_t DecodedRate = 0;
+  // The endpoint and driver working state join here with the device steps.
+  std::unique_ptr<TrackTableEntry[]> TrackTable;
+
+  // The step handlers this playback runs with; nullptr means the player's own. Tests and tools
+  // put recording or simulated steps here.
+  const engine::EngineSteps* Steps = nullptr;
+};
+
+// DecodedKind values.
+inline constexpr std::uint32_t kKindInteger = 1;
+inline constexpr std::uint32_t kKindFloat = 3;
+
+}  // namespace lumaro::app

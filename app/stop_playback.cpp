@@ -1,0 +1,22 @@
+#include "app/stop_playback.h"
+
+#include "app/playback_gate.h"
+#include "platform/os.h"
+
+namespace lumaro::app {
+namespace {
+constexpr std::uint32_t kStopRetryMilliseconds = 1;
+}
+
+void StopPlayback(AppContext& app) {
+  while (!PlaybackGateFree()) {
+    app.PlayCommand = kCommandStop;
+    platform::SleepMilliseconds(kStopRetryMilliseconds);
+  }
+}
+
+bool StartStopPlayback(AppContext& app) {
+  return platform::StartDetachedThread([&app] { StopPlayback(app); });
+}
+
+}  // namespace lumaro::app

@@ -1,0 +1,28 @@
+#include "engine/playback_thread.h"
+
+#include <exception>
+
+#include "engine/step_machine.h"
+#include "platform/os.h"
+
+namespace lumaro::engine {
+
+Result RunPlayback(std::unique_ptr<app::PlayRequest> request) {
+  const Result result = StepMachine(*request, 0);
+  request.reset();
+  platform::CompactHeap();
+  return result;
+}
+
+bool StartPlayback(std::unique_ptr<app::PlayRequest> request) {
+  // The body owns the request through a shared holder so that a failed start frees it here.
+  std::shared_ptr<std::unique_ptr<app::PlayRequest>> owned;
+  try {
+    owned = std::make_shared<std::unique_ptr<app::PlayRequest>>(std::move(request));
+  } catch (const std::exception&) {
+    return false;
+  }
+  return platform::StartDetachedThread([owned] { (void)RunPlayback(std::move(*owned)); });
+}
+
+}  // namespace lumaro::engine

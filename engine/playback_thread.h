@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include "app/play_request.h"
+#include "platform/result.h"
+
+namespace lumaro::engine {
+
+// The playback thread's procedure: runs the step machine from step 0 with the request, frees the
+// request, compacts the heap and answers step 0's result (the thread's exit code).
+Result RunPlayback(std::unique_ptr<app::PlayRequest> request);
+
+// Starts a playback thread that owns `request` (nobody waits for it). A newer playback takes over
+// by stopping the running one. Failure answer: false, and the request is freed.
+[[nodiscard]] bool StartPlayback(std::unique_ptr<app::PlayRequest> request);
+
+}  // namespace lumaro::engine

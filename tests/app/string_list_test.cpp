@@ -1,0 +1,58 @@
+#include "app/string_list.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lumaro::app {
+namespace {
+
+using ::testing::ElementsAre;
+
+std::u16string Numbered(int i) {
+  const std::string s = std::to_string(i);
+  return std::u16string(s.begin(), s.end());
+}
+
+TEST(StringListTest, GrowsBy1024WithoutLosingEntries) {
+  StringList list;
+  EXPECT_EQ(list.Capacity(), 0);
+  for (int i = 0; i < 2049; ++i) {
+    ASSERT_EQ(list.Append(Numbered(i)), kOk);
+    const int expected = (i / 1024 + 1) * 1024;
+    ASSERT_EQ(list.Capacity(), expected) << "after append " << i + 1;
+  }
+  ASSERT_EQ(list.Count(), 2049);
+  for (int i = 0; i < 2049; ++i) ASSERT_EQ(*list.Entry(i), Numbered(i));
+}
+
+TEST(StringListTest, EntryOutsideTheListIsNothing) {
+  StringList list;
+  EXPECT_EQ(list.Entry(0), nullptr);
+  ASSERT_EQ(list.Append(u"a"), kOk);
+  EXPECT_EQ(list.Entry(-1), nullptr);
+  EXPECT_EQ(list.Entry(1), nullptr);
+  EXPECT_EQ(*list.Entry(0), u"a");
+}
+
+std::vector<std::u16string> Sorted(std::vector<std::u16string> items) {
+  StringList list;
+  for (const auto& item : items) EXPECT_EQ(list.Append(item), kOk);
+  list.Sort();
+  std::vector<std::u16string> out;
+  for (int i = 0; i < list.Count(); ++i) out.push_back(*list.Entry(i));
+  return out;
+}
+
+TEST(StringListTest, SortsIgnoringCase) {
+  EXPECT_THAT(Sorted({u"b"}), ElementsAre(u"b"));
+  EXPECT_THAT(Sorted({u"b", u"a"}), ElementsAre(u"a", u"b"));
+  EXPECT_THAT(Sorted({u"Music Beta", u"music alpha", u"MUSIC", u"Zed", u"apple"}),
+              ElementsAre(u"apple", u"MUSIC", u"music alpha", u"Music Beta", u"Zed"));
+  EXPECT_THAT(Sorted({}), ElementsAre());
+}
+
+}  // namespace
+}  // namespace lumaro::app

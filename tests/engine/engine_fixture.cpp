@@ -1,0 +1,108 @@
+#include "tests/engine/engine_fixture.h"
+
+#include "engine/playback_thread.h"
+#include "engine/step_machine.h"
+#include "platform/text.h"
+#include "resources/control_ids.h"
+
+namespace lumaro::testing {
+
+std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+
+void Recorder::Add(std::string entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.push_back(std::move(entry));
+}
+
+std::vector<std::string> Recorder::Entries() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_;
+}
+
+namespace {
+
+enum : Result { kErrFakeDecode = 0xF001, kErrFakeFeed };
+
+Result FakeDecode(app::PlayRequest& r, const FakeTrack& t) {
+  if (t.fail) {
+    engine::ShowStatus(r, u"ERROR: read failed");
+    return kErrFakeDecode;
+  }
+  if (t.isDsd != 0) {
+    dsp::DsdBufferPtr b;
+    if (dsp::NewDsdBuffer(b, t.rate, t.frames) != kOk) return kErrFakeDecode;
+    for (std::uint64_t i = 0; i < 2 * t.frames; ++i)
+      b->Data()[i] = static_cast<unsigned char>(t.value);
+    r.Buffer.Put(std::move(b));
+  } else {
+    dsp::AudioBufferPtr b;
+    if (dsp::NewAudioBuffer(b, t.rate, t.frames, 48) != kOk) return kErrFakeDecode;
+    for (std::uint64_t i = 0; i < 2 * t.frames; ++i) b->Frame(0)[i] = t.value;
+    r.Buffer.Put(std::move(b));
+  }
+  r.IsDsd = t.isDsd;
+  r.DecodedKind = app::kKindInteger;
+  r.DecodedBits = t.bits;
+  r.DecodedRate = t.rate;
+  return kOk;
+}
+
+}  // namespace
+
+EngineTest::EngineTest() {
+  app_.MainWindow = &window_;
+  steps_.decode = [this](app::PlayRequest& r) {
+    recorder_.Add("decode " + Narrow(*r.TrackPath));
+    const auto found = tracks_.find(*r.TrackPath);
+    return FakeDecode(r, found == tracks_.end() ? FakeTrack{} : found->second);
+  };
+  steps_.readPlaylist = [this](std::u16string_view path, const platform::StopWord&) {
+    recorder_.Add("read " + Narrow(path));
+    const auto found = playlists_.find(std::u16string(path));
+    std::unique_ptr<app::StringList> list;
+    if (found == playlists_.end()) return list;
+    list = app::NewStringList();
+    for (const auto& entry : found->second) EXPECT_EQ(list->Append(entry), kOk);
+    return list;
+  };
+  steps_.device[10] = [this](app::PlayRequest& r) -> Result {
+    recorder_.Add("play " + std::to_string(app_.CurrentTrack.Load()));
+    if (onFeed_) onFeed_(r);
+    FeedAction action;
+    if (!feed_.empty()) {
+      action = feed_.front();
+      feed_.pop_front();
+    }
+    if (!action.failText.empty()) {
+      engine::ShowStatus(r, action.failText);
+      return kErrFakeFeed;
+    }
+    app_.RequestedTrack = action.requested;
+    app_.PlayCommand = action.command;
+    return kOk;
+  };
+}
+
+std::unique_ptr<app::PlayRequest> EngineTest::MakeRequest(const std::vector<std::u16string>& paths,
+                                                          std::u16string device,
+                                                          std::u16string rate) {
+  auto request = std::make_unique<app::PlayRequest>();
+  request->App = &app_;
+  request->Device = std::move(device);
+  request->Rate = std::move(rate);
+  request->Paths = app::NewStringList();
+  for (const auto& path : paths) EXPECT_EQ(request->Paths->Append(path), kOk);
+  request->Steps = &steps_;
+  return request;
+}
+
+Result EngineTest::Play(const std::vector<std::u16string>& paths, std::u16string device,
+                        std::u16string rate) {
+  return engine::RunPlayback(MakeRequest(paths, std::move(device), std::move(rate)));
+}
+
+std::vector<std::u16string> EngineTest::Statuses() const {
+  return window_.TextHistory(resources::kIdStatusLine);
+}
+
+}  // namespace lumaro::testing

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/play_request.h"
+#include "engine/engine_steps.h"
+#include "platform/headless/headless_dialog.h"
+
+namespace lumaro::testing {
+
+// What the decode stub delivers for one path.
+struct FakeTrack {
+  std::uint32_t isDsd = 0;
+  std::uint32_t bits = 16;
+  std::uint32_t rate = 44100;
+  std::uint64_t frames = 4;  // frames, or bytes per channel for DSD
+  double value = 0.25;       // every sample (PCM), or every byte (DSD) as an integer
+  bool fail = false;
+};
+
+// What the feeding stub (step 10) does when a track reaches the device: set PlayCommand (and
+// RequestedTrack for a jump), or fail with a text.
+struct FeedAction {
+  FeedAction(std::uint32_t command = app::kCommandStop, std::uint32_t requested = 0,
+             std::u16string failText = {})
+      : command(command), requested(requested), failText(std::move(failText)) {}
+  std::uint32_t command;
+  std::uint32_t requested;
+  std::u16string failText;  // non-empty: write it and fail
+};
+
+// Thread-safe list of what the stubs saw, in order.
+class Recorder {
+ public:
+  void Add(std::string entry);
+  std::vector<std::string> Entries() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> entries_;
+};
+
+// An AppContext, a headless main window and recording stubs for the steps other components
+// provide: decode (step 8), the play-list reader (step 3) and the device (from step 10).
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineTest();
+
+  // A request as the main window makes it for a drop of `paths`.
+  std::unique_ptr<app::PlayRequest> MakeRequest(const std::vector<std::u16string>& paths,
+                                                std::u16string device = u"W: Test",
+                                                std::u16string rate = u"Auto");
+  // Runs a whole playback of `paths` on this thread and answers its result.
+  Result Play(const std::vector<std::u16string>& paths, std::u16string device = u"W: Test",
+              std::u16string rate = u"Auto");
+
+  std::vector<std::u16string> Statuses() const;
+  // Decode and feed entries of the recorder as "decode <path>" / "play <track>".
+  std::vector<std::string> Log() const { return recorder_.Entries(); }
+
+  app::AppContext app_;
+  platform::ui::HeadlessDialog window_;
+  engine::EngineSteps steps_;
+  Recorder recorder_;
+  std::map<std::u16string, FakeTrack> tracks_;                       // default FakeTrack if absent
+  std::map<std::u16string, std::vector<std::u16string>> playlists_;  // absent: read fails
+  std::deque<FeedAction> feed_;                                      // empty: stop
+  // Called by the feeding stub with the request before it acts (inspect the joined buffer).
+  std::function<void(app::PlayRequest&)> onFeed_;
+};
+
+std::string Narrow(std::u16string_view text);
+
+}  // namespace lumaro::testing

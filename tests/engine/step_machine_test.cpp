@@ -1,0 +1,211 @@
+#include "engine/step_machine.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/playback_event.h"
+#include "engine/playback_thread.h"
+#include "resources/control_ids.h"
+#include "tests/engine/engine_fixture.h"
+
+namespace lumaro::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace ids = resources;
+
+constexpr char16_t kDropHere[] = u"Drop music files here";
+
+// The idle look of the main window after a playback that ended without an error.
+void ExpectIdleLook(const platform::ui::HeadlessDialog& w) {
+  EXPECT_EQ(w.Text(ids::kIdFileText), kDropHere);
+  EXPECT_TRUE(w.IsVisible(ids::kIdFileText));
+  EXPECT_EQ(w.Text(ids::kIdStatusLine), u"");
+  EXPECT_EQ(w.Text(ids::kIdTimeText), u"");
+  EXPECT_FALSE(w.IsVisible(ids::kIdStopButton));
+  EXPECT_FALSE(w.IsEnabled(ids::kIdStopButton));
+  EXPECT_FALSE(w.IsVisible(ids::kIdSeekBar));
+  EXPECT_FALSE(w.IsEnabled(ids::kIdSeekBar));
+  EXPECT_EQ(w.ScrollPosition(ids::kIdSeekBar), 0);
+  EXPECT_FALSE(w.IsVisible(ids::kIdPlayList));
+  EXPECT_FALSE(w.IsEnabled(ids::kIdPlayList));
+  EXPECT_EQ(w.ComboCount(ids::kIdPlayList), 0);
+  EXPECT_GE(w.RepaintCount(), 1);
+}
+
+using StepMachineTest = EngineTest;
+
+TEST_F(StepMachineTest, OneTrackShowsEveryStatusInOrderAndEndsIdle) {
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  EXPECT_THAT(Statuses(), ElementsAre(u"", u"Registering file list ...", u"Preparing ...",
+                                      u"COM initializing ...", u""));
+  EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "play 0"));
+  EXPECT_THAT(window_.TextHistory(ids::kIdFileText),
+              ElementsAre(u"", u"", u"", u"/m/a.wav", kDropHere));
+  ExpectIdleLook(window_);
+  EXPECT_EQ(app_.PositionValid, 0U);
+  EXPECT_EQ(app_.ListActive, 0U);
+}
+
+TEST_F(StepMachineTest, PlayingLookWhileTheDeviceRuns) {
+  onFeed_ = [this](app::PlayRequest&) {
+    EXPECT_TRUE(window_.IsVisible(ids::kIdStopButton));
+    EXPECT_TRUE(window_.IsEnabled(ids::kIdStopButton));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdFileText));
+    EXPECT_TRUE(window_.IsVisible(ids::kIdPlayList));
+    EXPECT_TRUE(window_.IsEnabled(ids::kIdPlayList));
+    EXPECT_THAT(window_.Control(ids::kIdPlayList).items, ElementsAre(u"a.wav", u"b.flac"));
+    EXPECT_EQ(app_.ListActive, 1U);
+  };
+  EXPECT_EQ(Play({u"/m/a.wav", u"/n/b.flac"}), kOk);
+}
+
+TEST_F(StepMachineTest, RefusalsOfTheRegistrationInTheirOrder) {
+  playlists_[u"/m/empty.m3u8"] = {};
+  struct Case {
+    std::vector<std::u16string> paths;
+    std::u16string device;
+    std::u16string rate;
+    std::u16string text;
+  } const cases[] = {
+      {{u"/m/empty.m3u8"}, u"", u"", u"ERROR: no drop files"},
+      {{u"/m/a.wav"}, u"", u"", u"ERROR: no available devices"},
+      {{u"/m/a.wav"}, u"W: Test", u"", u"ERROR: device may not be available"},
+      {{u"/m/a.wav", u"/m/dir/"}, u"W: Test", u"Auto", u"ERROR: GetFileTitle"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NE(Play(c.paths, c.device, c.rate), kOk) << Narrow(c.text);
+    EXPECT_EQ(window_.Text(ids::kIdStatusLine), c.text);
+    const auto statuses = Statuses();
+    ASSERT_GE(statuses.size(), 2U);
+    EXPECT_EQ(statuses[statuses.size() - 2], u"Registering file list ...");
+    EXPECT_EQ(window_.ComboCount(ids::kIdPlayList), 0);
+  }
+  EXPECT_THAT(Log(), ElementsAre("read /m/empty.m3u8"));  // nothing was decoded
+}
+
+TEST_F(StepMachineTest, PlayListsExpandInPlaceAndOnlyWithTheExactExtension) {
+  playlists_[u"/m/list.m3u8"] = {u"/m/p1.wav", u"/m/p2.wav"};
+  EXPECT_EQ(Play({u"/m/x.wav", u"/m/list.m3u8", u"/m/UPPER.M3U8", u"/m/y.wav"}), kOk);
+  EXPECT_THAT(Log(), ElementsAre("read /m/list.m3u8", "decode /m/x.wav", "play 0"));
+  EXPECT_THAT(window_.TextHistory(ids::kIdFileText)[1], u"/m/list.m3u8");
+  EXPECT_EQ(Statuses()[1], u"Play list reading ...");
+
+  feed_ = {{app::kCommandJump, 3}, {app::kCommandJump, 2}};
+  EXPECT_EQ(Play({u"/m/x.wav", u"/m/list.m3u8", u"/m/UPPER.M3U8", u"/m/y.wav"}), kOk);
+  const auto log = Log();
+  EXPECT_THAT(std::vector<std::string>(log.end() - 6, log.end()),
+              ElementsAre("decode /m/x.wav", "play 0", "decode /m/UPPER.M3U8", "play 3",
+                          "decode /m/p2.wav", "play 2"));
+}
+
+TEST_F(StepMachineTest, AFailedPlayListShowsItsPathAndText) {
+  EXPECT_NE(Play({u"/m/a.wav", u"/m/missing.m3u8"}), kOk);
+  EXPECT_THAT(Statuses(),
+              ElementsAre(u"", u"Play list reading ...", u"ERROR: play list read failed"));
+  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/missing.m3u8");
+  EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
+  EXPECT_FALSE(window_.IsVisible(ids::kIdStopButton));
+}
+
+TEST_F(StepMachineTest, AFailedDecodeKeepsItsTextAndPath) {
+  tracks_[u"/m/bad.wav"].fail = true;
+  feed_ = {{app::kCommandTrackEnded}};
+  EXPECT_NE(Play({u"/m/a.wav", u"/m/bad.wav"}), kOk);
+  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: read failed");
+  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/bad.wav");
+  EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
+  EXPECT_FALSE(window_.IsVisible(ids::kIdPlayList));
+}
+
+// Device steps that nest like the real ones (10 → 12 → 18 → 23 → 24), each recording its entry
+// and exit, with the innermost failing.
+TEST_F(StepMachineTest, AFailureUnwindsEveryStepInReverseOrder) {
+  const auto nest = [this](unsigned step, unsigned next) {
+    steps_.device[step] = [this, step, next](app::PlayRequest& r) {
+      recorder_.Add("enter " + std::to_string(step));
+      const Result result = engine::StepMachine(r, next);
+      recorder_.Add("leave " + std::to_string(step));
+      return result;
+    };
+  };
+  nest(10, 12);
+  nest(12, 18);
+  nest(18, 23);
+  steps_.device[24] = [this](app::PlayRequest& r) -> Result {
+    recorder_.Add(engine::PlaybackEvent() != nullptr ? "event" : "no event");
+    engine::ShowStatus(r, u"DEVICE ERROR: GetBuffer failed");
+    return 77;
+  };
+  EXPECT_EQ(Play({u"/m/a.wav"}), 77U);
+  EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "enter 10", "enter 12", "enter 18", "event",
+                                 "leave 18", "leave 12", "leave 10"));
+  EXPECT_EQ(engine::PlaybackEvent(), nullptr);
+  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"DEVICE ERROR: GetBuffer failed");
+  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/a.wav");
+}
+
+TEST_F(StepMachineTest, TheDeviceFamilyFollowsTheFirstCharacter) {
+  steps_.device[14] = [this](app::PlayRequest&) -> Result {
+    recorder_.Add("driver");
+    app_.PlayCommand = app::kCommandStop;
+    return kOk;
+  };
+  EXPECT_EQ(Play({u"/m/a.wav"}, u"A: Driver"), kOk);
+  EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "driver"));
+}
+
+// A stop at any point is never an error: the window returns to "Drop music files here".
+TEST_F(StepMachineTest, AStopDuringAnyStepLeavesNoError) {
+  const auto stopAndFail = [this](app::PlayRequest& r) -> Result {
+    app_.PlayCommand = app::kCommandStop;
+    engine::ShowStatus(r, u"ERROR: out of memory");  // a careless stage: still cleared
+    return 9;
+  };
+  const auto readAndStop = [this](std::u16string_view, const platform::StopWord&) {
+    app_.PlayCommand = app::kCommandStop;
+    auto list = app::NewStringList();
+    EXPECT_EQ(list->Append(u"/m/a.wav"), kOk);
+    return list;
+  };
+  for (int where = 0; where < 4; ++where) {
+    engine::EngineSteps steps = steps_;
+    if (where == 0) steps.readPlaylist = readAndStop;
+    if (where == 1) steps.decode = stopAndFail;
+    if (where == 2) steps.device[10] = stopAndFail;
+    if (where == 3) {
+      app_.Gapless = 1;
+      steps.decode = stopAndFail;
+    }
+    auto request = MakeRequest({u"/m/list.m3u8", u"/m/b.wav"});
+    playlists_[u"/m/list.m3u8"] = {u"/m/a.wav"};
+    request->Steps = &steps;
+    EXPECT_EQ(engine::RunPlayback(std::move(request)), kOk) << where;
+    ExpectIdleLook(window_);
+    app_.Gapless = 0;
+  }
+}
+
+TEST_F(StepMachineTest, StepNumbersBeyondTheLastFail) {
+  auto request = MakeRequest({u"/m/a.wav"});
+  EXPECT_NE(engine::StepMachine(*request, engine::kLastStep + 1), kOk);
+  EXPECT_NE(engine::StepMachine(*request, 255), kOk);
+  EXPECT_NE(engine::StepMachine(*request, 22), kOk);  // a step nobody provides fails
+}
+
+TEST_F(StepMachineTest, StandardStepsBehaveLikeAbsentComponents) {
+  app_.MainWindow = &window_;
+  auto request = MakeRequest({u"/m/a.wav"});
+  request->Steps = nullptr;
+  EXPECT_NE(engine::RunPlayback(std::move(request)), kOk);
+  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: read failed");
+
+  auto list = MakeRequest({u"/m/l.m3u8"});
+  list->Steps = nullptr;
+  EXPECT_NE(engine::RunPlayback(std::move(list)), kOk);
+  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: play list read failed");
+}
+
+}  // namespace
+}  // namespace lumaro::testing
