@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace lumaro::platform {
 
@@ -45,6 +47,72 @@ std::u16string ExecutableDirectory();
 // Failure answer: false, nothing to undo. Each success is paired with UninitializeApartment.
 [[nodiscard]] bool InitializeApartment();
 void UninitializeApartment();
+
+// ---- Files and directories ----------------------------------------------------------------
+
+enum class OpenMode {
+  kReadShared,     // an existing file, for reading; others may open it too
+  kReadExclusive,  // an existing file, for reading, refused while another holder has it open
+  kCreateNew,      // a new file for writing; fails when the path exists
+  kCreateAlways,   // a file for writing, truncated when it exists
+};
+
+// An open file; closed when destroyed. One thread at a time.
+class File {
+ public:
+  // Failure answer: nullptr (missing file, no permission, exclusive refusal, existing file for
+  // kCreateNew, a path that is not valid text).
+  static std::unique_ptr<File> Open(std::u16string_view path, OpenMode mode) noexcept;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Reads up to `bytes`; answers the count read (0 at the end of the file), or -1 on failure.
+  std::int64_t Read(void* buffer, std::uint64_t bytes) noexcept;
+  // Writes up to `bytes`; answers the count written, or -1 on failure.
+  std::int64_t Write(const void* buffer, std::uint64_t bytes) noexcept;
+  // Moves to an absolute offset. Failure answer: false.
+  [[nodiscard]] bool Seek(std::uint64_t offset) noexcept;
+  // Size in bytes. Failure answer: false.
+  [[nodiscard]] bool Size(std::uint64_t* bytes) const noexcept;
+
+ private:
+  explicit File(int descriptor) : descriptor_(descriptor) {}
+  int descriptor_;
+};
+
+struct FileAttributes {
+  bool directory = false;
+  std::uint64_t size = 0;
+};
+
+// Attributes of a path (file or directory). Failure answer: false (the path does not exist or
+// cannot be examined).
+[[nodiscard]] bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes);
+
+// True when the path names an existing file or directory (a relative path is taken against the
+// current directory).
+[[nodiscard]] bool PathFileExists(std::u16string_view path);
+
+// Deletes a file. Failure answer: false.
+bool DeleteFile(std::u16string_view path);
+
+struct DirectoryEntry {
+  std::u16string name;  // the entry's own name, without its directory
+  bool directory = false;
+};
+
+// Every entry of a directory except "." and "..", in the order the system gives them.
+// Failure answer: false, `entries` empty.
+[[nodiscard]] bool ListDirectory(std::u16string_view path, std::vector<DirectoryEntry>* entries);
+
+// The process's current directory; empty when it cannot be read.
+std::u16string CurrentDirectory();
+
+struct LocalTime {
+  int year, month, day, hour, minute, second, milliseconds;
+};
+LocalTime CurrentLocalTime();
 
 // ---- Events ------------------------------------------------------------------------------
 

@@ -1,10 +1,14 @@
 #include "platform/os.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/path.h"
+#include "platform/text.h"
 
 namespace lumaro::platform {
 namespace {
@@ -45,6 +49,78 @@ TEST(ThreadStarterTest, RunsAndJoins) {
   ASSERT_NE(thread, nullptr);
   thread->Join();
   EXPECT_EQ(ran, 1);
+}
+
+}  // namespace
+}  // namespace lumaro::platform
+
+namespace lumaro::platform {
+namespace {
+
+// A fresh directory under the system's temporary directory, removed with its files.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/lumaro-os-XXXXXX";
+    path_ = Utf8ToUtf16(mkdtemp(pattern));
+  }
+  ~TempDir() { std::system(("rm -rf '" + Utf16ToUtf8(path_) + "'").c_str()); }
+  std::u16string Path(std::u16string_view name) const {
+    return path_ + u"/" + std::u16string(name);
+  }
+  const std::u16string& path() const { return path_; }
+
+ private:
+  std::u16string path_;
+};
+
+TEST(FileTest, CreateWriteReadAndRefusals) {
+  TempDir dir;
+  const std::u16string name = dir.Path(u"caf\u00E9.bin");
+  {
+    auto file = File::Open(name, OpenMode::kCreateNew);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Write("abcdef", 6), 6);
+  }
+  EXPECT_EQ(File::Open(name, OpenMode::kCreateNew), nullptr);  // exists
+  FileAttributes attributes;
+  ASSERT_TRUE(GetFileAttributes(name, &attributes));
+  EXPECT_FALSE(attributes.directory);
+  EXPECT_EQ(attributes.size, 6U);
+
+  auto exclusive = File::Open(name, OpenMode::kReadExclusive);
+  ASSERT_NE(exclusive, nullptr);
+  EXPECT_EQ(File::Open(name, OpenMode::kReadExclusive), nullptr);  // held
+  char buffer[8] = {};
+  ASSERT_TRUE(exclusive->Seek(2));
+  EXPECT_EQ(exclusive->Read(buffer, 8), 4);
+  EXPECT_EQ(std::string(buffer, 4), "cdef");
+  EXPECT_EQ(exclusive->Read(buffer, 8), 0);
+  exclusive.reset();
+  EXPECT_NE(File::Open(name, OpenMode::kReadExclusive), nullptr);
+
+  EXPECT_EQ(File::Open(dir.path(), OpenMode::kReadShared), nullptr);  // a directory
+  EXPECT_EQ(File::Open(dir.Path(u"missing"), OpenMode::kReadShared), nullptr);
+  EXPECT_TRUE(DeleteFile(name));
+  EXPECT_FALSE(PathFileExists(name));
+  EXPECT_FALSE(DeleteFile(name));
+}
+
+TEST(FileTest, ListsADirectory) {
+  TempDir dir;
+  ASSERT_NE(File::Open(dir.Path(u"a.wav"), OpenMode::kCreateNew), nullptr);
+  ASSERT_EQ(mkdir(Utf16ToUtf8(dir.Path(u"sub")).c_str(), 0755), 0);
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(ListDirectory(dir.path(), &entries));
+  ASSERT_EQ(entries.size(), 2U);
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  EXPECT_EQ(entries[0].name, u"a.wav");
+  EXPECT_FALSE(entries[0].directory);
+  EXPECT_EQ(entries[1].name, u"sub");
+  EXPECT_TRUE(entries[1].directory);
+  EXPECT_FALSE(ListDirectory(dir.Path(u"none"), &entries));
+  EXPECT_TRUE(entries.empty());
 }
 
 }  // namespace
