@@ -41,8 +41,8 @@ struct PlayRequest {
   // The endpoint and driver working state join here with the device steps.
   std::unique_ptr<TrackTableEntry[]> TrackTable;
 
-  // The step handlers this playback runs with; nullptr means the player's own. Tests and tools
-  // put recording or simulated steps here.
+  // The step handlers this playback runs with (app::PlayerSteps() for the player; tests put
+  // recording or simulated steps here). Without them only the engine's own steps run.
   const engine::EngineSteps* Steps = nullptr;
 };
 

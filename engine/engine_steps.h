@@ -27,16 +27,12 @@ using PlaylistReader = std::function<std::unique_ptr<app::StringList>(
 
 // The steps the engine hands to other components: the play-list reader of step 3, the decoder
 // dispatch of step 8, and the device-family and preparation steps 10–22 and 24–30 by number.
-// The engine runs steps 0–7, 9 and 23 itself. An empty handler fails without a text.
+// The engine runs steps 0–7, 9 and 23 itself. An empty handler fails without a text. The maker
+// of a PlayRequest chooses the table (the player's own is app::PlayerSteps()).
 struct EngineSteps {
   PlaylistReader readPlaylist;
   StepHandler decode;
   std::array<StepHandler, kLastStep + 1> device;
 };
-
-// The player's own components. A component that is not built yet answers as if it were absent
-// from the machine: the play list cannot be read, no reader decodes the file ("ERROR: read
-// failed"), the endpoint enumerator cannot be created, no driver is registered.
-const EngineSteps& StandardSteps();
 
 }  // namespace lumaro::engine

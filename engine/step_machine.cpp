@@ -47,8 +47,10 @@ Dialog* Window(const PlayRequest& r) { return r.App->MainWindow.Load(); }
 
 std::uint32_t Command(const PlayRequest& r) { return r.App->PlayCommand.Load(); }
 
+// The steps of this playback; a request made without them runs none of the other components.
 const EngineSteps& Steps(const PlayRequest& r) {
-  return r.Steps != nullptr ? *r.Steps : StandardSteps();
+  static const EngineSteps kNone{};
+  return r.Steps != nullptr ? *r.Steps : kNone;
 }
 
 bool IsEndpointDevice(const PlayRequest& r) { return !r.Device.empty() && r.Device[0] == u'W'; }
@@ -388,10 +390,6 @@ Result CreatePlaybackEvent(PlayRequest& r) {
 }
 
 }  // namespace
-
-void ShowStatus(const PlayRequest& request, std::u16string_view text) {
-  if (Dialog* w = Window(request)) w->SetText(res::kIdStatusLine, text);
-}
 
 Result StepMachine(PlayRequest& r, unsigned step) {
   switch (step) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/play_request.h"
+#include "app/status_line.h"
 #include "platform/result.h"
 
 namespace lumaro::engine {
@@ -15,6 +16,8 @@ namespace lumaro::engine {
 inline bool PlaysGapless(const app::PlayRequest& request) { return request.TrackTable != nullptr; }
 
 // Writes `text` into the main window's status line when the window exists.
-void ShowStatus(const app::PlayRequest& request, std::u16string_view text);
+inline void ShowStatus(const app::PlayRequest& request, std::u16string_view text) {
+  app::ShowStatus(*request.App, text);
+}
 
 }  // namespace lumaro::engine

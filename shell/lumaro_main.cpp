@@ -9,6 +9,7 @@
 
 #include "app/app_context.h"
 #include "app/play_request.h"
+#include "app/player_steps.h"
 #include "engine/playback_thread.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/text.h"
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
   request->Device = kDefaultDevice;
   request->Rate = kDefaultRate;
   request->Paths = app::NewStringList();
+  request->Steps = &app::PlayerSteps();
   app::AppContext appContext;
   platform::Services services;
   appContext.Services = &services;

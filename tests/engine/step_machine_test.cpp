@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/player_steps.h"
 #include "engine/playback_event.h"
 #include "engine/playback_thread.h"
 #include "resources/control_ids.h"
@@ -197,12 +198,12 @@ TEST_F(StepMachineTest, StepNumbersBeyondTheLastFail) {
 TEST_F(StepMachineTest, StandardStepsBehaveLikeAbsentComponents) {
   app_.MainWindow = &window_;
   auto request = MakeRequest({u"/m/a.wav"});
-  request->Steps = nullptr;
+  request->Steps = &app::PlayerSteps();
   EXPECT_NE(engine::RunPlayback(std::move(request)), kOk);
   EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: read failed");
 
   auto list = MakeRequest({u"/m/l.m3u8"});
-  list->Steps = nullptr;
+  list->Steps = &app::PlayerSteps();
   EXPECT_NE(engine::RunPlayback(std::move(list)), kOk);
   EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: play list read failed");
 }

@@ -1,35 +1,36 @@
-#include "engine/engine_steps.h"
+#include "app/player_steps.h"
+
 #include "engine/step_machine.h"
 #include "resources/status_texts.h"
 
-namespace lumaro::engine {
+namespace lumaro::app {
 namespace {
 
 enum : Result { kErrNoReader = 0x1300, kErrStopped, kErrNoEnumerator, kErrNoDriverKey };
 
 // Step 8 while no reader is built in: the chain's answer when every reader refuses the file.
-Result DecodeWithoutReaders(app::PlayRequest& r) {
+Result DecodeWithoutReaders(PlayRequest& r) {
   if (r.App->PlayCommand.Load() != 0) return kErrStopped;
-  ShowStatus(r, resources::kErrReadFailed);
+  engine::ShowStatus(r, resources::kErrReadFailed);
   return kErrNoReader;
 }
 
 // Step 10 while no endpoint backend is built in: the enumerator cannot be created.
-Result OpenEndpointsWithoutBackend(app::PlayRequest& r) {
-  ShowStatus(r, resources::kStatusCoCreateInstance);
-  ShowStatus(r, resources::kErrCoCreateInstanceFailed);
+Result OpenEndpointsWithoutBackend(PlayRequest& r) {
+  engine::ShowStatus(r, resources::kStatusCoCreateInstance);
+  engine::ShowStatus(r, resources::kErrCoCreateInstanceFailed);
   return kErrNoEnumerator;
 }
 
 // Step 14 while no driver backend is built in: the driver registry key is missing, which fails
 // without a text.
-Result OpenDriversWithoutBackend(app::PlayRequest& r) {
-  ShowStatus(r, resources::kStatusPreparingDevice);
+Result OpenDriversWithoutBackend(PlayRequest& r) {
+  engine::ShowStatus(r, resources::kStatusPreparingDevice);
   return kErrNoDriverKey;
 }
 
-EngineSteps MakeStandardSteps() {
-  EngineSteps steps;
+engine::EngineSteps MakePlayerSteps() {
+  engine::EngineSteps steps;
   steps.readPlaylist = nullptr;
   steps.decode = DecodeWithoutReaders;
   steps.device[10] = OpenEndpointsWithoutBackend;
@@ -39,9 +40,9 @@ EngineSteps MakeStandardSteps() {
 
 }  // namespace
 
-const EngineSteps& StandardSteps() {
-  static const EngineSteps steps = MakeStandardSteps();
+const engine::EngineSteps& PlayerSteps() {
+  static const engine::EngineSteps steps = MakePlayerSteps();
   return steps;
 }
 
-}  // namespace lumaro::engine
+}  // namespace lumaro::app

@@ -1,0 +1,371 @@
+#include "platform/file_output/file_output.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "platform/path.h"
+
+namespace lumaro::platform::file_output {
+
+using endpoint::HResult;
+using endpoint::kEFail;
+using endpoint::kSFalse;
+using endpoint::kSOk;
+using endpoint::ShareMode;
+using endpoint::SubFormat;
+using endpoint::WaveFormat;
+
+namespace {
+
+constexpr std::uint32_t kLadderRates[] = {768000, 705600, 384000, 352800, 192000, 176400,
+                                          96000,  88200,  48000,  44100,  32000};
+struct Candidate {
+  std::uint16_t valid;
+  std::uint16_t container;
+};
+constexpr Candidate kPcmCandidates[] = {{32, 32}, {24, 32}, {24, 24}, {16, 16}};
+constexpr std::int64_t kHundredNanosecondsPerSecond = 10'000'000;
+constexpr std::uint64_t kMicrosecondsPerSecond = 1'000'000;
+constexpr std::uint32_t kMaxBufferFrames = 1 << 22;
+
+bool TakesExclusive(const WaveFormat& f) {
+  if (f.subFormat != SubFormat::kPcm || f.channels != 2) return false;
+  const bool ladder = std::find(std::begin(kLadderRates), std::end(kLadderRates),
+                                f.samplesPerSec) != std::end(kLadderRates);
+  const bool candidate =
+      std::any_of(std::begin(kPcmCandidates), std::end(kPcmCandidates), [&](Candidate c) {
+        return c.valid == f.validBitsPerSample && c.container == f.bitsPerSample;
+      });
+  return ladder && candidate;
+}
+
+bool TakesShared(const WaveFormat& f) {
+  return f.subFormat == SubFormat::kIeeeFloat && f.bitsPerSample == 32 &&
+         f.validBitsPerSample == 32 && f.channels == 2 && f.samplesPerSec >= kSharedMinRate &&
+         f.samplesPerSec <= kSharedMaxRate;
+}
+
+void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void PutTag(std::vector<std::uint8_t>& out, const char* tag) {
+  out.insert(out.end(), tag, tag + 4);
+}
+
+// The RIFF header of a file holding `dataBytes` of `format` (sizes clamp at 4 GiB).
+std::vector<std::uint8_t> WavHeader(const WaveFormat& format, std::uint64_t dataBytes) {
+  constexpr std::uint16_t kTagPcm = 1;
+  constexpr std::uint16_t kTagFloat = 3;
+  constexpr std::uint8_t kPcmGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  const bool extensible =
+      format.subFormat == SubFormat::kPcm && format.validBitsPerSample < format.bitsPerSample;
+  const std::uint32_t fmtSize = extensible ? 40 : 16;
+  const std::uint64_t riffSize = 4 + (8 + fmtSize) + 8 + dataBytes;
+  std::vector<std::uint8_t> h;
+  PutTag(h, "RIFF");
+  PutLe(h, std::min<std::uint64_t>(riffSize, UINT32_MAX), 4);
+  PutTag(h, "WAVE");
+  PutTag(h, "fmt ");
+  PutLe(h, fmtSize, 4);
+  PutLe(h,
+        extensible ? WaveFormat::kExtensibleTag
+                   : (format.subFormat == SubFormat::kPcm ? kTagPcm : kTagFloat),
+        2);
+  PutLe(h, format.channels, 2);
+  PutLe(h, format.samplesPerSec, 4);
+  PutLe(h, format.avgBytesPerSec, 4);
+  PutLe(h, format.blockAlign, 2);
+  PutLe(h, format.bitsPerSample, 2);
+  if (extensible) {
+    PutLe(h, WaveFormat::kExtensionSize, 2);
+    PutLe(h, format.validBitsPerSample, 2);
+    PutLe(h, format.channelMask, 4);
+    PutLe(h, kTagPcm, 2);
+    h.insert(h.end(), std::begin(kPcmGuidTail), std::end(kPcmGuidTail));
+  }
+  PutTag(h, "data");
+  PutLe(h, std::min<std::uint64_t>(dataBytes, UINT32_MAX), 4);
+  return h;
+}
+
+bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes) {
+  while (bytes > 0) {
+    const std::int64_t put = file.Write(data, bytes);
+    if (put <= 0) return false;
+    data += put;
+    bytes -= static_cast<std::uint64_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string NumberedPath(const std::u16string& path, unsigned n) {
+  if (n <= 1) return path;
+  const std::u16string_view extension = PathFindExtension(path);
+  const std::size_t stem = path.size() - extension.size();
+  const std::string number = "-" + std::to_string(n);
+  return path.substr(0, stem) + std::u16string(number.begin(), number.end()) +
+         std::u16string(extension);
+}
+
+struct FileOutputSystem::Shared {
+  FileOutputOptions options;
+  mutable std::mutex mutex;
+  std::vector<std::u16string> written;
+  unsigned initialisations = 0;
+};
+
+namespace {
+
+using Shared = FileOutputSystem::Shared;
+
+// The recording side of one initialised client: the file, the lead-in still to leave out, and
+// the pacing thread.
+class Recorder {
+ public:
+  Recorder(std::unique_ptr<File> file, const WaveFormat& format)
+      : file_(std::move(file)), format_(format) {
+    const std::vector<std::uint8_t> header = WavHeader(format_, 0);
+    ok_ = WriteAll(*file_, header.data(), header.size());
+  }
+  ~Recorder() {
+    const std::vector<std::uint8_t> header = WavHeader(format_, dataBytes_);
+    if (ok_ && file_->Seek(0)) (void)WriteAll(*file_, header.data(), header.size());
+  }
+  bool Take(const std::uint8_t* data, std::uint32_t frames) {
+    if (!ok_) return false;
+    if (!started_ || leadInFrames_ > 0) {
+      if (started_) leadInFrames_ -= std::min<std::uint64_t>(leadInFrames_, frames);
+      return true;
+    }
+    const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
+    ok_ = WriteAll(*file_, data, bytes);
+    dataBytes_ += ok_ ? bytes : 0;
+    return ok_;
+  }
+  // From Start on, the lead-in's frames are left out, then everything is recorded.
+  void MarkStarted() {
+    if (started_) return;
+    started_ = true;
+    leadInFrames_ = static_cast<std::uint64_t>(kLeadInSeconds) * format_.samplesPerSec;
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  std::unique_ptr<File> file_;
+  WaveFormat format_;
+  bool ok_ = false;
+  bool started_ = false;
+  std::uint64_t leadInFrames_ = 0;
+  std::uint64_t dataBytes_ = 0;
+};
+
+class FileRenderClient final : public endpoint::RenderClient {
+ public:
+  FileRenderClient(Recorder& recorder, std::uint16_t blockAlign, std::function<void()> fed)
+      : recorder_(recorder), blockAlign_(blockAlign), fed_(std::move(fed)) {}
+  HResult GetBuffer(std::uint32_t frames, std::uint8_t** data) override {
+    if (!recorder_.ok() || frames > kMaxBufferFrames) return kEFail;
+    buffer_.resize(static_cast<std::size_t>(frames) * blockAlign_);
+    *data = buffer_.data();
+    return kSOk;
+  }
+  HResult ReleaseBuffer(std::uint32_t frames) override {
+    if (static_cast<std::size_t>(frames) * blockAlign_ > buffer_.size()) return kEFail;
+    const bool ok = recorder_.Take(buffer_.data(), frames);
+    fed_();
+    return ok ? kSOk : kEFail;
+  }
+
+ private:
+  Recorder& recorder_;
+  std::uint16_t blockAlign_;
+  std::function<void()> fed_;
+  std::vector<std::uint8_t> buffer_;
+};
+
+class FileAudioClient final : public endpoint::AudioClient {
+ public:
+  explicit FileAudioClient(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  ~FileAudioClient() override { StopPacing(); }
+
+  HResult IsFormatSupported(ShareMode mode, const WaveFormat& format,
+                            std::optional<WaveFormat>* closest) override {
+    closest->reset();
+    if (mode == ShareMode::kExclusive)
+      return TakesExclusive(format) ? kSOk : endpoint::kUnsupportedFormat;
+    if (TakesShared(format)) return kSOk;
+    const std::uint32_t rate = std::clamp(format.samplesPerSec, kSharedMinRate, kSharedMaxRate);
+    *closest = endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, rate, 32, 32);
+    return kSFalse;
+  }
+
+  HResult Initialize(ShareMode mode, std::uint32_t, std::int64_t duration, std::int64_t,
+                     const WaveFormat& format) override {
+    if (recorder_ || duration <= 0) return kEFail;
+    if (!(mode == ShareMode::kExclusive ? TakesExclusive(format) : TakesShared(format))) {
+      return endpoint::kUnsupportedFormat;
+    }
+    std::u16string path;
+    {
+      std::lock_guard<std::mutex> lock(shared_->mutex);
+      path = NumberedPath(shared_->options.path, ++shared_->initialisations);
+      shared_->written.push_back(path);
+    }
+    std::unique_ptr<File> file = File::Open(path, OpenMode::kCreateAlways);
+    if (!file) return kEFail;
+    format_ = format;
+    const std::int64_t frames =
+        (duration * format.samplesPerSec + kHundredNanosecondsPerSecond / 2) /
+        kHundredNanosecondsPerSecond;
+    bufferFrames_ =
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(frames, 1, kMaxBufferFrames));
+    recorder_ = std::make_unique<Recorder>(std::move(file), format);
+    return recorder_->ok() ? kSOk : kEFail;
+  }
+
+  HResult GetBufferSize(std::uint32_t* frames) override {
+    if (!recorder_) return kEFail;
+    *frames = bufferFrames_;
+    return kSOk;
+  }
+  HResult SetEventHandle(Event* event) override {
+    event_ = event;
+    return kSOk;
+  }
+  HResult GetService(std::unique_ptr<endpoint::RenderClient>* client) override {
+    if (!recorder_) return kEFail;
+    *client = std::make_unique<FileRenderClient>(*recorder_, format_.blockAlign, [this] {
+      if (!shared_->options.paced) Signal();
+    });
+    return kSOk;
+  }
+  HResult Start() override {
+    if (!recorder_ || running_) return kEFail;
+    recorder_->MarkStarted();
+    running_ = true;
+    if (!shared_->options.paced) {
+      Signal();
+      return kSOk;
+    }
+    stopping_ = false;
+    try {
+      pacer_ = std::thread([this] { Pace(); });
+    } catch (const std::exception&) {
+      running_ = false;
+      return kEFail;
+    }
+    return kSOk;
+  }
+  HResult Stop() override {
+    StopPacing();
+    running_ = false;
+    return kSOk;
+  }
+  HResult GetCurrentPadding(std::uint32_t* frames) override {
+    *frames = 0;  // everything given is consumed by the next period
+    return kSOk;
+  }
+
+ private:
+  void Signal() {
+    if (event_ != nullptr) event_->Set();
+  }
+  // Signals once per period until stopped.
+  void Pace() {
+    Clock& clock = *shared_->options.clock;
+    const std::uint64_t period =
+        static_cast<std::uint64_t>(bufferFrames_) * kMicrosecondsPerSecond / format_.samplesPerSec;
+    std::uint64_t deadline = clock.NowMicroseconds();
+    Signal();
+    while (!stopping_.load()) {
+      deadline += std::max<std::uint64_t>(period, 1);
+      clock.SleepUntilMicroseconds(deadline);
+      if (!stopping_.load()) Signal();
+    }
+  }
+  void StopPacing() {
+    stopping_ = true;
+    if (pacer_.joinable()) pacer_.join();
+  }
+
+  std::shared_ptr<Shared> shared_;
+  WaveFormat format_;
+  std::uint32_t bufferFrames_ = 0;
+  std::unique_ptr<Recorder> recorder_;
+  Event* event_ = nullptr;
+  bool running_ = false;
+  std::atomic<bool> stopping_{false};
+  std::thread pacer_;
+};
+
+class FileEndpoint final : public endpoint::Endpoint {
+ public:
+  explicit FileEndpoint(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  HResult GetFriendlyName(std::u16string* name) override {
+    *name = kFileOutputName;
+    return kSOk;
+  }
+  HResult Activate(std::unique_ptr<endpoint::AudioClient>* client) override {
+    *client = std::make_unique<FileAudioClient>(shared_);
+    return kSOk;
+  }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+class FileCollection final : public endpoint::EndpointCollection {
+ public:
+  explicit FileCollection(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  HResult GetCount(std::uint32_t* count) override {
+    *count = 1;
+    return kSOk;
+  }
+  HResult Item(std::uint32_t index, std::unique_ptr<endpoint::Endpoint>* endpoint) override {
+    if (index != 0) return kEFail;
+    *endpoint = std::make_unique<FileEndpoint>(shared_);
+    return kSOk;
+  }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+class FileEnumerator final : public endpoint::Enumerator {
+ public:
+  explicit FileEnumerator(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  HResult EnumAudioEndpoints(std::unique_ptr<endpoint::EndpointCollection>* endpoints) override {
+    *endpoints = std::make_unique<FileCollection>(shared_);
+    return kSOk;
+  }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace
+
+FileOutputSystem::FileOutputSystem(FileOutputOptions options)
+    : shared_(std::make_shared<Shared>()) {
+  shared_->options = std::move(options);
+}
+
+FileOutputSystem::~FileOutputSystem() = default;
+
+HResult FileOutputSystem::CreateEnumerator(std::unique_ptr<endpoint::Enumerator>* enumerator) {
+  *enumerator = std::make_unique<FileEnumerator>(shared_);
+  return kSOk;
+}
+
+std::vector<std::u16string> FileOutputSystem::WrittenFiles() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->written;
+}
+
+}  // namespace lumaro::platform::file_output

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/endpoint_api.h"
+
+namespace lumaro::platform::file_output {
+
+// The endpoint names and limits of the File output.
+inline constexpr std::u16string_view kFileOutputName = u"File output";
+inline constexpr std::uint32_t kSharedMinRate = 8000;
+inline constexpr std::uint32_t kSharedMaxRate = 384000;
+// The player gives every track about three seconds of silence first: the File output leaves
+// the buffers given before Start and this many seconds of frames after it out of the file.
+inline constexpr std::uint32_t kLeadInSeconds = 3;
+
+struct FileOutputOptions {
+  // The WAV file of the first initialisation; later ones add "-2", "-3" … before the extension.
+  std::u16string path = u"lumaro-output.wav";
+  // true: the device asks for data once per period in real time; false: as fast as it is fed.
+  bool paced = true;
+  Clock* clock = &SystemClock();
+};
+
+// An endpoint that records what it plays into a WAV file: integer PCM (extensible when the valid
+// bits are fewer than the container's), 32-bit float, or DoP frames as 24/32-bit PCM. It takes
+// every exclusive PCM candidate (32/32, 24/32, 24/24, 16/16) at every rate of the rate ladder,
+// and shared 32-bit float at 8000 … 384000 Hz. The header is completed when the audio client is
+// released. Thread contract: as the endpoint family; WrittenFiles from any thread.
+class FileOutputSystem final : public endpoint::EndpointSystem {
+ public:
+  explicit FileOutputSystem(FileOutputOptions options);
+  ~FileOutputSystem() override;
+
+  endpoint::HResult CreateEnumerator(std::unique_ptr<endpoint::Enumerator>* enumerator) override;
+
+  // The files opened so far, in order.
+  std::vector<std::u16string> WrittenFiles() const;
+
+  struct Shared;
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+// The path of the n-th initialisation (n from 1): "dir/name.wav", "dir/name-2.wav", …
+std::u16string NumberedPath(const std::u16string& path, unsigned n);
+
+}  // namespace lumaro::platform::file_output
