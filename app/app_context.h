@@ -155,7 +155,11 @@ struct AppContext {
   Word Cache{0};
   Word AsioSupport{0};
 
-  // The backends of this process (not a field of the documented record; it follows it).
+  // Fields that follow the documented record.
+  // Play the list (or the single track, or the gapless buffer) once and stop, instead of
+  // starting again; set only by the front end.
+  Word PlayOnce{0};
+  // The backends of this process.
   platform::Services* Services = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include "app/app_context.h"
 #include "app/string_list.h"
 #include "dsp/buffer_slot.h"
+#include "platform/endpoint_api.h"
 
 namespace lumaro::engine {
 struct EngineSteps;
@@ -38,7 +39,16 @@ struct PlayRequest {
   std::uint32_t DecodedKind = 0;  // 1 integer (also 1-bit), 3 floating point
   std::uint32_t DecodedBits = 0;
   std::uint32_t DecodedRate = 0;
-  // The endpoint and driver working state join here with the device steps.
+  // Endpoint-family working state.
+  platform::endpoint::WaveFormat WaveFormat;
+  std::unique_ptr<platform::endpoint::Enumerator> Enumerator;
+  std::unique_ptr<platform::endpoint::Endpoint> Endpoint;
+  std::unique_ptr<platform::endpoint::EndpointCollection> Endpoints;
+  std::unique_ptr<platform::endpoint::AudioClient> AudioClient;
+  std::unique_ptr<platform::endpoint::RenderClient> RenderClient;
+  std::uint32_t DopOutput = 0;     // 1 when WaveFormat carries DoP
+  std::uint32_t BufferFrames = 0;  // the endpoint buffer in frames
+  // The driver family's working state joins here with the driver steps.
   std::unique_ptr<TrackTableEntry[]> TrackTable;
 
   // The step handlers this playback runs with (app::PlayerSteps() for the player; tests put

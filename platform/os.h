@@ -35,6 +35,24 @@ void SleepMilliseconds(std::uint32_t milliseconds);
 // Gives freed heap memory back to the system where the allocator can (after a playback ends).
 void CompactHeap();
 
+// ---- Scheduling --------------------------------------------------------------------------
+
+// Raises the calling thread to a real-time audio priority for the life of the scope, as far as
+// the system allows (without the right to, the thread keeps its priority: never a failure), and
+// restores the previous scheduling afterwards.
+class AudioPriorityScope {
+ public:
+  AudioPriorityScope() noexcept;
+  ~AudioPriorityScope();
+  AudioPriorityScope(const AudioPriorityScope&) = delete;
+  AudioPriorityScope& operator=(const AudioPriorityScope&) = delete;
+
+ private:
+  int previousPolicy_ = 0;
+  int previousPriority_ = 0;
+  bool raised_ = false;
+};
+
 // ---- The program itself ------------------------------------------------------------------
 
 // Full path of the running executable; empty when it cannot be found.

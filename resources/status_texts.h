@@ -27,12 +27,34 @@ inline constexpr Text kErrNotSameFormat = u"ERROR: not in the same format";
 inline constexpr Text kErrCoInitializeFailed = u"DEVICE ERROR: CoInitialize failed";
 inline constexpr Text kErrCreateEventFailed = u"ERROR: CreateEvent failed";
 
+// Feeding a device.
+inline constexpr Text kErrWaitFailed = u"ERROR: WaitForSingleObject failed";
+
 // Decoding: the chain's final answer while no reader is built in.
 inline constexpr Text kErrReadFailed = u"ERROR: read failed";
 
 // Endpoint family.
 inline constexpr Text kStatusCoCreateInstance = u"CoCreateInstance ...";
+inline constexpr Text kStatusCreatingEndPoint = u"Creating end point ...";
+inline constexpr Text kStatusActivatingDevice = u"Activating device ...";
+inline constexpr Text kStatusSelectingFormat = u"Selecting output format ...";
+inline constexpr Text kStatusDeviceInitializing = u"Device initializing ...";
+inline constexpr Text kStatusStarting = u"Starting ...";
 inline constexpr Text kErrCoCreateInstanceFailed = u"DEVICE ERROR: CoCreateInstance failed";
+inline constexpr Text kErrEnumAudioEndpointsFailed = u"DEVICE ERROR: EnumAudioEndpoints failed";
+inline constexpr Text kErrGetCountFailed = u"DEVICE ERROR: GetCount failed";
+inline constexpr Text kErrDeviceNotFound = u"DEVICE ERROR: device not found";
+inline constexpr Text kErrActivateFailed = u"DEVICE ERROR: Activate failed";
+inline constexpr Text kErrIsFormatSupported = u"DEVICE ERROR: IsFormatSupported";
+inline constexpr Text kErrUnsupportedSampleRate = u"DEVICE ERROR: unsupported sample rate";
+inline constexpr Text kErrUnsupportedAudioFormat = u"DEVICE ERROR: unsupported audio format";
+inline constexpr Text kErrInitializeFailed = u"DEVICE ERROR: Initialize failed";
+inline constexpr Text kErrGetBufferSizeFailed = u"DEVICE ERROR: GetBufferSize failed";
+inline constexpr Text kErrSetEventHandleFailed = u"DEVICE ERROR: SetEventHandle failed";
+inline constexpr Text kErrGetServiceFailed = u"DEVICE ERROR: GetService failed";
+inline constexpr Text kErrGetBufferFailed = u"DEVICE ERROR: GetBuffer failed";
+inline constexpr Text kErrStartFailed = u"DEVICE ERROR: Start failed";
+inline constexpr Text kErrGetCurrentPadding = u"DEVICE ERROR: GetCurrentPadding";
 
 // Driver family.
 inline constexpr Text kStatusPreparingDevice = u"Prepareting device ...";

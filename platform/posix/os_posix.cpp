@@ -1,5 +1,7 @@
 // The operating-system facts of os.h on POSIX systems.
 #include <malloc.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -74,6 +76,25 @@ std::u16string ExecutableDirectory() {
   std::u16string path = ExecutablePath();
   if (!PathRemoveFileSpec(path)) return {};
   return path;
+}
+
+// A modest real-time priority: above every normal thread, below the system's own real-time work.
+constexpr int kAudioPriorityAboveMinimum = 10;
+
+AudioPriorityScope::AudioPriorityScope() noexcept {
+  sched_param previous{};
+  if (pthread_getschedparam(pthread_self(), &previousPolicy_, &previous) != 0) return;
+  previousPriority_ = previous.sched_priority;
+  sched_param audio{};
+  audio.sched_priority = sched_get_priority_min(SCHED_RR) + kAudioPriorityAboveMinimum;
+  raised_ = pthread_setschedparam(pthread_self(), SCHED_RR, &audio) == 0;
+}
+
+AudioPriorityScope::~AudioPriorityScope() {
+  if (!raised_) return;
+  sched_param previous{};
+  previous.sched_priority = previousPriority_;
+  pthread_setschedparam(pthread_self(), previousPolicy_, &previous);
 }
 
 bool InitializeApartment() { return true; }

@@ -26,9 +26,19 @@ std::string Describe(ShareMode mode, const WaveFormat& f) {
   return text;
 }
 
+// Like a capable device: exclusive PCM 32/32, 24/32, 24/24 or 16/16 at 32 kHz … 768 kHz, and
+// shared float at 8 kHz … 384 kHz.
 bool DefaultAccepts(ShareMode mode, const WaveFormat& f) {
-  if (mode == ShareMode::kShared) return f.subFormat == SubFormat::kIeeeFloat;
-  return f.subFormat == SubFormat::kPcm;
+  if (mode == ShareMode::kShared) {
+    return f.subFormat == SubFormat::kIeeeFloat && f.samplesPerSec >= 8000 &&
+           f.samplesPerSec <= 384000;
+  }
+  const bool candidate = (f.validBitsPerSample == 32 && f.bitsPerSample == 32) ||
+                         (f.validBitsPerSample == 24 && f.bitsPerSample == 32) ||
+                         (f.validBitsPerSample == 24 && f.bitsPerSample == 24) ||
+                         (f.validBitsPerSample == 16 && f.bitsPerSample == 16);
+  return f.subFormat == SubFormat::kPcm && candidate && f.samplesPerSec >= 32000 &&
+         f.samplesPerSec <= 768000 && f.samplesPerSec % 100 == 0;
 }
 
 }  // namespace
@@ -75,13 +85,15 @@ class SimRenderClient final : public endpoint::RenderClient {
     if (const HResult r = state_->Call(e_, "ReleaseBuffer", std::to_string(frames)); r != kSOk) {
       return r;
     }
+    buffer_.resize(std::min(buffer_.size(), static_cast<std::size_t>(frames) * blockAlign_));
+    std::uint64_t release = 0;
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
-      const std::size_t n =
-          std::min(buffer_.size(), static_cast<std::size_t>(frames) * blockAlign_);
-      state_->bytes.insert(state_->bytes.end(), buffer_.begin(), buffer_.begin() + n);
+      state_->bytes.insert(state_->bytes.end(), buffer_.begin(), buffer_.end());
       state_->releases.push_back(frames);
+      release = state_->releases.size();
     }
+    if (e_.onRelease) e_.onRelease(release, buffer_);
     played_();
     return kSOk;
   }

@@ -19,7 +19,8 @@ using endpoint::WaveFormat;
 // How one simulated endpoint answers.
 struct SimEndpointScript {
   std::u16string name;
-  // Formats taken as they are; the default takes every exclusive PCM format and shared float.
+  // Formats taken as they are; the default takes the exclusive PCM candidates at 32 kHz …
+  // 768 kHz and shared float at 8 kHz … 384 kHz.
   std::function<bool(ShareMode, const WaveFormat&)> accepts;
   // Shared formats not taken are answered kSFalse with this closest match (when set).
   std::optional<WaveFormat> sharedClosest;
@@ -34,6 +35,9 @@ struct SimEndpointScript {
   std::uint64_t signalLimit = UINT64_MAX;
   // Frames GetCurrentPadding reports (shared mode).
   std::uint32_t padding = 0;
+  // Called after every ReleaseBuffer with the number of releases since Initialize (from 1) and
+  // the bytes released; a test can raise commands or seeks here.
+  std::function<void(std::uint64_t release, const std::vector<std::uint8_t>& bytes)> onRelease;
 };
 
 // What the enumerator side answers.

@@ -50,6 +50,8 @@ Result FakeDecode(app::PlayRequest& r, const FakeTrack& t) {
 }  // namespace
 
 EngineTest::EngineTest() {
+  services_.clock = &clock_;
+  app_.Services = &services_;
   app_.MainWindow = &window_;
   steps_.decode = [this](app::PlayRequest& r) {
     recorder_.Add("decode " + Narrow(*r.TrackPath));

@@ -14,6 +14,8 @@
 #include "app/play_request.h"
 #include "engine/engine_steps.h"
 #include "platform/headless/headless_dialog.h"
+#include "platform/services.h"
+#include "tests/support/fake_clock.h"
 
 namespace lumaro::testing {
 
@@ -68,6 +70,8 @@ class EngineTest : public ::testing::Test {
   std::vector<std::string> Log() const { return recorder_.Entries(); }
 
   app::AppContext app_;
+  FakeClock clock_;
+  platform::Services services_;
   platform::ui::HeadlessDialog window_;
   engine::EngineSteps steps_;
   Recorder recorder_;

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/play_request.h"
+#include "platform/result.h"
+
+namespace lumaro::engine {
+
+// The prepared output as the feeding loop sees it: the real data of the output record.
+struct OutputView {
+  const std::uint8_t* data = nullptr;  // real frame 0 (or byte pair 0)
+  std::uint64_t dataBytes = 0;
+  std::uint32_t frameBytes = 0;      // bytes of one frame (2 for a DSD byte pair)
+  std::uint64_t bytesPerSecond = 0;  // PositionRate
+  std::uint32_t totalSeconds = 0;
+};
+
+// The view of the PcmBuffer or DsdBuffer in the slot (an empty view for anything else).
+OutputView ViewOf(const dsp::BufferSlot& slot);
+
+// What the decode line says about the output.
+struct DecodeLineOutput {
+  enum Kind { kShared, kPcm, kDop, kNativeDsd } kind = kPcm;
+  std::uint32_t validBits = 0;
+  std::uint32_t containerBits = 0;
+  std::uint32_t rate = 0;
+};
+
+// "Decode: 16bit 44100Hz - Out: 24/32bit 96000Hz" and its variants ("float" when the decoder
+// delivered floating point).
+std::u16string DecodeLine(const app::PlayRequest& request, const DecodeLineOutput& output);
+
+// The playing look around the feeding step, after the lead-in: position words set, seek bar
+// ranged and shown, the decode line in the status line, the play-list box enabled and shown;
+// `feed` runs between PositionValid 1 and 0; afterwards the seek bar is hidden and the time text
+// emptied. Answers feed's result. Playback thread.
+Result RunPlayingLook(app::PlayRequest& request, const OutputView& view,
+                      std::u16string_view decodeLine, const std::function<Result()>& feed);
+
+// Sets every track table entry's StartOffset for the output record in the Buffer slot (gapless
+// playback only): ⌊rate × StartSeconds⌋ × bytes per frame for PCM, ⌊DSD rate × 0.125 ×
+// StartSeconds⌋ × 2 for DSD; the products truncate.
+void SetStartOffsets(app::PlayRequest& request);
+
+// Fills `frames` frames of device silence: zero bytes, or for DoP the idle pattern (DSD bytes
+// 0xCC under a marker that starts at `marker` and is inverted after every frame). Answers the
+// marker of the frame that would follow.
+std::uint8_t FillSilence(std::uint8_t* destination, std::uint32_t frames, std::uint32_t frameBytes,
+                         bool dop, std::uint8_t marker);
+
+inline constexpr std::uint8_t kDopMarkerFirst = 0x05;
+inline constexpr std::uint32_t kWaitMilliseconds = 2000;
+
+// One pass after another of the feeding rules shared by both device families. Each pass:
+// Begin() applies the leave, wait, seek, jump, current-track and end-of-track rules; then the
+// device loop copies frames with Copy() (wrapping to the start of the data) and hands them to
+// the device. Playback thread.
+class Feeder {
+ public:
+  Feeder(app::PlayRequest& request, const OutputView& view, std::uint64_t deviceBufferBytes,
+         bool dop);
+
+  enum class Pass {
+    kCopy,   // copy the device's frames with Copy()
+    kLeave,  // leave the loop with 0 (PlayCommand says why)
+    kFail,   // leave with the failure code Begin() wrote
+  };
+  Pass Begin(Result* failure);
+
+  // Copies `frames` frames at Position into `destination`. At the end of a track that ends (a
+  // list with more tracks, or "once"), the frames after the data are silence and the pass after
+  // the tail is one more of silence, so the tail sounds before the device stops.
+  void Copy(std::uint8_t* destination, std::uint32_t frames);
+
+ private:
+  bool TrackEnds() const;
+
+  app::PlayRequest& r_;
+  app::AppContext& app_;
+  OutputView view_;
+  std::uint64_t bufferBytes_;
+  bool dop_;
+  bool gapless_;
+  // The end of the track: 0 = playing, 1 = the tail pass is being copied, 2 = one silent pass
+  // to let the tail sound, 3 = leave.
+  int ending_ = 0;
+  std::uint8_t marker_ = kDopMarkerFirst;  // next idle marker of the ending's silence
+};
+
+}  // namespace lumaro::engine

@@ -1,0 +1,374 @@
+#include "output/endpoint_steps.h"
+
+#include <cmath>
+#include <optional>
+
+#include "engine/feeding.h"
+#include "engine/playback_event.h"
+#include "engine/step_machine.h"
+#include "output/endpoint_format.h"
+#include "platform/scope_exit.h"
+#include "resources/status_texts.h"
+
+namespace lumaro::output {
+namespace {
+
+namespace ep = platform::endpoint;
+namespace res = resources;
+using app::PlayRequest;
+using engine::ShowStatus;
+using engine::StepMachine;
+using platform::ScopeExit;
+
+enum : Result {
+  kErrCreate = 0x2200,
+  kErrEnumerate,
+  kErrCount,
+  kErrNotFound,
+  kErrActivate,
+  kErrIsFormatSupported,
+  kErrSampleRate,
+  kErrAudioFormat,
+  kErrInitialize,
+  kErrBufferSize,
+  kErrSetEvent,
+  kErrService,
+  kErrGetBuffer,
+  kErrStart,
+  kErrPadding,
+  kErrStopped,
+  kErrNoOutput,
+};
+
+constexpr std::size_t kPrefixLength = 3;             // "W: "
+constexpr std::int64_t kBufferDuration = 2'000'000;  // 200 ms in 100-ns units
+constexpr double kHundredNanosecondsPerSecond = 10'000'000.0;
+constexpr std::uint32_t kLeadInSeconds = 3;
+constexpr std::uint32_t kSharedFlags = ep::kStreamFlagsEventCallback | ep::kStreamFlagsNoPersist;
+
+ep::ShareMode ModeOf(const PlayRequest& r) {
+  return PlaysShared(r) ? ep::ShareMode::kShared : ep::ShareMode::kExclusive;
+}
+
+// Asks the client for `format` in exclusive mode; on acceptance it becomes the request's format.
+bool TryExclusive(PlayRequest& r, const ep::WaveFormat& format) {
+  std::optional<ep::WaveFormat> closest;
+  if (r.AudioClient->IsFormatSupported(ep::ShareMode::kExclusive, format, &closest) != ep::kSOk) {
+    return false;
+  }
+  r.WaveFormat = format;
+  return true;
+}
+
+bool TryPcm(PlayRequest& r, std::uint32_t rate) {
+  for (const PcmCandidate& c : kPcmCandidates) {
+    if (TryExclusive(r,
+                     ep::MakeWaveFormat(ep::SubFormat::kPcm, rate, c.containerBits, c.validBits))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TryDop(PlayRequest& r, std::uint32_t dopRate) {
+  for (std::uint16_t container : kDopContainers) {
+    if (TryExclusive(r,
+                     ep::MakeWaveFormat(ep::SubFormat::kPcm, dopRate, container, kDopValidBits))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The sample rate of the track as it is now in the Buffer slot.
+std::uint32_t BufferRate(const PlayRequest& r) {
+  if (const dsp::AudioBuffer* a = r.Buffer.Get<dsp::AudioBuffer>()) return a->sampleRate;
+  if (const dsp::DsdBuffer* d = r.Buffer.Get<dsp::DsdBuffer>()) return d->dsdRate;
+  if (const dsp::PcmBuffer* p = r.Buffer.Get<dsp::PcmBuffer>()) return p->sampleRate;
+  return 0;
+}
+
+// "Share": the mix format at the track's rate, or the device's closest match.
+Result ChooseSharedFormat(PlayRequest& r) {
+  r.WaveFormat =
+      ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, BufferRate(r), kFloatBits, kFloatBits);
+  std::optional<ep::WaveFormat> closest;
+  ep::HResult answer =
+      r.AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
+  if (answer == ep::kSFalse && closest) {
+    const std::uint32_t rate = closest->samplesPerSec;
+    if (rate < kSharedMinRate || rate > kSharedMaxRate) {
+      ShowStatus(r, res::kErrUnsupportedSampleRate);
+      return kErrSampleRate;
+    }
+    r.WaveFormat = ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, rate, kFloatBits, kFloatBits);
+    answer = r.AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
+  }
+  if (answer != ep::kSOk) {
+    ShowStatus(r, res::kErrIsFormatSupported);
+    return kErrIsFormatSupported;
+  }
+  r.DopOutput = 0;
+  return StepMachine(r, 18);
+}
+
+// "Auto": DoP for a DSD track without volume assist, then the track's own rate, then the ladder.
+Result ChooseAutoFormat(PlayRequest& r) {
+  if (r.IsDsd != 0 && r.App->VolumeAssist.Load() == app::kAssistNone) {
+    for (std::uint32_t dopRate : kDopRates) {
+      if (static_cast<std::uint64_t>(dopRate) * kDopBitsPerFrame != r.DecodedRate) continue;
+      if (TryDop(r, dopRate)) {
+        r.DopOutput = 1;
+        return StepMachine(r, 18);
+      }
+    }
+  }
+  bool found = r.IsDsd == 0 && TryPcm(r, BufferRate(r));
+  for (std::size_t i = 0; !found && i < std::size(kRateLadder); ++i)
+    found = TryPcm(r, kRateLadder[i]);
+  if (!found) {
+    ShowStatus(r, res::kErrUnsupportedAudioFormat);
+    return kErrAudioFormat;
+  }
+  r.DopOutput = 0;
+  return StepMachine(r, 18);
+}
+
+// Releases the current client and activates a new one on the endpoint.
+Result ReactivateClient(PlayRequest& r) {
+  r.AudioClient.reset();
+  if (ep::Failed(r.Endpoint->Activate(&r.AudioClient)) || !r.AudioClient) {
+    r.AudioClient.reset();
+    ShowStatus(r, res::kErrActivateFailed);
+    return kErrActivate;
+  }
+  return kOk;
+}
+
+// The frames of one device buffer to fill now: all of it in exclusive mode, what the device has
+// room for in shared mode.
+Result FramesToFill(PlayRequest& r, std::uint32_t* frames) {
+  if (!PlaysShared(r)) {
+    *frames = r.BufferFrames;
+    return kOk;
+  }
+  std::uint32_t padding = 0;
+  if (ep::Failed(r.AudioClient->GetCurrentPadding(&padding))) {
+    ShowStatus(r, res::kErrGetCurrentPadding);
+    return kErrPadding;
+  }
+  *frames = padding < r.BufferFrames ? r.BufferFrames - padding : 0;
+  return kOk;
+}
+
+// Gets `frames` of the device buffer, lets `fill` write them, and gives them to the device.
+template <class Fill>
+Result RenderFrames(PlayRequest& r, std::uint32_t frames, Fill&& fill) {
+  std::uint8_t* data = nullptr;
+  if (ep::Failed(r.RenderClient->GetBuffer(frames, &data))) {
+    ShowStatus(r, res::kErrGetBufferFailed);
+    return kErrGetBuffer;
+  }
+  fill(data, frames);
+  (void)r.RenderClient->ReleaseBuffer(frames);
+  return kOk;
+}
+
+// Silence of the request's format: zero bytes, or the DoP idle pattern from marker 0x05.
+void FillDeviceSilence(const PlayRequest& r, std::uint8_t* data, std::uint32_t frames) {
+  engine::FillSilence(data, frames, r.WaveFormat.blockAlign, r.DopOutput != 0,
+                      engine::kDopMarkerFirst);
+}
+
+engine::DecodeLineOutput LineOutput(const PlayRequest& r) {
+  engine::DecodeLineOutput out;
+  out.kind = PlaysShared(r)     ? engine::DecodeLineOutput::kShared
+             : r.DopOutput != 0 ? engine::DecodeLineOutput::kDop
+                                : engine::DecodeLineOutput::kPcm;
+  out.validBits = r.WaveFormat.validBitsPerSample;
+  out.containerBits = r.WaveFormat.bitsPerSample;
+  out.rate = r.WaveFormat.samplesPerSec;
+  return out;
+}
+
+}  // namespace
+
+bool PlaysShared(const PlayRequest& r) { return IsShareRate(r.Rate); }
+
+Result CreateEndpointEnumerator(PlayRequest& r) {
+  ShowStatus(r, res::kStatusCoCreateInstance);
+  ep::EndpointSystem* system = r.App->Services != nullptr ? r.App->Services->endpoints : nullptr;
+  if (system == nullptr || ep::Failed(system->CreateEnumerator(&r.Enumerator)) || !r.Enumerator) {
+    r.Enumerator.reset();
+    ShowStatus(r, res::kErrCoCreateInstanceFailed);
+    return kErrCreate;
+  }
+  ScopeExit release([&] { r.Enumerator.reset(); });
+  return StepMachine(r, 11);
+}
+
+Result FindEndpoint(PlayRequest& r) {
+  ShowStatus(r, res::kStatusCreatingEndPoint);
+  if (ep::Failed(r.Enumerator->EnumAudioEndpoints(&r.Endpoints)) || !r.Endpoints) {
+    r.Endpoints.reset();
+    ShowStatus(r, res::kErrEnumAudioEndpointsFailed);
+    return kErrEnumerate;
+  }
+  ScopeExit release([&] { r.Endpoints.reset(); });
+  std::uint32_t count = 0;
+  if (ep::Failed(r.Endpoints->GetCount(&count))) {
+    ShowStatus(r, res::kErrGetCountFailed);
+    return kErrCount;
+  }
+  const std::u16string_view wanted =
+      r.Device.size() >= kPrefixLength ? std::u16string_view(r.Device).substr(kPrefixLength) : u"";
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::unique_ptr<ep::Endpoint> endpoint;
+    if (ep::Failed(r.Endpoints->Item(i, &endpoint)) || !endpoint) continue;
+    std::u16string name;
+    if (ep::Failed(endpoint->GetFriendlyName(&name)) || name != wanted) continue;
+    r.Endpoint = std::move(endpoint);
+    ScopeExit releaseEndpoint([&] { r.Endpoint.reset(); });
+    return StepMachine(r, 12);
+  }
+  ShowStatus(r, res::kErrDeviceNotFound);
+  return kErrNotFound;
+}
+
+Result ActivateEndpoint(PlayRequest& r) {
+  ShowStatus(r, res::kStatusActivatingDevice);
+  if (ep::Failed(r.Endpoint->Activate(&r.AudioClient)) || !r.AudioClient) {
+    r.AudioClient.reset();
+    ShowStatus(r, res::kErrActivateFailed);
+    return kErrActivate;
+  }
+  ScopeExit release([&] { r.AudioClient.reset(); });
+  return StepMachine(r, 13);
+}
+
+Result ChooseEndpointFormat(PlayRequest& r) {
+  ShowStatus(r, res::kStatusSelectingFormat);
+  if (IsShareRate(r.Rate)) return ChooseSharedFormat(r);
+  if (IsAutoRate(r.Rate)) return ChooseAutoFormat(r);
+  if (r.Rate.starts_with(u'D')) {
+    if (!TryDop(r, DopRateOf(r.Rate))) {
+      ShowStatus(r, res::kErrUnsupportedAudioFormat);
+      return kErrAudioFormat;
+    }
+    r.DopOutput = 1;
+    return StepMachine(r, 18);
+  }
+  if (!TryPcm(r, ReadDecimal(r.Rate))) {
+    ShowStatus(r, res::kErrUnsupportedAudioFormat);
+    return kErrAudioFormat;
+  }
+  r.DopOutput = 0;
+  return StepMachine(r, 18);
+}
+
+Result InitializeEndpoint(PlayRequest& r) {
+  ShowStatus(r, res::kStatusDeviceInitializing);
+  const ep::ShareMode mode = ModeOf(r);
+  const std::int64_t periodicity = mode == ep::ShareMode::kShared ? 0 : kBufferDuration;
+  ep::HResult answer =
+      r.AudioClient->Initialize(mode, kSharedFlags, kBufferDuration, periodicity, r.WaveFormat);
+  if (mode == ep::ShareMode::kExclusive && answer == ep::kBufferSizeNotAligned) {
+    std::uint32_t frames = 0;
+    if (ep::Failed(r.AudioClient->GetBufferSize(&frames))) {
+      ShowStatus(r, res::kErrGetBufferSizeFailed);
+      return kErrBufferSize;
+    }
+    if (const Result reactivated = ReactivateClient(r); reactivated != kOk) return reactivated;
+    const auto aligned = static_cast<std::int64_t>(
+        std::floor(kHundredNanosecondsPerSecond / r.WaveFormat.samplesPerSec * frames + 0.5));
+    answer = r.AudioClient->Initialize(mode, ep::kStreamFlagsEventCallback, aligned, aligned,
+                                       r.WaveFormat);
+  }
+  if (ep::Failed(answer)) {
+    ShowStatus(r, res::kErrInitializeFailed);
+    return kErrInitialize;
+  }
+  return StepMachine(r, 23);
+}
+
+Result PrepareRendering(PlayRequest& r) {
+  if (ep::Failed(r.AudioClient->SetEventHandle(engine::PlaybackEvent()))) {
+    ShowStatus(r, res::kErrSetEventHandleFailed);
+    return kErrSetEvent;
+  }
+  if (ep::Failed(r.AudioClient->GetBufferSize(&r.BufferFrames))) {
+    ShowStatus(r, res::kErrGetBufferSizeFailed);
+    return kErrBufferSize;
+  }
+  if (ep::Failed(r.AudioClient->GetService(&r.RenderClient)) || !r.RenderClient) {
+    r.RenderClient.reset();
+    ShowStatus(r, res::kErrGetServiceFailed);
+    return kErrService;
+  }
+  ScopeExit release([&] { r.RenderClient.reset(); });
+  return StepMachine(r, 25);
+}
+
+Result StartEndpoint(PlayRequest& r) {
+  engine::SetStartOffsets(r);
+  const Result filled = RenderFrames(r, r.BufferFrames, [&](std::uint8_t* data, std::uint32_t n) {
+    FillDeviceSilence(r, data, n);
+  });
+  if (filled != kOk) return filled;
+  if (ep::Failed(r.AudioClient->Start())) {
+    ShowStatus(r, res::kErrStartFailed);
+    return kErrStart;
+  }
+  ScopeExit stop([&] { (void)r.AudioClient->Stop(); });
+  return StepMachine(r, 26);
+}
+
+Result PlayEndpointLeadIn(PlayRequest& r) {
+  ShowStatus(r, res::kStatusStarting);
+  const engine::OutputView view = engine::ViewOf(r.Buffer);
+  if (view.frameBytes == 0) return kErrNoOutput;
+  const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
+  const std::uint64_t target =
+      output != nullptr ? std::uint64_t{kLeadInSeconds} * output->sampleRate : 0;
+  for (std::uint64_t written = 0; written < target;) {
+    if (r.App->PlayCommand.Load() != app::kCommandNone) return kErrStopped;
+    platform::Event* event = engine::PlaybackEvent();
+    if (event == nullptr || r.App->Services->clock->Wait(*event, engine::kWaitMilliseconds) !=
+                                platform::WaitResult::kSignalled) {
+      ShowStatus(r, res::kErrWaitFailed);
+      return kErrStopped;
+    }
+    std::uint32_t frames = 0;
+    if (const Result room = FramesToFill(r, &frames); room != kOk) return room;
+    const Result filled = RenderFrames(
+        r, frames, [&](std::uint8_t* data, std::uint32_t n) { FillDeviceSilence(r, data, n); });
+    if (filled != kOk) return filled;
+    written += frames;
+  }
+  return engine::RunPlayingLook(r, view, engine::DecodeLine(r, LineOutput(r)),
+                                [&] { return StepMachine(r, 27); });
+}
+
+Result FeedEndpoint(PlayRequest& r) {
+  const engine::OutputView view = engine::ViewOf(r.Buffer);
+  const std::uint64_t bufferBytes = static_cast<std::uint64_t>(r.BufferFrames) * view.frameBytes;
+  engine::Feeder feeder(r, view, bufferBytes, r.DopOutput != 0);
+  for (;;) {
+    Result failure = kOk;
+    switch (feeder.Begin(&failure)) {
+      case engine::Feeder::Pass::kLeave:
+        return kOk;
+      case engine::Feeder::Pass::kFail:
+        return failure;
+      case engine::Feeder::Pass::kCopy:
+        break;
+    }
+    std::uint32_t frames = 0;
+    if (const Result room = FramesToFill(r, &frames); room != kOk) return room;
+    const Result fed =
+        RenderFrames(r, frames, [&](std::uint8_t* data, std::uint32_t n) { feeder.Copy(data, n); });
+    if (fed != kOk) return fed;
+  }
+}
+
+}  // namespace lumaro::output

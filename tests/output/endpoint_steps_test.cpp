@@ -1,0 +1,309 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/output/endpoint_test_fixture.h"
+
+namespace lumaro::testing {
+
+using platform::endpoint::ShareMode;
+using platform::endpoint::SubFormat;
+using platform::endpoint::WaveFormat;
+using platform::sim::SimEndpointScript;
+using platform::sim::SimSystemScript;
+
+EndpointTest::EndpointTest() {
+  steps_.device[10] = output::CreateEndpointEnumerator;
+  steps_.device[11] = output::FindEndpoint;
+  steps_.device[12] = output::ActivateEndpoint;
+  steps_.device[13] = output::ChooseEndpointFormat;
+  steps_.device[18] = [this](app::PlayRequest& r) -> Result {
+    recorder_.Add("prepare");
+    dsp::PcmBufferPtr out;
+    const WaveFormat& f = r.WaveFormat;
+    if (dsp::NewPcmBuffer(out, dsp::kPcmInteger, 2, static_cast<std::uint8_t>(f.bitsPerSample),
+                          f.samplesPerSec, outputFrames_) != kOk) {
+      return 1;
+    }
+    for (std::uint64_t k = 0; k < out->DataSize(); ++k) out->Data()[k] = PatternByte(k);
+    r.Buffer.Put(std::move(out));
+    return engine::StepMachine(r, 21);
+  };
+  steps_.device[21] = output::InitializeEndpoint;
+  steps_.device[24] = output::PrepareRendering;
+  steps_.device[25] = output::StartEndpoint;
+  steps_.device[26] = output::PlayEndpointLeadIn;
+  steps_.device[27] = output::FeedEndpoint;
+  app_.PlayOnce = 1;
+}
+
+void EndpointTest::UseEndpoints(SimSystemScript script) {
+  endpoints_ = std::make_unique<platform::sim::SimEndpointSystem>(std::move(script));
+  services_.endpoints = endpoints_.get();
+}
+
+std::vector<std::string> EndpointTest::CallsStartingWith(std::string_view prefix) const {
+  std::vector<std::string> out;
+  for (const auto& call : endpoints_->Calls()) {
+    if (call.starts_with(prefix)) out.push_back(call);
+  }
+  return out;
+}
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+SimEndpointScript Endpoint(std::u16string name) {
+  SimEndpointScript e;
+  e.name = std::move(name);
+  return e;
+}
+
+TEST_F(EndpointTest, PlaysOnceThroughAnExclusiveEndpointWithEveryStatusInOrder) {
+  UseEndpoints({.endpoints = {Endpoint(u"Other"), Endpoint(u"Test")}});
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  EXPECT_THAT(
+      Statuses(),
+      ElementsAre(u"", u"Registering file list ...", u"Preparing ...", u"COM initializing ...",
+                  u"CoCreateInstance ...", u"Creating end point ...", u"Activating device ...",
+                  u"Selecting output format ...", u"Device initializing ...", u"Starting ...",
+                  u"Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", u""));
+  EXPECT_THAT(CallsStartingWith("Initialize"),
+              ElementsAre("Initialize exclusive pcm 44100 32/32 flags=0xc0000 2000000 2000000"));
+  EXPECT_EQ(endpoints_->LiveClients(), 0);
+  EXPECT_EQ(window_.Text(2000), u"Drop music files here");
+}
+
+TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilenceToLetTheTailSound) {
+  UseEndpoints({.endpoints = {Endpoint(u"Test")}});
+  outputFrames_ = 20000;  // 2 full buffers of 8820 frames and a tail of 2360
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
+  const std::vector<std::uint32_t> releases = endpoints_->Releases();
+  // Pre-fill, then 3 s of lead-in in whole buffers (15 × 8820 ≥ 132300), then the data.
+  ASSERT_EQ(releases.size(), 1U + 15U + 4U);
+  for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(releases[i], 8820U);
+  const std::size_t frameBytes = 8;
+  const std::size_t leadBytes = 16 * 8820 * frameBytes;
+  for (std::size_t k = 0; k < leadBytes; ++k) ASSERT_EQ(bytes[k], 0) << k;
+  const std::size_t dataBytes = 20000 * frameBytes;
+  for (std::size_t k = 0; k < dataBytes; ++k) ASSERT_EQ(bytes[leadBytes + k], PatternByte(k)) << k;
+  // The tail buffer is padded with silence and followed by one buffer of silence.
+  ASSERT_EQ(bytes.size(), leadBytes + 4 * 8820 * frameBytes);
+  for (std::size_t k = leadBytes + dataBytes; k < bytes.size(); ++k) ASSERT_EQ(bytes[k], 0) << k;
+  EXPECT_EQ(app_.PlayCommand.Load(), app::kCommandStop);
+}
+
+TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
+  SimEndpointScript e = Endpoint(u"Test");
+  e.accepts = [](ShareMode mode, const WaveFormat& f) {
+    return mode == ShareMode::kExclusive && f.samplesPerSec == 48000 && f.bitsPerSample == 16;
+  };
+  UseEndpoints({.endpoints = {e}});
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  const auto asked = CallsStartingWith("IsFormatSupported");
+  ASSERT_EQ(asked.size(), 4U + 8U * 4U + 4U);
+  EXPECT_THAT(std::vector<std::string>(asked.begin(), asked.begin() + 5),
+              ElementsAre("IsFormatSupported exclusive pcm 44100 32/32",
+                          "IsFormatSupported exclusive pcm 44100 24/32",
+                          "IsFormatSupported exclusive pcm 44100 24/24",
+                          "IsFormatSupported exclusive pcm 44100 16/16",
+                          "IsFormatSupported exclusive pcm 768000 32/32"));
+  EXPECT_EQ(asked.back(), "IsFormatSupported exclusive pcm 48000 16/16");
+  EXPECT_EQ(window_.TextHistory(2003).at(10), u"Decode: 16bit 44100Hz - Out: 16/16bit 48000Hz");
+}
+
+TEST_F(EndpointTest, FixedRatesAndDopRatesChooseTheirFormats) {
+  struct Case {
+    std::u16string rate;
+    std::string initialize;
+  } const cases[] = {
+      {u"96000", "Initialize exclusive pcm 96000 32/32"},
+      {u"D64", "Initialize exclusive pcm 176400 24/24"},
+      {u"D256", "Initialize exclusive pcm 705600 24/24"},
+  };
+  for (const auto& c : cases) {
+    UseEndpoints({.endpoints = {Endpoint(u"Test")}});
+    EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
+    ASSERT_EQ(CallsStartingWith("Initialize").size(), 1U);
+    EXPECT_THAT(CallsStartingWith("Initialize")[0], HasSubstr(c.initialize));
+  }
+  for (std::u16string rate : {u"D512", u"12345"}) {
+    UseEndpoints({.endpoints = {Endpoint(u"Test")}});
+    EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", rate), kOk);
+    EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: unsupported audio format");
+  }
+}
+
+TEST_F(EndpointTest, DopTakesTheWiderContainerWhen24IsRefusedAndPreFillsTheIdlePattern) {
+  SimEndpointScript e = Endpoint(u"Test");
+  e.accepts = [](ShareMode, const WaveFormat& f) { return f.bitsPerSample == 32; };
+  UseEndpoints({.endpoints = {e}});
+  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", u"D128"), kOk);
+  EXPECT_THAT(CallsStartingWith("IsFormatSupported"),
+              ElementsAre("IsFormatSupported exclusive pcm 352800 24/24",
+                          "IsFormatSupported exclusive pcm 352800 24/32"));
+  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
+  ASSERT_GE(bytes.size(), 16U);
+  EXPECT_THAT(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 16),
+              ElementsAre(0x00, 0xCC, 0xCC, 0x05, 0x00, 0xCC, 0xCC, 0x05,  //
+                          0x00, 0xCC, 0xCC, 0xFA, 0x00, 0xCC, 0xCC, 0xFA));
+  EXPECT_EQ(window_.TextHistory(2003).at(10),
+            u"Decode: 16bit 44100Hz - Out: 24/32bit 352800Hz DoP");
+}
+
+TEST_F(EndpointTest, SharedModeTakesTheClosestMatchWithinItsRange) {
+  struct Case {
+    std::uint32_t closest;
+    std::u16string text;
+  } const cases[] = {
+      {48000, u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"},
+      {8000, u"Decode: 16bit 44100Hz - Out: 32/32bit float 8000Hz"},
+      {7999, u"DEVICE ERROR: unsupported sample rate"},
+      {384001, u"DEVICE ERROR: unsupported sample rate"},
+  };
+  for (const auto& c : cases) {
+    SimEndpointScript e = Endpoint(u"Test");
+    const std::uint32_t closest = c.closest;
+    e.accepts = [closest](ShareMode mode, const WaveFormat& f) {
+      return mode == ShareMode::kShared && f.samplesPerSec == closest;
+    };
+    e.sharedClosest = platform::endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, c.closest, 32, 32);
+    UseEndpoints({.endpoints = {e}});
+    (void)Play({u"/m/a.wav"}, u"W: Test", u"share");
+    const auto history = window_.TextHistory(2003);
+    EXPECT_NE(std::find(history.begin(), history.end(), c.text), history.end()) << c.closest;
+    const auto initialized = CallsStartingWith("Initialize");
+    if (c.text.starts_with(u"Decode")) {
+      EXPECT_THAT(initialized, ElementsAre("Initialize shared float " + std::to_string(c.closest) +
+                                           " 32/32 flags=0xc0000 2000000 0"));
+    } else {
+      EXPECT_TRUE(initialized.empty());
+    }
+  }
+}
+
+TEST_F(EndpointTest, ANotAlignedBufferIsRetriedOnceOnAFreshClient) {
+  SimEndpointScript e = Endpoint(u"Test");
+  e.alignedFrames = 8192;
+  UseEndpoints({.endpoints = {e}});
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  const auto calls = endpoints_->Calls();
+  const auto first = std::find_if(calls.begin(), calls.end(),
+                                  [](const std::string& c) { return c.starts_with("Initialize"); });
+  ASSERT_NE(first, calls.end());
+  EXPECT_THAT(std::vector<std::string>(first, first + 4),
+              ElementsAre("Initialize exclusive pcm 44100 32/32 flags=0xc0000 2000000 2000000",
+                          "GetBufferSize", "Activate Test",
+                          "Initialize exclusive pcm 44100 32/32 flags=0x40000 1857596 1857596"));
+  EXPECT_EQ(endpoints_->LiveClients(), 0);
+}
+
+TEST_F(EndpointTest, EveryDeviceErrorTextAndEverythingReleased) {
+  struct Case {
+    SimSystemScript script;
+    std::u16string rate;
+    std::u16string text;
+  };
+  const auto failing = [](std::string call) {
+    SimEndpointScript e = Endpoint(u"Test");
+    e.failing = {std::move(call)};
+    return SimSystemScript{.endpoints = {e}};
+  };
+  const Case cases[] = {
+      {{.failCreate = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: CoCreateInstance failed"},
+      {{.failEnumerate = true, .endpoints = {}},
+       u"Auto",
+       u"DEVICE ERROR: EnumAudioEndpoints failed"},
+      {{.failCount = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: GetCount failed"},
+      {{.endpoints = {Endpoint(u"test")}}, u"Auto", u"DEVICE ERROR: device not found"},
+      {failing("GetFriendlyName"), u"Auto", u"DEVICE ERROR: device not found"},
+      {failing("Activate"), u"Auto", u"DEVICE ERROR: Activate failed"},
+      {failing("IsFormatSupported"), u"Auto", u"DEVICE ERROR: unsupported audio format"},
+      {failing("IsFormatSupported"), u"Share", u"DEVICE ERROR: IsFormatSupported"},
+      {failing("Initialize"), u"Auto", u"DEVICE ERROR: Initialize failed"},
+      {failing("SetEventHandle"), u"Auto", u"DEVICE ERROR: SetEventHandle failed"},
+      {failing("GetBufferSize"), u"Auto", u"DEVICE ERROR: GetBufferSize failed"},
+      {failing("GetService"), u"Auto", u"DEVICE ERROR: GetService failed"},
+      {failing("GetBuffer"), u"Auto", u"DEVICE ERROR: GetBuffer failed"},
+      {failing("Start"), u"Auto", u"DEVICE ERROR: Start failed"},
+      {failing("GetCurrentPadding"), u"Share", u"DEVICE ERROR: GetCurrentPadding"},
+  };
+  for (const Case& c : cases) {
+    UseEndpoints(c.script);
+    EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
+    EXPECT_EQ(window_.Text(2003), c.text);
+    EXPECT_EQ(window_.Text(2000), u"/m/a.wav");
+    EXPECT_EQ(endpoints_->LiveClients(), 0);
+  }
+  services_.endpoints = nullptr;
+  EXPECT_NE(Play({u"/m/a.wav"}), kOk);
+  EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: CoCreateInstance failed");
+}
+
+TEST_F(EndpointTest, ASilentEndpointTimesOutAfterTwoSecondsOfItsClock) {
+  SimEndpointScript e = Endpoint(u"Test");
+  e.signalLimit = 5;  // stops asking for data during the lead-in
+  UseEndpoints({.endpoints = {e}});
+  EXPECT_NE(Play({u"/m/a.wav"}), kOk);
+  EXPECT_EQ(window_.Text(2003), u"ERROR: WaitForSingleObject failed");
+  EXPECT_EQ(clock_.Timeouts(), 1);
+  EXPECT_EQ(clock_.NowMicroseconds(), 2'000'000U);
+}
+
+TEST_F(EndpointTest, ASeekBeyondTheEndWrapsToTheStart) {
+  app_.PlayOnce = 0;
+  SimEndpointScript e = Endpoint(u"Test");
+  constexpr std::uint64_t kFirstData = 17;  // release number of the first data buffer
+  std::vector<std::uint8_t> afterSeek;
+  e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
+    if (release == kFirstData) app_.Seek.Request(3600);
+    if (release == kFirstData + 1) {
+      afterSeek = bytes;
+      app_.PlayCommand = app::kCommandStop;
+    }
+  };
+  UseEndpoints({.endpoints = {e}});
+  outputFrames_ = 50000;
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  ASSERT_EQ(afterSeek.size(), 8820U * 8);
+  for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(afterSeek[k], PatternByte(k)) << k;
+  EXPECT_EQ(app_.SeekPending.Load(), 0U);
+}
+
+TEST_F(EndpointTest, ASingleTrackWithoutOnceLoopsWithoutAGap) {
+  app_.PlayOnce = 0;
+  SimEndpointScript e = Endpoint(u"Test");
+  std::vector<std::uint8_t> all;
+  e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
+    if (release > 16) all.insert(all.end(), bytes.begin(), bytes.end());
+    if (release == 16 + 3) app_.PlayCommand = app::kCommandStop;
+  };
+  UseEndpoints({.endpoints = {e}});
+  outputFrames_ = 10000;  // 3 buffers of 8820 frames cover the track twice and a bit
+  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+  ASSERT_EQ(all.size(), 3U * 8820 * 8);
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    ASSERT_EQ(all[k], PatternByte(k % (10000 * 8))) << k;
+  }
+}
+
+TEST_F(EndpointTest, AListPlaysEachTailThenTheNextTrackAndOnceEndsAfterTheLast) {
+  SimEndpointScript e = Endpoint(u"Test");
+  UseEndpoints({.endpoints = {e}});
+  outputFrames_ = 9000;
+  EXPECT_EQ(Play({u"/m/a.wav", u"/m/b.wav"}), kOk);
+  EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "prepare", "decode /m/b.wav", "prepare"));
+  const std::vector<std::uint32_t> releases = endpoints_->Releases();  // of the second track
+  EXPECT_EQ(releases.size(), 1U + 15U + 2U + 1U);
+  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
+  const std::size_t lead = 16 * 8820 * 8;
+  for (std::size_t k = 0; k < 9000 * 8; ++k) ASSERT_EQ(bytes[lead + k], PatternByte(k)) << k;
+  EXPECT_EQ(window_.Text(2003), u"");
+}
+
+}  // namespace
+}  // namespace lumaro::testing

@@ -1,0 +1,106 @@
+#include "platform/file_output/file_output.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/text.h"
+#include "tests/output/endpoint_test_fixture.h"
+
+namespace lumaro::testing {
+namespace {
+
+using ::testing::ElementsAre;
+namespace fo = platform::file_output;
+
+std::vector<std::uint8_t> ReadAll(const std::u16string& path) {
+  std::ifstream in(platform::Utf16ToUtf8(path), std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+class FileOutputTest : public EndpointTest {
+ protected:
+  FileOutputTest() {
+    char pattern[] = "/tmp/lumaro-fo-XXXXXX";
+    dir_ = mkdtemp(pattern);
+  }
+  ~FileOutputTest() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  std::u16string Path(const char* name) const { return platform::Utf8ToUtf16(dir_ + "/" + name); }
+  std::string dir_;
+};
+
+TEST_F(FileOutputTest, RecordsWhatFollowsTheLeadInWithACompleteHeader) {
+  fo::FileOutputSystem system({.path = Path("out.wav"), .paced = false});
+  services_.endpoints = &system;
+  outputFrames_ = 20000;
+  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: File output", u"48000"), kOk);
+  ASSERT_THAT(system.WrittenFiles(), ElementsAre(Path("out.wav")));
+  const std::vector<std::uint8_t> file = ReadAll(Path("out.wav"));
+  // 16-byte PCM format chunk; data = the track then its padded tail and one silent buffer.
+  ASSERT_GE(file.size(), 44U);
+  EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+  EXPECT_EQ(Le32(file, 4), file.size() - 8);
+  EXPECT_EQ(Le32(file, 16), 16U);
+  EXPECT_EQ(file[20], 1);  // integer PCM
+  EXPECT_EQ(Le32(file, 24), 48000U);
+  EXPECT_EQ(file[34], 32);  // bits
+  const std::uint32_t dataBytes = Le32(file, 40);
+  EXPECT_EQ(dataBytes, 4U * 9600 * 8);  // 200 ms buffers of 9600 frames
+  for (std::size_t k = 0; k < 20000 * 8; ++k) ASSERT_EQ(file[44 + k], PatternByte(k)) << k;
+  for (std::size_t k = 44 + 20000 * 8; k < file.size(); ++k) ASSERT_EQ(file[k], 0) << k;
+}
+
+TEST_F(FileOutputTest, EveryInitialisationGetsItsOwnNumberedFile) {
+  fo::FileOutputSystem system({.path = Path("list.wav"), .paced = false});
+  services_.endpoints = &system;
+  EXPECT_EQ(Play({u"/m/a.wav", u"/m/b.wav", u"/m/c.wav"}, u"W: File output", u"Auto"), kOk);
+  EXPECT_THAT(system.WrittenFiles(),
+              ElementsAre(Path("list.wav"), Path("list-2.wav"), Path("list-3.wav")));
+  EXPECT_EQ(fo::NumberedPath(u"/x/noext", 2), u"/x/noext-2");
+}
+
+TEST_F(FileOutputTest, TakesTheLadderInExclusiveModeAndFloatWhenShared) {
+  fo::FileOutputSystem system({.path = Path("f.wav"), .paced = false});
+  std::unique_ptr<platform::endpoint::Enumerator> enumerator;
+  ASSERT_EQ(system.CreateEnumerator(&enumerator), platform::endpoint::kSOk);
+  std::unique_ptr<platform::endpoint::EndpointCollection> all;
+  ASSERT_EQ(enumerator->EnumAudioEndpoints(&all), platform::endpoint::kSOk);
+  std::unique_ptr<platform::endpoint::Endpoint> endpoint;
+  ASSERT_EQ(all->Item(0, &endpoint), platform::endpoint::kSOk);
+  std::unique_ptr<platform::endpoint::AudioClient> client;
+  ASSERT_EQ(endpoint->Activate(&client), platform::endpoint::kSOk);
+  using platform::endpoint::MakeWaveFormat;
+  using platform::endpoint::ShareMode;
+  using platform::endpoint::SubFormat;
+  std::optional<platform::endpoint::WaveFormat> closest;
+  for (std::uint32_t rate : {32000U, 44100U, 352800U, 705600U, 768000U}) {
+    EXPECT_EQ(client->IsFormatSupported(ShareMode::kExclusive,
+                                        MakeWaveFormat(SubFormat::kPcm, rate, 24, 24), &closest),
+              platform::endpoint::kSOk);
+  }
+  EXPECT_NE(client->IsFormatSupported(ShareMode::kExclusive,
+                                      MakeWaveFormat(SubFormat::kPcm, 22050, 16, 16), &closest),
+            platform::endpoint::kSOk);
+  EXPECT_NE(client->IsFormatSupported(ShareMode::kExclusive,
+                                      MakeWaveFormat(SubFormat::kPcm, 44100, 16, 32), &closest),
+            platform::endpoint::kSOk);
+  EXPECT_EQ(client->IsFormatSupported(
+                ShareMode::kShared, MakeWaveFormat(SubFormat::kIeeeFloat, 8000, 32, 32), &closest),
+            platform::endpoint::kSOk);
+  EXPECT_EQ(
+      client->IsFormatSupported(ShareMode::kShared,
+                                MakeWaveFormat(SubFormat::kIeeeFloat, 705600, 32, 32), &closest),
+      platform::endpoint::kSFalse);
+  ASSERT_TRUE(closest.has_value());
+  EXPECT_EQ(closest->samplesPerSec, 384000U);
+}
+
+}  // namespace
+}  // namespace lumaro::testing
