@@ -1,0 +1,25 @@
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "app/app_context.h"
+#include "app/string_list.h"
+
+// The endpoint half of the device and rate lists the configuration offers. Each list is built
+// on a thread of its own (which sets up the component system for itself); the caller waits for
+// it without a time limit. Any failure part-way answers nullptr.
+namespace lumaro::output {
+
+// The friendly names of the active render endpoints, in the system's order (no prefix).
+std::unique_ptr<app::StringList> ListEndpoints(const app::AppContext& app);
+
+// The resample choices of the endpoint named `name` (letter case ignored): "Share" and "Auto"
+// just before the first supported rate, every rate of 32000 … 768000 Hz the endpoint takes in
+// exclusive mode with one of the PCM candidates, then "D64", "D128", "D256" for each DoP rate it
+// takes (24 valid bits in a 24-bit, or else a 32-bit container). An endpoint that cannot be
+// activated writes "DEVICE ERROR: Activate failed" into the status line (when the main window
+// exists) and gives nullptr.
+std::unique_ptr<app::StringList> WasapiRates(const app::AppContext& app, std::u16string_view name);
+
+}  // namespace lumaro::output

@@ -1,0 +1,78 @@
+#include "output/device_list.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/headless/headless_dialog.h"
+#include "platform/sim/sim_endpoints.h"
+
+namespace lumaro::output {
+namespace {
+
+using platform::endpoint::ShareMode;
+using platform::endpoint::WaveFormat;
+using platform::sim::SimEndpointScript;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+std::vector<std::u16string> Items(const app::StringList* list) {
+  std::vector<std::u16string> out;
+  for (int i = 0; list != nullptr && i < list->Count(); ++i) out.push_back(*list->Entry(i));
+  return out;
+}
+
+class DeviceListTest : public ::testing::Test {
+ protected:
+  void Use(std::vector<SimEndpointScript> endpoints) {
+    system_ = std::make_unique<platform::sim::SimEndpointSystem>(
+        platform::sim::SimSystemScript{.endpoints = std::move(endpoints)});
+    services_.endpoints = system_.get();
+    app_.Services = &services_;
+    app_.MainWindow = &window_;
+  }
+  app::AppContext app_;
+  platform::Services services_;
+  platform::ui::HeadlessDialog window_;
+  std::unique_ptr<platform::sim::SimEndpointSystem> system_;
+};
+
+TEST_F(DeviceListTest, ListsEveryEndpointInOrder) {
+  Use({{.name = u"Speakers"}, {.name = u"DAC"}});
+  EXPECT_THAT(Items(ListEndpoints(app_).get()), ElementsAre(u"Speakers", u"DAC"));
+}
+
+TEST_F(DeviceListTest, RatesOfACapableEndpoint) {
+  Use({{.name = u"DAC"}});
+  EXPECT_THAT(
+      Items(WasapiRates(app_, u"dac").get()),  // the name matches in any letter case
+      ElementsAreArray<std::u16string>({u"Share", u"Auto", u"32000", u"44100", u"48000", u"88200",
+                                        u"96000", u"176400", u"192000", u"352800", u"384000",
+                                        u"705600", u"768000", u"D64", u"D128", u"D256"}));
+}
+
+TEST_F(DeviceListTest, RatesFollowWhatTheEndpointTakes) {
+  SimEndpointScript e{.name = u"DAC"};
+  e.accepts = [](ShareMode mode, const WaveFormat& f) {
+    return mode == ShareMode::kExclusive &&
+           ((f.samplesPerSec == 48000 && f.bitsPerSample == 16) ||
+            (f.samplesPerSec == 176400 && f.bitsPerSample == 32 && f.validBitsPerSample == 24));
+  };
+  SimEndpointScript sharedOnly{.name = u"Shared"};
+  sharedOnly.accepts = [](ShareMode mode, const WaveFormat&) { return mode == ShareMode::kShared; };
+  Use({e, sharedOnly});
+  EXPECT_THAT(Items(WasapiRates(app_, u"DAC").get()),
+              ElementsAre(u"Share", u"Auto", u"48000", u"176400", u"D64"));
+  const auto none = WasapiRates(app_, u"Shared");
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(none->Count(), 0);
+  EXPECT_EQ(WasapiRates(app_, u"Missing"), nullptr);
+}
+
+TEST_F(DeviceListTest, AnEndpointThatCannotBeActivatedSaysSo) {
+  Use({{.name = u"DAC", .failing = {"Activate"}}});
+  EXPECT_EQ(WasapiRates(app_, u"DAC"), nullptr);
+  EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: Activate failed");
+}
+
+}  // namespace
+}  // namespace lumaro::output
