@@ -274,6 +274,38 @@ TEST_F(EndpointTest, ASeekBeyondTheEndWrapsToTheStart) {
   EXPECT_EQ(app_.SeekPending.Load(), 0U);
 }
 
+TEST_F(EndpointTest, AGaplessJumpLandsOnTheTracksStartOffsetWithoutStoppingTheDevice) {
+  app_.PlayOnce = 0;
+  app_.Gapless = 1;
+  tracks_[u"/m/a.wav"] = {.frames = 20000};
+  tracks_[u"/m/b.wav"] = {.frames = 30000};
+  outputFrames_ = 50000;
+  SimEndpointScript e = Endpoint(u"Test");
+  std::vector<std::uint8_t> afterJump;
+  std::uint32_t currentAfterJump = 99;
+  e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
+    if (release == 17) {
+      app_.RequestedTrack = 1;
+      app_.PlayCommand = app::kCommandJump;
+    }
+    if (release == 18) {
+      afterJump = bytes;
+      currentAfterJump = app_.CurrentTrack.Load();
+      app_.PlayCommand = app::kCommandStop;
+    }
+  };
+  UseEndpoints({.endpoints = {e}});
+  EXPECT_EQ(Play({u"/m/a.wav", u"/m/b.wav"}), kOk);
+  const std::uint64_t offset =
+      static_cast<std::uint64_t>(44100 * (20000.0 / 44100)) * 8;  // the start offset rule
+  ASSERT_EQ(afterJump.size(), 8820U * 8);
+  for (std::size_t k = 0; k < afterJump.size(); ++k) {
+    ASSERT_EQ(afterJump[k], PatternByte(offset + k)) << k;
+  }
+  EXPECT_EQ(currentAfterJump, 1U);
+  EXPECT_EQ(CallsStartingWith("Start").size(), 1U);
+}
+
 TEST_F(EndpointTest, ASingleTrackWithoutOnceLoopsWithoutAGap) {
   app_.PlayOnce = 0;
   SimEndpointScript e = Endpoint(u"Test");
