@@ -10,24 +10,33 @@ namespace {
 enum : Result { kErrNoBuffer = 1, kErrEmptyBuffer };
 constexpr double kFullScale = 1.0;
 
-// One channel's current half-wave: where it began and its largest magnitude so far.
-struct HalfWave {
-  std::uint64_t start = 0;
-  double peak = 0.0;
-};
-
 // True when a and b have strictly opposite signs (their product is negative, but without the
 // underflow of a product of two tiny values).
 bool SignChanges(double previous, double current) noexcept {
   return (previous < 0.0 && current > 0.0) || (previous > 0.0 && current < 0.0);
 }
 
-// Scales channel samples [wave.start, end) of the interleaved `samples` by 1 / peak when the
-// half-wave's peak exceeds full scale; leaves them exactly as they are otherwise.
-void CloseHalfWave(double* samples, const HalfWave& wave, std::uint64_t end) noexcept {
-  if (!(wave.peak > kFullScale)) return;
-  const double gain = kFullScale / wave.peak;
-  for (std::uint64_t k = wave.start; k < end; ++k) samples[2 * k] *= gain;
+// Limits one channel of `frames` samples, `samples[2 × k]` being sample k. Half-waves without
+// an overshoot are never written, so the walk only looks for samples above full scale; from
+// each one it finds the bounds of its half-wave (back and forth to the sign changes), scales
+// the half-wave by 1 / its peak and goes on after it. Every sample is visited at most twice.
+void LimitChannel(double* samples, std::uint64_t frames) noexcept {
+  auto at = [samples](std::uint64_t k) -> double& { return samples[2 * k]; };
+  std::uint64_t k = 0;
+  while (true) {
+    while (k < frames && !(std::fabs(at(k)) > kFullScale)) ++k;
+    if (k == frames) return;
+    std::uint64_t start = k;
+    while (start > 0 && !SignChanges(at(start - 1), at(start))) --start;
+    double peak = std::fabs(at(k));  // samples before k in this half-wave are below it
+    std::uint64_t end = k + 1;
+    for (; end < frames && !SignChanges(at(end - 1), at(end)); ++end) {
+      peak = std::max(peak, std::fabs(at(end)));
+    }
+    const double gain = kFullScale / peak;
+    for (std::uint64_t j = start; j < end; ++j) at(j) *= gain;
+    k = end;
+  }
 }
 
 }  // namespace
@@ -38,21 +47,8 @@ Result HalfWaveLimiter(BufferSlot& slot, const platform::StopWord& /*stop*/) {
   const std::uint64_t frames = buffer->frameCount;
   if (frames == 0) return kErrEmptyBuffer;
 
-  // Both channels in one walk over the frames; channel c's samples are samples[2k + c].
-  double* samples = buffer->Frame(0);
-  HalfWave waves[2];
-  for (int c = 0; c < 2; ++c) waves[c].peak = std::fabs(samples[c]);
-  for (std::uint64_t k = 1; k < frames; ++k) {
-    for (int c = 0; c < 2; ++c) {
-      const double current = samples[2 * k + c];
-      if (SignChanges(samples[2 * (k - 1) + c], current)) {
-        CloseHalfWave(samples + c, waves[c], k);
-        waves[c] = HalfWave{k, 0.0};
-      }
-      waves[c].peak = std::max(waves[c].peak, std::fabs(current));
-    }
-  }
-  for (int c = 0; c < 2; ++c) CloseHalfWave(samples + c, waves[c], frames);
+  LimitChannel(buffer->Frame(0), frames);
+  LimitChannel(buffer->Frame(0) + 1, frames);
   return kOk;
 }
 

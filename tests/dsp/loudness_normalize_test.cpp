@@ -147,6 +147,50 @@ TEST(HalfWaveLimiterTest, ChannelsAreLimitedSeparately) {
   EXPECT_THAT(RealSamples(slot), ElementsAreArray({0.5, 1.0, 0.75, 0.5, -0.5, -1.0}));
 }
 
+// The limiter written straight from its definition: walk every sample, close a half-wave at
+// each strict sign change and at the end, scale it when its peak exceeds 1.0.
+std::vector<double> ReferenceLimit(std::vector<double> x) {
+  std::size_t start = 0;
+  double peak = 0.0;
+  auto close = [&](std::size_t end) {
+    if (peak > 1.0) {
+      const double gain = 1.0 / peak;
+      for (std::size_t j = start; j < end; ++j) x[j] *= gain;
+    }
+  };
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    if (k > 0 && ((x[k - 1] < 0.0 && x[k] > 0.0) || (x[k - 1] > 0.0 && x[k] < 0.0))) {
+      close(k);
+      start = k;
+      peak = 0.0;
+    }
+    peak = std::max(peak, std::fabs(x[k]));
+  }
+  close(x.size());
+  return x;
+}
+
+TEST(HalfWaveLimiterTest, MatchesTheDefinitionOnNoiseWithZerosAndOvershoots) {
+  std::vector<double> in = SwellingNoise(200'000, 1.6, 5);
+  for (std::size_t k = 0; k < in.size(); k += 7) in[k] = 0.0;  // zeros joining half-waves
+  for (std::size_t k = 3; k < in.size(); k += 101) in[k] = in[k] < 0 ? -1.0 : 1.0;
+  std::vector<double> left, right;
+  for (std::size_t k = 0; k < in.size(); k += 2) {
+    left.push_back(in[k]);
+    right.push_back(in[k + 1]);
+  }
+  left = ReferenceLimit(left);
+  right = ReferenceLimit(right);
+  std::vector<double> expected;
+  for (std::size_t k = 0; k < left.size(); ++k)
+    expected.insert(expected.end(), {left[k], right[k]});
+
+  BufferSlot slot = AudioSlot(in);
+  ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk);
+  EXPECT_TRUE(RealSamples(slot) == expected);
+  EXPECT_NE(expected, in);  // some half-waves were limited
+}
+
 TEST(HalfWaveLimiterTest, FailsWithoutAnAudioBufferButKeepsTheRecord) {
   BufferSlot empty;
   EXPECT_NE(HalfWaveLimiter(empty, platform::StopWord{}), kOk);
