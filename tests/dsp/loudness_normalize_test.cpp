@@ -28,8 +28,8 @@ TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
     double gain;
   } const cases[] = {
       // Both channels count in one mean per frame: 0.1 + 0.1 gives 0.2.
-      {"constant 0.1, ARV", 0.1, 0.1, 126, 0, 0.126 / 0.2},
-      {"constant 0.1, RMS", 0.1, -0.1, 126, 1, 0.126 / std::sqrt(0.02)},
+      {"constant 0.1, ARV", 0.1, 0.1, 126, 0, 0.63},
+      {"constant 0.1, RMS", 0.1, -0.1, 126, 1, 0.8909545442950499},
       {"silence is unchanged", 0.0, 0.0, 126, 1, 1.0},
       {"one silent channel", 0.5, 0.0, 800, 0, 0.8 / 0.5},
       {"any nonzero type is RMS", 0.25, 0.25, 500, 7, 0.5 / std::sqrt(0.125)},
@@ -44,8 +44,6 @@ TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
       ASSERT_NEAR(out[k], in[k] * c.gain, 1e-8) << c.name << " at " << k;
     }
   }
-  EXPECT_NEAR(0.126 / 0.2, 0.63, 1e-12);
-  EXPECT_NEAR(0.126 / std::sqrt(0.02), 0.891, 1e-3);
 }
 
 TEST(LoudnessNormalizeTest, SameResultForAnyNumberOfWorkers) {

@@ -64,13 +64,6 @@ TEST(AssistStagesTest, ArgumentsReachTheStagesAsTheDialogsStoreThem) {
   }
 }
 
-TEST(AssistStagesTest, NamesAndUsage) {
-  std::vector<std::string_view> names;
-  for (const StageSpec& spec : AssistStages()) names.push_back(spec.name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"compress", "loudness", "limiter", "peak"}));
-  EXPECT_EQ(Find("compress")->arguments, "THRESHOLD DOWNWARD UPWARD MAXAMP CELL BALANCE TYPE");
-}
-
 TEST(ParseUnsignedTest, StrictDecimal) {
   struct Case {
     std::string_view text;
