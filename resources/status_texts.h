@@ -59,4 +59,9 @@ inline constexpr Text kErrGetCurrentPadding = u"DEVICE ERROR: GetCurrentPadding"
 // Driver family.
 inline constexpr Text kStatusPreparingDevice = u"Prepareting device ...";
 
+// Volume assist: progress, shown by the engine before it runs each stage.
+inline constexpr Text kStatusCompressing = u"Compressing ...";
+inline constexpr Text kStatusLoudnessNormalizing = u"Loudness normalizing ...";
+inline constexpr Text kStatusPeakNormalizing = u"Peak normalizing ...";
+
 }  // namespace lumaro::resources

@@ -1,0 +1,210 @@
+#include "dsp/compress.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "dsp/clip_guard.h"
+#include "dsp/level_sum.h"
+#include "dsp/mirror_lead_in.h"
+#include "dsp/parallel_for.h"
+
+namespace lumaro::dsp {
+namespace {
+
+enum : Result {
+  kErrNoBuffer = 1,
+  kErrRate,
+  kErrEmptyBuffer,
+  kErrThreshold,
+  kErrDownward,
+  kErrUpward,
+  kErrMaxAmplification,
+  kErrCellSize,
+  kErrTimeLagBalance,
+  kErrCopy,
+  kErrCopyGuard,
+  kErrOutputGuard,
+};
+
+constexpr std::uint32_t kMaxRate = 0x3FFFFFFF;
+constexpr std::uint64_t kMinWindow = 48;
+constexpr double kTwoPow62 = 4611686018427387904.0;
+
+// The range each parameter must lie in, and the failure that reports it.
+struct Range {
+  std::uint32_t CompressParameters::*field;
+  std::uint32_t min;
+  std::uint32_t max;
+  Result failure;
+};
+constexpr std::array<Range, 6> kRanges{{
+    {&CompressParameters::threshold, 10, 200, kErrThreshold},
+    {&CompressParameters::downward, 0, 100, kErrDownward},
+    {&CompressParameters::upward, 0, 100, kErrUpward},
+    {&CompressParameters::maxAmplification, 100, 2000, kErrMaxAmplification},
+    {&CompressParameters::cellSize, 100, 4000, kErrCellSize},
+    {&CompressParameters::timeLagBalance, 0, 100, kErrTimeLagBalance},
+}};
+
+// Mean absolute value: each channel's |x| as an integer of 2^31 per full scale. After the clip
+// guard a term is at most 2^31 (plus rounding), so a 64-bit sum holds any window shorter than
+// 2^32 frames; longer windows (a rate near the top of the range) sum in 128 bits.
+template <class Sum>
+struct ArvLevel {
+  double windowSamples;  // 2 × (M + 1)
+
+  static Sum Term(const double* frame) noexcept {
+    return Sum{TruncateToU64(std::fabs(frame[0]) * kTwoPow31)} +
+           TruncateToU64(std::fabs(frame[1]) * kTwoPow31);
+  }
+  double Level(Sum sum) const noexcept {
+    return ToDouble(static_cast<Sum128>(sum)) * kTwoPowMinus31 / windowSamples;
+  }
+};
+
+// Root mean square: each channel's x² as an integer of 2^62 per full scale, a 128-bit sum, and
+// an integer mean (at most 2^63, so it fits in 64 bits) whose square root is the level.
+struct RmsLevel {
+  using Sum = Sum128;
+  Sum128 windowSamples;  // 2 × (M + 1)
+
+  static Sum Term(const double* frame) noexcept {
+    return Sum{TruncateToU64(frame[0] * frame[0] * kTwoPow62)} +
+           TruncateToU64(frame[1] * frame[1] * kTwoPow62);
+  }
+  double Level(Sum sum) const noexcept {
+    const auto mean = static_cast<std::uint64_t>(sum / windowSamples);
+    return std::sqrt(static_cast<double>(mean)) * kTwoPowMinus31;
+  }
+};
+
+// One worker: output frames [first, first + count) of `out` from the padded copy `in`. The
+// window sum starts with the first M frames of the first window; then per frame the window's
+// last frame enters, the frame is written, and the window's first frame leaves.
+template <class Measure, class Sum>
+void CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
+                   const AudioBuffer& in, AudioBuffer& out, Slice slice,
+                   const platform::StopWord& stop) {
+  if (stop.Load() != 0) return;
+  const auto first = static_cast<std::int64_t>(slice.first);
+  const auto offset = static_cast<std::int64_t>(window.offset);
+  const auto length = static_cast<std::int64_t>(window.length);
+  const double* leaving = in.Frame(first - offset);
+  const double* entering = in.Frame(first - offset + length);
+  const double* source = in.Frame(first);
+  double* target = out.Frame(first);
+
+  Sum sum{0};
+  for (std::int64_t j = 0; j < length; ++j) sum += Measure::Term(leaving + 2 * j);
+
+  for (std::uint64_t done = 0; done < slice.count; done += kStopPollFrames) {
+    if (stop.Load() != 0) return;
+    const std::uint64_t end = std::min(slice.count, done + kStopPollFrames);
+    for (std::uint64_t k = 2 * done; k < 2 * end; k += 2) {
+      sum += Measure::Term(entering + k);
+      const double gain = rule.GainFor(measure.Level(sum));
+      if (gain == 0.0) {
+        target[k] = 0.0;
+        target[k + 1] = 0.0;
+      } else {
+        target[k] = gain * source[k];
+        target[k + 1] = gain * source[k + 1];
+      }
+      sum -= Measure::Term(leaving + k);
+    }
+  }
+}
+
+// Step 2: clip-guards and mirrors the copy, writes the compressed frames into the track and
+// clip-guards the result.
+Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
+                         const CompressParameters& parameters, CompressWindow window,
+                         const platform::StopWord& stop) {
+  if (ClipGuard(copySlot, stop) != kOk) return kErrCopyGuard;
+  AudioBuffer& copy = *copySlot.Get<AudioBuffer>();
+  AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
+  MirrorLeadIn(copy);
+
+  const CompressGainRule rule = CompressGainRule::From(parameters);
+  const Sum128 windowSamples = 2 * (static_cast<Sum128>(window.length) + 1);
+  WorkerBody body;
+  if (parameters.loudnessType != kLoudnessTypeArv) {
+    body = [&, measure = RmsLevel{windowSamples}](unsigned, Slice slice) {
+      CompressSlice<RmsLevel, Sum128>(measure, rule, window, copy, track, slice, stop);
+    };
+  } else if (window.length + 1 < (std::uint64_t{1} << 32)) {
+    body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned, Slice s) {
+      CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(measure, rule, window, copy, track, s,
+                                                            stop);
+    };
+  } else {
+    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned, Slice s) {
+      CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window, copy, track, s, stop);
+    };
+  }
+  if (const Result result = ParallelFor(track.frameCount, stop, body); result != kOk) {
+    return result;
+  }
+  if (ClipGuard(trackSlot, stop) != kOk) return kErrOutputGuard;
+  return kOk;
+}
+
+// Step 1: checks the track and the parameters and makes the padded copy of the track.
+Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& parameters,
+                        const platform::StopWord& stop) {
+  const AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
+  if (track.sampleRate < kMinSampleRate || track.sampleRate > kMaxRate) return kErrRate;
+  if (track.frameCount == 0) return kErrEmptyBuffer;
+  for (const Range& range : kRanges) {
+    const std::uint32_t value = parameters.*range.field;
+    if (value < range.min || value > range.max) return range.failure;
+  }
+  const CompressWindow window =
+      CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);
+
+  AudioBufferPtr copy;
+  if (NewAudioBuffer(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
+    return kErrCopy;
+  }
+  std::memcpy(copy->Frame(0), track.Frame(0), track.frameCount * kAudioFrameBytes);
+  BufferSlot copySlot;
+  copySlot.Put(std::move(copy));
+  return RunCompressPasses(copySlot, trackSlot, parameters, window, stop);
+}
+
+}  // namespace
+
+CompressWindow CompressWindowFor(std::uint32_t sampleRate, std::uint32_t cellSize,
+                                 std::uint32_t timeLagBalance) noexcept {
+  CompressWindow window;
+  window.length = std::max<std::uint64_t>(std::uint64_t{sampleRate} * cellSize / 1000, kMinWindow);
+  window.offset = (100 - std::uint64_t{timeLagBalance}) * window.length / 100;
+  return window;
+}
+
+CompressGainRule CompressGainRule::From(const CompressParameters& p) noexcept {
+  return {p.threshold / 1000.0, p.downward / 100.0, p.upward / 100.0, p.maxAmplification / 100.0};
+}
+
+double CompressGainRule::GainFor(double level) const noexcept {
+  if (level <= 0.0) return 0.0;
+  const double excess = threshold / level - 1.0;
+  const double gain = 1.0 + (level > threshold ? downward : upward) * excess;
+  if (gain < 0.0) return 0.0;
+  return std::min(maxGain, gain);
+}
+
+// Step 0: takes the track out of the slot and puts it back only when every pass succeeded.
+Result Compress(BufferSlot& slot, const CompressParameters& parameters,
+                const platform::StopWord& stop) {
+  BufferSlot trackSlot;
+  trackSlot.Put(slot.TakeAs<AudioBuffer>());
+  if (trackSlot.Empty()) return kErrNoBuffer;
+  const Result result = CompressWithCopy(trackSlot, parameters, stop);
+  if (result == kOk) slot.Put(trackSlot.Take());
+  return result;
+}
+
+}  // namespace lumaro::dsp

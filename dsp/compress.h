@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/buffer_slot.h"
+#include "platform/result.h"
+#include "platform/shared_word.h"
+
+namespace lumaro::dsp {
+
+// The compression dialog's seven values, as it stores them (defaults are the dialog's).
+struct CompressParameters {
+  std::uint32_t threshold = 80;  // 10 … 200: target level in thousandths of full scale
+  std::uint32_t downward = 0;    // 0 … 100: percent of the way a loud window is pulled down
+  std::uint32_t upward = 50;     // 0 … 100: percent of the way a quiet window is lifted
+  std::uint32_t maxAmplification = 800;  // 100 … 2000: largest gain, in hundredths
+  std::uint32_t cellSize = 2000;         // 100 … 4000: window length in milliseconds
+  std::uint32_t timeLagBalance = 50;     // 0 … 100: percent of the window after the frame
+  std::uint32_t loudnessType = 1;        // 0 ARV (mean absolute value), anything else RMS
+};
+
+// The level window around output frame i: the length + 1 frames [i − offset, i − offset + length].
+struct CompressWindow {
+  std::uint64_t length = 0;  // M = max(rate × cell / 1000, 48)
+  std::uint64_t offset = 0;  // o = floor((100 − balance) × M / 100)
+};
+
+// The window of a track at `sampleRate` for the given cell size and balance (both in range).
+CompressWindow CompressWindowFor(std::uint32_t sampleRate, std::uint32_t cellSize,
+                                 std::uint32_t timeLagBalance) noexcept;
+
+// The gain rule in full-scale units, made once from the parameters.
+struct CompressGainRule {
+  double threshold;  // T
+  double downward;   // D
+  double upward;     // U
+  double maxGain;    // A
+
+  static CompressGainRule From(const CompressParameters& p) noexcept;
+
+  // The gain for a window of level L: 0 for silence (L ≤ 0) and for a negative gain; else
+  // 1 + D × (T / L − 1) above T, 1 + U × (T / L − 1) at or below T, never more than A.
+  double GainFor(double level) const noexcept;
+};
+
+// Evens out the loudness of the AudioBuffer in the slot over time: every real frame is
+// multiplied by the gain of the level of its window, measured on a clip-guarded copy whose
+// lead-ins mirror the track; the result is clip-guarded too. Window sums are kept in integers,
+// so they are exact and the cost per frame does not depend on the cell size.
+// Fails for a slot without an AudioBuffer, zero frames, a rate outside 8000 … 0x3FFFFFFF, a
+// parameter out of range, a refused allocation, a worker that cannot start or a stop request:
+// then every block is freed and the slot is left empty. Playback thread.
+[[nodiscard]] Result Compress(BufferSlot& slot, const CompressParameters& parameters,
+                              const platform::StopWord& stop);
+
+}  // namespace lumaro::dsp

@@ -1,0 +1,249 @@
+#include "dsp/compress.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <tuple>
+#include <vector>
+
+#include "dsp/pcm_buffer.h"
+#include "dsp/worker_count.h"
+#include "tests/support/audio_slot.h"
+#include "tests/support/fake_memory_status.h"
+
+namespace lumaro::dsp {
+namespace {
+
+using lumaro::testing::AudioSlot;
+using lumaro::testing::RealSamples;
+using lumaro::testing::SwellingNoise;
+
+TEST(CompressWindowTest, LengthAndOffset) {
+  struct Case {
+    std::uint32_t rate, cell, balance;
+    std::uint64_t length, offset;
+  } const cases[] = {
+      {44100, 2000, 50, 88200, 44100},  // a window of 88,201 frames centred on the frame
+      {8000, 100, 50, 800, 400},
+      {8000, 100, 100, 800, 0},      // the whole window at and after the frame
+      {8000, 100, 0, 800, 800},      // the whole window at and before it
+      {44100, 123, 37, 5424, 3417},  // floors: 44100 × 123 / 1000 = 5424.3, 63 % of 5424
+      {400, 100, 50, 48, 24},        // never shorter than 48 frames
+  };
+  for (const auto& c : cases) {
+    const CompressWindow w = CompressWindowFor(c.rate, c.cell, c.balance);
+    EXPECT_EQ(w.length, c.length) << c.rate << " Hz, " << c.cell << " ms";
+    EXPECT_EQ(w.offset, c.offset) << c.rate << " Hz, " << c.cell << " ms, " << c.balance;
+  }
+}
+
+TEST(CompressGainRuleTest, Table) {
+  const CompressParameters defaults;  // threshold 80, downward 0, upward 50, max 800
+  CompressParameters full = defaults;
+  full.downward = 100;
+  full.upward = 100;
+  struct Case {
+    const char* name;
+    CompressParameters p;
+    double level, gain;
+  } const cases[] = {
+      {"quiet window lifted half way", defaults, 0.01, 4.5},
+      {"level exactly at the threshold", defaults, 0.08, 1.0},
+      {"downward 0 leaves loud windows alone", defaults, 0.5, 1.0},
+      {"silence gives no gain", defaults, 0.0, 0.0},
+      {"downward 100 brings a loud window to T", full, 0.16, 0.5},
+      {"upward 100 lifts to T", full, 0.02, 4.0},
+      {"maximum amplification caps the lift", full, 0.001, 8.0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(CompressGainRule::From(c.p).GainFor(c.level), c.gain) << c.name;
+  }
+}
+
+// Tracks whose window level is the same everywhere: the output is the input times one gain.
+TEST(CompressTest, SteadyTracks) {
+  CompressParameters atEighth;
+  atEighth.threshold = 125;  // T = 0.125, exactly a power of two, as are the levels below
+  CompressParameters loudDown;
+  loudDown.threshold = 100;
+  loudDown.downward = 100;
+  struct Case {
+    const char* name;
+    CompressParameters p;
+    double left, right, expected;  // expected: |output sample|, with the input's sign
+    double tolerance;
+  } const cases[] = {
+      {"level exactly T is unchanged", atEighth, 0.125, -0.125, 0.125, 0.0},
+      {"silence stays silent", CompressParameters{}, 0.0, 0.0, 0.0, 0.0},
+      {"quiet 0.01 lifted by 4.5", CompressParameters{}, 0.01, 0.01, 0.045, 1e-9},
+      {"loud 0.5 brought down to T", loudDown, 0.5, -0.5, 0.1, 1e-12},
+  };
+  for (const std::uint32_t type : {0U, 1U}) {
+    for (const auto& c : cases) {
+      CompressParameters p = c.p;
+      p.loudnessType = type;
+      std::vector<double> in;
+      for (int i = 0; i < 3000; ++i) {
+        const double sign = (i % 3 == 0) ? -1.0 : 1.0;  // signs do not change a level
+        in.insert(in.end(), {sign * c.left, sign * c.right});
+      }
+      BufferSlot slot = AudioSlot(in, 8000);
+      ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk) << c.name << ", type " << type;
+      const std::vector<double> out = RealSamples(slot);
+      ASSERT_EQ(out.size(), in.size());
+      for (std::size_t k = 0; k < out.size(); ++k) {
+        ASSERT_NEAR(out[k], std::copysign(c.expected, in[k]), c.tolerance) << c.name << " " << k;
+      }
+    }
+  }
+}
+
+// The stage computed from its definition: exact prefix sums of the terms over the mirrored
+// track, each frame's window sum taken directly from them, then the gain and the clip guard.
+std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32_t rate,
+                                      const CompressParameters& p) {
+  const std::uint64_t n = in.size() / 2;
+  const CompressWindow w = CompressWindowFor(rate, p.cellSize, p.timeLagBalance);
+  const auto m = static_cast<std::int64_t>(w.length);
+  const auto o = static_cast<std::int64_t>(w.offset);
+  auto at = [&](std::int64_t j, int c) {  // mirrored frame j, channel c (needs n ≥ M)
+    if (j < 0) j = -1 - j;
+    if (j >= static_cast<std::int64_t>(n)) j = 2 * static_cast<std::int64_t>(n) - 1 - j;
+    return in[2 * j + c];
+  };
+  const bool rms = p.loudnessType != 0;
+  auto term = [&](std::int64_t j) -> Size128 {
+    Size128 t = 0;
+    for (int c = 0; c < 2; ++c) {
+      const double x = at(j, c);
+      t += rms ? static_cast<std::uint64_t>(x * x * 4611686018427387904.0)
+               : static_cast<std::uint64_t>(std::fabs(x) * 2147483648.0);
+    }
+    return t;
+  };
+  std::vector<Size128> prefix(n + 2 * m + 1, 0);  // prefix[j + m] = Σ terms of frames < j
+  for (std::int64_t j = -m; j < static_cast<std::int64_t>(n) + m; ++j) {
+    prefix[j + m + 1] = prefix[j + m] + term(j);
+  }
+  const CompressGainRule rule = CompressGainRule::From(p);
+  const Size128 count = 2 * static_cast<Size128>(m + 1);
+  std::vector<double> out(in.size());
+  double peak = 0.0;
+  for (std::int64_t i = 0; i < static_cast<std::int64_t>(n); ++i) {
+    const Size128 sum = prefix[i - o + m + 1 + m] - prefix[i - o + m];
+    const double level =
+        rms ? std::sqrt(static_cast<double>(static_cast<std::uint64_t>(sum / count))) *
+                  4.656612873077393e-10
+            : static_cast<double>(static_cast<std::uint64_t>(sum)) * 4.656612873077393e-10 /
+                  static_cast<double>(count);
+    const double g = rule.GainFor(level);
+    for (int c = 0; c < 2; ++c) {
+      out[2 * i + c] = g == 0.0 ? 0.0 : g * in[2 * i + c];
+      peak = std::max(peak, std::fabs(out[2 * i + c]));
+    }
+  }
+  if (peak > 1.0) {
+    for (double& x : out) x *= 1.0 / peak;
+  }
+  return out;
+}
+
+class CompressExactTest : public ::testing::TestWithParam<std::tuple<std::uint32_t, unsigned>> {
+ protected:
+  void SetUp() override { SetWorkerCountOverride(std::get<1>(GetParam())); }
+  void TearDown() override { SetWorkerCountOverride(0); }
+};
+
+// Over a million frames the running window sums must equal the direct ones exactly: the output
+// is bit for bit the reference's, whatever the number of workers.
+TEST_P(CompressExactTest, RunningSumsEqualDirectWindowSums) {
+  constexpr std::uint32_t kRate = 8000;
+  CompressParameters p;
+  p.downward = 60;
+  p.upward = 100;
+  p.maxAmplification = 2000;
+  p.cellSize = 150;
+  p.timeLagBalance = 37;
+  p.loudnessType = std::get<0>(GetParam());
+  const std::vector<double> in = SwellingNoise(1'200'007, 0.95, 7 + p.loudnessType);
+  const std::vector<double> expected = ReferenceCompress(in, kRate, p);
+
+  BufferSlot slot = AudioSlot(in, kRate);
+  ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk);
+  const std::vector<double> out = RealSamples(slot);
+  ASSERT_EQ(out.size(), expected.size());
+  std::size_t differing = 0, first = 0;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    if (out[k] != expected[k] && differing++ == 0) first = k;
+  }
+  EXPECT_EQ(differing, 0U) << "first at sample " << first << ": " << out[first]
+                           << " != " << expected[first];
+}
+
+INSTANTIATE_TEST_SUITE_P(TypesAndWorkers, CompressExactTest,
+                         ::testing::Combine(::testing::Values(0U, 1U), ::testing::Values(1U, 3U)));
+
+TEST(CompressTest, RefusesEveryParameterOutOfRangeAndAcceptsTheBounds) {
+  using P = CompressParameters;
+  struct Case {
+    std::uint32_t P::*field;
+    std::uint32_t below, low, high, above;  // below/above are refused; 0 means "no such value"
+  } const cases[] = {
+      {&P::threshold, 9, 10, 200, 201},    {&P::downward, 0, 0, 100, 101},
+      {&P::upward, 0, 0, 100, 101},        {&P::maxAmplification, 99, 100, 2000, 2001},
+      {&P::cellSize, 99, 100, 4000, 4001}, {&P::timeLagBalance, 0, 0, 100, 101},
+  };
+  const std::vector<double> track(2 * 500, 0.25);
+  for (const auto& c : cases) {
+    for (const std::uint32_t value : {c.below, c.low, c.high, c.above}) {
+      const bool refused = (value == c.below && c.below != c.low) || value == c.above;
+      P p;
+      p.*(c.field) = value;
+      BufferSlot slot = AudioSlot(track, 8000);
+      const Result result = Compress(slot, p, platform::StopWord{});
+      EXPECT_EQ(result != kOk, refused) << "value " << value;
+      EXPECT_EQ(slot.Empty(), refused) << "value " << value;
+    }
+  }
+}
+
+TEST(CompressTest, FailuresLeaveTheSlotEmpty) {
+  const std::vector<double> track(2 * 200'000, 0.25);
+  {
+    BufferSlot slot = AudioSlot(track, 8000);
+    slot.Get<AudioBuffer>()->sampleRate = 7999;
+    EXPECT_NE(Compress(slot, {}, platform::StopWord{}), kOk);
+    EXPECT_TRUE(slot.Empty());
+  }
+  {
+    BufferSlot slot = AudioSlot(track, 8000);
+    slot.Get<AudioBuffer>()->sampleRate = 0x40000000;
+    EXPECT_NE(Compress(slot, {}, platform::StopWord{}), kOk);
+    EXPECT_TRUE(slot.Empty());
+  }
+  {
+    BufferSlot slot = AudioSlot(track, 8000);
+    platform::StopWord stop{1};
+    EXPECT_NE(Compress(slot, {}, stop), kOk);
+    EXPECT_TRUE(slot.Empty());
+  }
+  {
+    BufferSlot slot = AudioSlot(track, 8000);
+    lumaro::testing::FakeMemoryStatus noRoom(0);  // the padded copy (> 1 MiB) is refused
+    EXPECT_NE(Compress(slot, {}, platform::StopWord{}), kOk);
+    EXPECT_TRUE(slot.Empty());
+  }
+  {
+    PcmBufferPtr pcm;
+    ASSERT_EQ(NewPcmBuffer(pcm, kPcmInteger, 2, 16, 44100, 4), kOk);
+    BufferSlot slot;
+    slot.Put(std::move(pcm));
+    EXPECT_NE(Compress(slot, {}, platform::StopWord{}), kOk);
+    EXPECT_TRUE(slot.Empty());
+  }
+  BufferSlot empty;
+  EXPECT_NE(Compress(empty, {}, platform::StopWord{}), kOk);
+}
+
+}  // namespace
+}  // namespace lumaro::dsp

@@ -1,0 +1,204 @@
+#include "dsp/loudness_normalize.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "dsp/half_wave_limiter.h"
+#include "dsp/level_sum.h"
+#include "dsp/pcm_buffer.h"
+#include "dsp/worker_count.h"
+#include "tests/support/audio_slot.h"
+
+namespace lumaro::dsp {
+namespace {
+
+using lumaro::testing::AudioSlot;
+using lumaro::testing::RealSamples;
+using lumaro::testing::SwellingNoise;
+using ::testing::ElementsAreArray;
+
+TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
+  struct Case {
+    const char* name;
+    double left, right;
+    std::uint32_t level, type;
+    double gain;
+  } const cases[] = {
+      // Both channels count in one mean per frame: 0.1 + 0.1 gives 0.2.
+      {"constant 0.1, ARV", 0.1, 0.1, 126, 0, 0.63},
+      {"constant 0.1, RMS", 0.1, -0.1, 126, 1, 0.8909545442950499},
+      {"silence is unchanged", 0.0, 0.0, 126, 1, 1.0},
+      {"one silent channel", 0.5, 0.0, 800, 0, 0.8 / 0.5},
+      {"any nonzero type is RMS", 0.25, 0.25, 500, 7, 0.5 / std::sqrt(0.125)},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> in;
+    for (int i = 0; i < 1001; ++i) in.insert(in.end(), {c.left, c.right});
+    BufferSlot slot = AudioSlot(in);
+    ASSERT_EQ(LoudnessNormalize(slot, c.level, c.type, platform::StopWord{}), kOk) << c.name;
+    const std::vector<double> out = RealSamples(slot);
+    for (std::size_t k = 0; k < out.size(); ++k) {
+      ASSERT_NEAR(out[k], in[k] * c.gain, 1e-8) << c.name << " at " << k;
+    }
+  }
+}
+
+TEST(LoudnessNormalizeTest, SameResultForAnyNumberOfWorkers) {
+  const std::vector<double> in = SwellingNoise(100'003, 1.7, 3);
+  for (const std::uint32_t type : {0U, 1U}) {
+    std::vector<std::vector<double>> outs;
+    for (const unsigned workers : {1U, 2U, 5U, 63U}) {
+      SetWorkerCountOverride(workers);
+      BufferSlot slot = AudioSlot(in);
+      ASSERT_EQ(LoudnessNormalize(slot, 300, type, platform::StopWord{}), kOk);
+      outs.push_back(RealSamples(slot));
+    }
+    SetWorkerCountOverride(0);
+    for (std::size_t i = 1; i < outs.size(); ++i) EXPECT_EQ(outs[i], outs[0]) << "type " << type;
+  }
+}
+
+TEST(LoudnessNormalizeTest, FailuresLeaveTheSlotEmpty) {
+  const std::vector<double> track(2 * 64, 0.25);
+  for (const std::uint32_t level : {0U, 801U}) {
+    BufferSlot slot = AudioSlot(track);
+    EXPECT_NE(LoudnessNormalize(slot, level, 0, platform::StopWord{}), kOk) << level;
+    EXPECT_TRUE(slot.Empty()) << level;
+  }
+  for (const std::uint32_t level : {1U, 800U}) {
+    BufferSlot slot = AudioSlot(track);
+    EXPECT_EQ(LoudnessNormalize(slot, level, 0, platform::StopWord{}), kOk) << level;
+  }
+  {
+    BufferSlot slot = AudioSlot(track);
+    platform::StopWord stop{1};
+    EXPECT_NE(LoudnessNormalize(slot, 126, 1, stop), kOk);
+    EXPECT_TRUE(slot.Empty());
+  }
+  PcmBufferPtr pcm;
+  ASSERT_EQ(NewPcmBuffer(pcm, kPcmFloat, 2, 32, 44100, 4), kOk);
+  BufferSlot wrongKind;
+  wrongKind.Put(std::move(pcm));
+  EXPECT_NE(LoudnessNormalize(wrongKind, 126, 1, platform::StopWord{}), kOk);
+  EXPECT_TRUE(wrongKind.Empty());
+}
+
+// Level terms of wild float samples saturate instead of overflowing a conversion.
+TEST(LevelTermTest, TruncateToU64Saturates) {
+  struct Case {
+    double in;
+    std::uint64_t out;
+  } const cases[] = {
+      {0.0, 0},
+      {-0.0, 0},
+      {0.999, 0},
+      {2147483648.75, 2147483648U},
+      {9223372036854775808.0, 9223372036854775808U},  // 2^63 takes the unsigned path
+      {1e300, UINT64_MAX},
+      {INFINITY, UINT64_MAX},
+      {NAN, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TruncateToU64(c.in), c.out) << c.in;
+}
+
+TEST(HalfWaveLimiterTest, Table) {
+  struct Case {
+    const char* name;
+    std::vector<double> in, out;  // one channel
+  } const cases[] = {
+      {"a peak of 1.25 is scaled by 0.8, its neighbours stay",
+       {0.5, -0.9, 0.5, 1.25, 0.25, -0.9, 0.3},
+       {0.5, -0.9, 0.4, 1.0, 0.2, -0.9, 0.3}},
+      {"exactly 1.0 is not scaled", {1.0, 0.5, -1.0, -0.25}, {1.0, 0.5, -1.0, -0.25}},
+      {"a zero joins a positive and a negative run into one half-wave",
+       {0.5, 2.0, 0.0, -0.5, -1.0, 0.3},
+       {0.25, 1.0, 0.0, -0.25, -0.5, 0.3}},
+      {"the last half-wave is limited too", {0.5, -0.5, 3.0, 1.5}, {0.5, -0.5, 1.0, 0.5}},
+      {"a first sample alone", {-2.0, 0.5, 0.25}, {-1.0, 0.5, 0.25}},
+      {"one half-wave over the whole channel", {4.0, 2.0, 1.0}, {1.0, 0.5, 0.25}},
+      {"tiny opposite samples split although their product underflows",
+       {3.0, 1e-200, -1e-200, -0.5},
+       {1.0, 1e-200 * (1.0 / 3.0), -1e-200, -0.5}},
+  };
+  for (const auto& c : cases) {
+    // The right channel carries the same wave negated: signs do not matter.
+    std::vector<double> in, left, right;
+    for (const double x : c.in) in.insert(in.end(), {x, -x});
+    BufferSlot slot = AudioSlot(in);
+    ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk) << c.name;
+    const std::vector<double> out = RealSamples(slot);
+    for (std::size_t k = 0; k < out.size(); k += 2) {
+      left.push_back(out[k]);
+      right.push_back(-out[k + 1]);
+    }
+    EXPECT_THAT(left, ElementsAreArray(c.out)) << c.name;
+    EXPECT_THAT(right, ElementsAreArray(c.out)) << c.name;
+  }
+}
+
+TEST(HalfWaveLimiterTest, ChannelsAreLimitedSeparately) {
+  BufferSlot slot = AudioSlot({0.5, 2.0, 0.75, 1.0, -0.5, -4.0});
+  ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk);
+  EXPECT_THAT(RealSamples(slot), ElementsAreArray({0.5, 1.0, 0.75, 0.5, -0.5, -1.0}));
+}
+
+// The limiter written straight from its definition: walk every sample, close a half-wave at
+// each strict sign change and at the end, scale it when its peak exceeds 1.0.
+std::vector<double> ReferenceLimit(std::vector<double> x) {
+  std::size_t start = 0;
+  double peak = 0.0;
+  auto close = [&](std::size_t end) {
+    if (peak > 1.0) {
+      const double gain = 1.0 / peak;
+      for (std::size_t j = start; j < end; ++j) x[j] *= gain;
+    }
+  };
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    if (k > 0 && ((x[k - 1] < 0.0 && x[k] > 0.0) || (x[k - 1] > 0.0 && x[k] < 0.0))) {
+      close(k);
+      start = k;
+      peak = 0.0;
+    }
+    peak = std::max(peak, std::fabs(x[k]));
+  }
+  close(x.size());
+  return x;
+}
+
+TEST(HalfWaveLimiterTest, MatchesTheDefinitionOnNoiseWithZerosAndOvershoots) {
+  std::vector<double> in = SwellingNoise(200'000, 1.6, 5);
+  for (std::size_t k = 0; k < in.size(); k += 7) in[k] = 0.0;  // zeros joining half-waves
+  for (std::size_t k = 3; k < in.size(); k += 101) in[k] = in[k] < 0 ? -1.0 : 1.0;
+  std::vector<double> left, right;
+  for (std::size_t k = 0; k < in.size(); k += 2) {
+    left.push_back(in[k]);
+    right.push_back(in[k + 1]);
+  }
+  left = ReferenceLimit(left);
+  right = ReferenceLimit(right);
+  std::vector<double> expected;
+  for (std::size_t k = 0; k < left.size(); ++k)
+    expected.insert(expected.end(), {left[k], right[k]});
+
+  BufferSlot slot = AudioSlot(in);
+  ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk);
+  EXPECT_TRUE(RealSamples(slot) == expected);
+  EXPECT_NE(expected, in);  // some half-waves were limited
+}
+
+TEST(HalfWaveLimiterTest, FailsWithoutAnAudioBufferButKeepsTheRecord) {
+  BufferSlot empty;
+  EXPECT_NE(HalfWaveLimiter(empty, platform::StopWord{}), kOk);
+  PcmBufferPtr pcm;
+  ASSERT_EQ(NewPcmBuffer(pcm, kPcmInteger, 2, 16, 44100, 4), kOk);
+  BufferSlot wrongKind;
+  wrongKind.Put(std::move(pcm));
+  EXPECT_NE(HalfWaveLimiter(wrongKind, platform::StopWord{}), kOk);
+  EXPECT_NE(wrongKind.Get<PcmBuffer>(), nullptr);
+}
+
+}  // namespace
+}  // namespace lumaro::dsp
