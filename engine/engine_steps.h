@@ -34,9 +34,9 @@ struct EngineSteps {
   std::array<StepHandler, kLastStep + 1> device;
 };
 
-// The player's own components. A component that is not built yet answers as if it were absent
-// from the machine: the play list cannot be read, no reader decodes the file ("ERROR: read
-// failed"), the endpoint enumerator cannot be created, no driver is registered.
+// The player's own components: the ".m3u8" reader of app/read_playlist.h, and for what is not
+// built yet an answer as if it were absent from the machine: no reader decodes the file
+// ("ERROR: read failed"), the endpoint enumerator cannot be created, no driver is registered.
 const EngineSteps& StandardSteps();
 
 }  // namespace lumaro::engine

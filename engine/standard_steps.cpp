@@ -1,3 +1,4 @@
+#include "app/read_playlist.h"
 #include "engine/engine_steps.h"
 #include "engine/step_machine.h"
 #include "resources/status_texts.h"
@@ -30,7 +31,9 @@ Result OpenDriversWithoutBackend(app::PlayRequest& r) {
 
 EngineSteps MakeStandardSteps() {
   EngineSteps steps;
-  steps.readPlaylist = nullptr;
+  steps.readPlaylist = [](std::u16string_view path, const platform::StopWord& stop) {
+    return app::ReadPlaylist(path, stop);
+  };
   steps.decode = DecodeWithoutReaders;
   steps.device[10] = OpenEndpointsWithoutBackend;
   steps.device[14] = OpenDriversWithoutBackend;
