@@ -1,5 +1,6 @@
 #include "app/player_steps.h"
 
+#include "app/read_playlist.h"
 #include "engine/step_machine.h"
 #include "resources/status_texts.h"
 
@@ -31,7 +32,9 @@ Result OpenDriversWithoutBackend(PlayRequest& r) {
 
 engine::EngineSteps MakePlayerSteps() {
   engine::EngineSteps steps;
-  steps.readPlaylist = nullptr;
+  steps.readPlaylist = [](std::u16string_view path, const platform::StopWord& stop) {
+    return ReadPlaylist(path, stop);
+  };
   steps.decode = DecodeWithoutReaders;
   steps.device[10] = OpenEndpointsWithoutBackend;
   steps.device[14] = OpenDriversWithoutBackend;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace lumaro::platform::ui {
 
@@ -64,6 +67,60 @@ class Dialog {
 
   // Repaints the whole window.
   virtual void Repaint() = 0;
+
+  // Whether files dropped on the window are delivered as DropFiles (off until a behaviour turns
+  // it on, as a window that has not asked for drops gets none).
+  virtual void AcceptDrops(bool accept) { (void)accept; }
+  // Ends a modal dialog with `result`: the host delivers no further messages to its behaviour
+  // and returns `result` to whoever ran the dialog.
+  virtual void EndDialog(std::intptr_t result) { (void)result; }
+};
+
+// ---- Messages --------------------------------------------------------------------------------
+// What a dialog's behaviour is told. Every dialog of the player receives the same set; a
+// behaviour answers 0 for a message it does not handle.
+
+// The dialog is being shown (also re-sent by a behaviour to restore its initial look).
+struct InitDialog {};
+// A timer the behaviour started has fired.
+struct Timer {
+  int id = 0;
+};
+// A control (or a menu item) was used; `code` is the control's notification (0 for a menu).
+struct Command {
+  ControlId id = 0;
+  int code = 0;
+};
+// A horizontal scroll bar moved; `code` is a ScrollCode.
+struct HScroll {
+  ControlId id = 0;
+  int code = 0;
+};
+// Files or directories were dropped on the window, in the order the user's shell gives them.
+struct DropFiles {
+  std::vector<std::u16string> paths;
+};
+// The right mouse button was released at a point of the client area.
+struct RButtonUp {
+  int x = 0;
+  int y = 0;
+};
+// The user asked to close the window (close box, system menu, Alt+F4).
+struct Close {};
+
+using Message = std::variant<InitDialog, Timer, Command, HScroll, DropFiles, RButtonUp, Close>;
+
+// The behaviour of one dialog: what it does with each message, through the controls of the
+// `Dialog` it is given.
+//
+// Thread contract: the host calls OnMessage on the user-interface thread only, one message at a
+// time, never after the dialog has ended. A behaviour may start threads that drive the controls
+// (Dialog's methods are callable from any thread), and must have them finished before it is
+// destroyed. The answer is the message's result (0 when unhandled).
+class DialogBehaviour {
+ public:
+  virtual ~DialogBehaviour() = default;
+  virtual std::intptr_t OnMessage(Dialog& dialog, const Message& message) = 0;
 };
 
 }  // namespace lumaro::platform::ui

@@ -64,4 +64,16 @@ inline constexpr Text kStatusCompressing = u"Compressing ...";
 inline constexpr Text kStatusLoudnessNormalizing = u"Loudness normalizing ...";
 inline constexpr Text kStatusPeakNormalizing = u"Peak normalizing ...";
 
+// Scan music files tool: the dialog's texts and the scan's progress and results.
+inline constexpr Text kScanCaption = u"Scan music files";
+inline constexpr Text kScanPrompt = u"Drop directory or music files here";
+inline constexpr Text kScanExtensionLabel = u"File extension:";
+inline constexpr Text kScanAddPathLabel = u"Add path to playlist name";
+inline constexpr Text kScanResetLabel = u" Reset ";
+inline constexpr Text kScanStopLabel = u"\u25A0";
+inline constexpr Text kScanProcessing = u"Processing ...";
+inline constexpr Text kScanCompleted = u"Completed";
+inline constexpr Text kScanTerminated = u"Terminated";
+inline constexpr Text kScanAbortedByError = u"Aborted by error";
+
 }  // namespace lumaro::resources

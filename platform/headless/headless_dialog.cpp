@@ -181,4 +181,49 @@ void HeadlessDialog::Repaint() {
   if (observer) observer(kCaptionId);
 }
 
+void HeadlessDialog::AcceptDrops(bool accept) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  acceptsDrops_ = accept;
+}
+
+void HeadlessDialog::EndDialog(std::intptr_t result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ended_) return;
+  ended_ = true;
+  endResult_ = result;
+}
+
+void HeadlessDialog::Attach(DialogBehaviour* behaviour) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  behaviour_ = behaviour;
+}
+
+std::intptr_t HeadlessDialog::Send(const Message& message) {
+  // The behaviour runs without the control lock held: it drives the controls itself, and the
+  // threads it starts may be writing to them at the same time.
+  std::lock_guard<std::mutex> oneAtATime(delivery_);
+  DialogBehaviour* behaviour = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_ || (!acceptsDrops_ && std::holds_alternative<DropFiles>(message))) return 0;
+    behaviour = behaviour_;
+  }
+  return behaviour != nullptr ? behaviour->OnMessage(*this, message) : 0;
+}
+
+bool HeadlessDialog::AcceptsDrops() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return acceptsDrops_;
+}
+
+bool HeadlessDialog::Ended() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ended_;
+}
+
+std::intptr_t HeadlessDialog::EndResult() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return endResult_;
+}
+
 }  // namespace lumaro::platform::ui

@@ -69,6 +69,20 @@ class HeadlessDialog final : public Dialog {
   void SetCheck(ControlId id, bool checked) override;
   bool IsChecked(ControlId id) const override;
   void Repaint() override;
+  void AcceptDrops(bool accept) override;
+  void EndDialog(std::intptr_t result) override;
+
+  // Message delivery. The behaviour receives the messages Send hands it, on the sending thread
+  // (the user-interface thread of this host), one at a time.
+  void Attach(DialogBehaviour* behaviour);
+  // Delivers `message` and answers the behaviour's result. Not delivered (answer 0): anything
+  // after the dialog has ended, DropFiles while drops are not accepted, anything before Attach.
+  // A behaviour must not call Send from inside OnMessage (it calls its own handler instead).
+  std::intptr_t Send(const Message& message);
+  bool AcceptsDrops() const;
+  bool Ended() const;
+  // The result EndDialog was given (0 while the dialog runs).
+  std::intptr_t EndResult() const;
 
  private:
   // Applies `change` to the control under the lock, then notifies the observer.
@@ -82,6 +96,11 @@ class HeadlessDialog final : public Dialog {
   std::u16string caption_;
   int repaints_ = 0;
   Observer observer_;
+  DialogBehaviour* behaviour_ = nullptr;
+  bool acceptsDrops_ = false;
+  bool ended_ = false;
+  std::intptr_t endResult_ = 0;
+  std::mutex delivery_;  // one message at a time
 };
 
 }  // namespace lumaro::platform::ui

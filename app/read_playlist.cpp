@@ -1,0 +1,181 @@
+#include "app/read_playlist.h"
+
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "dsp/guarded_alloc.h"
+#include "dsp/paged_buffer.h"
+#include "platform/os.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace lumaro::app {
+namespace {
+
+using platform::kMaxPath;
+
+enum : Result {
+  kErrPathLength = 0x3601,
+  kErrNoFile,
+  kErrDirectory,
+  kErrOpen,
+  kErrListMemory,
+  kErrStopped,
+  kErrChunkMemory,
+  kErrRead,
+  kErrLineStore,
+  kErrLineMemory,
+  kErrEntryLength,
+  kErrCanonical,
+  kErrJoinLength,
+  kErrJoin,
+  kErrJoinedLength,
+  kErrJoinedCanonical,
+  kErrMissingEntry,
+  kErrAppend,
+  kErrMemory,
+};
+
+// The file is taken in chunks; the lines are the same as if it were read byte by byte.
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+bool IsLineEnd(unsigned char byte) { return byte == 0x00 || byte == 0x0A || byte == 0x0D; }
+
+// Splits an open file into lines, one call per line.
+class LineSource {
+ public:
+  explicit LineSource(platform::File& file) : file_(file) {}
+
+  [[nodiscard]] bool Allocate() {
+    chunk_.reset(new (std::nothrow) unsigned char[kChunkBytes]);
+    return chunk_ != nullptr;
+  }
+
+  bool AtEnd() const { return atEnd_; }
+
+  // Collects the bytes up to the next line end (not stored) or the end of the file into `line`,
+  // which is cleared first. A failing read fails the line rather than ending the list early.
+  [[nodiscard]] Result Next(dsp::PagedBuffer& line) {
+    line.Clear();
+    for (;;) {
+      if (begin_ == end_) {
+        const std::int64_t got = file_.Read(chunk_.get(), kChunkBytes);
+        if (got < 0) return kErrRead;
+        if (got == 0) {
+          atEnd_ = true;
+          return kOk;
+        }
+        begin_ = 0;
+        end_ = static_cast<std::size_t>(got);
+      }
+      std::size_t stop = begin_;
+      while (stop < end_ && !IsLineEnd(chunk_[stop])) ++stop;
+      const std::uint64_t run = stop - begin_;
+      if (line.Append(chunk_.get() + begin_, run) != run) return kErrLineStore;
+      if (stop < end_) {
+        begin_ = stop + 1;
+        return kOk;
+      }
+      begin_ = end_;
+    }
+  }
+
+ private:
+  platform::File& file_;
+  std::unique_ptr<unsigned char[]> chunk_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool atEnd_ = false;
+};
+
+// Converts the stored line from UTF-8 (bad sequences become replacement characters).
+Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
+  const std::uint64_t bytes = line.Length();
+  if (!dsp::MemoryGuardAllows(bytes) || !dsp::MemoryGuardAllows(bytes * sizeof(char16_t))) {
+    return kErrLineMemory;
+  }
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  if (!line.SetPosition(0) || line.Read(utf8.data(), bytes) != bytes) return kErrLineMemory;
+  *text = platform::Utf8ToUtf16(utf8);
+  return kOk;
+}
+
+// Adds the path one line names: as written when that exists, else relative to the play list's
+// directory. Comment lines add nothing.
+Result TreatLine(std::u16string_view text, const std::u16string& directory, StringList& list) {
+  if (!text.empty() && text.front() == u'#') return kOk;
+  if (text.size() >= kMaxPath) return kErrEntryLength;
+  const std::optional<std::u16string> asWritten = platform::PathCanonicalize(text);
+  if (!asWritten) return kErrCanonical;
+  if (platform::PathFileExists(*asWritten)) {
+    return list.Append(*asWritten) == kOk ? kOk : kErrAppend;
+  }
+  if (directory.size() + text.size() + 2 >= kMaxPath) return kErrJoinLength;
+  std::u16string joined = directory;
+  if (!platform::PathAppend(joined, text)) return kErrJoin;
+  if (joined.size() >= kMaxPath) return kErrJoinedLength;
+  const std::optional<std::u16string> resolved = platform::PathCanonicalize(joined);
+  if (!resolved) return kErrJoinedCanonical;
+  if (!platform::PathFileExists(*resolved)) return kErrMissingEntry;
+  return list.Append(*resolved) == kOk ? kOk : kErrAppend;
+}
+
+// Reads the lines of the open file until its end or a stop.
+Result ReadLines(platform::File& file, const std::u16string& directory,
+                 const platform::StopWord& stop, StringList& list) {
+  LineSource source(file);
+  if (!source.Allocate()) return kErrChunkMemory;
+  const std::unique_ptr<dsp::PagedBuffer> line = dsp::PagedBuffer::Create();
+  if (!line) return kErrLineMemory;
+  if (stop.Load() != 0) return kErrStopped;
+  std::u16string text;
+  while (!source.AtEnd()) {
+    if (const Result r = source.Next(*line); r != kOk) return r;
+    if (line->Length() != 0) {
+      if (const Result r = LineText(*line, &text); r != kOk) return r;
+      if (const Result r = TreatLine(text, directory, list); r != kOk) return r;
+    }
+    if (stop.Load() != 0) break;
+  }
+  return kOk;
+}
+
+Result Read(std::u16string_view path, const platform::StopWord& stop,
+            std::unique_ptr<StringList>* list) {
+  if (path.size() >= kMaxPath) return kErrPathLength;
+  if (!platform::PathFileExists(path)) return kErrNoFile;
+  std::u16string directory(path);
+  if (!platform::PathRemoveFileSpec(directory)) return kErrDirectory;
+  const std::unique_ptr<platform::File> file =
+      platform::File::Open(path, platform::OpenMode::kReadExclusive);
+  if (!file) return kErrOpen;
+  std::unique_ptr<StringList> result = NewStringList();
+  if (!result) return kErrListMemory;
+  if (const Result r = ReadLines(*file, directory, stop, *result); r != kOk) return r;
+  *list = std::move(result);
+  return kOk;
+}
+
+}  // namespace
+
+Result ReadPlaylistInto(std::u16string_view path, const platform::StopWord& stop,
+                        std::unique_ptr<StringList>* list) noexcept {
+  list->reset();
+  try {
+    return Read(path, stop, list);
+  } catch (const std::exception&) {
+    list->reset();
+    return kErrMemory;
+  }
+}
+
+std::unique_ptr<StringList> ReadPlaylist(std::u16string_view path,
+                                         const platform::StopWord& stop) noexcept {
+  std::unique_ptr<StringList> list;
+  if (ReadPlaylistInto(path, stop, &list) != kOk) return nullptr;
+  return list;
+}
+
+}  // namespace lumaro::app

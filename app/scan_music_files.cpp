@@ -1,0 +1,323 @@
+#include "app/scan_music_files.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "platform/path.h"
+#include "platform/text.h"
+#include "resources/scan_dialog_template.h"
+#include "resources/status_texts.h"
+
+namespace lumaro::app {
+namespace {
+
+using platform::kMaxPath;
+using platform::ui::Dialog;
+namespace res = resources;
+
+enum : Result {
+  kErrNoWords = 0x3510,
+  kErrProgramPath,
+  kErrProgramDirectory,
+  kErrListMemory,
+  kErrLooseAppend,
+  kErrTimeName,
+  kErrPatternLength,
+  kErrEntryLength,
+  kErrEntryAppend,
+  kErrPlaylistName,
+  kErrPrefixLength,
+  kErrCreate,
+  kErrWrite,
+  kErrMemory,
+};
+
+// A sample of the longest time-based name, for the length check.
+constexpr std::u16string_view kLongestTimeName = u"655350101_235959_999.m3u8";
+constexpr std::u16string_view kSearchPattern = u"*.*";
+constexpr std::u16string_view kPlaylistExtension = u".m3u8";
+constexpr std::string_view kLineEnd = "\r\n";
+
+bool Stopped(const ScanJob& job) { return job.App->PlayCommand.Load() != 0; }
+
+// `directory` joined with `name` by one separator.
+std::u16string Join(std::u16string_view directory, std::u16string_view name) {
+  std::u16string joined(directory);
+  if (!joined.empty() && !platform::IsPathSeparator(joined.back())) {
+    joined.push_back(platform::kPathSeparator);
+  }
+  joined.append(name);
+  return joined;
+}
+
+// True when the file's extension (without its dot, at least one character) is one of the words,
+// compared exactly or ignoring case. No words at all take every file.
+bool IsMusicFile(std::u16string_view path, const StringList& words, bool ignoreCase) {
+  if (words.Count() == 0) return true;
+  const std::u16string_view extension = platform::PathFindExtension(path);
+  if (extension.size() < 2) return false;
+  const std::u16string_view bare = extension.substr(1);
+  for (std::int32_t i = 0; i < words.Count(); ++i) {
+    const std::u16string& word = *words.Entry(i);
+    if (ignoreCase ? platform::EqualNoCase(bare, word) : bare == word) return true;
+  }
+  return false;
+}
+
+// Writes all of `bytes`; a write that moves nothing is a failure.
+bool WriteAll(platform::File& file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::int64_t put = file.Write(bytes.data(), bytes.size());
+    if (put <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return true;
+}
+
+// Sorts the files and writes them one UTF-8 path per line, each ended by CR LF, without a
+// byte-order mark. A failed write closes and deletes the file.
+Result WritePlaylist(const std::u16string& path, StringList& files) {
+  files.Sort();
+  std::unique_ptr<platform::File> file =
+      platform::File::Open(path, platform::OpenMode::kCreateAlways);
+  if (!file) return kErrCreate;
+  for (std::int32_t i = 0; i < files.Count(); ++i) {
+    if (!WriteAll(*file, platform::Utf16ToUtf8(*files.Entry(i))) || !WriteAll(*file, kLineEnd)) {
+      file.reset();
+      platform::DeleteFile(path);
+      return kErrWrite;
+    }
+  }
+  return kOk;
+}
+
+// A dropped directory without trailing separators (a root stays as it is).
+std::u16string WithoutTrailingSeparators(std::u16string path) {
+  while (path.size() > 1 && platform::IsPathSeparator(path.back()) && !platform::PathIsRoot(path)) {
+    path.pop_back();
+  }
+  return path;
+}
+
+// One directory of the walk: writes its play list, then visits its subdirectories in the order
+// found, each with the prefix this directory hands down.
+Result VisitDirectory(ScanJob& job, const std::u16string& prefix, const std::u16string& directory) {
+  if (directory.size() + 2 + kSearchPattern.size() >= kMaxPath) return kErrPatternLength;
+  std::vector<platform::DirectoryEntry> entries;
+  // A directory that cannot be listed is taken as empty, like an entry that cannot be examined.
+  if (!platform::ListDirectory(directory, &entries)) entries.clear();
+
+  const std::unique_ptr<StringList> files = NewStringList();
+  const std::unique_ptr<StringList> subdirectories = NewStringList();
+  if (!files || !subdirectories) return kErrListMemory;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (Stopped(job)) return kScanStopped;
+    if (directory.size() + 2 + entry.name.size() >= kMaxPath) return kErrEntryLength;
+    const std::u16string full = Join(directory, entry.name);
+    platform::FileAttributes attributes;
+    if (!platform::GetFileAttributes(full, &attributes)) continue;
+    if (attributes.directory) {
+      if (subdirectories->Append(full) != kOk) return kErrEntryAppend;
+    } else if (IsMusicFile(full, *job.Words, /*ignoreCase=*/true)) {
+      if (files->Append(full) != kOk) return kErrEntryAppend;
+    }
+  }
+
+  if (files->Count() > 0) {
+    const std::optional<std::u16string> playlist =
+        DirectoryPlaylistPath(job.OutputDir, prefix, directory, platform::CurrentLocalTime());
+    if (!playlist) return kErrPlaylistName;
+    if (const Result r = WritePlaylist(*playlist, *files); r != kOk) return r;
+  }
+
+  for (std::int32_t i = 0; i < subdirectories->Count(); ++i) {
+    const std::optional<std::u16string> childPrefix =
+        SubdirectoryPrefix(prefix, directory, job.App->ScanAddPath.Load() == 1);
+    if (!childPrefix) return kErrPrefixLength;
+    if (const Result r = VisitDirectory(job, *childPrefix, *subdirectories->Entry(i)); r != kOk) {
+      return r;
+    }
+  }
+  return kOk;
+}
+
+// The program's directory, from its own path (accepted at 1 to 258 characters).
+Result ProgramDirectory(std::u16string* directory) {
+  std::u16string path = platform::ExecutablePath();
+  if (path.empty() || path.size() > kMaxPath - 2) return kErrProgramPath;
+  if (!platform::PathRemoveFileSpec(path)) return kErrProgramDirectory;
+  *directory = std::move(path);
+  return kOk;
+}
+
+Result Scan(ScanJob& job) {
+  if (job.OutputDir.empty()) {
+    if (const Result r = ProgramDirectory(&job.OutputDir); r != kOk) return r;
+  }
+  job.Words = NewStringList();
+  if (!job.Words) return kErrNoWords;
+  if (const Result r = SplitExtensionWords(job.ExtensionText, *job.Words); r != kOk) return r;
+
+  const std::unique_ptr<StringList> looseFiles = NewStringList();
+  const std::unique_ptr<StringList> directories = NewStringList();
+  if (!looseFiles || !directories) return kErrListMemory;
+  for (std::int32_t i = 0; i < job.Paths->Count(); ++i) {
+    if (Stopped(job)) return kScanStopped;
+    const std::u16string& path = *job.Paths->Entry(i);
+    platform::FileAttributes attributes;
+    if (!platform::GetFileAttributes(path, &attributes)) continue;
+    if (attributes.directory) {
+      if (directories->Append(WithoutTrailingSeparators(path)) != kOk) return kErrLooseAppend;
+    } else if (IsMusicFile(path, *job.Words, /*ignoreCase=*/false)) {
+      if (looseFiles->Append(path) != kOk) return kErrLooseAppend;
+    }
+  }
+
+  if (looseFiles->Count() > 0) {
+    const std::optional<std::u16string> playlist =
+        TimePlaylistPath(job.OutputDir, platform::CurrentLocalTime());
+    if (!playlist) return kErrTimeName;
+    if (const Result r = WritePlaylist(*playlist, *looseFiles); r != kOk) return r;
+  }
+  for (std::int32_t i = 0; i < directories->Count(); ++i) {
+    if (const Result r = VisitDirectory(job, u"", *directories->Entry(i)); r != kOk) return r;
+  }
+  return kOk;
+}
+
+// The controls while a scan runs (`scanning`) or after it.
+void ShowScanning(Dialog& dialog, bool scanning) {
+  if (scanning) {
+    dialog.Enable(res::kIdScanExtensions, false);
+    dialog.Enable(res::kIdScanAddPath, false);
+    dialog.Enable(res::kIdScanStop, true);
+    dialog.Show(res::kIdScanStop, true);
+    dialog.Show(res::kIdScanReset, false);
+    dialog.Enable(res::kIdScanReset, false);
+    return;
+  }
+  dialog.Show(res::kIdScanReset, true);
+  dialog.Enable(res::kIdScanReset, true);
+  dialog.Enable(res::kIdScanStop, false);
+  dialog.Show(res::kIdScanStop, false);
+  dialog.Enable(res::kIdScanAddPath, true);
+  dialog.Enable(res::kIdScanExtensions, true);
+}
+
+}  // namespace
+
+bool IsExtensionWordChar(char16_t c) {
+  if (c < 0x80) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+  }
+  if (c <= 0xFF) {
+    // Latin-1: the letters, and the ordinal and micro signs that count as letters.
+    return (c >= 0xC0 && c != 0xD7 && c != 0xF7) || c == 0xAA || c == 0xB5 || c == 0xBA;
+  }
+  // Beyond Latin-1 everything is a letter except spaces, punctuation and symbols of the blocks
+  // that hold them, and the surrogates and private use area.
+  const bool generalPunctuation = c >= 0x2000 && c <= 0x2BFF;
+  const bool cjkPunctuation = c >= 0x3000 && c <= 0x303F;
+  const bool surrogateOrPrivate = c >= 0xD800 && c <= 0xF8FF;
+  const bool fullWidthPunctuation = (c >= 0xFF00 && c <= 0xFF0F) || (c >= 0xFF1A && c <= 0xFF20) ||
+                                    (c >= 0xFF3B && c <= 0xFF40) || (c >= 0xFF5B && c <= 0xFF65) ||
+                                    c >= 0xFFF0;
+  return !(generalPunctuation || cjkPunctuation || surrogateOrPrivate || fullWidthPunctuation);
+}
+
+Result SplitExtensionWords(std::u16string_view text, StringList& words) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && !IsExtensionWordChar(text[i])) ++i;
+    const std::size_t start = i;
+    while (i < text.size() && IsExtensionWordChar(text[i])) ++i;
+    if (i > start && words.Append(text.substr(start, i - start)) != kOk) return kErrNoWords;
+  }
+  return kOk;
+}
+
+std::optional<std::u16string> TimePlaylistPath(std::u16string_view outputDir,
+                                               const platform::LocalTime& time) {
+  if (outputDir.size() + 2 + kLongestTimeName.size() >= kMaxPath) return std::nullopt;
+  char name[64];
+  std::snprintf(name, sizeof name, "%d%02d%02d_%02d%02d%02d_%03d.m3u8", time.year, time.month,
+                time.day, time.hour, time.minute, time.second, time.milliseconds);
+  return Join(outputDir, platform::Utf8ToUtf16(name));
+}
+
+std::optional<std::u16string> DirectoryPlaylistPath(std::u16string_view outputDir,
+                                                    std::u16string_view prefix,
+                                                    std::u16string_view directory,
+                                                    const platform::LocalTime& time) {
+  if (platform::PathIsRoot(directory)) return TimePlaylistPath(outputDir, time);
+  const std::u16string_view component = platform::PathFindFileName(directory);
+  if (prefix.size() + 8 + component.size() + outputDir.size() >= kMaxPath) return std::nullopt;
+  std::u16string name(prefix);
+  if (!name.empty()) name.push_back(u' ');
+  name.append(component);
+  name.append(kPlaylistExtension);
+  return Join(outputDir, name);
+}
+
+std::optional<std::u16string> SubdirectoryPrefix(std::u16string_view prefix,
+                                                 std::u16string_view directory, bool addPath) {
+  if (!addPath) return std::u16string();
+  std::u16string next(prefix);
+  if (platform::PathIsRoot(directory)) return next;
+  const std::u16string_view component = platform::PathFindFileName(directory);
+  if (prefix.size() + 2 + component.size() >= kMaxPath) return std::nullopt;
+  if (!next.empty()) next.push_back(u' ');
+  next.append(component);
+  return next;
+}
+
+Result RunScan(ScanJob& job) noexcept {
+  try {
+    return Scan(job);
+  } catch (const std::exception&) {
+    return kErrMemory;
+  }
+}
+
+Result RunScanJob(std::unique_ptr<ScanJob> job) noexcept {
+  AppContext& app = *job->App;
+  Dialog* dialog = job->Dialog;
+  app.PlayCommand = kCommandNone;
+  if (dialog != nullptr) {
+    ShowScanning(*dialog, true);
+    dialog->SetText(res::kIdScanMessage, res::kScanProcessing);
+  }
+  const Result result = RunScan(*job);
+  if (dialog != nullptr) {
+    dialog->SetText(res::kIdScanMessage, result == kOk ? res::kScanCompleted
+                                         : app.PlayCommand.Load() != kCommandNone
+                                             ? res::kScanTerminated
+                                             : res::kScanAbortedByError);
+    ShowScanning(*dialog, false);
+  }
+  job.reset();
+  return result;
+}
+
+Result ScanMusicFiles(AppContext& app, const std::vector<std::u16string>& paths,
+                      std::u16string_view extensionText, std::u16string_view outputDir,
+                      Dialog* dialog) noexcept {
+  try {
+    auto job = std::make_unique<ScanJob>();
+    job->App = &app;
+    job->Dialog = dialog;
+    job->Paths = NewStringList();
+    if (!job->Paths) return kErrListMemory;
+    for (const std::u16string& path : paths) {
+      if (job->Paths->Append(path) != kOk) return kErrListMemory;
+    }
+    job->ExtensionText = extensionText;
+    job->OutputDir = outputDir;
+    return RunScanJob(std::move(job));
+  } catch (const std::exception&) {
+    return kErrMemory;
+  }
+}
+
+}  // namespace lumaro::app

@@ -1,0 +1,163 @@
+#include "app/read_playlist.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/text.h"
+#include "tests/support/temp_tree.h"
+
+namespace lumaro::app {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::TempTree;
+
+std::vector<std::u16string> Entries(const StringList& list) {
+  std::vector<std::u16string> out;
+  for (std::int32_t i = 0; i < list.Count(); ++i) out.push_back(*list.Entry(i));
+  return out;
+}
+
+std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+
+class ReadPlaylistTest : public ::testing::Test {
+ protected:
+  ReadPlaylistTest() {
+    tree_.Dir(u"lists");
+    tree_.Dir(u"music");
+    a_ = tree_.File(u"music/a.wav", "A");
+    b_ = tree_.File(u"music/b.flac", "B");
+  }
+  std::unique_ptr<StringList> Read(std::string_view contents) {
+    const std::u16string list = tree_.File(u"lists/list.m3u8", contents);
+    return ReadPlaylist(list, stop_);
+  }
+
+  TempTree tree_;
+  std::u16string a_, b_;
+  platform::StopWord stop_{0};
+};
+
+// Every way of ending lines, blank lines and comment lines give the same two entries.
+TEST_F(ReadPlaylistTest, LineEndsBlankLinesAndCommentsGiveTheSameList) {
+  const std::string a = Utf8(a_), b = Utf8(b_);
+  const std::string cases[] = {
+      a + "\n" + b + "\n",
+      a + "\r\n" + b + "\r\n",
+      a + "\r" + b,
+      a + std::string(1, '\0') + b + std::string(1, '\0'),
+      "#EXTM3U\r\n#EXTINF:12,Title\r\n\r\n" + a + "\n\n\n" + b + "\r\n#end",
+      "../music/a.wav\n../music/./b.flac\n",  // relative to the play list's directory
+  };
+  for (const std::string& contents : cases) {
+    SCOPED_TRACE(contents);
+    const auto list = Read(contents);
+    ASSERT_NE(list, nullptr);
+    EXPECT_THAT(Entries(*list), ElementsAre(a_, b_));
+  }
+}
+
+TEST_F(ReadPlaylistTest, CommentsOnlyIsAnEmptyList) {
+  const auto list = Read("#EXTM3U\n#EXTINF:1,x\n\n");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->Count(), 0);
+}
+
+// A relative entry climbs to a sibling directory and is stored canonical; a directory entry is
+// taken like a file; bad UTF-8 becomes the replacement character of the file's real name.
+TEST_F(ReadPlaylistTest, ResolvesRelativeEntriesDirectoriesAndBadBytes) {
+  const std::u16string odd = tree_.File(u"music/caf\uFFFD.wav");
+  const auto list = Read("../music/../music/a.wav\n../music\nmusic-less/../../music/caf\xFF.wav\n");
+  ASSERT_NE(list, nullptr);
+  EXPECT_THAT(Entries(*list), ElementsAre(a_, tree_.Path(u"music"), odd));
+}
+
+// An entry that names an existing path from the current directory is taken as written.
+TEST_F(ReadPlaylistTest, AnEntryExistingFromTheCurrentDirectoryWins) {
+  tree_.Dir(u"cwd");
+  tree_.File(u"cwd/a.wav");
+  const std::u16string besideList = tree_.File(u"lists/c.wav");
+  const std::string previous = Utf8(platform::CurrentDirectory());
+  ASSERT_EQ(::chdir(Utf8(tree_.Path(u"cwd")).c_str()), 0);
+  const auto list = Read("./a.wav\nc.wav\n");
+  ASSERT_EQ(::chdir(previous.c_str()), 0);
+  ASSERT_NE(list, nullptr);
+  EXPECT_THAT(Entries(*list), ElementsAre(u"a.wav", besideList));
+}
+
+// One bad entry, a byte-order mark, a long entry or a stop before the first line fail the read.
+TEST_F(ReadPlaylistTest, RefusesWholeLists) {
+  const std::string a = Utf8(a_);
+  struct Case {
+    const char* what;
+    std::string contents;
+  };
+  const Case cases[] = {
+      {"missing entry", a + "\n" + Utf8(tree_.Path(u"music/none.wav")) + "\n"},
+      {"byte-order mark", "\xEF\xBB\xBF" + a + "\n"},
+      {"spaces before #", "  #EXTM3U\n" + a + "\n"},
+      {"entry of 260 units", std::string(260, 'x') + "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<StringList> list;
+    const std::u16string path = tree_.File(u"lists/list.m3u8", c.contents);
+    EXPECT_NE(ReadPlaylistInto(path, stop_, &list), kOk);
+    EXPECT_EQ(list, nullptr);
+  }
+  EXPECT_EQ(ReadPlaylist(tree_.Path(u"lists/none.m3u8"), stop_), nullptr);
+  EXPECT_EQ(ReadPlaylist(tree_.Path(u"lists"), stop_), nullptr);  // a directory
+  stop_ = 1;
+  EXPECT_EQ(Read(a + "\n"), nullptr);
+}
+
+TEST_F(ReadPlaylistTest, AListHeldOpenElsewhereIsRefused) {
+  const std::u16string path = tree_.File(u"lists/list.m3u8", Utf8(a_) + "\n");
+  const auto holder = platform::File::Open(path, platform::OpenMode::kReadExclusive);
+  ASSERT_NE(holder, nullptr);
+  EXPECT_EQ(ReadPlaylist(path, stop_), nullptr);
+}
+
+// A stop set while the list is being read ends it with what was read so far. The list comes
+// through a pipe so that the stop lands between two known lines.
+TEST_F(ReadPlaylistTest, AStopDuringTheReadKeepsTheEntriesSoFar) {
+  const std::u16string fifo = tree_.Path(u"lists/live.m3u8");
+  ASSERT_EQ(::mkfifo(Utf8(fifo).c_str(), 0644), 0);
+  std::unique_ptr<StringList> list;
+  Result result = 1;
+  std::thread reader([&] { result = ReadPlaylistInto(fifo, stop_, &list); });
+  const int out = ::open(Utf8(fifo).c_str(), O_WRONLY);
+  ASSERT_GE(out, 0);
+  const std::string first = Utf8(a_) + "\n";
+  const std::string rest = Utf8(b_) + "\n" + Utf8(b_) + "\n" + Utf8(b_) + "\n";
+  ASSERT_EQ(::write(out, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+  // Once the reader has taken the first line out of the pipe it is past the check before the
+  // first line.
+  for (int pending = 1; pending > 0;) {
+    ASSERT_EQ(::ioctl(out, FIONREAD, &pending), 0);
+    if (pending > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop_ = 1;
+  ASSERT_EQ(::write(out, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+  ::close(out);
+  reader.join();
+  ASSERT_EQ(result, kOk);
+  ASSERT_NE(list, nullptr);
+  // The stop is seen after the first line or, at the latest, after the line that follows it.
+  ASSERT_GE(list->Count(), 1);
+  ASSERT_LE(list->Count(), 2);
+  EXPECT_EQ(*list->Entry(0), a_);
+}
+
+}  // namespace
+}  // namespace lumaro::app

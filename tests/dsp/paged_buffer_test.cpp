@@ -1,0 +1,63 @@
+#include "dsp/paged_buffer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace lumaro::dsp {
+namespace {
+
+std::vector<unsigned char> Pattern(std::size_t n) {
+  std::vector<unsigned char> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+  return bytes;
+}
+
+// Bytes written in odd-sized pieces across a page boundary come back in other pieces unchanged.
+TEST(PagedBufferTest, KeepsBytesAcrossPagesWhateverThePieces) {
+  const std::size_t total = PagedBuffer::kPageSize + 5000;
+  const std::vector<unsigned char> in = Pattern(total);
+  auto store = PagedBuffer::Create();
+  ASSERT_NE(store, nullptr);
+  for (std::size_t at = 0; at < total; at += 4093) {
+    const std::uint64_t n = std::min<std::size_t>(4093, total - at);
+    ASSERT_EQ(store->Append(in.data() + at, n), n);
+  }
+  EXPECT_EQ(store->Length(), total);
+
+  ASSERT_TRUE(store->SetPosition(0));
+  std::vector<unsigned char> out(total + 10);
+  std::uint64_t got = 0;
+  while (const std::uint64_t n = store->Read(out.data() + got, 1000)) got += n;
+  EXPECT_EQ(got, total);
+  out.resize(got);
+  EXPECT_TRUE(out == in);
+  unsigned char byte = 0;
+  EXPECT_EQ(store->Read(&byte, 1), 0U);  // the position has reached the length
+}
+
+TEST(PagedBufferTest, RewritingKeepsTheHighestLengthAndClearForgets) {
+  auto store = PagedBuffer::Create();
+  ASSERT_NE(store, nullptr);
+  ASSERT_EQ(store->Append("abcdef", 6), 6U);
+  ASSERT_TRUE(store->SetPosition(1));
+  ASSERT_EQ(store->Append("XY", 2), 2U);
+  EXPECT_EQ(store->Length(), 6U);
+  EXPECT_FALSE(store->SetPosition(7));  // beyond what was ever written
+  ASSERT_TRUE(store->SetPosition(0));
+  char out[8] = {};
+  EXPECT_EQ(store->Read(out, sizeof out), 6U);
+  EXPECT_EQ(std::string(out, 6), "aXYdef");
+
+  store->Clear();
+  EXPECT_EQ(store->Length(), 0U);
+  EXPECT_EQ(store->Read(out, 1), 0U);
+  ASSERT_EQ(store->Append("z", 1), 1U);
+  ASSERT_TRUE(store->SetPosition(0));
+  EXPECT_EQ(store->Read(out, sizeof out), 1U);
+  EXPECT_EQ(out[0], 'z');
+}
+
+}  // namespace
+}  // namespace lumaro::dsp
