@@ -42,15 +42,17 @@ constexpr double kModulationDepth = 0.5;
 // Modulates PCM frames [first, first + count) of both channels into byte pairs from pair
 // first × R / 8. Only the newest state e(t−1) is on the path from one bit to the next: the
 // older taps and the sub-sample are summed in a fixed tree while the previous bit is decided,
-// left and right share one register, and ±1 comes from a compare mask, not a branch.
+// left and right share one register, and ±1 comes from a compare mask, not a branch. The new
+// state is worked out as e(t) = x + Σ c_k·e(t−k) − y with c_k = a_k + b_k (the same sum as
+// (u − y) + Σ b_k·e(t−k)), so that it waits for the bit only for one final subtraction.
 template <unsigned R>
 void ModulateSlice(const AudioBuffer& pcm, DsdBuffer& dsd, const StereoPair (&w)[R][4],
                    std::uint64_t first, std::uint64_t count, const platform::StopWord& stop) {
   StereoPair a[8];
-  StereoPair b[8];
+  StereoPair c[8];
   for (int k = 0; k < 8; ++k) {
     a[k] = StereoPair::Splat(kA[k]);
-    b[k] = StereoPair::Splat(kB[k]);
+    c[k] = StereoPair::Splat(kA[k] + kB[k]);
   }
   StereoPair e1 = StereoPair::Zero(), e2 = e1, e3 = e1, e4 = e1, e5 = e1, e6 = e1, e7 = e1, e8 = e1;
   const double* s = pcm.Frame(static_cast<std::int64_t>(first) - 1);
@@ -70,12 +72,12 @@ void ModulateSlice(const AudioBuffer& pcm, DsdBuffer& dsd, const StereoPair (&w)
         const StereoPair x = ((w[j][0] * s0 + w[j][1] * s1) + w[j][2] * s2) + w[j][3] * s3;
         const StereoPair olderA = ((a[1] * e2 + a[2] * e3) + (a[3] * e4 + a[4] * e5)) +
                                   ((a[5] * e6 + a[6] * e7) + a[7] * e8);
-        const StereoPair olderB = ((b[1] * e2 + b[2] * e3) + (b[3] * e4 + b[4] * e5)) +
-                                  ((b[5] * e6 + b[6] * e7) + b[7] * e8);
+        const StereoPair olderC = ((c[1] * e2 + c[2] * e3) + (c[3] * e4 + c[4] * e5)) +
+                                  ((c[5] * e6 + c[6] * e7) + c[7] * e8);
         const StereoPair u = (x + olderA) + a[0] * e1;
         unsigned bits;
         const StereoPair y = u.SignOf(&bits);
-        const StereoPair e = (u - y) + (b[0] * e1 + olderB);
+        const StereoPair e = ((x + olderC) + c[0] * e1) - y;
         e8 = e7;
         e7 = e6;
         e6 = e5;
