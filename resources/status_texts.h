@@ -34,6 +34,13 @@ inline constexpr Text kErrReadFailed = u"ERROR: read failed";
 inline constexpr Text kStatusCoCreateInstance = u"CoCreateInstance ...";
 inline constexpr Text kErrCoCreateInstanceFailed = u"DEVICE ERROR: CoCreateInstance failed";
 
+// Rate change, 1-bit modulation and output conversion (shown by the engine before each stage,
+// and after a conversion that left no frames).
+inline constexpr Text kStatusResampling = u"Resampling ...";
+inline constexpr Text kStatusConvertingTo1Bit = u"Converting to 1bit ...";
+inline constexpr Text kStatusConvertingToOutput = u"Converting to output data ...";
+inline constexpr Text kErrNotEnoughData = u"ERROR: not enough data";
+
 // Driver family.
 inline constexpr Text kStatusPreparingDevice = u"Prepareting device ...";
 
