@@ -174,17 +174,6 @@ TEST(DecimateTest, FrameCountsAndAConstant) {
   }
 }
 
-TEST(DecimateTest, FiltersAreTheFixedHalvesWithTheirSums) {
-  for (std::uint32_t factor : {2U, 4U, 8U}) {
-    const auto half = DecimationFilter(factor);
-    ASSERT_EQ(half.size(), 6U * factor);
-    double sum = 0;
-    for (double h : half) sum += 2 * h;
-    EXPECT_NEAR(sum, 0.999997, 1e-6) << factor;
-  }
-  EXPECT_TRUE(DecimationFilter(3).empty());
-}
-
 TEST(RateFailureTest, RefusalsLeaveTheSlotEmpty) {
   platform::StopWord stop;
   const auto flat = [](std::uint64_t) { return 0.0; };
