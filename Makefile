@@ -18,7 +18,8 @@ test-release test-asan test-debug: test-%: build-%
 	@ctest --preset $* -j $(JOBS)
 
 # ThreadSanitizer runs the tests of the threaded code: the engine and the worker splitter.
-TSAN_TESTS := lumaro_dsp_tests lumaro_engine_tests lumaro_app_tests lumaro_output_tests
+TSAN_TESTS := lumaro_dsp_tests lumaro_engine_tests lumaro_app_tests lumaro_output_tests \
+              lumaro_tools_tests
 build-tsan: bootstrap
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TESTS)

@@ -56,6 +56,13 @@ inline constexpr Text kErrGetBufferFailed = u"DEVICE ERROR: GetBuffer failed";
 inline constexpr Text kErrStartFailed = u"DEVICE ERROR: Start failed";
 inline constexpr Text kErrGetCurrentPadding = u"DEVICE ERROR: GetCurrentPadding";
 
+// Rate change, 1-bit modulation and output conversion (shown by the engine before each stage,
+// and after a conversion that left no frames).
+inline constexpr Text kStatusResampling = u"Resampling ...";
+inline constexpr Text kStatusConvertingTo1Bit = u"Converting to 1bit ...";
+inline constexpr Text kStatusConvertingToOutput = u"Converting to output data ...";
+inline constexpr Text kErrNotEnoughData = u"ERROR: not enough data";
+
 // Driver family.
 inline constexpr Text kStatusPreparingDevice = u"Prepareting device ...";
 

@@ -1,0 +1,136 @@
+#include "dsp/decimate.h"
+
+#include <algorithm>
+
+#include "dsp/interpolate.h"
+#include "dsp/mirror_lead_in.h"
+#include "dsp/parallel_for.h"
+#include "dsp/stereo_pair.h"
+
+namespace lumaro::dsp {
+namespace {
+
+enum : Result {
+  kErrNoBuffer = 0x5411,
+  kErrFactor,
+  kErrRate,
+  kErrLeadIn,
+  kErrFrameCount,
+  kErrOutput,
+};
+
+constexpr double kHalf2[] = {0.3708958988501661,    0.17904411463856038,    -0.0011527622004668774,
+                             -0.04534898876693014,  -0.013640011468105482,  0.006512806410988658,
+                             0.004200938600056292,  -3.310284805459725e-05, -0.0004342707608014892,
+                             -5.58762618509832e-05, 8.958379114024585e-06,  7.806989879037478e-07};
+
+constexpr double kHalf4[] = {
+    0.19699377352070757,    0.1672831900425991,     0.11740170449205682,
+    0.06228926057558607,    0.016169520031389675,   -0.012508848359646302,
+    -0.02289295359086215,   -0.020055833067524943,  -0.011346819844314631,
+    -0.0029052913067608515, 0.0021495201578734173,  0.0035948350981341855,
+    0.0028122525646561195,  0.0013874592178387012,  0.00029925265363252605,
+    -0.0001934583073471378, -0.0002598395719303674, -0.00015973693958512786,
+    -5.937775599985997e-05, -8.852880370469888e-06, 4.292206120205776e-06,
+    3.335486742448521e-06,  9.93204145402399e-07,   1.0907252666088073e-07};
+
+constexpr double kHalf8[] = {
+    0.09950731974056658,    0.09562845727714668,    0.08819647126516944,    0.07782552527068175,
+    0.06534876523171299,    0.05172629311427257,    0.0379429484910187,     0.02490921351762261,
+    0.0133774746265897,     0.003883043418804416,   -0.003284703416210726,  -0.008080250212687497,
+    -0.01067241812471033,   -0.01139427235000863,   -0.0106813877974587,    -0.00900790507876605,
+    -0.006828859761015335,  -0.004535184322001496,  -0.002425035959059578,  -0.0006922187080790708,
+    0.0005700762133516592,  0.001353838005269448,   0.001713709169690937,   0.001742046839472948,
+    0.001545601648013235,   0.001226696225277855,   0.0008704322683580222,  0.000538163620053565,
+    0.000266446345425276,   7.002968738383528e-05,  -5.279407053811266e-05, -0.0001140625650874684,
+    -0.0001304796361231895, -0.0001189970287491285, -9.396247155265073e-05, -6.577634378272832e-05,
+    -4.07492895872535e-05,  -2.17407957554587e-05,  -9.163058931391722e-06, -2.017460145032201e-06,
+    1.249721855219005e-06,  2.166655190537392e-06,  1.930520892991082e-06,  1.319400334374195e-06,
+    7.410039764949091e-07,  3.423230509967409e-07,  1.244182214744588e-07,  3.130441005359396e-08};
+
+static_assert(std::size(kHalf2) == DecimationHalfTaps(2));
+static_assert(std::size(kHalf4) == DecimationHalfTaps(4));
+static_assert(std::size(kHalf8) == DecimationHalfTaps(8));
+
+// Output frames [0, count) for a filter half of H = 6F taps. The filter is symmetric about −½,
+// so each tap multiplies the sum of its two mirrored input frames: y = Σ h[m] · (x[c + m] +
+// x[c − 1 − m]) with c = F·f, summed in four interleaved accumulators (m mod 4) that are added
+// as (s0 + s1) + (s2 + s3). The order is fixed, so every build gives the same bits.
+template <std::uint64_t F>
+void DecimateFrames(const AudioBuffer& in, AudioBuffer& out, const double* half,
+                    const platform::StopWord& stop) {
+  constexpr std::uint64_t kHalfTaps = 6 * F;
+  StereoPair taps[kHalfTaps];
+  for (std::uint64_t m = 0; m < kHalfTaps; ++m) taps[m] = StereoPair::Splat(half[m]);
+  const std::uint64_t count = out.frameCount;
+  for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
+    if (stop.Load() != 0) return;
+    const std::uint64_t end = std::min(count, done + kStopPollFrames);
+    for (std::uint64_t f = done; f < end; ++f) {
+      const double* centre = in.Frame(static_cast<std::int64_t>(F * f));
+      StereoPair s[4] = {StereoPair::Zero(), StereoPair::Zero(), StereoPair::Zero(),
+                         StereoPair::Zero()};
+      for (std::uint64_t m = 0; m < kHalfTaps; ++m) {
+        const StereoPair pair = StereoPair::Load(centre + 2 * m) +
+                                StereoPair::Load(centre - 2 * static_cast<std::int64_t>(m + 1));
+        s[m % 4] = s[m % 4] + taps[m] * pair;
+      }
+      ((s[0] + s[1]) + (s[2] + s[3])).Store(out.Frame(static_cast<std::int64_t>(f)));
+    }
+  }
+}
+
+}  // namespace
+
+std::span<const double> DecimationFilter(std::uint32_t factor) noexcept {
+  switch (factor) {
+    case 2:
+      return kHalf2;
+    case 4:
+      return kHalf4;
+    case 8:
+      return kHalf8;
+    default:
+      return {};
+  }
+}
+
+Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord& stop,
+                platform::ThreadStarter& threads) {
+  AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
+  if (!in) return kErrNoBuffer;
+  const std::span<const double> half = DecimationFilter(factor);
+  if (half.empty()) return kErrFactor;
+  const std::uint32_t rate = in->sampleRate;
+  if (rate < static_cast<std::uint64_t>(factor) * kMinSampleRate || rate % factor != 0) {
+    return kErrRate;
+  }
+  if (in->leadIn < DecimationHalfTaps(factor)) return kErrLeadIn;
+  const std::uint64_t frames = in->frameCount / factor;
+  if (frames == 0) return kErrFrameCount;
+  AudioBufferPtr out;
+  if (NewAudioBuffer(out, rate / factor, frames, kResampledLeadIn) != kOk) return kErrOutput;
+
+  MirrorLeadIn(*in);
+  // The filter is serial work on one thread, as the playback thread waits for it anyway.
+  auto worker = threads.Start([&] {
+    switch (factor) {
+      case 2:
+        DecimateFrames<2>(*in, *out, half.data(), stop);
+        break;
+      case 4:
+        DecimateFrames<4>(*in, *out, half.data(), stop);
+        break;
+      default:
+        DecimateFrames<8>(*in, *out, half.data(), stop);
+        break;
+    }
+  });
+  if (!worker) return kErrThreadStart;
+  worker->Join();
+  if (stop.Load() != 0) return kErrStopped;
+  slot.Put(std::move(out));
+  return kOk;
+}
+
+}  // namespace lumaro::dsp

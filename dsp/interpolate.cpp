@@ -1,0 +1,113 @@
+#include "dsp/interpolate.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "dsp/cubic_kernel.h"
+#include "dsp/guarded_alloc.h"
+#include "dsp/mirror_lead_in.h"
+#include "dsp/parallel_for.h"
+#include "dsp/stereo_pair.h"
+
+namespace lumaro::dsp {
+namespace {
+
+enum : Result {
+  kErrNoBuffer = 0x5401,
+  kErrSourceRate,
+  kErrEmptySource,
+  kErrTargetRate,
+  kErrLeadIn,
+  kErrFrameCount,
+  kErrOutput,
+  kErrPhaseTable,
+};
+
+// One phase: the four weights, and how many input frames to move on after it.
+struct Phase {
+  double w[4];
+  std::uint64_t advance;
+};
+
+// Output frames [first, first + count) from input frame `p` at phase 0: per frame the weighted
+// sum ((w0·x[p−1] + w1·x[p]) + w2·x[p+1]) + w3·x[p+2] in each channel.
+void InterpolateSlice(const AudioBuffer& in, AudioBuffer& out, const Phase* phases,
+                      std::uint64_t phaseCount, std::uint64_t p, std::uint64_t first,
+                      std::uint64_t count, const platform::StopWord& stop) {
+  const double* x = in.Frame(static_cast<std::int64_t>(p) - 1);
+  double* y = out.Frame(static_cast<std::int64_t>(first));
+  std::uint64_t phase = 0;
+  for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
+    if (stop.Load() != 0) return;
+    const std::uint64_t end = std::min(count, done + kStopPollFrames);
+    for (std::uint64_t f = done; f < end; ++f) {
+      const Phase& ph = phases[phase];
+      const StereoPair sum = StereoPair::Splat(ph.w[0]) * StereoPair::Load(x) +
+                             StereoPair::Splat(ph.w[1]) * StereoPair::Load(x + 2) +
+                             StereoPair::Splat(ph.w[2]) * StereoPair::Load(x + 4) +
+                             StereoPair::Splat(ph.w[3]) * StereoPair::Load(x + 6);
+      sum.Store(y + 2 * f);
+      x += 2 * ph.advance;
+      if (++phase == phaseCount) phase = 0;
+    }
+  }
+}
+
+}  // namespace
+
+std::uint64_t InterpolationPhases(std::uint32_t source, std::uint32_t target) noexcept {
+  if (source == 0 || target == 0) return 0;
+  return target / std::gcd(source, target);
+}
+
+std::uint64_t InterpolatedFrames(std::uint64_t frames, std::uint32_t source,
+                                 std::uint32_t target) noexcept {
+  if (source == 0) return 0;
+  const Size128 n = static_cast<Size128>(frames) * target / source;
+  return n > kMaxBlock63 ? 0 : static_cast<std::uint64_t>(n);
+}
+
+Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
+  AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
+  if (!in) return kErrNoBuffer;
+  const std::uint32_t source = in->sampleRate;
+  if (source < kMinSampleRate) return kErrSourceRate;
+  if (in->frameCount == 0) return kErrEmptySource;
+  if (target < kMinSampleRate || target > kMaxInterpolateRate) return kErrTargetRate;
+  if (in->leadIn < kInterpolateLeadIn) return kErrLeadIn;
+  const std::uint64_t frames = InterpolatedFrames(in->frameCount, source, target);
+  if (frames == 0) return kErrFrameCount;
+  AudioBufferPtr out;
+  if (NewAudioBuffer(out, target, frames, kResampledLeadIn) != kOk) return kErrOutput;
+
+  // Phase j lies at (j × source mod target) / target past its input frame; the whole table
+  // repeats after L frames, as L × source is a multiple of target.
+  const std::uint64_t phaseCount = InterpolationPhases(source, target);
+  auto* phases = static_cast<Phase*>(GuardedAlloc(phaseCount * sizeof(Phase)));
+  if (phases == nullptr) return kErrPhaseTable;
+  const RecordPtr<Phase> phaseOwner(phases);
+  std::uint64_t a = 0;
+  for (std::uint64_t j = 0; j < phaseCount; ++j) {
+    const auto w = CubicWeights(static_cast<double>(a) / target);
+    std::copy(w.begin(), w.end(), phases[j].w);
+    a += source;
+    phases[j].advance = a / target;
+    a %= target;
+  }
+
+  MirrorLeadIn(*in);
+  // Whole seconds of output per worker: slice i of the seconds starts at output frame
+  // i × q × target and input frame i × q × source, both at phase 0.
+  const std::uint64_t seconds = (frames + target - 1) / target;
+  const Result result = ParallelFor(seconds, stop, [&](unsigned, Slice slice) {
+    const std::uint64_t first = slice.first * target;
+    const std::uint64_t last = std::min(frames, (slice.first + slice.count) * target);
+    InterpolateSlice(*in, *out, phases, phaseCount, slice.first * source, first, last - first,
+                     stop);
+  });
+  if (result != kOk) return result;
+  slot.Put(std::move(out));
+  return kOk;
+}
+
+}  // namespace lumaro::dsp

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/buffer_slot.h"
+#include "platform/result.h"
+#include "platform/shared_word.h"
+
+namespace lumaro::dsp {
+
+inline constexpr std::uint32_t kMaxInterpolateRate = 6144000;
+// Frames of lead-in the four-tap kernel reads on each side of the track.
+inline constexpr std::uint64_t kInterpolateLeadIn = 2;
+// Lead-in of the AudioBuffers the rate stages make.
+inline constexpr std::uint64_t kResampledLeadIn = 48;
+
+// Phases of the interpolator from `source` to `target`: target / gcd(source, target).
+std::uint64_t InterpolationPhases(std::uint32_t source, std::uint32_t target) noexcept;
+
+// Frames after a change from `source` to `target`: floor(frames × target / source), worked out
+// in 128 bits; 0 when it would not fit in 63 bits.
+std::uint64_t InterpolatedFrames(std::uint64_t frames, std::uint32_t source,
+                                 std::uint32_t target) noexcept;
+
+// Replaces the AudioBuffer in the slot by one at `target` Hz (lead-in 48) made with cubic
+// convolution: output frame f lies at f × source / target input frames, between input frames p
+// and p + 1 at the phase of that fraction. Both lead-ins of the source are mirrored first. The
+// workers take whole seconds of output each, so every slice starts at phase 0. Meant for rising
+// rates; a falling target keeps the right timing (the input position steps by more than one
+// frame) but has no low-pass. Fails for a source rate below 8000 or lead-in below 2, no frames,
+// a target outside 8000 … 6,144,000, no output frames, a refused allocation, a worker that
+// cannot start or a stop request. The source is freed in every case; on failure the slot is
+// empty. Playback thread.
+[[nodiscard]] Result Interpolate(BufferSlot& slot, std::uint32_t target,
+                                 const platform::StopWord& stop);
+
+}  // namespace lumaro::dsp

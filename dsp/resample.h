@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/buffer_slot.h"
+#include "platform/result.h"
+#include "platform/shared_word.h"
+
+namespace lumaro::dsp {
+
+inline constexpr std::uint32_t kMaxResampleRate = 1411200;
+
+// One step of a rate change: decimate by `value` (2, 4 or 8), or interpolate to `value` Hz.
+struct RateStep {
+  enum class Kind { kNone, kDecimate, kInterpolate } kind = Kind::kNone;
+  std::uint32_t value = 0;
+
+  friend bool operator==(const RateStep&, const RateStep&) = default;
+};
+
+// The next step from `rate` towards `target`: none when they are equal; interpolation straight
+// to the target when it is higher; otherwise decimation by 8, 4 or 2 when the rate is divisible
+// by it and at least that many times the target, else interpolation to the target doubled until
+// it is at least the rate. Pure.
+RateStep NextRateStep(std::uint32_t rate, std::uint32_t target) noexcept;
+
+// Brings the AudioBuffer in the slot to `target` Hz by the steps of NextRateStep. Equal rates
+// leave it untouched. Fails for a rate below 8000, a target outside 8000 … 1,411,200, no frames,
+// or the first failing step; the slot is empty after any failure. Playback thread.
+[[nodiscard]] Result Resample(BufferSlot& slot, std::uint32_t target,
+                              const platform::StopWord& stop);
+
+}  // namespace lumaro::dsp

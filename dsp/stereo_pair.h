@@ -1,0 +1,76 @@
+#pragma once
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace lumaro::dsp {
+
+// Left and right sample of one frame, held in one SSE2 register where the machine has it. Every
+// operation is a single IEEE double operation per lane, with no fused multiply-add, so results
+// are bit-identical between the vector and the scalar build whatever instruction set the
+// compiler may use.
+#if defined(__SSE2__)
+struct StereoPair {
+  __m128d v;
+
+  static StereoPair Load(const double* frame) noexcept { return {_mm_loadu_pd(frame)}; }
+  static StereoPair Splat(double x) noexcept { return {_mm_set1_pd(x)}; }
+  static StereoPair Zero() noexcept { return {_mm_setzero_pd()}; }
+  void Store(double* frame) const noexcept { _mm_storeu_pd(frame, v); }
+  double Left() const noexcept { return _mm_cvtsd_f64(v); }
+  double Right() const noexcept { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
+
+  friend StereoPair operator+(StereoPair a, StereoPair b) noexcept {
+    return {_mm_add_pd(a.v, b.v)};
+  }
+  friend StereoPair operator-(StereoPair a, StereoPair b) noexcept {
+    return {_mm_sub_pd(a.v, b.v)};
+  }
+  friend StereoPair operator*(StereoPair a, StereoPair b) noexcept {
+    return {_mm_mul_pd(a.v, b.v)};
+  }
+
+  // +1.0 in each lane whose value is >= 0 (−0.0 included), −1.0 elsewhere, and the lanes' choice
+  // as bits (bit 0 left, bit 1 right). No branch: a compare mask flips the sign bit of −1.0.
+  StereoPair SignOf(unsigned* bits) const noexcept {
+    const __m128d nonNegative = _mm_cmpge_pd(v, _mm_setzero_pd());
+    *bits = static_cast<unsigned>(_mm_movemask_pd(nonNegative));
+    return {_mm_xor_pd(_mm_set1_pd(-1.0), _mm_and_pd(nonNegative, _mm_set1_pd(-0.0)))};
+  }
+};
+#else
+struct StereoPair {
+  double l;
+  double r;
+
+  static StereoPair Load(const double* frame) noexcept { return {frame[0], frame[1]}; }
+  static StereoPair Splat(double x) noexcept { return {x, x}; }
+  static StereoPair Zero() noexcept { return {0.0, 0.0}; }
+  void Store(double* frame) const noexcept {
+    frame[0] = l;
+    frame[1] = r;
+  }
+  double Left() const noexcept { return l; }
+  double Right() const noexcept { return r; }
+
+  friend StereoPair operator+(StereoPair a, StereoPair b) noexcept {
+    return {a.l + b.l, a.r + b.r};
+  }
+  friend StereoPair operator-(StereoPair a, StereoPair b) noexcept {
+    return {a.l - b.l, a.r - b.r};
+  }
+  friend StereoPair operator*(StereoPair a, StereoPair b) noexcept {
+    return {a.l * b.l, a.r * b.r};
+  }
+
+  StereoPair SignOf(unsigned* bits) const noexcept {
+    const unsigned left = l >= 0.0 ? 1U : 0U;
+    const unsigned right = r >= 0.0 ? 1U : 0U;
+    *bits = left | (right << 1);
+    return {left != 0 ? 1.0 : -1.0, right != 0 ? 1.0 : -1.0};
+  }
+};
+#endif
+
+}  // namespace lumaro::dsp

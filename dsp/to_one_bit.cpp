@@ -1,0 +1,164 @@
+#include "dsp/to_one_bit.h"
+
+#include <algorithm>
+
+#include "dsp/clip_guard.h"
+#include "dsp/cubic_kernel.h"
+#include "dsp/interpolate.h"
+#include "dsp/mirror_lead_in.h"
+#include "dsp/parallel_for.h"
+#include "dsp/resample.h"
+#include "dsp/stereo_pair.h"
+
+namespace lumaro::dsp {
+namespace {
+
+enum : Result {
+  kErrNoBuffer = 0x5801,
+  kErrSourceRate,
+  kErrEmptySource,
+  kErrDsdRate,
+  kErrRateChange,
+  kErrClipGuard,
+  kErrLeadIn,
+  kErrTooLong,
+  kErrOutput,
+};
+
+// Loop filter of the modulator: u = x + Σ a_k·e(t−k) decides the bit y = ±1, and
+// e(t) = (u − y) + Σ b_k·e(t−k). The b_k sum to 1 (a pole at 1), so the state grows to
+// millions while the bits stay right: it is kept in f64.
+constexpr double kA[8] = {0.6622002939829701,  -4.386690694566241,  12.46777741109802,
+                          -19.705400296858347, 18.701720088608777,  -10.656250535139412,
+                          3.3748033020978365,  -0.45815908971971375};
+constexpr double kB[8] = {7.333728572105925,  -23.5888877320807,  43.47117649850515,
+                          -50.21320840123172, 37.237233820994376, -17.319327891507537,
+                          4.6211255639910584, -0.5418409102804446};
+
+// The halving to 50 % modulation is folded into the sub-sample weights: w · (0.5 · s) and
+// (0.5 · w) · s are the same double, as a power of two scales without rounding.
+constexpr double kModulationDepth = 0.5;
+
+// Modulates PCM frames [first, first + count) of both channels into byte pairs from pair
+// first × R / 8. Only the newest state e(t−1) is on the path from one bit to the next: the
+// older taps and the sub-sample are summed in a fixed tree while the previous bit is decided,
+// left and right share one register, and ±1 comes from a compare mask, not a branch. The new
+// state is worked out as e(t) = x + Σ c_k·e(t−k) − y with c_k = a_k + b_k (the same sum as
+// (u − y) + Σ b_k·e(t−k)), so that it waits for the bit only for one final subtraction.
+template <unsigned R>
+void ModulateSlice(const AudioBuffer& pcm, DsdBuffer& dsd, const StereoPair (&w)[R][4],
+                   std::uint64_t first, std::uint64_t count, const platform::StopWord& stop) {
+  StereoPair a[8];
+  StereoPair c[8];
+  for (int k = 0; k < 8; ++k) {
+    a[k] = StereoPair::Splat(kA[k]);
+    c[k] = StereoPair::Splat(kA[k] + kB[k]);
+  }
+  StereoPair e1 = StereoPair::Zero(), e2 = e1, e3 = e1, e4 = e1, e5 = e1, e6 = e1, e7 = e1, e8 = e1;
+  const double* s = pcm.Frame(static_cast<std::int64_t>(first) - 1);
+  unsigned char* out = dsd.Data() + 2 * first * (R / 8);
+  for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
+    if (stop.Load() != 0) return;
+    const std::uint64_t end = std::min(count, done + kStopPollFrames);
+    for (std::uint64_t n = done; n < end; ++n) {
+      const StereoPair s0 = StereoPair::Load(s);
+      const StereoPair s1 = StereoPair::Load(s + 2);
+      const StereoPair s2 = StereoPair::Load(s + 4);
+      const StereoPair s3 = StereoPair::Load(s + 6);
+      unsigned left = 0;
+      unsigned right = 0;
+#pragma GCC unroll 16
+      for (unsigned j = 0; j < R; ++j) {
+        const StereoPair x = ((w[j][0] * s0 + w[j][1] * s1) + w[j][2] * s2) + w[j][3] * s3;
+        const StereoPair olderA = ((a[1] * e2 + a[2] * e3) + (a[3] * e4 + a[4] * e5)) +
+                                  ((a[5] * e6 + a[6] * e7) + a[7] * e8);
+        const StereoPair olderC = ((c[1] * e2 + c[2] * e3) + (c[3] * e4 + c[4] * e5)) +
+                                  ((c[5] * e6 + c[6] * e7) + c[7] * e8);
+        const StereoPair u = (x + olderA) + a[0] * e1;
+        unsigned bits;
+        const StereoPair y = u.SignOf(&bits);
+        const StereoPair e = ((x + olderC) + c[0] * e1) - y;
+        e8 = e7;
+        e7 = e6;
+        e6 = e5;
+        e5 = e4;
+        e4 = e3;
+        e3 = e2;
+        e2 = e1;
+        e1 = e;
+        left |= (bits & 1U) << j;
+        right |= (bits >> 1) << j;
+      }
+      for (unsigned byte = 0; byte < R / 8; ++byte) {
+        out[2 * byte] = static_cast<unsigned char>(left >> (8 * byte));
+        out[2 * byte + 1] = static_cast<unsigned char>(right >> (8 * byte));
+      }
+      out += 2 * (R / 8);
+      s += 2;
+    }
+  }
+}
+
+template <unsigned R>
+Result ModulateTrack(const AudioBuffer& pcm, DsdBuffer& dsd, const platform::StopWord& stop) {
+  StereoPair w[R][4];
+  for (unsigned j = 0; j < R; ++j) {
+    const auto weights = CubicWeights(static_cast<double>(j) / R);
+    for (int i = 0; i < 4; ++i) w[j][i] = StereoPair::Splat(kModulationDepth * weights[i]);
+  }
+  return ParallelFor(pcm.frameCount, stop, [&](unsigned, Slice slice) {
+    ModulateSlice<R>(pcm, dsd, w, slice.first, slice.count, stop);
+  });
+}
+
+}  // namespace
+
+const OneBitPlan* OneBitPlanFor(std::uint32_t dsdRate) noexcept {
+  for (const OneBitPlan& plan : kOneBitPlans) {
+    if (plan.dsdRate == dsdRate) return &plan;
+  }
+  return nullptr;
+}
+
+Result ToOneBit(BufferSlot& slot, std::uint32_t dsdRate, const platform::StopWord& stop) {
+  const AudioBuffer* source = slot.Get<AudioBuffer>();
+  const OneBitPlan* plan = OneBitPlanFor(dsdRate);
+  Result refused = kOk;
+  if (source == nullptr) {
+    refused = kErrNoBuffer;
+  } else if (source->sampleRate < kMinSampleRate) {
+    refused = kErrSourceRate;
+  } else if (source->frameCount == 0) {
+    refused = kErrEmptySource;
+  } else if (plan == nullptr) {
+    refused = kErrDsdRate;
+  }
+  if (refused != kOk) {
+    slot.Clear();
+    return refused;
+  }
+  if (Resample(slot, plan->pcmRate, stop) != kOk) return kErrRateChange;
+  if (ClipGuard(slot, stop) != kOk) {
+    slot.Clear();
+    return kErrClipGuard;
+  }
+
+  const AudioBufferPtr pcm = slot.TakeAs<AudioBuffer>();
+  if (pcm->sampleRate < kMinSampleRate) return kErrSourceRate;
+  if (pcm->frameCount == 0) return kErrEmptySource;
+  // A buffer already at the PCM rate keeps its own lead-in; the four taps need two frames.
+  if (pcm->leadIn < kInterpolateLeadIn) return kErrLeadIn;
+  const Size128 length = static_cast<Size128>(pcm->frameCount) * (plan->bitsPerFrame / 8);
+  if (length > kMaxBlock63) return kErrTooLong;
+  DsdBufferPtr dsd;
+  if (NewDsdBuffer(dsd, dsdRate, static_cast<std::uint64_t>(length)) != kOk) return kErrOutput;
+
+  MirrorLeadIn(*pcm);
+  const Result result = plan->bitsPerFrame == 8 ? ModulateTrack<8>(*pcm, *dsd, stop)
+                                                : ModulateTrack<16>(*pcm, *dsd, stop);
+  if (result != kOk) return result;
+  slot.Put(std::move(dsd));
+  return kOk;
+}
+
+}  // namespace lumaro::dsp

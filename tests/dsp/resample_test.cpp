@@ -1,0 +1,229 @@
+#include "dsp/resample.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "dsp/cubic_kernel.h"
+#include "dsp/decimate.h"
+#include "dsp/interpolate.h"
+#include "dsp/worker_count.h"
+#include "tests/support/audio_signals.h"
+
+namespace lumaro::dsp {
+namespace {
+
+using lumaro::testing::AudioSlot;
+using lumaro::testing::Sine;
+using ::testing::ElementsAreArray;
+
+class WorkersTest : public ::testing::TestWithParam<unsigned> {
+ protected:
+  void SetUp() override { SetWorkerCountOverride(GetParam()); }
+  void TearDown() override { SetWorkerCountOverride(0); }
+  platform::StopWord stop_;
+};
+
+// The rates a change passes through, step by step.
+std::vector<std::uint32_t> RatePath(std::uint32_t rate, std::uint32_t target) {
+  std::vector<std::uint32_t> path;
+  for (RateStep step = NextRateStep(rate, target); step.kind != RateStep::Kind::kNone;
+       step = NextRateStep(rate, target)) {
+    rate = step.kind == RateStep::Kind::kDecimate ? rate / step.value : step.value;
+    path.push_back(rate);
+    if (path.size() > 10) break;
+  }
+  return path;
+}
+
+TEST(RatePlanTest, StepsOfEachChange) {
+  struct Case {
+    std::uint32_t from, to;
+    std::vector<std::uint32_t> path;
+  } const cases[] = {
+      {44100, 44100, {}},
+      {44100, 48000, {48000}},
+      {384000, 48000, {48000}},
+      {96000, 44100, {48000, 88200, 44100}},
+      {48000, 44100, {88200, 44100}},
+      {768000, 352800, {384000, 705600, 352800}},
+      {192000, 48000, {48000}},
+      {176400, 44100, {44100}},
+      {705600, 44100, {88200, 44100}},
+      {96000, 8000, {12000, 16000, 8000}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_THAT(RatePath(c.from, c.to), ElementsAreArray(c.path)) << c.from << " -> " << c.to;
+  }
+}
+
+TEST(InterpolateTest, PhaseTableSizesAndFrameCounts) {
+  EXPECT_EQ(InterpolationPhases(44100, 48000), 160U);
+  EXPECT_EQ(InterpolationPhases(44100, 88200), 2U);
+  EXPECT_EQ(InterpolationPhases(48000, 44100), 147U);
+  EXPECT_EQ(InterpolatedFrames(10, 44100, 48000), 10U);
+  EXPECT_EQ(InterpolatedFrames(UINT64_MAX / 2, 8000, 6144000), 0U);  // past 63 bits
+}
+
+TEST_P(WorkersTest, DoublingKeepsEveryInputSampleAtEvenFrames) {
+  const std::uint64_t frames = 3 * 44100 + 17;  // several whole-second slices and a rest
+  BufferSlot slot = AudioSlot(44100, frames, Sine(1234.5, 44100, 0.7), Sine(50.0, 44100, -0.3));
+  std::vector<double> input(slot.Get<AudioBuffer>()->Frame(0),
+                            slot.Get<AudioBuffer>()->Frame(static_cast<std::int64_t>(frames)));
+  ASSERT_EQ(Interpolate(slot, 88200, stop_), kOk);
+  const AudioBuffer* out = slot.Get<AudioBuffer>();
+  ASSERT_EQ(out->sampleRate, 88200U);
+  ASSERT_EQ(out->frameCount, 2 * frames);
+  for (std::uint64_t n = 0; n < frames; ++n) {
+    ASSERT_EQ(out->Frame(static_cast<std::int64_t>(2 * n))[0], input[2 * n]) << n;
+    ASSERT_EQ(out->Frame(static_cast<std::int64_t>(2 * n))[1], input[2 * n + 1]) << n;
+  }
+}
+
+// Fits a sine of the expected frequency to the middle of the output: a changed frequency
+// leaves a large residual, a changed level shows in the fitted amplitude.
+struct SineFit {
+  double amplitude;
+  double residual;  // RMS of what the fitted sine does not explain, relative to the amplitude
+};
+
+SineFit FitSine(const AudioBuffer& b, double frequency, int channel) {
+  const std::uint64_t first = b.frameCount / 4;
+  const std::uint64_t last = 3 * b.frameCount / 4;
+  double sumSin = 0, sumCos = 0;
+  for (std::uint64_t n = first; n < last; ++n) {
+    const double phase = 2.0 * M_PI * frequency * static_cast<double>(n) / b.sampleRate;
+    const double x = b.Frame(static_cast<std::int64_t>(n))[channel];
+    sumSin += x * std::sin(phase);
+    sumCos += x * std::cos(phase);
+  }
+  const double count = static_cast<double>(last - first);
+  const double s = 2 * sumSin / count, c = 2 * sumCos / count;
+  double error = 0;
+  for (std::uint64_t n = first; n < last; ++n) {
+    const double phase = 2.0 * M_PI * frequency * static_cast<double>(n) / b.sampleRate;
+    const double e =
+        b.Frame(static_cast<std::int64_t>(n))[channel] - s * std::sin(phase) - c * std::cos(phase);
+    error += e * e;
+  }
+  const double amplitude = std::hypot(s, c);
+  return {amplitude, std::sqrt(error / count) / amplitude};
+}
+
+// The smallest and largest gain the cubic kernel gives a sine of `frequency` at `rate` over the
+// interpolation phases: the fitted level must lie between them.
+std::pair<double, double> KernelGainRange(double frequency, std::uint32_t rate) {
+  const double omega = 2.0 * M_PI * frequency / rate;
+  double low = 1e9, high = 0;
+  for (int step = 0; step < 64; ++step) {
+    const auto w = CubicWeights(step / 64.0);
+    std::complex<double> h;
+    for (int i = 0; i < 4; ++i) h += w[i] * std::polar(1.0, omega * (i - 1));
+    low = std::min(low, std::abs(h));
+    high = std::max(high, std::abs(h));
+  }
+  return {low, high};
+}
+
+TEST_P(WorkersTest, SineKeepsFrequencyAndLevelThroughTheLadder) {
+  const std::uint32_t rates[] = {44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000};
+  for (std::uint32_t from : rates) {
+    for (std::uint32_t to : rates) {
+      const std::uint64_t frames = from / 5;
+      BufferSlot slot = AudioSlot(from, frames, Sine(1000.0, from, 0.5), Sine(3000.0, from, 0.25));
+      ASSERT_EQ(Resample(slot, to, stop_), kOk) << from << " -> " << to;
+      const AudioBuffer* out = slot.Get<AudioBuffer>();
+      ASSERT_EQ(out->sampleRate, to);
+      EXPECT_NEAR(static_cast<double>(out->frameCount), frames * static_cast<double>(to) / from,
+                  4.0);
+      // The level stays within what the kernel does to the tone at the lower of the two rates,
+      // plus the decimators' ripple; a wrong frequency or timing would leave most of the tone
+      // unexplained, while the kernel's own images stay at a few percent.
+      const std::uint32_t slower = std::min(from, to);
+      for (const auto& [channel, frequency, amplitude] :
+           {std::tuple{0, 1000.0, 0.5}, std::tuple{1, 3000.0, 0.25}}) {
+        const SineFit fit = FitSine(*out, frequency, channel);
+        const auto [low, high] =
+            from == to ? std::pair{1.0, 1.0} : KernelGainRange(frequency, slower);
+        EXPECT_GE(fit.amplitude, amplitude * (low - 2e-3)) << from << " -> " << to;
+        EXPECT_LE(fit.amplitude, amplitude * (high + 2e-3)) << from << " -> " << to;
+        EXPECT_LT(fit.residual, frequency / slower * 1.5) << from << " -> " << to;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, WorkersTest, ::testing::Values(1U, 3U));
+
+TEST(DecimateTest, FrameCountsAndAConstant) {
+  platform::StopWord stop;
+  for (const auto& [frames, factor, expected] :
+       {std::tuple{100U, 2U, 50U}, {101U, 2U, 50U}, {99U, 8U, 12U}, {7U, 4U, 1U}}) {
+    BufferSlot slot = AudioSlot(96000, frames, [](std::uint64_t) { return 0.25; });
+    ASSERT_EQ(Decimate(slot, factor, stop), kOk);
+    const AudioBuffer* out = slot.Get<AudioBuffer>();
+    EXPECT_EQ(out->frameCount, expected);
+    EXPECT_EQ(out->sampleRate, 96000 / factor);
+    EXPECT_EQ(out->leadIn, 48U);
+    // The mirrored lead-ins make the constant reach the very ends; the filter sums to 0.999997.
+    EXPECT_NEAR(out->Frame(0)[0], 0.25 * 0.999997, 1e-6);
+    EXPECT_NEAR(out->Frame(static_cast<std::int64_t>(expected) - 1)[1], 0.25 * 0.999997, 1e-6);
+  }
+}
+
+TEST(RateFailureTest, RefusalsLeaveTheSlotEmpty) {
+  platform::StopWord stop;
+  const auto flat = [](std::uint64_t) { return 0.0; };
+  struct Case {
+    const char* name;
+    std::uint32_t rate;
+    std::uint64_t leadIn;
+    std::function<Result(BufferSlot&)> run;
+  } const cases[] = {
+      {"target above 1411200", 44100, 48,
+       [&](BufferSlot& s) { return Resample(s, 1411201, stop); }},
+      {"target below 8000", 44100, 48, [&](BufferSlot& s) { return Resample(s, 7999, stop); }},
+      {"32000 by 8", 32000, 48, [&](BufferSlot& s) { return Decimate(s, 8, stop); }},
+      {"factor 3", 96000, 48, [&](BufferSlot& s) { return Decimate(s, 3, stop); }},
+      {"lead-in 40 by 8", 96000, 40, [&](BufferSlot& s) { return Decimate(s, 8, stop); }},
+      {"odd rate by 2", 44101, 48, [&](BufferSlot& s) { return Decimate(s, 2, stop); }},
+      {"lead-in 1", 44100, 1, [&](BufferSlot& s) { return Interpolate(s, 48000, stop); }},
+      {"target above 6144000", 44100, 48,
+       [&](BufferSlot& s) { return Interpolate(s, 6144001, stop); }},
+  };
+  for (const auto& c : cases) {
+    BufferSlot slot = AudioSlot(c.rate, 1000, flat, c.leadIn);
+    EXPECT_NE(c.run(slot), kOk) << c.name;
+    EXPECT_TRUE(slot.Empty()) << c.name;
+  }
+
+  BufferSlot ok = AudioSlot(64000, 80, flat);
+  EXPECT_EQ(Decimate(ok, 8, stop), kOk);
+  EXPECT_EQ(ok.Get<AudioBuffer>()->sampleRate, 8000U);
+  BufferSlot shallow = AudioSlot(96000, 80, flat, 40);
+  EXPECT_EQ(Decimate(shallow, 4, stop), kOk);
+
+  BufferSlot stopped = AudioSlot(44100, 44100, flat);
+  stop = 1;
+  EXPECT_NE(Resample(stopped, 96000, stop), kOk);
+  EXPECT_TRUE(stopped.Empty());
+}
+
+TEST(InterpolateTest, FallingTargetKeepsTheTiming) {
+  // Used directly towards a lower rate the input position moves by more than one frame per
+  // output frame, so a low sine keeps its frequency.
+  platform::StopWord stop;
+  BufferSlot slot = AudioSlot(96000, 9600, Sine(200.0, 96000, 0.5));
+  ASSERT_EQ(Interpolate(slot, 44100, stop), kOk);
+  const AudioBuffer* out = slot.Get<AudioBuffer>();
+  ASSERT_EQ(out->frameCount, 4410U);
+  const SineFit fit = FitSine(*out, 200.0, 0);
+  EXPECT_NEAR(fit.amplitude, 0.5, 1e-3);
+  EXPECT_LT(fit.residual, 1e-3);
+}
+
+}  // namespace
+}  // namespace lumaro::dsp

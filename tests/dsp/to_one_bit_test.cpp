@@ -1,0 +1,181 @@
+#include "dsp/to_one_bit.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "dsp/worker_count.h"
+#include "tests/support/audio_signals.h"
+
+namespace lumaro::dsp {
+namespace {
+
+using lumaro::testing::AudioSlot;
+using lumaro::testing::Sine;
+
+class ToOneBitTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetWorkerCountOverride(0); }
+  platform::StopWord stop_;
+};
+
+// 1-bit sample i of a channel, in time order.
+int Bit(const DsdBuffer& dsd, int channel, std::uint64_t i) {
+  return (dsd.Data()[2 * (i / 8) + channel] >> (i % 8)) & 1;
+}
+
+std::uint64_t Ones(const DsdBuffer& dsd, int channel, std::uint64_t first, std::uint64_t count) {
+  std::uint64_t ones = 0;
+  for (std::uint64_t i = first; i < first + count; ++i) ones += Bit(dsd, channel, i);
+  return ones;
+}
+
+TEST_F(ToOneBitTest, RatePlansAndLengths) {
+  struct Case {
+    std::uint32_t sourceRate, dsdRate;
+    std::uint64_t frames, length;
+  } const cases[] = {
+      {44100, 2822400, 441, 441 * 8},    // interpolated once to 352800, a byte per frame
+      {352800, 5644800, 1000, 2000},     // no rate change, two bytes per frame
+      {768000, 2822400, 7680, 3528},     // 384000, 705600, 352800
+      {48000, 11289600, 480, 7056 * 2},  // up to 705600, R = 16
+      {44100, 22579200, 100, 3200 * 2},  // up to 1411200
+  };
+  for (const auto& c : cases) {
+    BufferSlot slot = AudioSlot(c.sourceRate, c.frames, Sine(1000, c.sourceRate, 0.3));
+    ASSERT_EQ(ToOneBit(slot, c.dsdRate, stop_), kOk) << c.sourceRate << " " << c.dsdRate;
+    const DsdBuffer* dsd = slot.Get<DsdBuffer>();
+    ASSERT_NE(dsd, nullptr);
+    EXPECT_EQ(dsd->dsdRate, c.dsdRate);
+    EXPECT_EQ(dsd->length, c.length) << c.sourceRate << " " << c.dsdRate;
+    EXPECT_EQ(dsd->Samples()[0], kDsdSilence);  // the lead-in stays silence
+  }
+}
+
+TEST_F(ToOneBitTest, SilenceIsBalancedAndEverySliceStartsWithOneThenZero) {
+  SetWorkerCountOverride(3);
+  const std::uint64_t frames = 30000;
+  BufferSlot slot = AudioSlot(352800, frames, [](std::uint64_t) { return 0.0; });
+  ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);
+  const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
+  for (std::uint64_t sliceStart : {0ULL, 10000ULL, 20000ULL}) {
+    for (int c = 0; c < 2; ++c) {
+      EXPECT_EQ(Bit(dsd, c, 8 * sliceStart), 1) << sliceStart;
+      EXPECT_EQ(Bit(dsd, c, 8 * sliceStart + 1), 0) << sliceStart;
+    }
+  }
+  for (int c = 0; c < 2; ++c) {
+    const double ones = static_cast<double>(Ones(dsd, c, 0, 8 * frames));
+    EXPECT_NEAR(ones / (8.0 * frames), 0.5, 1e-4);
+  }
+}
+
+TEST_F(ToOneBitTest, ConstantHalfGivesFiveEighthsOnes) {
+  // 0.5 is halved to 0.25 of the ±1 swing: ones make up (1 + 0.25) / 2 of the bits.
+  BufferSlot slot = AudioSlot(352800, 40000, [](std::uint64_t) { return 0.5; });
+  ASSERT_EQ(ToOneBit(slot, 5644800, stop_), kOk);
+  const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
+  const std::uint64_t bits = 16 * 40000;
+  EXPECT_NEAR(static_cast<double>(Ones(dsd, 0, 0, bits)) / bits, 0.625, 1e-4);
+  EXPECT_NEAR(static_cast<double>(Ones(dsd, 1, 0, bits)) / bits, 0.625, 1e-4);
+}
+
+TEST_F(ToOneBitTest, LoudInputIsLimitedToFullScaleFirst) {
+  // A peak of 4.0 is brought to 1.0, i.e. 50 % modulation: 75 % ones, and the loop stays stable.
+  BufferSlot slot = AudioSlot(
+      352800, 20000, [](std::uint64_t) { return 4.0; }, [](std::uint64_t) { return -4.0; });
+  ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);
+  const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
+  EXPECT_NEAR(static_cast<double>(Ones(dsd, 0, 0, 160000)) / 160000, 0.75, 1e-3);
+  EXPECT_NEAR(static_cast<double>(Ones(dsd, 1, 0, 160000)) / 160000, 0.25, 1e-3);
+}
+
+void Fft(std::vector<std::complex<double>>& a) {
+  const std::size_t n = a.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(a[i], a[j]);
+  }
+  for (std::size_t len = 2; len <= n; len <<= 1) {
+    const double angle = -2.0 * M_PI / static_cast<double>(len);
+    for (std::size_t k = 0; k < len / 2; ++k) {
+      const std::complex<double> w = std::polar(1.0, angle * static_cast<double>(k));
+      for (std::size_t i = 0; i < n; i += len) {
+        const std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
+        a[i + k] = u + v;
+        a[i + k + len / 2] = u - v;
+      }
+    }
+  }
+}
+
+// Signal to noise and distortion between 20 Hz and 20 kHz of `count` bits of a channel read as
+// ±1, under a four-term Blackman–Harris window; the tone occupies bins tone ± 5.
+double InBandSinad(const DsdBuffer& dsd, int channel, std::uint64_t first, std::size_t count,
+                   std::size_t toneBin) {
+  std::vector<std::complex<double>> x(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const double t = 2.0 * M_PI * static_cast<double>(i) / static_cast<double>(count);
+    const double window =
+        0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
+    x[i] = window * (Bit(dsd, channel, first + i) != 0 ? 1.0 : -1.0);
+  }
+  Fft(x);
+  const double binHz = static_cast<double>(dsd.dsdRate) / static_cast<double>(count);
+  double signal = 0, noise = 0;
+  for (std::size_t k = 1; k * binHz <= 20000.0; ++k) {
+    const double power = std::norm(x[k]);
+    if (k + 5 >= toneBin && k <= toneBin + 5) {
+      signal += power;
+    } else if (k * binHz >= 20.0) {
+      noise += power;
+    }
+  }
+  return 10.0 * std::log10(signal / noise);
+}
+
+TEST_F(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
+  SetWorkerCountOverride(1);
+  constexpr std::size_t kFftLength = 1 << 20;
+  constexpr std::uint64_t kSettle = 1 << 17;  // bits skipped while the loop settles
+  for (const std::uint32_t dsdRate : {2822400U, 5644800U}) {
+    // A tone on an FFT bin near 1 kHz, made at 44.1 kHz as a track would be.
+    const std::size_t toneBin =
+        static_cast<std::size_t>(std::lround(1000.0 * kFftLength / static_cast<double>(dsdRate)));
+    const double frequency = static_cast<double>(toneBin) * dsdRate / kFftLength;
+    const std::uint64_t frames = (kSettle + kFftLength) * 44100 / dsdRate + 100;
+    const double amplitude = std::pow(10.0, -6.0 / 20.0);
+    BufferSlot slot = AudioSlot(44100, frames, Sine(frequency, 44100, amplitude),
+                                Sine(frequency, 44100, -amplitude));
+    ASSERT_EQ(ToOneBit(slot, dsdRate, stop_), kOk);
+    const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
+    for (int c = 0; c < 2; ++c) {
+      EXPECT_GE(InBandSinad(dsd, c, kSettle, kFftLength, toneBin), 130.0)
+          << "rate " << dsdRate << " channel " << c;
+    }
+  }
+}
+
+TEST_F(ToOneBitTest, RefusalsLeaveTheSlotEmpty) {
+  const auto flat = [](std::uint64_t) { return 0.0; };
+  BufferSlot badRate = AudioSlot(44100, 100, flat);
+  EXPECT_NE(ToOneBit(badRate, 2822401, stop_), kOk);
+  EXPECT_TRUE(badRate.Empty());
+
+  BufferSlot noLeadIn = AudioSlot(352800, 100, flat, 1);
+  EXPECT_NE(ToOneBit(noLeadIn, 2822400, stop_), kOk);
+  EXPECT_TRUE(noLeadIn.Empty());
+
+  BufferSlot stopped = AudioSlot(352800, 100000, flat);
+  stop_ = 1;
+  EXPECT_NE(ToOneBit(stopped, 2822400, stop_), kOk);
+  EXPECT_TRUE(stopped.Empty());
+}
+
+}  // namespace
+}  // namespace lumaro::dsp
