@@ -27,6 +27,10 @@ inline constexpr Text kErrNotSameFormat = u"ERROR: not in the same format";
 inline constexpr Text kErrCoInitializeFailed = u"DEVICE ERROR: CoInitialize failed";
 inline constexpr Text kErrCreateEventFailed = u"ERROR: CreateEvent failed";
 
+// Preparing a track for its device.
+inline constexpr Text kStatusSettingPriority = u"Setting process priority ...";
+inline constexpr Text kStatusVolumeAssistStarting = u"Volume assist starting ...";
+
 // Feeding a device.
 inline constexpr Text kErrWaitFailed = u"ERROR: WaitForSingleObject failed";
 

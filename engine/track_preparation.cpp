@@ -1,0 +1,185 @@
+#include "engine/track_preparation.h"
+
+#include "decode/cache_file.h"
+#include "dsp/clip_guard.h"
+#include "dsp/compress.h"
+#include "dsp/dsd_to_float.h"
+#include "dsp/float_to_output.h"
+#include "dsp/half_wave_limiter.h"
+#include "dsp/loudness_normalize.h"
+#include "dsp/pack_dop.h"
+#include "dsp/peak_normalize.h"
+#include "dsp/resample.h"
+#include "dsp/to_one_bit.h"
+#include "engine/step_machine.h"
+#include "platform/os.h"
+#include "platform/text.h"
+#include "resources/status_texts.h"
+
+namespace lumaro::engine {
+namespace {
+
+namespace res = resources;
+using app::PlayRequest;
+
+enum : Result { kErrNotEnoughData = 0x1500, kErrNoBuffer };
+
+// DoP carries 16 one-bit samples per channel in each frame.
+constexpr std::uint32_t kDopBitsPerFrame = 16;
+
+bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != app::kCommandNone; }
+
+// Shows "ERROR: out of memory" for a failed stage unless a stop was requested.
+Result StageFailed(const PlayRequest& r, Result result) {
+  if (!Stopped(r)) ShowStatus(r, res::kErrOutOfMemory);
+  return result;
+}
+
+// Shows `text`, runs `stage`, and reports its failure as a stage failure.
+template <class Stage>
+Result RunStage(PlayRequest& r, std::u16string_view text, Stage&& stage) {
+  if (!text.empty()) ShowStatus(r, text);
+  const Result result = stage();
+  return result == kOk ? kOk : StageFailed(r, result);
+}
+
+std::uint32_t AudioRate(const PlayRequest& r) {
+  const dsp::AudioBuffer* audio = r.Buffer.Get<dsp::AudioBuffer>();
+  return audio != nullptr ? audio->sampleRate : 0;
+}
+
+// "Writing cache file ..." when the Cache option is on.
+Result WriteCache(PlayRequest& r, bool oneBit) {
+  if (r.App->Cache.Load() != 1) return kOk;
+  ShowStatus(r, res::kStatusWritingCache);
+  const Result written =
+      decode::WriteCacheFile(r.TrackPath != nullptr ? *r.TrackPath : std::u16string(), r.Buffer,
+                             oneBit, r.App->PlayCommand);
+  if (written != kOk && !Stopped(r)) ShowStatus(r, res::kErrCacheWriteFailed);
+  return written;
+}
+
+// PCM output of the endpoint: float, resampled to the format's rate, clip-guarded, converted.
+Result PreparePcmOutput(PlayRequest& r) {
+  const platform::endpoint::WaveFormat& f = r.WaveFormat;
+  if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
+  if (const Result resampled = ResampleTo(r, f.samplesPerSec); resampled != kOk) return resampled;
+  if (const Result guarded = RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });
+      guarded != kOk) {
+    return guarded;
+  }
+  if (const Result cached = WriteCache(r, false); cached != kOk) return cached;
+  const bool shared = platform::EqualNoCase(r.Rate, u"Share");
+  return RunStage(r, res::kStatusConvertingToOutput, [&] {
+    return dsp::FloatToOutput(r.Buffer, f.validBitsPerSample, f.bitsPerSample, shared,
+                              r.App->PlayCommand);
+  });
+}
+
+// DoP output of the endpoint: 1-bit data at the format's rate × 16, packed into PCM frames.
+Result PrepareDopOutput(PlayRequest& r) {
+  const platform::endpoint::WaveFormat& f = r.WaveFormat;
+  const std::uint64_t dsdRate = static_cast<std::uint64_t>(f.samplesPerSec) * kDopBitsPerFrame;
+  const dsp::DsdBuffer* dsd = r.Buffer.Get<dsp::DsdBuffer>();
+  if (!(r.IsDsd != 0 && dsd != nullptr && dsd->dsdRate == dsdRate)) {
+    if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
+    if (const Result guarded =
+            RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });
+        guarded != kOk) {
+      return guarded;
+    }
+    if (const Result modulated = RunStage(r, res::kStatusConvertingTo1Bit, [&] {
+          return dsp::ToOneBit(r.Buffer, static_cast<std::uint32_t>(dsdRate), r.App->PlayCommand);
+        });
+        modulated != kOk) {
+      return modulated;
+    }
+  }
+  if (const Result cached = WriteCache(r, true); cached != kOk) return cached;
+  return RunStage(r, res::kStatusConvertingToOutput, [&] {
+    return dsp::PackDop(r.Buffer, f.bitsPerSample, r.App->PlayCommand);
+  });
+}
+
+}  // namespace
+
+Result ConvertDsdToFloat(PlayRequest& r) {
+  if (r.IsDsd == 0) return kOk;
+  const Result converted = RunStage(r, res::kStatusConvertingToFloat, [&] {
+    return dsp::DsdToFloat(r.Buffer, r.App->PlayCommand);
+  });
+  if (converted == kOk) r.IsDsd = 0;
+  return converted;
+}
+
+Result ResampleTo(PlayRequest& r, std::uint32_t rate) {
+  if (AudioRate(r) == rate) return kOk;
+  return RunStage(r, res::kStatusResampling,
+                  [&] { return dsp::Resample(r.Buffer, rate, r.App->PlayCommand); });
+}
+
+Result RaisePriority(PlayRequest& r) {
+  ShowStatus(r, res::kStatusSettingPriority);
+  platform::AudioPriorityScope priority;  // best effort: playback never fails for want of it
+  return StepMachine(r, 19);
+}
+
+Result ApplyVolumeAssist(PlayRequest& r) {
+  ShowStatus(r, res::kStatusVolumeAssistStarting);
+  app::AppContext& a = *r.App;
+  const std::uint32_t assist = a.VolumeAssist.Load();
+  if (assist == app::kAssistCompression) {
+    if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
+    const dsp::CompressParameters parameters{
+        .threshold = a.CompThreshold.Load(),
+        .downward = a.CompDownward.Load(),
+        .upward = a.CompUpward.Load(),
+        .maxAmplification = a.CompMaxAmplification.Load(),
+        .cellSize = a.CompCellSize.Load(),
+        .timeLagBalance = a.CompTimeLagBalance.Load(),
+        .loudnessType = a.CompLoudnessType.Load(),
+    };
+    if (const Result compressed = RunStage(r, res::kStatusCompressing, [&] {
+          return dsp::Compress(r.Buffer, parameters, a.PlayCommand);
+        });
+        compressed != kOk) {
+      return compressed;
+    }
+  }
+  if (assist == app::kAssistLoudness) {
+    if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
+    if (const Result normalized = RunStage(r, res::kStatusLoudnessNormalizing, [&] {
+          const Result level = dsp::LoudnessNormalize(r.Buffer, a.LoudnessTarget.Load(),
+                                                      a.LoudnessType.Load(), a.PlayCommand);
+          return level != kOk ? level : dsp::HalfWaveLimiter(r.Buffer, a.PlayCommand);
+        });
+        normalized != kOk) {
+      return normalized;
+    }
+  }
+  if (assist == app::kAssistPeak ||
+      (assist == app::kAssistCompression && a.CompPeakNormalization.Load() == 1)) {
+    if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
+    if (const Result normalized = RunStage(r, res::kStatusPeakNormalizing, [&] {
+          return dsp::PeakNormalize(r.Buffer, a.PeakTarget.Load(), a.PlayCommand);
+        });
+        normalized != kOk) {
+      return normalized;
+    }
+  }
+  return StepMachine(r, !r.Device.empty() && r.Device[0] == u'W' ? 20 : 22);
+}
+
+Result PrepareEndpointOutput(PlayRequest& r) {
+  const Result prepared = r.DopOutput != 0 ? PrepareDopOutput(r) : PreparePcmOutput(r);
+  if (prepared != kOk) return prepared;
+  const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
+  if (output == nullptr) return kErrNoBuffer;
+  if (output->frameCount == 0) {
+    ShowStatus(r, res::kErrNotEnoughData);
+    return kErrNotEnoughData;
+  }
+  return StepMachine(r, 21);
+}
+
+}  // namespace lumaro::engine
