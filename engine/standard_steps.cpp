@@ -1,3 +1,4 @@
+#include "decode/decode_track.h"
 #include "engine/engine_steps.h"
 #include "engine/step_machine.h"
 #include "resources/status_texts.h"
@@ -5,14 +6,7 @@
 namespace lumaro::engine {
 namespace {
 
-enum : Result { kErrNoReader = 0x1300, kErrStopped, kErrNoEnumerator, kErrNoDriverKey };
-
-// Step 8 while no reader is built in: the chain's answer when every reader refuses the file.
-Result DecodeWithoutReaders(app::PlayRequest& r) {
-  if (r.App->PlayCommand.Load() != 0) return kErrStopped;
-  ShowStatus(r, resources::kErrReadFailed);
-  return kErrNoReader;
-}
+enum : Result { kErrNoEnumerator = 0x1302, kErrNoDriverKey };
 
 // Step 10 while no endpoint backend is built in: the enumerator cannot be created.
 Result OpenEndpointsWithoutBackend(app::PlayRequest& r) {
@@ -31,7 +25,7 @@ Result OpenDriversWithoutBackend(app::PlayRequest& r) {
 EngineSteps MakeStandardSteps() {
   EngineSteps steps;
   steps.readPlaylist = nullptr;
-  steps.decode = DecodeWithoutReaders;
+  steps.decode = decode::DecodeTrack;
   steps.device[10] = OpenEndpointsWithoutBackend;
   steps.device[14] = OpenDriversWithoutBackend;
   return steps;

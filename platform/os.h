@@ -114,6 +114,14 @@ struct LocalTime {
 };
 LocalTime CurrentLocalTime();
 
+// ---- The narrow code page ----------------------------------------------------------------
+
+// True when `path` comes back unchanged from a round trip through the system's narrow code page
+// (on POSIX the codeset of the calling thread's locale): wide to narrow and back, neither
+// direction substituting a default character. An unpaired surrogate, a NUL or any character the
+// code page cannot hold fails. Any thread.
+[[nodiscard]] bool AnsiPathCheck(std::u16string_view path);
+
 // ---- Events ------------------------------------------------------------------------------
 
 enum class WaitResult { kSignalled, kTimeout };
