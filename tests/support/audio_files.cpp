@@ -10,7 +10,10 @@
 namespace lumaro::testing {
 namespace {
 
-void PutId(Bytes& out, std::string_view id) { out.insert(out.end(), id.begin(), id.end()); }
+// Byte by byte: GCC 12 mistakes vector::insert of a few bytes for an overflow at -O3.
+void PutId(Bytes& out, std::string_view id) {
+  for (const char c : id) out.push_back(static_cast<unsigned char>(c));
+}
 
 template <class T>
 void PutLe(Bytes& out, T value) {
@@ -26,7 +29,9 @@ void PutBe(Bytes& out, T value) {
   }
 }
 
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+void Append(Bytes& out, const Bytes& more) {
+  for (const unsigned char b : more) out.push_back(b);
+}
 
 unsigned char Reverse(unsigned char b) {
   unsigned char r = 0;
@@ -92,7 +97,7 @@ Bytes MakeWav(const WavSpec& s, const Bytes& data) {
   PutLe<std::uint16_t>(fmt, 22);
   PutLe<std::uint16_t>(fmt, s.validBits != 0 ? s.validBits : s.bits);
   PutLe<std::uint32_t>(fmt, s.channels == 1 ? 0x4 : 0x3);
-  fmt.insert(fmt.end(), s.subFormat.begin(), s.subFormat.end());
+  for (const unsigned char b : s.subFormat) fmt.push_back(b);
   fmt.resize(formatSize, 0);
 
   Bytes body;
@@ -169,7 +174,7 @@ Bytes MakeDsdiff(const DsdiffSpec& s, const std::vector<Bytes>& channels) {
     PutId(cmpr, s.compression);
     const std::string_view name = s.compression == "DSD " ? "not compressed" : "DST Encoded";
     cmpr.push_back(static_cast<unsigned char>(name.size()));
-    cmpr.insert(cmpr.end(), name.begin(), name.end());
+    PutId(cmpr, name);
     if (cmpr.size() % 2 != 0) cmpr.push_back(0);
     PutIffChunk(prop, Chunk{"CMPR", cmpr, std::nullopt});
   }
