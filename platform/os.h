@@ -28,6 +28,11 @@ MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source);
 // Number of processors the system reports (at least 1).
 unsigned ProcessorCount();
 
+// Asks the system to back [block, block + bytes) with large pages where it can, so that a
+// multi-megabyte sample buffer is faulted in a few hundred times instead of a few hundred thousand.
+// Only a hint: nothing changes where the system has no large pages. Any thread.
+void AdviseLargePages(void* block, std::uint64_t bytes) noexcept;
+
 // ---- Time and the heap -------------------------------------------------------------------
 
 void SleepMilliseconds(std::uint32_t milliseconds);

@@ -1,5 +1,6 @@
 // The operating-system facts of os.h on POSIX systems.
 #include <malloc.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -62,6 +63,15 @@ void SleepMilliseconds(std::uint32_t milliseconds) {
 }
 
 void CompactHeap() { malloc_trim(0); }
+
+void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  ::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
 
 std::u16string ExecutablePath() {
   char buffer[4096];
