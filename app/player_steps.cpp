@@ -1,27 +1,16 @@
 #include "app/player_steps.h"
 
 #include "app/read_playlist.h"
+#include "decode/decode_track.h"
 #include "engine/step_machine.h"
+#include "engine/track_preparation.h"
+#include "output/endpoint_steps.h"
 #include "resources/status_texts.h"
 
 namespace lumaro::app {
 namespace {
 
-enum : Result { kErrNoReader = 0x1300, kErrStopped, kErrNoEnumerator, kErrNoDriverKey };
-
-// Step 8 while no reader is built in: the chain's answer when every reader refuses the file.
-Result DecodeWithoutReaders(PlayRequest& r) {
-  if (r.App->PlayCommand.Load() != 0) return kErrStopped;
-  engine::ShowStatus(r, resources::kErrReadFailed);
-  return kErrNoReader;
-}
-
-// Step 10 while no endpoint backend is built in: the enumerator cannot be created.
-Result OpenEndpointsWithoutBackend(PlayRequest& r) {
-  engine::ShowStatus(r, resources::kStatusCoCreateInstance);
-  engine::ShowStatus(r, resources::kErrCoCreateInstanceFailed);
-  return kErrNoEnumerator;
-}
+enum : Result { kErrNoDriverKey = 0x1300 };
 
 // Step 14 while no driver backend is built in: the driver registry key is missing, which fails
 // without a text.
@@ -35,9 +24,20 @@ engine::EngineSteps MakePlayerSteps() {
   steps.readPlaylist = [](std::u16string_view path, const platform::StopWord& stop) {
     return ReadPlaylist(path, stop);
   };
-  steps.decode = DecodeWithoutReaders;
-  steps.device[10] = OpenEndpointsWithoutBackend;
+  steps.decode = decode::DecodeTrack;
+  steps.device[10] = output::CreateEndpointEnumerator;
+  steps.device[11] = output::FindEndpoint;
+  steps.device[12] = output::ActivateEndpoint;
+  steps.device[13] = output::ChooseEndpointFormat;
   steps.device[14] = OpenDriversWithoutBackend;
+  steps.device[18] = engine::RaisePriority;
+  steps.device[19] = engine::ApplyVolumeAssist;
+  steps.device[20] = engine::PrepareEndpointOutput;
+  steps.device[21] = output::InitializeEndpoint;
+  steps.device[24] = output::PrepareRendering;
+  steps.device[25] = output::StartEndpoint;
+  steps.device[26] = output::PlayEndpointLeadIn;
+  steps.device[27] = output::FeedEndpoint;
   return steps;
 }
 

@@ -4,10 +4,10 @@
 
 namespace lumaro::app {
 
-// The player's own components for every step the engine hands out. A component that is not
-// built yet answers as if it were absent from the machine: the play list cannot be read, no
-// reader decodes the file ("ERROR: read failed"), the endpoint enumerator cannot be created, no
-// driver is registered.
+// The player's own components for every step the engine hands out: the play-list reader, the
+// decoder chain, and the endpoint family from its enumerator to the feeding. The driver family is
+// not built yet and answers as a machine without registered drivers does (step 14 fails without
+// a text).
 const engine::EngineSteps& PlayerSteps();
 
 }  // namespace lumaro::app

@@ -6,6 +6,7 @@
 #include "engine/feeding.h"
 #include "engine/playback_event.h"
 #include "engine/step_machine.h"
+#include "engine/track_preparation.h"
 #include "output/endpoint_format.h"
 #include "platform/scope_exit.h"
 #include "resources/status_texts.h"
@@ -88,8 +89,15 @@ std::uint32_t BufferRate(const PlayRequest& r) {
   return 0;
 }
 
-// "Share": the mix format at the track's rate, or the device's closest match.
+// "Share": the mix format at the track's rate (as float, at most 384 kHz), or the device's
+// closest match.
 Result ChooseSharedFormat(PlayRequest& r) {
+  if (const Result converted = engine::ConvertDsdToFloat(r); converted != kOk) return converted;
+  if (BufferRate(r) > kSharedMaxRate) {
+    if (const Result resampled = engine::ResampleTo(r, kSharedMaxRate); resampled != kOk) {
+      return resampled;
+    }
+  }
   r.WaveFormat =
       ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, BufferRate(r), kFloatBits, kFloatBits);
   std::optional<ep::WaveFormat> closest;

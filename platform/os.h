@@ -28,6 +28,11 @@ MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source);
 // Number of processors the system reports (at least 1).
 unsigned ProcessorCount();
 
+// Asks the system to back [block, block + bytes) with large pages where it can, so that a
+// multi-megabyte sample buffer is faulted in a few hundred times instead of a few hundred thousand.
+// Only a hint: nothing changes where the system has no large pages. Any thread.
+void AdviseLargePages(void* block, std::uint64_t bytes) noexcept;
+
 // ---- Time and the heap -------------------------------------------------------------------
 
 void SleepMilliseconds(std::uint32_t milliseconds);
@@ -131,6 +136,14 @@ struct LocalTime {
   int year, month, day, hour, minute, second, milliseconds;
 };
 LocalTime CurrentLocalTime();
+
+// ---- The narrow code page ----------------------------------------------------------------
+
+// True when `path` comes back unchanged from a round trip through the system's narrow code page
+// (on POSIX the codeset of the calling thread's locale): wide to narrow and back, neither
+// direction substituting a default character. An unpaired surrogate, a NUL or any character the
+// code page cannot hold fails. Any thread.
+[[nodiscard]] bool AnsiPathCheck(std::u16string_view path);
 
 // ---- Events ------------------------------------------------------------------------------
 

@@ -30,12 +30,27 @@ inline constexpr Text kErrCreateEventFailed = u"ERROR: CreateEvent failed";
 // Preparing a track for its device.
 inline constexpr Text kStatusSettingPriority = u"Setting process priority ...";
 inline constexpr Text kStatusVolumeAssistStarting = u"Volume assist starting ...";
+inline constexpr Text kStatusWritingCache = u"Writing cache file ...";
+inline constexpr Text kErrCacheWriteFailed = u"ERROR: cache file write failed";
 
 // Feeding a device.
 inline constexpr Text kErrWaitFailed = u"ERROR: WaitForSingleObject failed";
 
 // Decoding: the chain's final answer while no reader is built in.
 inline constexpr Text kErrReadFailed = u"ERROR: read failed";
+
+// Decoder selection: progress and failures (the chain's final failure is kErrReadFailed).
+inline constexpr Text kStatusReadingWinfmp = u"Reading with WinFMP ...";
+inline constexpr Text kStatusReadingPmdwin = u"Reading with PMDWin ...";
+inline constexpr Text kStatusReadingFluidsynth = u"Reading with Fluidsynth ...";
+inline constexpr Text kStatusReadingBuiltIn = u"Reading with built-in decoder ...";
+inline constexpr Text kStatusReadingFfmpeg = u"Reading with FFmpeg ...";
+inline constexpr Text kStatusReadingMediaFoundation = u"Reading with Media Foundation ...";
+inline constexpr Text kStatusConvertingToFloat = u"Converting to 64bit float ...";
+inline constexpr Text kErrPathNotFound = u"ERROR: path not found";
+inline constexpr Text kErrDirectoryPath = u"ERROR: directory path";
+inline constexpr Text kErrNonAnsiFilename = u"ERROR: Non-ANSI characters in filename";
+inline constexpr Text kErrEmptyData = u"ERROR: empty data";
 
 // Endpoint family.
 inline constexpr Text kStatusCoCreateInstance = u"CoCreateInstance ...";

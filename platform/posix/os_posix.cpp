@@ -2,6 +2,7 @@
 #include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -64,6 +65,15 @@ void SleepMilliseconds(std::uint32_t milliseconds) {
 }
 
 void CompactHeap() { malloc_trim(0); }
+
+void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  ::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
 
 std::u16string ExecutablePath() {
   char buffer[4096];

@@ -1,6 +1,7 @@
-#include "tools/stage_spec.h"
+#include <cstdint>
+#include <string_view>
 
-#include <limits>
+#include "tools/stage_spec.h"
 
 namespace lumaro::tools {
 
@@ -10,7 +11,7 @@ bool ParseUnsigned(std::string_view text, std::uint64_t* value) {
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (result > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+    if (result > (UINT64_MAX - digit) / 10) return false;
     result = result * 10 + digit;
   }
   *value = result;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+// Fixed-width fields of file headers: little-endian (RIFF, Wave64, DSF) and big-endian (DSDIFF),
+// independent of the host's order.
+namespace lumaro::decode {
+
+template <class T>
+T LoadLe(const unsigned char* p) noexcept {
+  T value = 0;
+  for (std::size_t i = sizeof(T); i > 0; --i) value = static_cast<T>((value << 8) | p[i - 1]);
+  return value;
+}
+
+template <class T>
+T LoadBe(const unsigned char* p) noexcept {
+  T value = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) value = static_cast<T>((value << 8) | p[i]);
+  return value;
+}
+
+template <class T>
+void StoreLe(unsigned char* p, T value) noexcept {
+  for (std::size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+template <class T>
+void StoreBe(unsigned char* p, T value) noexcept {
+  for (std::size_t i = 0; i < sizeof(T); ++i) {
+    p[sizeof(T) - 1 - i] = static_cast<unsigned char>(value >> (8 * i));
+  }
+}
+
+// True when the four bytes at `p` spell `id` (a chunk identifier such as "fmt ").
+inline bool IsId(const unsigned char* p, std::string_view id) noexcept {
+  return id.size() == 4 && std::memcmp(p, id.data(), 4) == 0;
+}
+
+inline void StoreId(unsigned char* p, std::string_view id) noexcept {
+  std::memcpy(p, id.data(), 4);
+}
+
+// Byte b with its eight bits in reverse order (bit 0 becomes bit 7 and so on).
+constexpr unsigned char ReverseBits(unsigned char b) noexcept {
+  unsigned char r = 0;
+  for (int i = 0; i < 8; ++i) r = static_cast<unsigned char>(r | (((b >> i) & 1U) << (7 - i)));
+  return r;
+}
+
+using ByteTable = std::array<unsigned char, 256>;
+
+// The 256-entry bit-reversal table (earliest sample in bit 7 to earliest in bit 0, and back).
+constexpr ByteTable BitReversalTable() noexcept {
+  ByteTable table{};
+  for (unsigned b = 0; b < 256; ++b) table[b] = ReverseBits(static_cast<unsigned char>(b));
+  return table;
+}
+
+// The identity table, for data already stored earliest sample in bit 0.
+constexpr ByteTable IdentityTable() noexcept {
+  ByteTable table{};
+  for (unsigned b = 0; b < 256; ++b) table[b] = static_cast<unsigned char>(b);
+  return table;
+}
+
+}  // namespace lumaro::decode

@@ -1,0 +1,229 @@
+#include "decode/decode_track.h"
+
+#include <array>
+#include <string>
+
+#include "decode/dsdiff_reader.h"
+#include "decode/dsf_reader.h"
+#include "decode/ffmpeg_reader.h"
+#include "decode/fluidsynth_reader.h"
+#include "decode/fm_music_reader.h"
+#include "decode/platform_decoder_reader.h"
+#include "decode/wav_reader.h"
+#include "dsp/pcm_to_float.h"
+#include "platform/os.h"
+#include "platform/path.h"
+#include "platform/text.h"
+#include "resources/control_ids.h"
+#include "resources/status_texts.h"
+
+namespace lumaro::decode {
+namespace {
+
+using app::PlayRequest;
+namespace res = resources;
+
+enum : Result {
+  kErrPathNotFound = 0x4101,
+  kErrDirectory,
+  kErrStopped,
+  kErrNonAnsi,
+  kErrFmMusic,
+  kErrFluidsynth,
+  kErrNoReader,
+  kErrEmptyData,
+};
+
+constexpr std::array<std::u16string_view, 3> kWinfmpExtensions = {u".ovi", u".opi", u".ozi"};
+constexpr std::array<std::u16string_view, 3> kPmdwinExtensions = {u".m", u".m2", u".mz"};
+constexpr std::array<std::u16string_view, 2> kMidiExtensions = {u".mid", u".smf"};
+constexpr std::uint32_t kDsdBits = 1;
+constexpr std::uint32_t kFloatBits = 64;
+
+void Show(const PlayRequest& r, std::u16string_view text) {
+  if (platform::ui::Dialog* window = r.App->MainWindow.Load()) {
+    window->SetText(res::kIdStatusLine, text);
+  }
+}
+
+bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != 0; }
+
+template <std::size_t N>
+bool HasExtension(std::u16string_view path, const std::array<std::u16string_view, N>& extensions) {
+  const std::u16string_view extension =
+      platform::PathFindExtension(platform::PathFindFileName(path));
+  for (std::u16string_view candidate : extensions) {
+    if (!extension.empty() && platform::EqualNoCase(extension, candidate)) return true;
+  }
+  return false;
+}
+
+void DescribePcm(PlayRequest& r, const dsp::PcmBuffer& pcm) {
+  r.IsDsd = 0;
+  r.DecodedKind = pcm.sampleFormat == dsp::kPcmInteger ? app::kKindInteger : app::kKindFloat;
+  r.DecodedBits = pcm.bits;
+  r.DecodedRate = pcm.sampleRate;
+}
+
+void DescribeDsd(PlayRequest& r) {
+  r.IsDsd = 1;
+  r.DecodedKind = app::kKindInteger;
+  r.DecodedBits = kDsdBits;
+  r.DecodedRate = r.Buffer.Get<dsp::DsdBuffer>()->dsdRate;
+}
+
+void DescribeFloat(PlayRequest& r, std::uint32_t bits) {
+  r.IsDsd = 0;
+  r.DecodedKind = app::kKindFloat;
+  r.DecodedBits = bits;
+  r.DecodedRate = r.Buffer.Get<dsp::AudioBuffer>()->sampleRate;
+}
+
+// Step 11: a reader succeeded; zero frames (or bytes) is still a failure.
+Result CheckNotEmpty(PlayRequest& r) {
+  if (Stopped(r)) return kOk;
+  const dsp::AudioBuffer* audio = r.Buffer.Get<dsp::AudioBuffer>();
+  const dsp::DsdBuffer* dsd = r.Buffer.Get<dsp::DsdBuffer>();
+  const std::uint64_t length = audio != nullptr ? audio->frameCount
+                               : dsd != nullptr ? dsd->length
+                                                : 0;
+  if (length != 0) return kOk;
+  r.Buffer.Clear();
+  Show(r, res::kErrEmptyData);
+  return kErrEmptyData;
+}
+
+// Steps 3 and 4: an FM-music file goes to its library and to no other reader.
+Result DecodeFmMusic(PlayRequest& r, std::u16string_view status, std::uint32_t pps,
+                     std::uint32_t ssgRhy) {
+  const std::u16string& path = *r.TrackPath;
+  Show(r, status);
+  if (!platform::AnsiPathCheck(path)) {
+    Show(r, res::kErrNonAnsiFilename);
+    return kErrNonAnsi;
+  }
+  if (ReadFmMusic(path, r.Buffer, r.App->PlayCommand, pps, ssgRhy) != kOk) {
+    r.Buffer.Clear();
+    if (!Stopped(r)) Show(r, res::kErrReadFailed);
+    return kErrFmMusic;
+  }
+  DescribePcm(r, *r.Buffer.Get<dsp::PcmBuffer>());
+  Show(r, res::kStatusConvertingToFloat);
+  if (dsp::PcmToFloat(r.Buffer, r.App->PlayCommand) != kOk) {
+    if (!Stopped(r)) Show(r, res::kErrReadFailed);
+    return kErrFmMusic;
+  }
+  return kOk;
+}
+
+// The sound-font name of a slot: an index into SoundFontList, none when out of range.
+std::u16string_view SoundFontName(const app::AppContext& a, std::int32_t index) {
+  if (!a.SoundFontList) return {};
+  const std::u16string* name = a.SoundFontList->Entry(index);
+  return name != nullptr ? std::u16string_view(*name) : std::u16string_view();
+}
+
+// Step 5: a MIDI file goes to Fluidsynth and to no other reader.
+Result DecodeMidi(PlayRequest& r) {
+  const app::AppContext& a = *r.App;
+  Show(r, res::kStatusReadingFluidsynth);
+  if (ReadWithFluidsynth(*r.TrackPath, SoundFontName(a, a.SoundFont1.Load()),
+                         SoundFontName(a, a.SoundFont2.Load()),
+                         SoundFontName(a, a.SoundFont3.Load()), r.Buffer,
+                         r.App->PlayCommand) != kOk) {
+    r.Buffer.Clear();
+    if (!Stopped(r)) Show(r, res::kErrReadFailed);
+    return kErrFluidsynth;
+  }
+  DescribeFloat(r, kFloatBits);
+  return CheckNotEmpty(r);
+}
+
+// Steps 6 to 10: the built-in readers, FFmpeg and the platform decoder, in turn.
+Result DecodeWithChain(PlayRequest& r) {
+  const std::u16string& path = *r.TrackPath;
+  const platform::StopWord& stop = r.App->PlayCommand;
+
+  Show(r, res::kStatusReadingBuiltIn);
+  if (ReadWav(path, r.Buffer, stop) == kOk) {
+    DescribePcm(r, *r.Buffer.Get<dsp::PcmBuffer>());
+    Show(r, res::kStatusConvertingToFloat);
+    if (dsp::PcmToFloat(r.Buffer, stop) == kOk) return CheckNotEmpty(r);
+  }
+  r.Buffer.Clear();
+
+  if (Stopped(r)) return kErrStopped;
+  Show(r, res::kStatusReadingBuiltIn);
+  if (ReadDsf(path, r.Buffer, stop) == kOk) {
+    DescribeDsd(r);
+    return CheckNotEmpty(r);
+  }
+
+  if (Stopped(r)) return kErrStopped;
+  Show(r, res::kStatusReadingBuiltIn);
+  if (ReadDsdiff(path, r.Buffer, stop) == kOk) {
+    DescribeDsd(r);
+    return CheckNotEmpty(r);
+  }
+
+  if (Stopped(r)) return kErrStopped;
+  if (r.App->UseFfmpeg.Load() != 0) {
+    Show(r, res::kStatusReadingFfmpeg);
+    if (ReadWithFfmpeg(path, r.Buffer, stop) == kOk) {
+      DescribeFloat(r, kFloatBits);
+      return CheckNotEmpty(r);
+    }
+    r.Buffer.Clear();
+  }
+
+  if (Stopped(r)) return kErrStopped;
+  Show(r, res::kStatusReadingMediaFoundation);
+  std::uint32_t bits = 0;
+  if (ReadWithPlatformDecoder(path, r.Buffer, &bits, stop) == kOk) {
+    DescribeFloat(r, bits);
+    return CheckNotEmpty(r);
+  }
+  r.Buffer.Clear();
+  if (Stopped(r)) return kErrStopped;
+  Show(r, res::kErrReadFailed);
+  return kErrNoReader;
+}
+
+}  // namespace
+
+Result DecodeTrack(PlayRequest& r) {
+  r.Buffer.Clear();
+  const app::AppContext& a = *r.App;
+  const std::u16string& path = *r.TrackPath;
+
+  // Step 1: the path must name a file.
+  platform::FileAttributes attributes;
+  if (!platform::GetFileAttributes(path, &attributes)) {
+    Show(r, res::kErrPathNotFound);
+    return kErrPathNotFound;
+  }
+  if (attributes.directory) {
+    Show(r, res::kErrDirectoryPath);
+    return kErrDirectory;
+  }
+
+  // Steps 2 to 5: the rules that claim a file by its extension.
+  if (Stopped(r)) return kErrStopped;
+  if (a.UseWinfmp.Load() != 0 && HasExtension(path, kWinfmpExtensions)) {
+    return DecodeFmMusic(r, res::kStatusReadingWinfmp, 0, 0);
+  }
+  if (Stopped(r)) return kErrStopped;
+  if (a.UsePmdwin.Load() != 0 && HasExtension(path, kPmdwinExtensions)) {
+    return DecodeFmMusic(r, res::kStatusReadingPmdwin, a.Pps.Load(), a.SsgRhy.Load());
+  }
+  if (Stopped(r)) return kErrStopped;
+  if (a.UseFluidsynth.Load() != 0 && HasExtension(path, kMidiExtensions)) {
+    return DecodeMidi(r);
+  }
+
+  // Steps 6 to 11.
+  if (Stopped(r)) return kErrStopped;
+  return DecodeWithChain(r);
+}
+
+}  // namespace lumaro::decode

@@ -1,0 +1,121 @@
+#include "decode/dsf_reader.h"
+
+#include <algorithm>
+
+#include "decode/byte_order.h"
+#include "decode/file_transfer.h"
+#include "decode/reader_context.h"
+
+namespace lumaro::decode {
+namespace {
+
+enum : Result {
+  kErrContext = 0x4301,
+  kErrOpen,
+  kErrHeader,
+  kErrBuffer,
+  kErrStopped,
+  kErrShortData,
+};
+
+constexpr std::size_t kHeaderBytes = 92;
+constexpr std::uint64_t kDsdChunkSize = 28;
+constexpr std::uint64_t kFmtChunkSize = 52;
+constexpr std::uint32_t kBlockBytes = 4096;
+constexpr std::uint32_t kMaxChannels = 6;
+constexpr std::uint32_t kMinRate = 64000;
+constexpr std::uint64_t kMinSamples = 8;
+
+struct DsfContext {
+  const platform::StopWord* stop;
+  std::unique_ptr<platform::File> file;
+  dsp::DsdBufferPtr buffer;
+  std::uint32_t channels;
+  std::uint32_t samplingFrequency;
+  std::uint32_t bitsPerSample;
+  std::uint64_t sampleCount;
+  std::uint64_t dataSize;
+  ByteTable table;
+};
+
+// Step 3: the header, field by field in file order.
+Result ReadHeader(DsfContext& c) {
+  unsigned char h[kHeaderBytes];
+  if (ReadFully(*c.file, h, sizeof h) != sizeof h) return kErrHeader;
+  if (!IsId(h, "DSD ") || LoadLe<std::uint64_t>(h + 4) != kDsdChunkSize) return kErrHeader;
+  if (!IsId(h + 28, "fmt ") || LoadLe<std::uint64_t>(h + 32) != kFmtChunkSize) return kErrHeader;
+  if (LoadLe<std::uint32_t>(h + 40) != 1 || LoadLe<std::uint32_t>(h + 44) != 0) return kErrHeader;
+  c.channels = LoadLe<std::uint32_t>(h + 52);
+  if (c.channels < 1 || c.channels > kMaxChannels) return kErrHeader;
+  c.samplingFrequency = LoadLe<std::uint32_t>(h + 56);
+  if (c.samplingFrequency < kMinRate || c.samplingFrequency % 8 != 0) return kErrHeader;
+  c.bitsPerSample = LoadLe<std::uint32_t>(h + 60);
+  if (c.bitsPerSample != 1 && c.bitsPerSample != 8) return kErrHeader;
+  c.sampleCount = LoadLe<std::uint64_t>(h + 64);
+  if (c.sampleCount < kMinSamples) return kErrHeader;
+  if (LoadLe<std::uint32_t>(h + 72) != kBlockBytes) return kErrHeader;
+  if (!IsId(h + 80, "data")) return kErrHeader;
+  c.dataSize = LoadLe<std::uint64_t>(h + 84);
+  if (c.sampleCount / 8 > c.dataSize || (c.sampleCount / 8 == c.dataSize && c.sampleCount % 8)) {
+    return kErrHeader;  // more samples than 8 × the data size
+  }
+  return kOk;
+}
+
+// Step 5: whole groups of channels × 4096 bytes, as many as fit in the read area per read.
+Result ReadBlocks(DsfContext& c) {
+  c.table = c.bitsPerSample == 1 ? IdentityTable() : BitReversalTable();
+  const ByteTable& t = c.table;
+  dsp::DsdBuffer& b = *c.buffer;
+  const std::uint64_t groupBytes = std::uint64_t{c.channels} * kBlockBytes;
+  const std::uint64_t groupsPerRead = kReadBlockBytes / groupBytes;
+  const std::uint64_t groups = (b.length + kBlockBytes - 1) / kBlockBytes;
+  unsigned char* area = ScratchOf(c);
+  unsigned char* out = b.Data();
+  std::uint64_t group = 0;
+  while (group < groups) {
+    if (c.stop->Load() != 0) return kErrStopped;
+    const std::uint64_t count = std::min(groupsPerRead, groups - group);
+    const std::uint64_t bytes = count * groupBytes;
+    if (ReadFully(*c.file, area, bytes) != bytes) return kErrShortData;
+    for (std::uint64_t g = 0; g < count; ++g, ++group) {
+      const unsigned char* left = area + g * groupBytes;
+      const unsigned char* right = c.channels >= 2 ? left + kBlockBytes : left;
+      const std::uint64_t n = std::min<std::uint64_t>(kBlockBytes, b.length - group * kBlockBytes);
+      for (std::uint64_t k = 0; k < n; ++k) {
+        out[0] = t[left[k]];
+        out[1] = t[right[k]];
+        out += 2;
+      }
+    }
+  }
+  return kOk;
+}
+
+Result ReadOpenFile(DsfContext& c) {
+  if (const Result header = ReadHeader(c); header != kOk) return header;
+  // Step 4: a partly used last byte counts.
+  const std::uint64_t length = c.sampleCount / 8 + (c.sampleCount % 8 != 0 ? 1 : 0);
+  if (dsp::NewDsdBuffer(c.buffer, c.samplingFrequency, length) != kOk) return kErrBuffer;
+  const Result read = ReadBlocks(c);
+  if (read != kOk) c.buffer.reset();
+  return read;
+}
+
+}  // namespace
+
+Result ReadDsf(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
+  // Step 1.
+  slot.Clear();
+  const ContextPtr<DsfContext> c = NewContext<DsfContext>(kReadBlockBytes);
+  if (!c) return kErrContext;
+  c->stop = &stop;
+  // Step 2.
+  c->file = platform::File::Open(path, platform::OpenMode::kReadExclusive);
+  if (!c->file) return kErrOpen;
+  const Result result = ReadOpenFile(*c);
+  if (result == kOk) slot.Put(std::move(c->buffer));
+  return result;
+}
+
+}  // namespace lumaro::decode

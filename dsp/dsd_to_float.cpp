@@ -1,0 +1,178 @@
+#include "dsp/dsd_to_float.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "dsp/clip_guard.h"
+#include "dsp/guarded_alloc.h"
+#include "dsp/parallel_for.h"
+
+namespace lumaro::dsp {
+namespace {
+
+enum : Result {
+  kErrNotDsd = 0x5221,
+  kErrRate,
+  kErrNoOutputFrames,
+  kErrNoMemory,
+  kErrJobMemory,
+};
+
+constexpr std::uint32_t kMaxPcmRate = 768000;
+constexpr std::uint64_t kOutputLeadIn = 48;
+constexpr unsigned kPhases = 24;
+// The window of one output position: six byte positions before it and six from it on.
+constexpr std::int64_t kWindowBefore = 6;
+// Output frames between two looks at the stop word.
+constexpr std::uint64_t kRunFrames = 2048;
+
+// Cubic convolution kernel with parameter -1.
+double Kernel(double t) {
+  if (t < 1.0) return (t - 2.0) * t * t + 1.0;
+  if (t < 2.0) return ((5.0 - t) * t - 8.0) * t + 4.0;
+  return 0.0;
+}
+
+std::uint64_t Load64(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+using Tables = std::array<std::array<double, 256>, DsdFilter::kTables>;
+
+// Left and right filter outputs at the byte pair `window` + 12 (the window's seventh pair):
+// the 24 bytes from `window` on are six pairs before that position and six from it on.
+inline void FilterAt(const Tables& t, const unsigned char* window, double* left, double* right) {
+  const std::uint64_t a = Load64(window);
+  const std::uint64_t b = Load64(window + 8);
+  const std::uint64_t c = Load64(window + 16);
+  // Byte 2m of the window is the left byte of pair m, byte 2m + 1 the right one.
+  const auto at = [](std::uint64_t word, unsigned byte) { return (word >> (8 * byte)) & 0xFF; };
+  const double l0 = t[0][at(a, 0)] + t[1][at(a, 2)];
+  const double l1 = t[2][at(a, 4)] + t[3][at(a, 6)];
+  const double l2 = t[4][at(b, 0)] + t[5][at(b, 2)];
+  const double l3 = t[6][at(b, 4)] + t[7][at(b, 6)];
+  const double l4 = t[8][at(c, 0)] + t[9][at(c, 2)];
+  const double l5 = t[10][at(c, 4)] + t[11][at(c, 6)];
+  const double r0 = t[0][at(a, 1)] + t[1][at(a, 3)];
+  const double r1 = t[2][at(a, 5)] + t[3][at(a, 7)];
+  const double r2 = t[4][at(b, 1)] + t[5][at(b, 3)];
+  const double r3 = t[6][at(b, 5)] + t[7][at(b, 7)];
+  const double r4 = t[8][at(c, 1)] + t[9][at(c, 3)];
+  const double r5 = t[10][at(c, 5)] + t[11][at(c, 7)];
+  *left = ((l0 + l1) + (l2 + l3)) + (l4 + l5);
+  *right = ((r0 + r1) + (r2 + r3)) + (r4 + r5);
+}
+
+// Output frames [first, first + count) of `out` from the byte pairs of `dsd`.
+void FilterFrames(const Tables& tables, const DsdBuffer& dsd, unsigned decimation, AudioBuffer& out,
+                  std::uint64_t first, std::uint64_t count) {
+  const unsigned char* pairs = dsd.Data() + 2 * (first * decimation) - 2 * kWindowBefore;
+  double* frame = out.Frame(static_cast<std::int64_t>(first));
+  if (decimation == 1) {
+    for (std::uint64_t i = 0; i < count; ++i, pairs += 2, frame += 2) {
+      FilterAt(tables, pairs, &frame[0], &frame[1]);
+    }
+    return;
+  }
+  const double scale = 1.0 / decimation;
+  for (std::uint64_t i = 0; i < count; ++i, frame += 2) {
+    double sumLeft = 0.0;
+    double sumRight = 0.0;
+    for (unsigned d = 0; d < decimation; ++d, pairs += 2) {
+      double left;
+      double right;
+      FilterAt(tables, pairs, &left, &right);
+      sumLeft += left;
+      sumRight += right;
+    }
+    frame[0] = sumLeft * scale;
+    frame[1] = sumRight * scale;
+  }
+}
+
+}  // namespace
+
+void BuildDsdFilter(DsdFilter& filter) noexcept {
+  auto& taps = filter.taps;
+  constexpr unsigned kHalf = DsdFilter::kTaps / 2;
+  for (unsigned i = 0; i < kHalf; ++i) {
+    // (i + 0.5) / 24, written as the sum the filter was designed with.
+    const double t = std::fabs(i / static_cast<double>(kPhases) + 0.020833333333333332);
+    taps[kHalf + i] = taps[kHalf - 1 - i] = Kernel(t);
+  }
+  for (unsigned p = 0; p < kPhases; ++p) {
+    const double sum = taps[p] + taps[p + kPhases] + taps[p + 2 * kPhases] + taps[p + 3 * kPhases];
+    for (unsigned m = 0; m < 4; ++m) taps[p + m * kPhases] /= sum;
+  }
+  double total = 0.0;
+  for (double tap : taps) total += tap;
+  for (double& tap : taps) tap = 2.0 * (tap / total);
+  for (unsigned k = 0; k < DsdFilter::kTables; ++k) {
+    for (unsigned b = 0; b < 256; ++b) {
+      double entry = 0.0;
+      for (unsigned j = 0; j < 8; ++j) {
+        const double sign = (b >> j) & 1U ? 1.0 : -1.0;
+        entry += sign * taps[8 * k + j];
+      }
+      filter.table[k][b] = entry;
+    }
+  }
+}
+
+bool DsdDecimation(std::uint32_t dsdRate, std::uint32_t* pcmRate, unsigned* decimation) noexcept {
+  if (dsdRate % 8 != 0) return false;
+  const std::uint32_t bytesPerSecond = dsdRate / 8;
+  std::uint32_t rate = bytesPerSecond;
+  if (rate < kMinSampleRate) return false;
+  unsigned d = 1;
+  while (rate > kMaxPcmRate) {
+    rate /= 2;
+    if (bytesPerSecond % rate != 0) return false;
+    d *= 2;
+  }
+  *pcmRate = rate;
+  *decimation = d;
+  return true;
+}
+
+Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
+  // Step 0: the source leaves the slot and is freed when this scope ends.
+  const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
+  if (!dsd) return kErrNotDsd;
+
+  // Step 1: output rate, decimation and the new record.
+  std::uint32_t rate = 0;
+  unsigned decimation = 1;
+  if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return kErrRate;
+  const std::uint64_t frames = dsd->length / decimation;
+  if (frames == 0) return kErrNoOutputFrames;
+  AudioBufferPtr audio;
+  if (NewAudioBuffer(audio, rate, frames, kOutputLeadIn) != kOk) return kErrNoMemory;
+
+  // Step 2: the filter in the job record, then one pass over the output frames.
+  const std::unique_ptr<DsdFilter, RecordDeleter> filter(
+      static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
+  if (!filter) return kErrJobMemory;
+  BuildDsdFilter(*filter);
+  const Result filtered = ParallelFor(frames, stop, [&](unsigned, Slice slice) {
+    for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
+      if (stop.Load() != 0) return;
+      FilterFrames(filter->table, *dsd, decimation, *audio, slice.first + done,
+                   std::min(kRunFrames, slice.count - done));
+    }
+  });
+  if (filtered != kOk) return filtered;
+
+  slot.Put(std::move(audio));
+  if (const Result guarded = ClipGuard(slot, stop); guarded != kOk) {
+    slot.Clear();
+    return guarded;
+  }
+  return kOk;
+}
+
+}  // namespace lumaro::dsp

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "dsp/buffer_slot.h"
+#include "platform/result.h"
+#include "platform/shared_word.h"
+
+namespace lumaro::dsp {
+
+// Replaces the PcmBuffer in the slot with an AudioBuffer of the same rate and frame count (lead-in
+// 48, not filled). Integer samples of n bits become s / 2^(n-1) (8-bit samples are unsigned with
+// 128 as zero); float samples are widened or copied without clipping, except that NaN and
+// infinities become 0.0. A mono source goes to both channels. Layouts with no conversion (64-bit
+// integer, float narrower than 32 bits) are refused. The PcmBuffer is freed in every case; on
+// failure (bad header, memory guard, a worker that cannot start, a stop request) the slot is left
+// empty. Playback thread.
+[[nodiscard]] Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop);
+
+// Converts `frames` frames of `source` (packed frames of `pcm`'s layout) to stereo float at
+// `out`. The per-slice kernel of PcmToFloat; `pcm` must have passed its header checks.
+void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double* out,
+                      std::uint64_t frames) noexcept;
+
+}  // namespace lumaro::dsp

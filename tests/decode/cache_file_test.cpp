@@ -1,0 +1,157 @@
+#include "decode/cache_file.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "decode/byte_order.h"
+#include "decode/cache_writers.h"
+#include "decode/dsdiff_reader.h"
+#include "decode/wav_reader.h"
+#include "tests/support/audio_files.h"
+
+namespace lumaro::testing {
+namespace {
+
+using decode::CacheFormat;
+using ::testing::ElementsAreArray;
+
+dsp::BufferSlot AudioSlot(std::uint64_t frames, std::uint32_t rate = 96000) {
+  dsp::AudioBufferPtr audio;
+  EXPECT_EQ(dsp::NewAudioBuffer(audio, rate, frames, 48), kOk);
+  for (std::uint64_t i = 0; i < 2 * frames; ++i) {
+    audio->Frame(0)[i] = (static_cast<double>(i) - 3.5) / 7.0;
+  }
+  dsp::BufferSlot slot;
+  slot.Put(std::move(audio));
+  return slot;
+}
+
+dsp::BufferSlot DsdSlot(std::uint64_t length) {
+  dsp::DsdBufferPtr dsd;
+  EXPECT_EQ(dsp::NewDsdBuffer(dsd, 5644800, length), kOk);
+  for (std::uint64_t i = 0; i < 2 * length; ++i)
+    dsd->Data()[i] = static_cast<unsigned char>(i * 29);
+  dsp::BufferSlot slot;
+  slot.Put(std::move(dsd));
+  return slot;
+}
+
+TEST(CacheFileTest, FormatThresholdKeepsWavSizesIn32Bits) {
+  EXPECT_EQ(decode::CacheFormatFor(false, 268'435'452), CacheFormat::kWav);  // 4,294,967,290
+  EXPECT_EQ(decode::CacheFormatFor(false, 268'435'453), CacheFormat::kWave64);
+  EXPECT_EQ(decode::CacheFormatFor(false, UINT64_MAX / 2), CacheFormat::kWave64);
+  EXPECT_EQ(decode::CacheFormatFor(true, 1), CacheFormat::kDsdiff);
+}
+
+TEST(CacheFileTest, NameIsTheTracksInThePlayersDirectory) {
+  struct Case {
+    std::u16string directory, track;
+    CacheFormat format;
+    std::optional<std::u16string> expected;
+  };
+  const std::u16string n250(250, u'n');
+  const Case cases[] = {
+      {u"/player", u"/music/song.flac", CacheFormat::kWav, u"/player/song.wav"},
+      {u"/player", u"/music/a.b.mp3", CacheFormat::kWave64, u"/player/a.b.w64"},
+      {u"/player", u"/music/noext", CacheFormat::kDsdiff, u"/player/noext.dff"},
+      // Directory + 2 + file name may reach 259 units, not more.
+      {u"/p", u"/m/" + n250 + u".flac", CacheFormat::kWav, u"/p/" + n250 + u".wav"},
+      {u"/p", u"/m/" + n250 + u"n.flac", CacheFormat::kWav, std::nullopt},
+      // The name without its extension, + 1 + the new extension, likewise.
+      {u"/p", u"/m/" + n250 + u"n", CacheFormat::kWav, u"/p/" + n250 + u"n.wav"},
+      {u"/p", u"/m/" + n250 + u"nn", CacheFormat::kWav, std::nullopt},
+      {u"", u"/m/song.flac", CacheFormat::kWav, std::nullopt},
+      {u"/player", u"/music/", CacheFormat::kWav, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decode::CacheFilePath(c.directory, c.track, c.format), c.expected);
+  }
+}
+
+class CacheWriteTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  platform::StopWord stop_;
+};
+
+TEST_F(CacheWriteTest, FloatWavRoundTripsThroughTheWavReader) {
+  const dsp::BufferSlot audio = AudioSlot(5);
+  ASSERT_EQ(decode::WriteCacheFile(u"/music/song.flac", audio, false, stop_, dir_.Path()), kOk);
+  const auto bytes = ReadFileBytes(dir_.File(u"song.wav"));
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(bytes->size(), 58U + 5 * 16);
+  const auto header = decode::WavCacheHeader(96000, 5);
+  EXPECT_THAT(Bytes(bytes->begin(), bytes->begin() + 58), ElementsAreArray(header));
+  EXPECT_EQ(decode::LoadLe<std::uint32_t>(header.data() + 4), 5U * 16 + 50);
+  EXPECT_EQ(decode::LoadLe<std::uint32_t>(header.data() + 46), 5U);
+
+  dsp::BufferSlot back;
+  ASSERT_EQ(decode::ReadWav(dir_.File(u"song.wav"), back, stop_), kOk);
+  const dsp::PcmBuffer* pcm = back.Get<dsp::PcmBuffer>();
+  ASSERT_EQ(pcm->bits, 64);
+  ASSERT_EQ(pcm->sampleFormat, dsp::kPcmFloat);
+  EXPECT_EQ(std::memcmp(pcm->Data(), audio.Get<dsp::AudioBuffer>()->Frame(0), 5 * 16), 0);
+}
+
+TEST_F(CacheWriteTest, Wave64CarriesTrue64BitSizes) {
+  const std::uint64_t frames = 300'000'000;  // 4.8 GB of samples, header only
+  const auto h = decode::Wave64CacheHeader(192000, frames);
+  EXPECT_EQ(decode::LoadLe<std::uint64_t>(h.data() + 16), frames * 16 + 136);
+  EXPECT_EQ(decode::LoadLe<std::uint64_t>(h.data() + 104), frames);
+  EXPECT_EQ(decode::LoadLe<std::uint64_t>(h.data() + 128), frames * 16 + 24);
+  EXPECT_EQ(decode::LoadLe<std::uint32_t>(h.data() + 72), 192000U * 16);
+  // "riff" GUID 66666972-912e-11cf-a5d6-28db04c10000 and the "data" GUID.
+  EXPECT_THAT(Bytes(h.begin(), h.begin() + 16),
+              ElementsAreArray({0x72, 0x69, 0x66, 0x66, 0x2e, 0x91, 0xcf, 0x11, 0xa5, 0xd6, 0x28,
+                                0xdb, 0x04, 0xc1, 0x00, 0x00}));
+  EXPECT_THAT(Bytes(h.begin() + 112, h.begin() + 128),
+              ElementsAreArray({0x64, 0x61, 0x74, 0x61, 0xf3, 0xac, 0xd3, 0x11, 0x8c, 0xd1, 0x00,
+                                0xc0, 0x4f, 0x8e, 0xdb, 0x8a}));
+
+  const dsp::BufferSlot audio = AudioSlot(3);
+  const std::u16string path = dir_.File(u"x.w64");
+  ASSERT_EQ(decode::WriteWave64Cache(path, *audio.Get<dsp::AudioBuffer>(), stop_), kOk);
+  EXPECT_EQ(ReadFileBytes(path)->size(), 136U + 3 * 16);
+}
+
+TEST_F(CacheWriteTest, DsdiffRoundTripsAndHoldsReversedBits) {
+  const dsp::BufferSlot dsd = DsdSlot(1500);
+  ASSERT_EQ(decode::WriteCacheFile(u"/m/track.dsf", dsd, true, stop_, dir_.Path()), kOk);
+  const std::u16string path = dir_.File(u"track.dff");
+  const auto bytes = ReadFileBytes(path);
+  ASSERT_EQ(bytes->size(), 150U + 3000);
+  const unsigned char* data = dsd.Get<dsp::DsdBuffer>()->Data();
+  EXPECT_EQ((*bytes)[150 + 1], decode::ReverseBits(data[1]));
+  EXPECT_EQ(data[1], 29);  // the record itself is unchanged
+
+  dsp::BufferSlot back;
+  ASSERT_EQ(decode::ReadDsdiff(path, back, stop_), kOk);
+  const dsp::DsdBuffer* read = back.Get<dsp::DsdBuffer>();
+  EXPECT_EQ(read->dsdRate, 5644800U);
+  ASSERT_EQ(read->length, 1500U);
+  EXPECT_EQ(std::memcmp(read->Data(), data, 3000), 0);
+}
+
+TEST_F(CacheWriteTest, AnExistingFileIsLeftAlone) {
+  const dsp::BufferSlot first = AudioSlot(2);
+  const dsp::BufferSlot second = AudioSlot(9);
+  ASSERT_EQ(decode::WriteCacheFile(u"/a/song.flac", first, false, stop_, dir_.Path()), kOk);
+  ASSERT_EQ(decode::WriteCacheFile(u"/b/song.mp3", second, false, stop_, dir_.Path()), kOk);
+  EXPECT_EQ(ReadFileBytes(dir_.File(u"song.wav"))->size(), 58U + 2 * 16);
+}
+
+TEST_F(CacheWriteTest, FailuresLeaveNoFile) {
+  const dsp::BufferSlot audio = AudioSlot(4);
+  stop_.Store(1);
+  EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, false, stop_, dir_.Path()), kOk);
+  EXPECT_FALSE(ReadFileBytes(dir_.File(u"song.wav")));
+  stop_.Store(0);
+  // The record does not match the flag.
+  EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, true, stop_, dir_.Path()), kOk);
+  EXPECT_FALSE(ReadFileBytes(dir_.File(u"song.dff")));
+  // A directory that does not exist cannot take the file.
+  EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, false, stop_, dir_.File(u"none")), kOk);
+}
+
+}  // namespace
+}  // namespace lumaro::testing

@@ -1,0 +1,150 @@
+#include "dsp/dsd_to_float.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#include "dsp/worker_count.h"
+
+namespace lumaro::dsp {
+namespace {
+
+BufferSlot DsdSlot(std::uint32_t rate, std::uint64_t length, unsigned char fill) {
+  DsdBufferPtr dsd;
+  EXPECT_EQ(NewDsdBuffer(dsd, rate, length), kOk);
+  std::memset(dsd->Data(), fill, 2 * length);
+  BufferSlot slot;
+  slot.Put(std::move(dsd));
+  return slot;
+}
+
+TEST(DsdToFloatTest, FilterTapsAreSymmetricPhaseNormalisedAndSumToTwo) {
+  DsdFilter f;
+  BuildDsdFilter(f);
+  for (unsigned i = 0; i < 48; ++i) EXPECT_EQ(f.taps[i], f.taps[95 - i]);
+  EXPECT_NEAR(std::accumulate(f.taps.begin(), f.taps.end(), 0.0), 2.0, 1e-12);
+  for (unsigned p = 0; p < 24; ++p) {
+    EXPECT_NEAR(f.taps[p] + f.taps[p + 24] + f.taps[p + 48] + f.taps[p + 72], 2.0 / 24, 1e-12);
+  }
+  // All one-bits in a byte of table k sum that table's eight taps.
+  EXPECT_DOUBLE_EQ(f.table[3][0xFF],
+                   std::accumulate(f.taps.begin() + 24, f.taps.begin() + 32, 0.0));
+  EXPECT_DOUBLE_EQ(f.table[3][0x00], -f.table[3][0xFF]);
+}
+
+struct RateCase {
+  std::uint32_t dsdRate;
+  std::uint64_t length;
+  std::uint32_t pcmRate;
+  std::uint64_t frames;
+};
+
+class DsdRateTest : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(DsdRateTest, DecimatesToTheRateAndLength) {
+  const RateCase& c = GetParam();
+  BufferSlot slot = DsdSlot(c.dsdRate, c.length, kDsdSilence);
+  platform::StopWord stop;
+  ASSERT_EQ(DsdToFloat(slot, stop), kOk);
+  const AudioBuffer* out = slot.Get<AudioBuffer>();
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->sampleRate, c.pcmRate);
+  EXPECT_EQ(out->frameCount, c.frames);
+  EXPECT_EQ(out->leadIn, 48U);
+  // 0xCC is odd about the middle of the symmetric filter: silence.
+  for (std::uint64_t i = 0; i < out->frameCount; ++i) {
+    ASSERT_NEAR(out->Frame(static_cast<std::int64_t>(i))[0], 0.0, 1e-12) << i;
+    ASSERT_NEAR(out->Frame(static_cast<std::int64_t>(i))[1], 0.0, 1e-12) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FourRates, DsdRateTest,
+                         ::testing::Values(RateCase{2822400, 1000, 352800, 1000},
+                                           RateCase{5644800, 999, 705600, 999},
+                                           RateCase{11289600, 1001, 705600, 500},
+                                           RateCase{22579200, 1003, 705600, 250}));
+
+TEST(DsdToFloatTest, DecimationRuleRefusesUnevenRates) {
+  std::uint32_t rate = 0;
+  unsigned d = 0;
+  EXPECT_FALSE(DsdDecimation(2822401, &rate, &d));
+  EXPECT_FALSE(DsdDecimation(63992, &rate, &d));
+  EXPECT_FALSE(DsdDecimation(8 * 768001, &rate, &d));  // 768,001 is not 2 × 384,000
+  EXPECT_TRUE(DsdDecimation(3072000, &rate, &d));
+  EXPECT_EQ(rate, 384000U);
+  EXPECT_EQ(d, 1U);
+}
+
+TEST(DsdToFloatTest, AllOnesGivePlusTwoThenTheClipGuardScalesToOne) {
+  DsdFilter f;
+  BuildDsdFilter(f);
+  double window = 0.0;
+  for (const auto& table : f.table) window += table[0xFF];
+  EXPECT_NEAR(window, 2.0, 1e-12);
+
+  BufferSlot slot = DsdSlot(2822400, 100, 0xFF);
+  platform::StopWord stop;
+  ASSERT_EQ(DsdToFloat(slot, stop), kOk);
+  const AudioBuffer* out = slot.Get<AudioBuffer>();
+  double peak = 0.0;
+  for (std::int64_t i = 0; i < 100; ++i) {
+    peak = std::max({peak, std::fabs(out->Frame(i)[0]), std::fabs(out->Frame(i)[1])});
+  }
+  EXPECT_NEAR(peak, 1.0, 1e-12);
+  // Away from the ends every frame is the same +2.0, scaled by the one gain; near the ends the
+  // window reaches into the 0xCC lead-in.
+  const double interior = out->Frame(6)[0];
+  EXPECT_GT(interior, 0.5);
+  for (std::int64_t i = 6; i < 94; ++i) {
+    ASSERT_NEAR(out->Frame(i)[0], interior, 1e-12) << i;
+    ASSERT_NEAR(out->Frame(i)[1], interior, 1e-12) << i;
+  }
+  EXPECT_NE(out->Frame(0)[0], interior);
+}
+
+TEST(DsdToFloatTest, WorkersAgreeAndChannelsStayApart) {
+  DsdBufferPtr dsd;
+  ASSERT_EQ(NewDsdBuffer(dsd, 11289600, 4099), kOk);
+  for (std::uint64_t i = 0; i < 2 * 4099; ++i) {
+    dsd->Data()[i] = i % 2 == 0 ? static_cast<unsigned char>(i * 131 + 7) : 0xCC;
+  }
+  std::vector<double> results[2];
+  platform::StopWord stop;
+  for (unsigned workers : {1U, 5U}) {
+    SetWorkerCountOverride(workers);
+    DsdBufferPtr copy;
+    ASSERT_EQ(NewDsdBuffer(copy, dsd->dsdRate, dsd->length), kOk);
+    std::memcpy(copy->Data(), dsd->Data(), 2 * dsd->length);
+    BufferSlot slot;
+    slot.Put(std::move(copy));
+    ASSERT_EQ(DsdToFloat(slot, stop), kOk);
+    const AudioBuffer* out = slot.Get<AudioBuffer>();
+    results[workers == 5].assign(out->Frame(0), out->Frame(static_cast<std::int64_t>(2049)));
+  }
+  SetWorkerCountOverride(0);
+  EXPECT_EQ(results[0], results[1]);
+  double leftEnergy = 0.0;
+  for (std::size_t i = 0; i < results[0].size(); i += 2) {
+    leftEnergy += results[0][i] * results[0][i];
+    EXPECT_NEAR(results[0][i + 1], 0.0, 1e-12);  // the silent right channel
+  }
+  EXPECT_GT(leftEnergy, 1.0);
+}
+
+TEST(DsdToFloatTest, FailuresLeaveTheSlotEmpty) {
+  platform::StopWord stop;
+  BufferSlot tooShort = DsdSlot(22579200, 3, kDsdSilence);  // 3 / 4 = no frame
+  EXPECT_NE(DsdToFloat(tooShort, stop), kOk);
+  EXPECT_TRUE(tooShort.Empty());
+  stop.Store(1);
+  BufferSlot stopped = DsdSlot(2822400, 1000, kDsdSilence);
+  EXPECT_NE(DsdToFloat(stopped, stop), kOk);
+  EXPECT_TRUE(stopped.Empty());
+}
+
+}  // namespace
+}  // namespace lumaro::dsp

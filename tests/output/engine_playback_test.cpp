@@ -1,0 +1,240 @@
+// Whole playbacks through the player's own steps: real files written by the test, decoded,
+// prepared and fed to simulated endpoints or the File output, checking the status lines and
+// the exact bytes the device received.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/player_steps.h"
+#include "platform/file_output/file_output.h"
+#include "platform/sim/sim_endpoints.h"
+#include "tests/engine/engine_fixture.h"
+#include "tests/support/audio_files.h"
+
+namespace lumaro::testing {
+namespace {
+
+using platform::endpoint::ShareMode;
+using platform::endpoint::WaveFormat;
+using platform::sim::SimEndpointScript;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+constexpr std::size_t kLeadInReleases = 16;  // the pre-fill and 3 s of 200 ms buffers
+
+class PlaybackTest : public EngineTest {
+ protected:
+  PlaybackTest() {
+    steps_ = app::PlayerSteps();
+    app_.PlayOnce = 1;
+  }
+  // An endpoint "DAC" that takes only the formats `accepts` allows.
+  void UseDac(std::function<bool(ShareMode, const WaveFormat&)> accepts = {}) {
+    SimEndpointScript e;
+    e.name = u"DAC";
+    e.accepts = std::move(accepts);
+    endpoints_ = std::make_unique<platform::sim::SimEndpointSystem>(
+        platform::sim::SimSystemScript{.endpoints = {e}});
+    services_.endpoints = endpoints_.get();
+  }
+  // The bytes the device got after its lead-in.
+  std::vector<std::uint8_t> Played() const {
+    const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
+    const std::vector<std::uint32_t> releases = endpoints_->Releases();
+    std::size_t skip = 0;
+    const std::size_t frameBytes = bytes.size() / std::max<std::size_t>(1, Total(releases));
+    for (std::size_t i = 0; i < kLeadInReleases && i < releases.size(); ++i) {
+      skip += releases[i] * frameBytes;
+    }
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                                     bytes.end());
+  }
+  static std::size_t Total(const std::vector<std::uint32_t>& releases) {
+    std::size_t total = 0;
+    for (std::uint32_t r : releases) total += r;
+    return total;
+  }
+  std::u16string Write(std::u16string_view name, const Bytes& bytes) {
+    const std::u16string path = dir_.File(name);
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return path;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<platform::sim::SimEndpointSystem> endpoints_;
+};
+
+// A 24-bit value as the player plays it through a 24-bit device: s / 2^23, then × 8388607,
+// rounded to even.
+std::int32_t Played24(std::int32_t s) {
+  return static_cast<std::int32_t>(std::nearbyint(s / 8388608.0 * 8388607.0));
+}
+
+TEST_F(PlaybackTest, A24BitWavAtItsOwnRateThroughExclusive24BitContainers) {
+  const std::vector<std::int64_t> samples = {8388607, -8388608, 1, -1, 4194304, -3, 0, 12345};
+  const std::u16string wav =
+      Write(u"a.wav", MakeWav({.rate = 48000, .bits = 24}, PackLe(samples, 24)));
+  for (std::uint16_t container : {24, 32}) {
+    UseDac([container](ShareMode mode, const WaveFormat& f) {
+      return mode == ShareMode::kExclusive && f.validBitsPerSample == 24 &&
+             f.bitsPerSample == container;
+    });
+    ASSERT_EQ(Play({wav}, u"W: DAC", u"Auto"), kOk) << Narrow(window_.Text(2003));
+    const std::vector<std::uint8_t> played = Played();
+    const std::size_t sampleBytes = container / 8;
+    ASSERT_GE(played.size(), samples.size() * sampleBytes);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      const std::uint8_t* p = played.data() + i * sampleBytes + (sampleBytes - 3);
+      const std::int32_t v = (p[0] | p[1] << 8 | p[2] << 16) << 8 >> 8;
+      EXPECT_EQ(v, Played24(static_cast<std::int32_t>(samples[i]))) << i;
+      if (container == 32) {
+        EXPECT_EQ(played[i * 4], 0) << "left-justified";
+      }
+    }
+    EXPECT_THAT(Statuses(),
+                Contains(u"Decode: 24bit 48000Hz - Out: 24/" +
+                         std::u16string(container == 24 ? u"24" : u"32") + u"bit 48000Hz"));
+  }
+}
+
+// rev(x): the byte's bits in reverse order.
+std::uint8_t Rev(std::uint8_t x) {
+  std::uint8_t r = 0;
+  for (int b = 0; b < 8; ++b) r |= static_cast<std::uint8_t>(((x >> b) & 1) << (7 - b));
+  return r;
+}
+
+TEST_F(PlaybackTest, ADsd64FilePlaysAsDopAtItsOwnRateWithoutConversion) {
+  Bytes left, right;
+  for (int i = 0; i < 4096; ++i) {
+    left.push_back(static_cast<unsigned char>(i * 7 + 1));
+    right.push_back(static_cast<unsigned char>(i * 13 + 5));
+  }
+  const std::u16string dsf = Write(u"a.dsf", MakeDsf({}, {left, right}));
+  for (std::uint16_t container : {24, 32}) {
+    UseDac([container](ShareMode, const WaveFormat& f) { return f.bitsPerSample == container; });
+    ASSERT_EQ(Play({dsf}, u"W: DAC", u"Auto"), kOk) << Narrow(window_.Text(2003));
+    EXPECT_THAT(Statuses(), Not(Contains(u"Converting to 64bit float ...")));
+    EXPECT_THAT(Statuses(),
+                Contains(u"Decode: 1bit 2822400Hz - Out: 24/" +
+                         std::u16string(container == 24 ? u"24" : u"32") + u"bit 176400Hz DoP"));
+    const std::vector<std::uint8_t> played = Played();
+    const std::size_t frameBytes = container == 24 ? 6 : 8;
+    for (std::size_t f = 0; f < 2048; ++f) {
+      const std::uint8_t* p = played.data() + f * frameBytes + (container == 32 ? 1 : 0);
+      const std::uint8_t marker = f % 2 == 0 ? 0x05 : 0xFA;
+      ASSERT_THAT(std::vector<std::uint8_t>(p, p + 3),
+                  ElementsAre(Rev(left[2 * f + 1]), Rev(left[2 * f]), marker))
+          << f;
+      const std::uint8_t* q = p + frameBytes / 2;
+      ASSERT_THAT(std::vector<std::uint8_t>(q, q + 3),
+                  ElementsAre(Rev(right[2 * f + 1]), Rev(right[2 * f]), marker))
+          << f;
+    }
+  }
+}
+
+TEST_F(PlaybackTest, APcmTrackToD64IsModulatedThenPackedAndADsdTrackAtAnotherRateIsRemodulated) {
+  std::vector<std::int64_t> sine;
+  for (int i = 0; i < 4410; ++i) {
+    const auto v = static_cast<std::int64_t>(16000 * std::sin(i * 0.0627));
+    sine.push_back(v);
+    sine.push_back(-v);
+  }
+  const std::u16string wav = Write(u"s.wav", MakeWav({}, PackLe(sine, 16)));
+  UseDac();
+  ASSERT_EQ(Play({wav}, u"W: DAC", u"D64"), kOk) << Narrow(window_.Text(2003));
+  EXPECT_THAT(Statuses(), Contains(u"Converting to 1bit ..."));
+  EXPECT_THAT(Statuses(), Contains(u"Decode: 16bit 44100Hz - Out: 24/24bit 176400Hz DoP"));
+  const std::vector<std::uint8_t> played = Played();
+  ASSERT_GE(played.size(), 4410U * 4 * 6);  // 4 DoP frames per 44.1 kHz frame
+  for (std::size_t f = 0; f < 4410 * 4; ++f) {
+    ASSERT_EQ(played[f * 6 + 2], f % 2 == 0 ? 0x05 : 0xFA) << f;
+    ASSERT_EQ(played[f * 6 + 5], f % 2 == 0 ? 0x05 : 0xFA) << f;
+  }
+
+  const std::u16string dsf = Write(u"b.dsf", MakeDsf({}, {Bytes(8192, 0x69), Bytes(8192, 0x96)}));
+  UseDac();
+  ASSERT_EQ(Play({dsf}, u"W: DAC", u"D128"), kOk) << Narrow(window_.Text(2003));
+  EXPECT_THAT(Statuses(), Contains(u"Converting to 64bit float ..."));
+  EXPECT_THAT(Statuses(), Contains(u"Converting to 1bit ..."));
+  EXPECT_THAT(Statuses(), Contains(u"Decode: 1bit 2822400Hz - Out: 24/24bit 352800Hz DoP"));
+}
+
+TEST_F(PlaybackTest, VolumeAssistRunsInItsOrder) {
+  const std::u16string wav =
+      Write(u"v.wav", MakeWav({}, PackLe({1000, -1000, 2000, -2000, 3000, 0}, 16)));
+  struct Case {
+    std::uint32_t assist;
+    std::uint32_t peakAfterCompression;
+    std::vector<std::u16string> texts;
+  } const cases[] = {
+      {app::kAssistPeak, 1, {u"Peak normalizing ..."}},
+      {app::kAssistCompression, 1, {u"Compressing ...", u"Peak normalizing ..."}},
+      {app::kAssistCompression, 0, {u"Compressing ..."}},
+      {app::kAssistLoudness, 1, {u"Loudness normalizing ..."}},
+  };
+  for (const Case& c : cases) {
+    app_.VolumeAssist = c.assist;
+    app_.CompPeakNormalization = c.peakAfterCompression;
+    UseDac();
+    const std::size_t before = Statuses().size();
+    ASSERT_EQ(Play({wav}, u"W: DAC"), kOk) << Narrow(window_.Text(2003));
+    const std::vector<std::u16string> statuses = Statuses();
+    std::vector<std::u16string> assist;
+    for (std::size_t i = before; i < statuses.size(); ++i) {
+      const std::u16string& s = statuses[i];
+      if (s == u"Compressing ..." || s == u"Peak normalizing ..." ||
+          s == u"Loudness normalizing ...") {
+        assist.push_back(s);
+      }
+    }
+    EXPECT_EQ(assist, c.texts) << c.assist;
+  }
+}
+
+TEST_F(PlaybackTest, SharedModeResamplesToTheClosestMatch) {
+  const std::u16string wav =
+      Write(u"r.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(8820, 100), 16)));
+  SimEndpointScript e;
+  e.name = u"DAC";
+  e.accepts = [](ShareMode mode, const WaveFormat& f) {
+    return mode == ShareMode::kShared && f.samplesPerSec == 48000;
+  };
+  e.sharedClosest =
+      platform::endpoint::MakeWaveFormat(platform::endpoint::SubFormat::kIeeeFloat, 48000, 32, 32);
+  endpoints_ = std::make_unique<platform::sim::SimEndpointSystem>(
+      platform::sim::SimSystemScript{.endpoints = {e}});
+  services_.endpoints = endpoints_.get();
+  ASSERT_EQ(Play({wav}, u"W: DAC", u"Share"), kOk) << Narrow(window_.Text(2003));
+  const auto statuses = Statuses();
+  const auto resampling = std::find(statuses.begin(), statuses.end(), u"Resampling ...");
+  const auto converting =
+      std::find(statuses.begin(), statuses.end(), u"Converting to output data ...");
+  EXPECT_LT(resampling, converting);
+  EXPECT_THAT(statuses, Contains(u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"));
+}
+
+TEST_F(PlaybackTest, AWavPlaysThroughTheFileOutputIntoTheSameBytes) {
+  std::vector<std::int64_t> samples;
+  for (int i = 0; i < 2000; ++i) samples.push_back((i * 977) % 65536 - 32768);
+  const std::u16string wav = Write(u"f.wav", MakeWav({}, PackLe(samples, 16)));
+  platform::file_output::FileOutputSystem system({.path = dir_.File(u"out.wav"), .paced = false});
+  services_.endpoints = &system;
+  ASSERT_EQ(Play({wav}, u"W: File output", u"Auto"), kOk) << Narrow(window_.Text(2003));
+  const std::optional<Bytes> out = ReadFileBytes(dir_.File(u"out.wav"));
+  ASSERT_TRUE(out.has_value());
+  ASSERT_GE(out->size(), 44 + samples.size() * 4);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const unsigned char* p = out->data() + 44 + i * 4;
+    const std::int32_t v = static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
+                                                     static_cast<std::uint32_t>(p[3]) << 24);
+    const double x = static_cast<double>(samples[i]) / 32768.0;
+    ASSERT_EQ(v, static_cast<std::int32_t>(std::nearbyint(x * 2147483647.0))) << i;
+  }
+}
+
+}  // namespace
+}  // namespace lumaro::testing

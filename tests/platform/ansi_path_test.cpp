@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+#include <locale.h>
+
+#include "platform/os.h"
+
+namespace lumaro::platform {
+namespace {
+
+// Runs the check with the calling thread in the given character locale.
+bool CheckIn(const char* localeName, std::u16string_view path) {
+  const locale_t locale = newlocale(LC_CTYPE_MASK, localeName, static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) {
+    ADD_FAILURE() << "no locale " << localeName;
+    return false;
+  }
+  const locale_t previous = uselocale(locale);
+  const bool passed = AnsiPathCheck(path);
+  uselocale(previous);
+  freelocale(locale);
+  return passed;
+}
+
+TEST(AnsiPathCheckTest, RoundTripThroughTheLocalesCodeset) {
+  struct Case {
+    const char* locale;
+    std::u16string path;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"C", u"/music/song.ovi", true},
+      {"C", u"/music/caf\u00e9.ovi", false},
+      {"C.UTF-8", u"/music/caf\u00e9.ovi", true},
+      {"C.UTF-8", u"/\u97f3\u697d/\U0001F3B5.m", true},
+      {"C.UTF-8", std::u16string(u"/a\xD800.m"), false},  // unpaired surrogate
+      {"C.UTF-8", std::u16string(u"/a\0b.m", 6), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckIn(c.locale, c.path), c.passes) << c.locale << " case " << (&c - cases);
+  }
+}
+
+}  // namespace
+}  // namespace lumaro::platform

@@ -1,0 +1,212 @@
+#include "tests/support/audio_files.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/text.h"
+
+namespace lumaro::testing {
+namespace {
+
+// Byte by byte: GCC 12 mistakes vector::insert of a few bytes for an overflow at -O3.
+void PutId(Bytes& out, std::string_view id) {
+  for (const char c : id) out.push_back(static_cast<unsigned char>(c));
+}
+
+template <class T>
+void PutLe(Bytes& out, T value) {
+  for (std::size_t i = 0; i < sizeof(T); ++i) {
+    out.push_back(static_cast<unsigned char>(static_cast<std::uint64_t>(value) >> (8 * i)));
+  }
+}
+
+template <class T>
+void PutBe(Bytes& out, T value) {
+  for (std::size_t i = sizeof(T); i > 0; --i) {
+    out.push_back(static_cast<unsigned char>(static_cast<std::uint64_t>(value) >> (8 * (i - 1))));
+  }
+}
+
+void Append(Bytes& out, const Bytes& more) {
+  for (const unsigned char b : more) out.push_back(b);
+}
+
+unsigned char Reverse(unsigned char b) {
+  unsigned char r = 0;
+  for (int i = 0; i < 8; ++i) r = static_cast<unsigned char>(r | (((b >> i) & 1U) << (7 - i)));
+  return r;
+}
+
+void PutRiffChunk(Bytes& out, const Chunk& c) {
+  PutId(out, c.id);
+  PutLe<std::uint32_t>(out, static_cast<std::uint32_t>(c.size.value_or(c.body.size())));
+  Append(out, c.body);
+  if (c.body.size() % 2 != 0) out.push_back(0);
+}
+
+void PutIffChunk(Bytes& out, const Chunk& c) {
+  PutId(out, c.id);
+  PutBe<std::uint64_t>(out, c.size.value_or(c.body.size()));
+  Append(out, c.body);
+  if (c.body.size() % 2 != 0) out.push_back(0);
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "lumaro-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = platform::Utf8ToUtf16(pattern);
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(platform::Utf16ToUtf8(path_), ignored);
+}
+
+std::u16string TempDir::File(std::u16string_view name) const {
+  return path_ + u"/" + std::u16string(name);
+}
+
+bool WriteFileBytes(std::u16string_view path, const Bytes& bytes) {
+  std::ofstream out(platform::Utf16ToUtf8(path), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::optional<Bytes> ReadFileBytes(std::u16string_view path) {
+  std::ifstream in(platform::Utf16ToUtf8(path), std::ios::binary);
+  if (!in) return std::nullopt;
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes MakeWav(const WavSpec& s, const Bytes& data) {
+  const bool extensible = s.formatTag == 0xFFFE;
+  const std::uint32_t formatSize = s.formatSize != 0 ? s.formatSize : (extensible ? 40 : 16);
+  Bytes fmt;
+  PutLe<std::uint16_t>(fmt, s.formatTag);
+  PutLe<std::uint16_t>(fmt, s.channels);
+  PutLe<std::uint32_t>(fmt, s.rate);
+  const std::uint32_t block = s.channels * (s.bits / 8U);
+  PutLe<std::uint32_t>(fmt, s.rate * block);
+  PutLe<std::uint16_t>(fmt, static_cast<std::uint16_t>(block));
+  PutLe<std::uint16_t>(fmt, s.bits);
+  PutLe<std::uint16_t>(fmt, 22);
+  PutLe<std::uint16_t>(fmt, s.validBits != 0 ? s.validBits : s.bits);
+  PutLe<std::uint32_t>(fmt, s.channels == 1 ? 0x4 : 0x3);
+  for (const unsigned char b : s.subFormat) fmt.push_back(b);
+  fmt.resize(formatSize, 0);
+
+  Bytes body;
+  PutId(body, "WAVE");
+  for (const Chunk& c : s.before) PutRiffChunk(body, c);
+  const Chunk formatChunk{"fmt ", fmt, std::nullopt};
+  const Chunk dataChunk{"data", data, s.dataSize};
+  PutRiffChunk(body, s.dataFirst ? dataChunk : formatChunk);
+  for (const Chunk& c : s.between) PutRiffChunk(body, c);
+  PutRiffChunk(body, s.dataFirst ? formatChunk : dataChunk);
+
+  Bytes file;
+  PutId(file, "RIFF");
+  PutLe<std::uint32_t>(file, static_cast<std::uint32_t>(body.size()));
+  Append(file, body);
+  return file;
+}
+
+Bytes MakeDsf(const DsfSpec& s, const std::vector<Bytes>& channels) {
+  const std::uint64_t length = channels.empty() ? 0 : channels[0].size();
+  const std::uint64_t blocks = (length + s.blockSize - 1) / s.blockSize;
+  Bytes data;
+  for (std::uint64_t b = 0; b < blocks; ++b) {
+    for (const Bytes& channel : channels) {
+      for (std::uint64_t k = 0; k < s.blockSize; ++k) {
+        const std::uint64_t i = b * s.blockSize + k;
+        const unsigned char v = i < length ? channel[i] : s.padding;
+        data.push_back(s.bitsPerSample == 8 && i < length ? Reverse(v) : v);
+      }
+    }
+  }
+  Bytes extra;
+  for (const Chunk& c : s.beforeData) {
+    PutId(extra, c.id);
+    PutLe<std::uint64_t>(extra, c.size.value_or(c.body.size() + 12));
+    Append(extra, c.body);
+  }
+  Bytes file;
+  PutId(file, "DSD ");
+  PutLe<std::uint64_t>(file, 28);
+  PutLe<std::uint64_t>(file, 92 + extra.size() + data.size());
+  PutLe<std::uint64_t>(file, 0);
+  PutId(file, "fmt ");
+  PutLe<std::uint64_t>(file, 52);
+  PutLe<std::uint32_t>(file, s.formatVersion);
+  PutLe<std::uint32_t>(file, s.formatId);
+  PutLe<std::uint32_t>(file, s.channels == 1 ? 1 : 2);
+  PutLe<std::uint32_t>(file, s.channels);
+  PutLe<std::uint32_t>(file, s.rate);
+  PutLe<std::uint32_t>(file, s.bitsPerSample);
+  PutLe<std::uint64_t>(file, s.sampleCount.value_or(length * 8));
+  PutLe<std::uint32_t>(file, s.blockSize);
+  PutLe<std::uint32_t>(file, 0);
+  Append(file, extra);
+  PutId(file, "data");
+  PutLe<std::uint64_t>(file, data.size() + 12);
+  Append(file, data);
+  return file;
+}
+
+Bytes MakeDsdiff(const DsdiffSpec& s, const std::vector<Bytes>& channels) {
+  const std::uint64_t length = channels.empty() ? 0 : channels[0].size();
+  Bytes prop;
+  PutId(prop, "SND ");
+  Bytes rate;
+  PutBe<std::uint32_t>(rate, s.rate);
+  PutIffChunk(prop, Chunk{"FS  ", rate, std::nullopt});
+  Bytes chnl;
+  PutBe<std::uint16_t>(chnl, s.channels);
+  for (std::uint16_t i = 0; i < s.channels; ++i) PutId(chnl, i == 0 ? "SLFT" : "SRGT");
+  PutIffChunk(prop, Chunk{"CHNL", chnl, std::nullopt});
+  if (s.withCompression) {
+    Bytes cmpr;
+    PutId(cmpr, s.compression);
+    const std::string_view name = s.compression == "DSD " ? "not compressed" : "DST Encoded";
+    cmpr.push_back(static_cast<unsigned char>(name.size()));
+    PutId(cmpr, name);
+    if (cmpr.size() % 2 != 0) cmpr.push_back(0);
+    PutIffChunk(prop, Chunk{"CMPR", cmpr, std::nullopt});
+  }
+  for (const Chunk& c : s.properties) PutIffChunk(prop, c);
+
+  Bytes data;
+  for (std::uint64_t i = 0; i < length; ++i) {
+    for (const Bytes& channel : channels) data.push_back(Reverse(channel[i]));
+  }
+  Bytes body;
+  PutId(body, "DSD ");
+  Bytes version = {s.version, 5, 0, 0};
+  PutIffChunk(body, Chunk{"FVER", version, std::nullopt});
+  PutIffChunk(body, Chunk{"PROP", prop, std::nullopt});
+  for (const Chunk& c : s.beforeData) PutIffChunk(body, c);
+  PutIffChunk(body, Chunk{"DSD ", data, s.dataSize});
+
+  Bytes file;
+  PutId(file, "FRM8");
+  PutBe<std::uint64_t>(file, body.size());
+  Append(file, body);
+  return file;
+}
+
+Bytes PackLe(const std::vector<std::int64_t>& values, unsigned bits) {
+  Bytes out;
+  for (const std::int64_t v : values) {
+    for (unsigned i = 0; i < bits / 8; ++i) {
+      out.push_back(static_cast<unsigned char>(static_cast<std::uint64_t>(v) >> (8 * i)));
+    }
+  }
+  return out;
+}
+
+}  // namespace lumaro::testing

@@ -1,0 +1,187 @@
+// lumaro-stage: reads IN with the built-in readers, runs a chain of stages on the record and
+// writes the result to OUT by its type. Times go to stderr, one line per phase.
+//
+//   lumaro-stage IN OUT [STAGE [ARGS...]] [--then STAGE [ARGS...]]... [--workers N]
+//
+// Exit status: 0 done, 1 the reader, a stage or the writer failed, 2 usage error.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dsp/worker_count.h"
+#include "platform/text.h"
+#include "tools/stage_files.h"
+#include "tools/stage_table.h"
+
+namespace {
+
+using namespace lumaro;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+platform::StopWord stopRequest;
+
+void OnInterrupt(int) { stopRequest.Store(1); }
+
+struct ChainStep {
+  const tools::StageSpec* stage;
+  std::vector<std::string_view> args;
+};
+
+struct Options {
+  std::string_view in;
+  std::string_view out;
+  std::vector<ChainStep> chain;
+  unsigned workers = 0;  // 0: the machine's count
+};
+
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: lumaro-stage IN OUT [STAGE [ARGS...]] [--then STAGE [ARGS...]]... "
+               "[--workers N]\n"
+               "  IN   a WAV (gives a PcmBuffer), DSF or DSDIFF file (gives a DsdBuffer)\n"
+               "  OUT  written by record type: AudioBuffer as 64-bit float WAV (Wave64 when too\n"
+               "       large), DsdBuffer as DSDIFF, PcmBuffer as WAV of its own format; a name\n"
+               "       ending in .raw gets the record's data bytes only\n"
+               "  --workers N  worker threads per stage (1 to 63; default: processors - 1)\n"
+               "stages:\n");
+  for (const auto group : tools::StageGroups()) {
+    for (const tools::StageSpec& stage : group) {
+      std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(stage.name.size()), stage.name.data(),
+                   static_cast<int>(stage.arguments.size()), stage.arguments.data());
+    }
+  }
+}
+
+// Parses the command line; false (with a message) for a usage error.
+bool ParseOptions(const std::vector<std::string_view>& words, Options* options) {
+  std::vector<std::string_view> positional;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string_view word = words[i];
+    if (word == "--workers") {
+      std::uint64_t n = 0;
+      if (i + 1 >= words.size() || !tools::ParseUnsigned(words[i + 1], &n) || n < 1 ||
+          n > dsp::kMaxWorkers) {
+        std::fprintf(stderr, "lumaro-stage: --workers needs a number from 1 to %u\n",
+                     dsp::kMaxWorkers);
+        return false;
+      }
+      options->workers = static_cast<unsigned>(n);
+      ++i;
+    } else if (word == "--then") {
+      if (options->chain.empty()) {
+        std::fprintf(stderr, "lumaro-stage: --then needs a stage before it\n");
+        return false;
+      }
+      if (i + 1 >= words.size()) {
+        std::fprintf(stderr, "lumaro-stage: --then needs a stage after it\n");
+        return false;
+      }
+      positional.push_back(word);
+    } else {
+      positional.push_back(word);
+    }
+  }
+  if (positional.size() < 2) {
+    std::fprintf(stderr, "lumaro-stage: IN and OUT are needed\n");
+    return false;
+  }
+  options->in = positional[0];
+  options->out = positional[1];
+  bool expectStage = true;
+  for (std::size_t i = 2; i < positional.size(); ++i) {
+    const std::string_view word = positional[i];
+    if (word == "--then") {
+      expectStage = true;
+      continue;
+    }
+    if (!expectStage) {
+      options->chain.back().args.push_back(word);
+      continue;
+    }
+    const tools::StageSpec* stage = tools::FindStage(word);
+    if (stage == nullptr) {
+      std::fprintf(stderr, "lumaro-stage: unknown stage '%.*s'\n", static_cast<int>(word.size()),
+                   word.data());
+      return false;
+    }
+    options->chain.push_back(ChainStep{stage, {}});
+    expectStage = false;
+  }
+  return true;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Run(const Options& options) {
+  if (options.workers != 0) dsp::SetWorkerCountOverride(options.workers);
+  dsp::BufferSlot slot;
+
+  auto start = std::chrono::steady_clock::now();
+  if (tools::ReadStageInput(platform::Utf8ToUtf16(options.in), slot, stopRequest) != kOk) {
+    std::fprintf(stderr,
+                 "lumaro-stage: read failed: %.*s is no WAV, DSF or DSDIFF file the "
+                 "built-in readers take\n",
+                 static_cast<int>(options.in.size()), options.in.data());
+    return kExitFailed;
+  }
+  const std::string_view readKind = tools::RecordName(slot);
+  std::fprintf(stderr, "read %.*s: %.3f s\n", static_cast<int>(readKind.size()), readKind.data(),
+               SecondsSince(start));
+
+  for (const ChainStep& step : options.chain) {
+    start = std::chrono::steady_clock::now();
+    const tools::StageStatus status = step.stage->run(slot, step.args, stopRequest);
+    const std::string_view name = step.stage->name;
+    if (status == tools::StageStatus::kBadArguments) {
+      std::fprintf(stderr, "lumaro-stage: usage: %.*s %.*s\n", static_cast<int>(name.size()),
+                   name.data(), static_cast<int>(step.stage->arguments.size()),
+                   step.stage->arguments.data());
+      return kExitUsage;
+    }
+    if (status != tools::StageStatus::kOk) {
+      std::fprintf(stderr, "lumaro-stage: stage %.*s failed (record: %.*s)\n",
+                   static_cast<int>(name.size()), name.data(),
+                   static_cast<int>(tools::RecordName(slot).size()),
+                   tools::RecordName(slot).data());
+      return kExitFailed;
+    }
+    std::fprintf(stderr, "%.*s: %.3f s\n", static_cast<int>(name.size()), name.data(),
+                 SecondsSince(start));
+  }
+
+  start = std::chrono::steady_clock::now();
+  if (tools::WriteStageOutput(platform::Utf8ToUtf16(options.out), slot, stopRequest) != kOk) {
+    std::fprintf(stderr, "lumaro-stage: write failed: %.*s\n", static_cast<int>(options.out.size()),
+                 options.out.data());
+    return kExitFailed;
+  }
+  std::fprintf(stderr, "write: %.3f s\n", SecondsSince(start));
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> words(argv + 1, argv + argc);
+  for (const std::string_view word : words) {
+    if (word == "--help" || word == "-h") {
+      PrintUsage(stdout);
+      return kExitOk;
+    }
+  }
+  Options options;
+  if (!ParseOptions(words, &options)) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  std::signal(SIGINT, OnInterrupt);
+  return Run(options);
+}

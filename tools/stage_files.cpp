@@ -1,0 +1,110 @@
+#include "tools/stage_files.h"
+
+#include <array>
+#include <span>
+
+#include "decode/byte_order.h"
+#include "decode/cache_file.h"
+#include "decode/cache_writers.h"
+#include "decode/dsdiff_reader.h"
+#include "decode/dsf_reader.h"
+#include "decode/file_transfer.h"
+#include "decode/wav_reader.h"
+#include "platform/os.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace lumaro::tools {
+namespace {
+
+enum : Result { kErrUnread = 0x7001, kErrNoRecord, kErrCreate, kErrWrite, kErrTooLarge };
+
+constexpr std::size_t kPcmWavHeaderBytes = 44;
+
+// Writes `header` then `bytes` of `data` into a new `path`; deletes it on failure.
+Result WriteBytes(std::u16string_view path, std::span<const unsigned char> header, const void* data,
+                  std::uint64_t bytes) {
+  std::unique_ptr<platform::File> file =
+      platform::File::Open(path, platform::OpenMode::kCreateAlways);
+  if (!file) return kErrCreate;
+  const bool written = decode::WriteFully(*file, header.data(), header.size()) == header.size() &&
+                       decode::WriteFully(*file, data, bytes) == bytes;
+  file.reset();
+  if (written) return kOk;
+  platform::DeleteFile(path);
+  return kErrWrite;
+}
+
+// A plain RIFF/WAVE file of the PcmBuffer's own format (tag 1 or 3).
+Result WritePcmWav(std::u16string_view path, const dsp::PcmBuffer& pcm) {
+  using decode::StoreId;
+  using decode::StoreLe;
+  const std::uint64_t dataBytes = pcm.DataSize();
+  if (dataBytes > UINT32_MAX - (kPcmWavHeaderBytes - 8)) return kErrTooLarge;
+  const std::uint16_t blockAlign = pcm.BytesPerFrame();
+  std::array<unsigned char, kPcmWavHeaderBytes> h{};
+  StoreId(h.data(), "RIFF");
+  StoreLe<std::uint32_t>(h.data() + 4, static_cast<std::uint32_t>(dataBytes + 36));
+  StoreId(h.data() + 8, "WAVE");
+  StoreId(h.data() + 12, "fmt ");
+  StoreLe<std::uint32_t>(h.data() + 16, 16);
+  StoreLe<std::uint16_t>(h.data() + 20, pcm.sampleFormat);
+  StoreLe<std::uint16_t>(h.data() + 22, pcm.channels);
+  StoreLe<std::uint32_t>(h.data() + 24, pcm.sampleRate);
+  StoreLe<std::uint32_t>(h.data() + 28, pcm.sampleRate * blockAlign);
+  StoreLe<std::uint16_t>(h.data() + 32, blockAlign);
+  StoreLe<std::uint16_t>(h.data() + 34, pcm.bits);
+  StoreId(h.data() + 36, "data");
+  StoreLe<std::uint32_t>(h.data() + 40, static_cast<std::uint32_t>(dataBytes));
+  return WriteBytes(path, h, pcm.Data(), dataBytes);
+}
+
+Result WriteRaw(std::u16string_view path, const dsp::BufferSlot& slot) {
+  if (const auto* audio = slot.Get<dsp::AudioBuffer>()) {
+    return WriteBytes(path, {}, audio->Frame(0), audio->frameCount * dsp::kAudioFrameBytes);
+  }
+  if (const auto* pcm = slot.Get<dsp::PcmBuffer>()) {
+    return WriteBytes(path, {}, pcm->Data(), pcm->DataSize());
+  }
+  if (const auto* dsd = slot.Get<dsp::DsdBuffer>()) {
+    return WriteBytes(path, {}, dsd->Data(), dsd->length * 2);
+  }
+  return kErrNoRecord;
+}
+
+}  // namespace
+
+Result ReadStageInput(std::u16string_view path, dsp::BufferSlot& slot,
+                      const platform::StopWord& stop) {
+  if (decode::ReadWav(path, slot, stop) == kOk) return kOk;
+  if (decode::ReadDsf(path, slot, stop) == kOk) return kOk;
+  if (decode::ReadDsdiff(path, slot, stop) == kOk) return kOk;
+  return kErrUnread;
+}
+
+Result WriteStageOutput(std::u16string_view path, const dsp::BufferSlot& slot,
+                        const platform::StopWord& stop) {
+  if (platform::EqualNoCase(platform::PathFindExtension(path), u".raw")) {
+    return WriteRaw(path, slot);
+  }
+  if (const auto* audio = slot.Get<dsp::AudioBuffer>()) {
+    if (decode::CacheFormatFor(false, audio->frameCount) == decode::CacheFormat::kWav) {
+      return decode::WriteWavCache(path, *audio, stop);
+    }
+    return decode::WriteWave64Cache(path, *audio, stop);
+  }
+  if (const auto* dsd = slot.Get<dsp::DsdBuffer>()) {
+    return decode::WriteDsdiffCache(path, *dsd, stop);
+  }
+  if (const auto* pcm = slot.Get<dsp::PcmBuffer>()) return WritePcmWav(path, *pcm);
+  return kErrNoRecord;
+}
+
+std::string_view RecordName(const dsp::BufferSlot& slot) {
+  if (slot.Get<dsp::AudioBuffer>() != nullptr) return "AudioBuffer";
+  if (slot.Get<dsp::PcmBuffer>() != nullptr) return "PcmBuffer";
+  if (slot.Get<dsp::DsdBuffer>() != nullptr) return "DsdBuffer";
+  return "none";
+}
+
+}  // namespace lumaro::tools
