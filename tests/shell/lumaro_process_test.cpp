@@ -2,8 +2,11 @@
 // what the File output wrote.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -173,6 +176,60 @@ TEST(LumaroTest, ComponentsAreFoundBesideACopiedProgram) {
                               "--once", "/no/such.wav"})
                 .status,
             1);
+}
+
+// Ctrl-C while a track plays in real time: playback stops, the output file is completed (its
+// sizes agree with its length) and the window ends idle.
+TEST(LumaroTest, InterruptStopsPlaybackAndCompletesTheOutputFile) {
+  TempDir dir;
+  std::vector<std::int64_t> samples;
+  for (int second = 0; second < 20; ++second) {
+    const auto tone = ToneSamples();
+    samples.insert(samples.end(), tone.begin(), tone.end());
+  }
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"long.wav"), MakeWav({}, PackLe(samples, 16))));
+  const std::string output = U8(dir.File(u"out.wav"));
+  const std::string input = U8(dir.File(u"long.wav"));
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  std::vector<std::string> args = {LUMARO_PROGRAM, "--output", output, input};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, LUMARO_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  std::FILE* out = ::fdopen(pipeEnds[0], "r");
+  std::string line;
+  bool playing = false;
+  for (int c = std::fgetc(out); c != EOF && !playing; c = std::fgetc(out)) {
+    line = c == '\n' ? std::string() : line + static_cast<char>(c);
+    playing = line.starts_with("Decode: ");
+  }
+  ASSERT_TRUE(playing);
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  std::fclose(out);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto written = ReadFileBytes(dir.File(u"out.wav"));
+  ASSERT_TRUE(written.has_value());
+  ASSERT_GE(written->size(), 44u);
+  const auto le32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>((*written)[at]) | ((*written)[at + 1] << 8) |
+           ((*written)[at + 2] << 16) | (static_cast<std::uint32_t>((*written)[at + 3]) << 24);
+  };
+  EXPECT_EQ(le32(4), written->size() - 8);
+  const std::string bytes(written->begin(), written->end());
+  const std::size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  EXPECT_EQ(le32(data + 4), written->size() - data - 8);
 }
 
 TEST(LumaroTest, FmChildSwitchEndsQuietly) {
