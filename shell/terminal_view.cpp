@@ -58,8 +58,8 @@ KeyAction MapKey(std::string_view key) {
 
 std::string RenderView(const ui::Dialog& window, int width) {
   std::u16string first = window.Text(res::kIdFileText);
-  if (window.IsVisible(res::kIdPlayList)) {
-    const int selection = window.ComboSelection(res::kIdPlayList);
+  const int selection = window.ComboSelection(res::kIdPlayList);
+  if (window.IsVisible(res::kIdPlayList) && selection >= 0) {
     first = platform::Utf8ToUtf16("[" + std::to_string(selection + 1) + "/" +
                                   std::to_string(window.ComboCount(res::kIdPlayList)) + "] ") +
             window.ComboItem(res::kIdPlayList, selection);
