@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/playback_gate.h"
+#include "app/process_entry.h"
 #include "platform/os.h"
 #include "platform/scope_exit.h"
 #include "resources/dialog_templates.h"
@@ -238,24 +239,30 @@ TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
   }
 }
 
-// Holds the playback gate as a running playback does, until the window asks it to stop.
+// Holds the playback gate as a running playback does; on release waits until the window's stop
+// thread has let go of the AppContext.
 struct HeldGate {
-  HeldGate() { EXPECT_TRUE(TryTakePlaybackGate()); }
-  ~HeldGate() { ReleasePlaybackGate(); }
-  static bool StopAsked(const AppContext& app) {
-    for (int i = 0; i < 2000 && app.PlayCommand.Load() != kCommandStop; ++i) {
+  explicit HeldGate(AppContext& app) : app_(app) { EXPECT_TRUE(TryTakePlaybackGate()); }
+  ~HeldGate() {
+    ReleasePlaybackGate();
+    EXPECT_TRUE(WaitForPlaybackEnd(app_, 1000));
+  }
+  // True once the window has asked the playback to stop.
+  bool StopAsked() const {
+    for (int i = 0; i < 2000 && app_.PlayCommand.Load() != kCommandStop; ++i) {
       platform::SleepMilliseconds(1);
     }
-    return app.PlayCommand.Load() == kCommandStop;
+    return app_.PlayCommand.Load() == kCommandStop;
   }
+  AppContext& app_;
 };
 
 TEST(MainWindowTest, RightClickMenuStopsPlaybackEvenWhenDismissed) {
   WindowFixture f;
   {
-    HeldGate gate;
+    HeldGate gate(f.app);
     f.dialog.Send(ui::RButtonUp{10, 10});
-    EXPECT_TRUE(HeldGate::StopAsked(f.app));
+    EXPECT_TRUE(gate.StopAsked());
   }
   ASSERT_EQ(f.dialog.MenusShown().size(), 1u);
   EXPECT_EQ(f.dialog.MenusShown()[0].name, u"MENU_001");
@@ -301,9 +308,9 @@ TEST(MainWindowTest, ConfigurationRunsModallyThenTheIdleLookReturns) {
 TEST(MainWindowTest, CloseStopsPlaybackFreesTheListsAndEndsTheDialog) {
   WindowFixture f;
   f.app.ScanExtensions = std::make_unique<std::u16string>(u"wav");
-  HeldGate gate;
+  HeldGate gate(f.app);
   f.dialog.Send(ui::Close{});
-  EXPECT_TRUE(HeldGate::StopAsked(f.app));
+  EXPECT_TRUE(gate.StopAsked());
   EXPECT_TRUE(f.dialog.Ended());
   EXPECT_FALSE(f.dialog.AcceptsDrops());
   EXPECT_EQ(f.dialog.TimerPeriod(kMainTimerId), 0u);
