@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,8 +147,10 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
   } else {
     auto lastStatus = std::make_shared<std::u16string>();
     ui::HeadlessDialog* shown = window.get();
-    window->SetObserver([shown, lastStatus](ui::ControlId id) {
+    auto printing = std::make_shared<std::mutex>();  // an old and a new playback may overlap
+    window->SetObserver([shown, lastStatus, printing](ui::ControlId id) {
       if (id != res::kIdStatusLine) return;
+      std::lock_guard<std::mutex> lock(*printing);
       const std::u16string text = shown->Text(id);
       if (text.empty() || text == *lastStatus) return;
       *lastStatus = text;
