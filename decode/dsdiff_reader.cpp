@@ -175,17 +175,7 @@ Result ReadOpenFile(DsdiffContext& c) {
 }  // namespace
 
 Result ReadDsdiff(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
-  // Step 1.
-  slot.Clear();
-  const ContextPtr<DsdiffContext> c = NewContext<DsdiffContext>(kReadBlockBytes);
-  if (!c) return kErrContext;
-  c->stop = &stop;
-  // Step 2.
-  c->file = platform::File::Open(path, platform::OpenMode::kReadExclusive);
-  if (!c->file) return kErrOpen;
-  const Result result = ReadOpenFile(*c);
-  if (result == kOk) slot.Put(std::move(c->buffer));
-  return result;
+  return ReadFileWith<DsdiffContext>(path, slot, stop, kErrContext, kErrOpen, ReadOpenFile);
 }
 
 }  // namespace lumaro::decode

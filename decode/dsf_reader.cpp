@@ -105,17 +105,7 @@ Result ReadOpenFile(DsfContext& c) {
 }  // namespace
 
 Result ReadDsf(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
-  // Step 1.
-  slot.Clear();
-  const ContextPtr<DsfContext> c = NewContext<DsfContext>(kReadBlockBytes);
-  if (!c) return kErrContext;
-  c->stop = &stop;
-  // Step 2.
-  c->file = platform::File::Open(path, platform::OpenMode::kReadExclusive);
-  if (!c->file) return kErrOpen;
-  const Result result = ReadOpenFile(*c);
-  if (result == kOk) slot.Put(std::move(c->buffer));
-  return result;
+  return ReadFileWith<DsfContext>(path, slot, stop, kErrContext, kErrOpen, ReadOpenFile);
 }
 
 }  // namespace lumaro::decode

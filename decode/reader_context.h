@@ -4,7 +4,11 @@
 #include <memory>
 #include <new>
 
+#include "dsp/buffer_slot.h"
 #include "dsp/guarded_alloc.h"
+#include "platform/os.h"
+#include "platform/result.h"
+#include "platform/shared_word.h"
 
 namespace lumaro::decode {
 
@@ -38,5 +42,23 @@ unsigned char* ScratchOf(Context& context) noexcept {
 
 // Sample data is read in blocks of this size (10 MiB).
 inline constexpr std::uint64_t kReadBlockBytes = 10485760;
+
+// The frame every built-in reader runs in: the slot emptied, a working record with a read block
+// behind it, the file opened exclusively into `context.file`, `readOpen(context)`, and the
+// record's `buffer` put into the slot only when the whole read succeeded. `errContext` and
+// `errOpen` are the reader's own codes for a refused record and a file that cannot be opened.
+template <class Context, class ReadOpen>
+Result ReadFileWith(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop,
+                    Result errContext, Result errOpen, ReadOpen&& readOpen) {
+  slot.Clear();
+  const ContextPtr<Context> c = NewContext<Context>(kReadBlockBytes);
+  if (!c) return errContext;
+  c->stop = &stop;
+  c->file = platform::File::Open(path, platform::OpenMode::kReadExclusive);
+  if (!c->file) return errOpen;
+  const Result result = readOpen(*c);
+  if (result == kOk) slot.Put(std::move(c->buffer));
+  return result;
+}
 
 }  // namespace lumaro::decode

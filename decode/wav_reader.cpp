@@ -168,18 +168,10 @@ Result ReadOpenFile(WavContext& c) {
 }  // namespace
 
 Result ReadWav(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
-  // Step 1: the slot is empty unless the whole read succeeds.
-  slot.Clear();
-  const ContextPtr<WavContext> c = NewContext<WavContext>(kReadBlockBytes);
-  if (!c) return kErrContext;
-  c->path = path;
-  c->stop = &stop;
-  // Step 2: the file, held exclusively until the context goes.
-  c->file = platform::File::Open(path, platform::OpenMode::kReadExclusive);
-  if (!c->file) return kErrOpen;
-  const Result result = ReadOpenFile(*c);
-  if (result == kOk) slot.Put(std::move(c->buffer));
-  return result;
+  return ReadFileWith<WavContext>(path, slot, stop, kErrContext, kErrOpen, [&](WavContext& c) {
+    c.path = path;
+    return ReadOpenFile(c);
+  });
 }
 
 }  // namespace lumaro::decode

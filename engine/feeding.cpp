@@ -46,8 +46,18 @@ OutputView ViewOf(const dsp::BufferSlot& slot) {
   return view;
 }
 
+// The decode line's texts: with the decoder's float variant first, then the integer one.
+constexpr const char* kDecodeShared[] = {"Decode: %dbit float %dHz - Out: 32/32bit float %dHz",
+                                         "Decode: %dbit %dHz - Out: 32/32bit float %dHz"};
+constexpr const char* kDecodePcm[] = {"Decode: %dbit float %dHz - Out: %d/%dbit %dHz",
+                                      "Decode: %dbit %dHz - Out: %d/%dbit %dHz"};
+constexpr const char* kDecodeDop[] = {"Decode: %dbit float %dHz - Out: %d/%dbit %dHz DoP",
+                                      "Decode: %dbit %dHz - Out: %d/%dbit %dHz DoP"};
+constexpr const char* kDecodeDsd[] = {"Decode: %dbit float %dHz - Out: 1bit %dHz DSD",
+                                      "Decode: %dbit %dHz - Out: 1bit %dHz DSD"};
+
 std::u16string DecodeLine(const app::PlayRequest& r, const DecodeLineOutput& out) {
-  const char* kind = r.DecodedKind == app::kKindFloat ? " float" : "";
+  const int variant = r.DecodedKind == app::kKindFloat ? 0 : 1;
   const int bits = static_cast<int>(r.DecodedBits);
   const int rate = static_cast<int>(r.DecodedRate);
   const int valid = static_cast<int>(out.validBits);
@@ -56,20 +66,16 @@ std::u16string DecodeLine(const app::PlayRequest& r, const DecodeLineOutput& out
   char text[160];
   switch (out.kind) {
     case DecodeLineOutput::kShared:
-      std::snprintf(text, sizeof text, "Decode: %dbit%s %dHz - Out: 32/32bit float %dHz", bits,
-                    kind, rate, outRate);
+      std::snprintf(text, sizeof text, kDecodeShared[variant], bits, rate, outRate);
       break;
     case DecodeLineOutput::kPcm:
-      std::snprintf(text, sizeof text, "Decode: %dbit%s %dHz - Out: %d/%dbit %dHz", bits, kind,
-                    rate, valid, container, outRate);
+      std::snprintf(text, sizeof text, kDecodePcm[variant], bits, rate, valid, container, outRate);
       break;
     case DecodeLineOutput::kDop:
-      std::snprintf(text, sizeof text, "Decode: %dbit%s %dHz - Out: %d/%dbit %dHz DoP", bits, kind,
-                    rate, valid, container, outRate);
+      std::snprintf(text, sizeof text, kDecodeDop[variant], bits, rate, valid, container, outRate);
       break;
     case DecodeLineOutput::kNativeDsd:
-      std::snprintf(text, sizeof text, "Decode: %dbit%s %dHz - Out: 1bit %dHz DSD", bits, kind,
-                    rate, outRate);
+      std::snprintf(text, sizeof text, kDecodeDsd[variant], bits, rate, outRate);
       break;
   }
   return Widen(text);
@@ -164,27 +170,28 @@ Feeder::Pass Feeder::Begin(Result* failure) {
     return Pass::kFail;
   }
   if (app_.Services->clock->Wait(*event, kWaitMilliseconds) != platform::WaitResult::kSignalled) {
-    ShowStatus(r_, res::kErrWaitFailed);
+    if (app_.PlayCommand.Load() == app::kCommandNone) ShowStatus(r_, res::kErrWaitFailed);
     *failure = kErrWaitFailed;
     return Pass::kFail;
   }
-  if (ending_ == 1) {
-    ending_ = 2;  // the tail is playing: one pass of silence lets it finish
-    return Pass::kCopy;
-  }
-  if (ending_ == 2) {
+  if (ending_ == Ending::kSilence && silentBytes_ >= bufferBytes_) {
+    // The tail and a whole device buffer of silence behind it have been handed over, so the
+    // tail has sounded. A command the window gave meanwhile wins over the track's end.
     const bool lastOfList = gapless_ || r_.TrackCount <= 1 || r_.TrackIndex + 1 >= r_.TrackCount;
     const bool stop = app_.PlayOnce.Load() != 0 && lastOfList;
-    app_.PlayCommand = stop ? app::kCommandStop : app::kCommandTrackEnded;
+    std::uint32_t none = app::kCommandNone;
+    app_.PlayCommand.CompareExchange(none, stop ? app::kCommandStop : app::kCommandTrackEnded);
     return Pass::kLeave;
   }
+  if (ending_ != Ending::kPlaying) return Pass::kCopy;
   std::int32_t target = 0;
   if (app_.Seek.Take(&target)) {
     app_.Position = static_cast<std::uint64_t>(std::max(target, 0)) * app_.PositionRate.Load();
   } else if (gapless_ && command == app::kCommandJump) {
     const std::uint32_t requested = app_.RequestedTrack.Load();
     if (requested < r_.TrackCount) app_.Position = r_.TrackTable[requested].StartOffset;
-    app_.PlayCommand = app::kCommandNone;
+    std::uint32_t jump = app::kCommandJump;
+    app_.PlayCommand.CompareExchange(jump, app::kCommandNone);
   }
   if (gapless_) {
     const std::uint64_t position = app_.Position.Load();
@@ -194,7 +201,9 @@ Feeder::Pass Feeder::Begin(Result* failure) {
     }
     app_.CurrentTrack = current;
   }
-  if (TrackEnds() && app_.Position.Load() + bufferBytes_ > view_.dataBytes) ending_ = 1;
+  if (TrackEnds() && app_.Position.Load() + bufferBytes_ > view_.dataBytes) {
+    ending_ = Ending::kTail;
+  }
   return Pass::kCopy;
 }
 
@@ -202,8 +211,8 @@ void Feeder::Copy(std::uint8_t* destination, std::uint32_t frames) {
   const std::uint64_t wanted = static_cast<std::uint64_t>(frames) * view_.frameBytes;
   std::uint64_t position = app_.Position.Load();
   std::uint64_t done = 0;
-  if (ending_ == 0) {
-    while (done < wanted) {
+  if (ending_ == Ending::kPlaying) {
+    while (done < wanted && view_.dataBytes > 0) {
       if (position >= view_.dataBytes) position = 0;  // the data repeats from its start
       const std::uint64_t chunk = std::min(wanted - done, view_.dataBytes - position);
       std::memcpy(destination + done, view_.data + position, chunk);
@@ -211,7 +220,7 @@ void Feeder::Copy(std::uint8_t* destination, std::uint32_t frames) {
       position += chunk;
     }
   } else {
-    if (ending_ == 1 && position < view_.dataBytes) {
+    if (ending_ == Ending::kTail && position < view_.dataBytes) {
       done = std::min(wanted, view_.dataBytes - position);
       std::memcpy(destination, view_.data + position, done);
       position += done;
@@ -220,9 +229,11 @@ void Feeder::Copy(std::uint8_t* destination, std::uint32_t frames) {
                     ? kDopMarkerFirst
                     : static_cast<std::uint8_t>(~kDopMarkerFirst);
     }
+    if (position >= view_.dataBytes) ending_ = Ending::kSilence;
     marker_ = FillSilence(destination + done,
                           static_cast<std::uint32_t>((wanted - done) / view_.frameBytes),
                           view_.frameBytes, dop_, marker_);
+    if (ending_ == Ending::kSilence) silentBytes_ += wanted - done;
   }
   app_.Position = position;
   if (frames > 0) app_.SeekPending = 0;

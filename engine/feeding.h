@@ -71,8 +71,9 @@ class Feeder {
   Pass Begin(Result* failure);
 
   // Copies `frames` frames at Position into `destination`. At the end of a track that ends (a
-  // list with more tracks, or "once"), the frames after the data are silence and the pass after
-  // the tail is one more of silence, so the tail sounds before the device stops.
+  // list with more tracks, or "once"), the frames after the data are silence, and silence
+  // follows until a whole device buffer of it has been handed over, so the tail sounds before
+  // the device stops.
   void Copy(std::uint8_t* destination, std::uint32_t frames);
 
  private:
@@ -84,9 +85,12 @@ class Feeder {
   std::uint64_t bufferBytes_;
   bool dop_;
   bool gapless_;
-  // The end of the track: 0 = playing, 1 = the tail pass is being copied, 2 = one silent pass
-  // to let the tail sound, 3 = leave.
-  int ending_ = 0;
+  // The end of a track that ends: its last data is handed over (kTail), then silence until a
+  // whole device buffer of it has followed the data (kSilence), so the tail sounds in full
+  // before the device stops, however little room the device offers per pass.
+  enum class Ending { kPlaying, kTail, kSilence };
+  Ending ending_ = Ending::kPlaying;
+  std::uint64_t silentBytes_ = 0;
   std::uint8_t marker_ = kDopMarkerFirst;  // next idle marker of the ending's silence
 };
 

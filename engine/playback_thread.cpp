@@ -7,8 +7,18 @@
 
 namespace lumaro::engine {
 
+namespace {
+constexpr Result kErrUnexpected = 0x1600;
+}
+
 Result RunPlayback(std::unique_ptr<app::PlayRequest> request) {
-  const Result result = StepMachine(*request, 0);
+  Result result = kErrUnexpected;
+  try {
+    result = StepMachine(*request, 0);
+  } catch (const std::exception&) {
+    // Only an allocation inside a standard container can throw here; every step has released
+    // what it held on the way out, and the gate was given back by its scope guard.
+  }
   request.reset();
   platform::CompactHeap();
   return result;

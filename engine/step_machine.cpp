@@ -354,12 +354,11 @@ Result DecodeTrack(PlayRequest& r) {
     if (result == kOk && Command(r) == app::kCommandNone) result = StepMachine(r, 9);
   } else {
     result = DecodeAllTracks(r);
-    if (result == kOk) {
-      result = JoinTracks(r);
-      r.TrackIndex = 0;
-      r.App->CurrentTrack = 0;
-      if (result == kOk && Command(r) == app::kCommandNone) result = StepMachine(r, 9);
-    }
+    if (result != kOk) return result;  // a failed decode ends the step with its own result
+    result = JoinTracks(r);
+    r.TrackIndex = 0;
+    r.App->CurrentTrack = 0;
+    if (result == kOk && Command(r) == app::kCommandNone) result = StepMachine(r, 9);
   }
   r.Buffer.Clear();
   if (Command(r) != app::kCommandNone) return kOk;

@@ -64,12 +64,13 @@ Result PreparePcmOutput(PlayRequest& r) {
   const platform::endpoint::WaveFormat& f = r.WaveFormat;
   if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
   if (const Result resampled = ResampleTo(r, f.samplesPerSec); resampled != kOk) return resampled;
-  if (const Result guarded = RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });
+  if (const Result guarded =
+          RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });
       guarded != kOk) {
     return guarded;
   }
   if (const Result cached = WriteCache(r, false); cached != kOk) return cached;
-  const bool shared = platform::EqualNoCase(r.Rate, u"Share");
+  const bool shared = platform::EqualNoCase(r.Rate, res::kRateShare);
   return RunStage(r, res::kStatusConvertingToOutput, [&] {
     return dsp::FloatToOutput(r.Buffer, f.validBitsPerSample, f.bitsPerSample, shared,
                               r.App->PlayCommand);
@@ -88,26 +89,27 @@ Result PrepareDopOutput(PlayRequest& r) {
         guarded != kOk) {
       return guarded;
     }
-    if (const Result modulated = RunStage(r, res::kStatusConvertingTo1Bit, [&] {
-          return dsp::ToOneBit(r.Buffer, static_cast<std::uint32_t>(dsdRate), r.App->PlayCommand);
-        });
+    if (const Result modulated = RunStage(r, res::kStatusConvertingTo1Bit,
+                                          [&] {
+                                            return dsp::ToOneBit(
+                                                r.Buffer, static_cast<std::uint32_t>(dsdRate),
+                                                r.App->PlayCommand);
+                                          });
         modulated != kOk) {
       return modulated;
     }
   }
   if (const Result cached = WriteCache(r, true); cached != kOk) return cached;
-  return RunStage(r, res::kStatusConvertingToOutput, [&] {
-    return dsp::PackDop(r.Buffer, f.bitsPerSample, r.App->PlayCommand);
-  });
+  return RunStage(r, res::kStatusConvertingToOutput,
+                  [&] { return dsp::PackDop(r.Buffer, f.bitsPerSample, r.App->PlayCommand); });
 }
 
 }  // namespace
 
 Result ConvertDsdToFloat(PlayRequest& r) {
   if (r.IsDsd == 0) return kOk;
-  const Result converted = RunStage(r, res::kStatusConvertingToFloat, [&] {
-    return dsp::DsdToFloat(r.Buffer, r.App->PlayCommand);
-  });
+  const Result converted = RunStage(r, res::kStatusConvertingToFloat,
+                                    [&] { return dsp::DsdToFloat(r.Buffer, r.App->PlayCommand); });
   if (converted == kOk) r.IsDsd = 0;
   return converted;
 }
@@ -139,20 +141,22 @@ Result ApplyVolumeAssist(PlayRequest& r) {
         .timeLagBalance = a.CompTimeLagBalance.Load(),
         .loudnessType = a.CompLoudnessType.Load(),
     };
-    if (const Result compressed = RunStage(r, res::kStatusCompressing, [&] {
-          return dsp::Compress(r.Buffer, parameters, a.PlayCommand);
-        });
+    if (const Result compressed =
+            RunStage(r, res::kStatusCompressing,
+                     [&] { return dsp::Compress(r.Buffer, parameters, a.PlayCommand); });
         compressed != kOk) {
       return compressed;
     }
   }
   if (assist == app::kAssistLoudness) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
-    if (const Result normalized = RunStage(r, res::kStatusLoudnessNormalizing, [&] {
-          const Result level = dsp::LoudnessNormalize(r.Buffer, a.LoudnessTarget.Load(),
-                                                      a.LoudnessType.Load(), a.PlayCommand);
-          return level != kOk ? level : dsp::HalfWaveLimiter(r.Buffer, a.PlayCommand);
-        });
+    if (const Result normalized =
+            RunStage(r, res::kStatusLoudnessNormalizing,
+                     [&] {
+                       const Result level = dsp::LoudnessNormalize(
+                           r.Buffer, a.LoudnessTarget.Load(), a.LoudnessType.Load(), a.PlayCommand);
+                       return level != kOk ? level : dsp::HalfWaveLimiter(r.Buffer, a.PlayCommand);
+                     });
         normalized != kOk) {
       return normalized;
     }
@@ -160,9 +164,9 @@ Result ApplyVolumeAssist(PlayRequest& r) {
   if (assist == app::kAssistPeak ||
       (assist == app::kAssistCompression && a.CompPeakNormalization.Load() == 1)) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
-    if (const Result normalized = RunStage(r, res::kStatusPeakNormalizing, [&] {
-          return dsp::PeakNormalize(r.Buffer, a.PeakTarget.Load(), a.PlayCommand);
-        });
+    if (const Result normalized = RunStage(
+            r, res::kStatusPeakNormalizing,
+            [&] { return dsp::PeakNormalize(r.Buffer, a.PeakTarget.Load(), a.PlayCommand); });
         normalized != kOk) {
       return normalized;
     }

@@ -9,8 +9,8 @@
 // that fails while a stop is requested writes nothing. Playback thread.
 namespace lumaro::engine {
 
-[[nodiscard]] Result RaisePriority(app::PlayRequest& request);           // step 18
-[[nodiscard]] Result ApplyVolumeAssist(app::PlayRequest& request);       // step 19
+[[nodiscard]] Result RaisePriority(app::PlayRequest& request);          // step 18
+[[nodiscard]] Result ApplyVolumeAssist(app::PlayRequest& request);      // step 19
 [[nodiscard]] Result PrepareEndpointOutput(app::PlayRequest& request);  // step 20
 
 // Converts a DSD track in the Buffer slot to 64-bit float ("Converting to 64bit float ...");

@@ -64,7 +64,9 @@ ListPtr RatesOf(ep::AudioClient& client) {
         std::begin(kPcmCandidates), std::end(kPcmCandidates),
         [&](PcmCandidate c) { return TakesExclusive(client, rate, c.containerBits, c.validBits); });
     if (!supported) continue;
-    if (first && (list->Append(u"Share") != kOk || list->Append(u"Auto") != kOk)) return nullptr;
+    if (first &&
+        (list->Append(resources::kRateShare) != kOk || list->Append(resources::kRateAuto) != kOk))
+      return nullptr;
     first = false;
     if (list->Append(platform::DecimalText(rate)) != kOk) return nullptr;
   }

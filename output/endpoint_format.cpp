@@ -1,6 +1,7 @@
 #include "output/endpoint_format.h"
 
 #include "platform/text.h"
+#include "resources/status_texts.h"
 
 namespace lumaro::output {
 namespace {
@@ -32,7 +33,11 @@ std::uint32_t DopRateOf(std::u16string_view rateText) {
   }
 }
 
-bool IsShareRate(std::u16string_view rateText) { return platform::EqualNoCase(rateText, u"Share"); }
-bool IsAutoRate(std::u16string_view rateText) { return platform::EqualNoCase(rateText, u"Auto"); }
+bool IsShareRate(std::u16string_view rateText) {
+  return platform::EqualNoCase(rateText, resources::kRateShare);
+}
+bool IsAutoRate(std::u16string_view rateText) {
+  return platform::EqualNoCase(rateText, resources::kRateAuto);
+}
 
 }  // namespace lumaro::output

@@ -38,6 +38,7 @@ enum : Result {
   kErrStart,
   kErrPadding,
   kErrStopped,
+  kErrWait,
   kErrNoOutput,
 };
 
@@ -343,8 +344,8 @@ Result PlayEndpointLeadIn(PlayRequest& r) {
     platform::Event* event = engine::PlaybackEvent();
     if (event == nullptr || r.App->Services->clock->Wait(*event, engine::kWaitMilliseconds) !=
                                 platform::WaitResult::kSignalled) {
-      ShowStatus(r, res::kErrWaitFailed);
-      return kErrStopped;
+      if (r.App->PlayCommand.Load() == app::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
+      return kErrWait;
     }
     std::uint32_t frames = 0;
     if (const Result room = FramesToFill(r, &frames); room != kOk) return room;

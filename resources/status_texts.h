@@ -10,6 +10,10 @@ using Text = std::u16string_view;
 // Main window.
 inline constexpr Text kTextDropHere = u"Drop music files here";
 
+// Resample choices of the rate list besides the rates themselves (matched ignoring case).
+inline constexpr Text kRateShare = u"Share";
+inline constexpr Text kRateAuto = u"Auto";
+
 // Playback engine: progress.
 inline constexpr Text kStatusPlaylistReading = u"Play list reading ...";
 inline constexpr Text kStatusRegistering = u"Registering file list ...";

@@ -74,7 +74,7 @@ bool ParseOptions(const std::vector<std::string_view>& words, Options* options) 
       options->workers = static_cast<unsigned>(n);
       ++i;
     } else if (word == "--then") {
-      if (options->chain.empty()) {
+      if (positional.size() <= 2 || positional.back() == "--then") {
         std::fprintf(stderr, "lumaro-stage: --then needs a stage before it\n");
         return false;
       }

@@ -97,6 +97,19 @@ TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilenceToLetTheTailSoun
   EXPECT_EQ(app_.PlayCommand.Load(), app::kCommandStop);
 }
 
+TEST_F(EndpointTest, InSharedModeTheWholeTailPlaysHoweverLittleRoomTheDeviceOffers) {
+  SimEndpointScript e = Endpoint(u"Test");
+  e.padding = 4410;  // half of every 8820-frame buffer is still queued at each period
+  UseEndpoints({.endpoints = {e}});
+  outputFrames_ = 9000;
+  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", u"Share"), kOk);
+  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
+  const std::size_t lead = (8820 + 30 * 4410) * 8;  // pre-fill, then 3 s in 4410-frame passes
+  ASSERT_GE(bytes.size(), lead + (9000 + 8820) * 8);
+  for (std::size_t k = 0; k < 9000 * 8; ++k) ASSERT_EQ(bytes[lead + k], PatternByte(k)) << k;
+  for (std::size_t k = lead + 9000 * 8; k < bytes.size(); ++k) ASSERT_EQ(bytes[k], 0) << k;
+}
+
 TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
   SimEndpointScript e = Endpoint(u"Test");
   e.accepts = [](ShareMode mode, const WaveFormat& f) {

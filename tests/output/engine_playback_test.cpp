@@ -7,10 +7,12 @@
 #include <cmath>
 
 #include "app/player_steps.h"
+#include "engine/track_preparation.h"
 #include "platform/file_output/file_output.h"
 #include "platform/sim/sim_endpoints.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/fake_memory_status.h"
 
 namespace lumaro::testing {
 namespace {
@@ -215,6 +217,56 @@ TEST_F(PlaybackTest, SharedModeResamplesToTheClosestMatch) {
       std::find(statuses.begin(), statuses.end(), u"Converting to output data ...");
   EXPECT_LT(resampling, converting);
   EXPECT_THAT(statuses, Contains(u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"));
+}
+
+TEST_F(PlaybackTest, EveryStatusOfAWholePlaybackInOrder) {
+  const std::u16string wav = Write(u"o.wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
+  UseDac();
+  ASSERT_EQ(Play({wav}, u"W: DAC", u"Auto"), kOk) << Narrow(window_.Text(2003));
+  EXPECT_THAT(
+      Statuses(),
+      ElementsAre(u"", u"Registering file list ...", u"Preparing ...",
+                  u"Reading with built-in decoder ...", u"Converting to 64bit float ...",
+                  u"COM initializing ...", u"CoCreateInstance ...", u"Creating end point ...",
+                  u"Activating device ...", u"Selecting output format ...",
+                  u"Setting process priority ...", u"Volume assist starting ...",
+                  u"Converting to output data ...", u"Device initializing ...", u"Starting ...",
+                  u"Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", u""));
+}
+
+// A stage that runs out of memory says so, unless a stop was asked for; a cache file that
+// cannot be written stops playback with its own text.
+TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
+  // Ten seconds: the decoded track fits the memory guard, the compressor's padded copy not.
+  const std::u16string wav =
+      Write(u"long.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(2 * 441000, 1000), 16)));
+  app_.VolumeAssist = app::kAssistCompression;
+  for (const bool stop : {false, true}) {
+    steps_.device[19] = [stop, this](app::PlayRequest& r) {
+      FakeMemoryStatus nothingFree(0);
+      if (stop) app_.PlayCommand = app::kCommandStop;
+      return engine::ApplyVolumeAssist(r);
+    };
+    UseDac();
+    const std::size_t before = Statuses().size();
+    (void)Play({wav}, u"W: DAC", u"Auto");
+    const auto statuses = Statuses();
+    EXPECT_EQ(std::count(statuses.begin() + static_cast<std::ptrdiff_t>(before), statuses.end(),
+                         u"ERROR: out of memory"),
+              stop ? 0 : 1);
+    EXPECT_EQ(window_.Text(2003), stop ? u"" : u"ERROR: out of memory");
+  }
+  steps_ = app::PlayerSteps();
+  app_.VolumeAssist = app::kAssistNone;
+  app_.Cache = 1;
+  // A cache name longer than a path may be cannot be written.
+  const std::u16string longName =
+      Write(std::u16string(240, u'n') + u".wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
+  UseDac();
+  EXPECT_NE(Play({longName}, u"W: DAC", u"Auto"), kOk);
+  const auto statuses = Statuses();
+  EXPECT_THAT(statuses, Contains(u"Writing cache file ..."));
+  EXPECT_EQ(window_.Text(2003), u"ERROR: cache file write failed");
 }
 
 TEST_F(PlaybackTest, AWavPlaysThroughTheFileOutputIntoTheSameBytes) {

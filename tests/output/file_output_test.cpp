@@ -57,6 +57,19 @@ TEST_F(FileOutputTest, RecordsWhatFollowsTheLeadInWithACompleteHeader) {
   for (std::size_t k = 44 + 20000 * 8; k < file.size(); ++k) ASSERT_EQ(file[k], 0) << k;
 }
 
+TEST_F(FileOutputTest, PacedByItsClockItRecordsTheSame) {
+  FakeClock pace;  // periods pass at once, through the pacing thread
+  fo::FileOutputSystem system({.path = Path("paced.wav"), .paced = true, .clock = &pace});
+  services_.endpoints = &system;
+  services_.clock = &platform::SystemClock();  // the player really waits for the device
+  outputFrames_ = 10000;
+  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: File output", u"44100"), kOk);
+  const std::vector<std::uint8_t> file = ReadAll(Path("paced.wav"));
+  ASSERT_GE(file.size(), 44U + 10000 * 8);
+  for (std::size_t k = 0; k < 10000 * 8; ++k) ASSERT_EQ(file[44 + k], PatternByte(k)) << k;
+  EXPECT_GT(pace.NowMicroseconds(), 3'000'000U);  // the lead-in alone is 3 s of periods
+}
+
 TEST_F(FileOutputTest, EveryInitialisationGetsItsOwnNumberedFile) {
   fo::FileOutputSystem system({.path = Path("list.wav"), .paced = false});
   services_.endpoints = &system;

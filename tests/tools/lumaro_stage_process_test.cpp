@@ -1,0 +1,61 @@
+// lumaro-stage run as a process on files the test writes: chains, outputs and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "platform/text.h"
+#include "tests/support/audio_files.h"
+
+namespace lumaro::testing {
+namespace {
+
+// Runs lumaro-stage with `args` (already quoted), output thrown away; answers its exit status.
+int RunStage(const std::string& args) {
+  const std::string command = std::string(LUMARO_STAGE_PATH) + " " + args + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quoted(const std::u16string& path) { return "'" + platform::Utf16ToUtf8(path) + "'"; }
+
+TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
+  TempDir dir;
+  const std::vector<std::int64_t> samples = {32767, -32768, 16384, -1, 0, 100};
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe(samples, 16))));
+  ASSERT_EQ(RunStage(Quoted(dir.File(u"in.wav")) + " " + Quoted(dir.File(u"out.raw")) +
+                     " pcm-to-float --then clip-guard --then float-to-output 16 16 --workers 2"),
+            0);
+  const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.raw"));
+  ASSERT_TRUE(out.has_value());
+  ASSERT_EQ(out->size(), samples.size() * 2);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const auto v = static_cast<std::int16_t>((*out)[2 * i] | (*out)[2 * i + 1] << 8);
+    EXPECT_EQ(v, std::nearbyint(static_cast<double>(samples[i]) / 32768.0 * 32767.0)) << i;
+  }
+}
+
+TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({1, 2, 3, 4}, 16))));
+  const std::string in = Quoted(dir.File(u"in.wav"));
+  const std::string out = Quoted(dir.File(u"out.wav"));
+  struct Case {
+    std::string args;
+    int status;
+  } const cases[] = {
+      {in + " " + out + " pcm-to-float --then peak 100", 0},
+      {in + " " + out, 0},
+      {in + " " + out + " pcm-to-float --then loudness 0 1", 1},  // the stage refuses level 0
+      {Quoted(dir.File(u"missing.wav")) + " " + out + " pcm-to-float", 1},
+      {in + " " + out + " no-such-stage", 2},
+      {in + " " + out + " --then peak 100", 2},
+      {in + " " + out + " peak", 2},
+      {in, 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RunStage(c.args), c.status) << c.args;
+}
+
+}  // namespace
+}  // namespace lumaro::testing
