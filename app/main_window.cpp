@@ -11,6 +11,7 @@
 #include "app/scan_dialog.h"
 #include "app/stop_playback.h"
 #include "engine/playback_thread.h"
+#include "platform/os.h"
 #include "platform/text.h"
 #include "resources/dialog_templates.h"
 #include "resources/status_texts.h"
@@ -50,6 +51,19 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options)
     : app_(app), options_(std::move(options)) {
   if (!options_.startPlayback) options_.startPlayback = engine::StartPlayback;
   if (options_.steps == nullptr) options_.steps = &PlayerSteps();
+}
+
+MainWindow::~MainWindow() {
+  while (stopThreads_.load() != 0) platform::SleepMilliseconds(1);
+}
+
+void MainWindow::StartStop() {
+  stopThreads_.fetch_add(1);
+  const bool started = platform::StartDetachedThread([this] {
+    StopPlayback(app_);
+    stopThreads_.fetch_sub(1);  // the last touch of this window
+  });
+  if (!started) stopThreads_.fetch_sub(1);
 }
 
 std::intptr_t MainWindow::OnMessage(Dialog& dialog, const ui::Message& message) {
@@ -202,7 +216,7 @@ void MainWindow::OnCommand(Dialog& dialog, const ui::Command& command) {
       }
     }
   } else if (command.id == res::kIdStopButton) {
-    (void)StartStopPlayback(app_);
+    StartStop();
   } else if (command.code == 0 || command.id == res::kIdMenuAsioSupport) {
     OnMenuCommand(dialog, command.id);
   }
@@ -210,12 +224,12 @@ void MainWindow::OnCommand(Dialog& dialog, const ui::Command& command) {
 
 void MainWindow::OnMenuCommand(Dialog& dialog, int id) {
   if (id == res::kIdMenuConfiguration) {
-    (void)StartStopPlayback(app_);
+    StartStop();
     ConfigurationDialog configuration(app_, options_.programPath);
     (void)dialog.RunModal(res::kConfigDialog.name, configuration);
     Initialize(dialog);
   } else if (id == res::kIdMenuScanMusicFiles) {
-    (void)StartStopPlayback(app_);
+    StartStop();
     {
       ScanDialog scan(app_, options_.scanOutputDir);
       (void)dialog.RunModal(res::kScanDialog.name, scan);
@@ -235,7 +249,7 @@ void MainWindow::OnRButtonUp(Dialog& dialog, int x, int y) {
   const std::span<const ui::ControlId> checked = app_.AsioSupport.Load() == 1
                                                      ? std::span<const ui::ControlId>(asioChecked)
                                                      : std::span<const ui::ControlId>();
-  (void)StartStopPlayback(app_);
+  StartStop();
   const int choice = dialog.TrackPopupMenu(res::kMainMenu.name, checked, x, y);
   if (choice != 0) OnMenuCommand(dialog, choice);
 }
@@ -262,7 +276,7 @@ void MainWindow::OnDrop(const std::vector<std::u16string>& paths) {
 }
 
 void MainWindow::OnClose(Dialog& dialog) {
-  (void)StartStopPlayback(app_);
+  StartStop();
   dialog.KillTimer(kMainTimerId);
   app_.TimerId = 0;
   dialog.AcceptDrops(false);

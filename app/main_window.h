@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,13 +42,18 @@ std::u16string TimeText(std::uint32_t elapsed, std::uint32_t total);
 // only through AppContext words, which its 200 ms timer polls. The right-click menu (which
 // always stops playback first) opens the configuration dialog and the scan tool and toggles
 // "ASIO support". Closing stops playback without waiting, frees the Settings' lists and ends
-// the dialog: the owner of the AppContext must wait for the playback gate before freeing it.
+// the dialog: the owner of the AppContext waits for the playback gate, then destroys the window
+// (which waits for its stop threads), and only then frees the AppContext.
 //
 // Thread contract: OnMessage on the user-interface thread; the playback thread writes the
 // controls at the same time through Dialog's thread-safe methods.
 class MainWindow final : public platform::ui::DialogBehaviour {
  public:
   explicit MainWindow(AppContext& app, MainWindowOptions options = {});
+  // Waits for the stop threads this window started; they end once no playback holds the gate.
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
 
   std::intptr_t OnMessage(platform::ui::Dialog& dialog,
                           const platform::ui::Message& message) override;
@@ -61,9 +67,12 @@ class MainWindow final : public platform::ui::DialogBehaviour {
   void OnRButtonUp(platform::ui::Dialog& dialog, int x, int y);
   void OnDrop(const std::vector<std::u16string>& paths);
   void OnClose(platform::ui::Dialog& dialog);
+  // Starts a StopPlayback thread that nobody waits for but this window's destructor.
+  void StartStop();
 
   AppContext& app_;
   MainWindowOptions options_;
+  std::atomic<int> stopThreads_{0};
 };
 
 }  // namespace lumaro::app

@@ -13,9 +13,6 @@ namespace lumaro::app {
 namespace {
 constexpr std::size_t kFmChildMinArgs = 3;
 constexpr std::uint32_t kPollMilliseconds = 1;
-// A stop thread that saw the gate held may still write PlayCommand once after the gate is
-// free; it sleeps 1 ms between tries, so this margin covers its last store.
-constexpr std::uint32_t kStopThreadMargin = 20;
 }  // namespace
 
 Result RunFmChild(AppContext& app) {
@@ -33,7 +30,6 @@ bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds) {
     app.PlayCommand = kCommandStop;
     platform::SleepMilliseconds(kPollMilliseconds);
   }
-  platform::SleepMilliseconds(kStopThreadMargin);
   return true;
 }
 

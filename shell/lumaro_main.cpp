@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -134,8 +135,7 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
   if (const auto problem = shell::ApplySettings(options, app)) return Usage(*problem);
   app.PlayOnce = options.once ? 1 : 0;
 
-  // The window outlives every playback thread that may write to it; one that would not end is
-  // left to the end of the process.
+  // The window outlives every playback thread that may write to it (see the end).
   auto window = std::make_unique<ui::HeadlessDialog>();
   app::MainWindowOptions windowOptions;
   windowOptions.startPlayback = StartCountedPlayback;
@@ -180,7 +180,10 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
   const bool error = IsError(window->Text(res::kIdStatusLine));
   if (!app::WaitForPlaybackEnd(app, kThreadWaitMilliseconds) ||
       !WaitForPlaybackThreads(kThreadWaitMilliseconds)) {
-    (void)window.release();
+    // A playback that does not stop still uses the window and the AppContext: end the process
+    // here rather than free them under it.
+    std::fflush(stdout);
+    std::_Exit(kExitError);
   }
   return error ? kExitError : kExitIdle;
 }
