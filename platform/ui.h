@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -22,6 +23,15 @@ enum ScrollCode : int {
   kRightmost = 7,
   kEndScroll = 8,
 };
+
+// Combo-box notification codes carried by Command.
+enum ComboNotification : int {
+  kSelChange = 1,
+  kDropDown = 7,
+  kCloseUp = 8,
+};
+
+class DialogBehaviour;
 
 // A dialog window and its controls, addressed by control id.
 //
@@ -74,6 +84,43 @@ class Dialog {
   // Ends a modal dialog with `result`: the host delivers no further messages to its behaviour
   // and returns `result` to whoever ran the dialog.
   virtual void EndDialog(std::intptr_t result) { (void)result; }
+
+  // Starts (or restarts) timer `id`, which then delivers Timer{id} every `milliseconds`.
+  // User-interface thread. Failure answer: false.
+  virtual bool SetTimer(int id, unsigned milliseconds) {
+    (void)id;
+    (void)milliseconds;
+    return false;
+  }
+  virtual void KillTimer(int id) { (void)id; }
+
+  // Whether a point given in client coordinates lies inside the client area.
+  virtual bool ClientContains(int x, int y) const {
+    (void)x;
+    (void)y;
+    return true;
+  }
+
+  // Shows the popup menu `menuName` (its first submenu) with its top left corner at the client
+  // point, the items of `checked` marked, owned by this dialog. User-interface thread. Answers
+  // the chosen item's id, or 0 when the user made no choice or the menu could not be shown.
+  virtual int TrackPopupMenu(std::u16string_view menuName, std::span<const ControlId> checked,
+                             int x, int y) {
+    (void)menuName;
+    (void)checked;
+    (void)x;
+    (void)y;
+    return 0;
+  }
+
+  // Runs the dialog made from template `templateName` modally, owned by this one, with
+  // `behaviour`; returns when it has ended. User-interface thread. Answers the child's EndDialog
+  // result, or -1 when it could not be shown.
+  virtual std::intptr_t RunModal(std::u16string_view templateName, DialogBehaviour& behaviour) {
+    (void)templateName;
+    (void)behaviour;
+    return -1;
+  }
 };
 
 // ---- Messages --------------------------------------------------------------------------------

@@ -106,4 +106,51 @@ inline constexpr Text kScanCompleted = u"Completed";
 inline constexpr Text kScanTerminated = u"Terminated";
 inline constexpr Text kScanAbortedByError = u"Aborted by error";
 
+// Application shell: the main window, its popup menu, the configuration dialog and the three
+// volume-assist dialogs. The volume-assist dialogs' captions are their entries in the volume
+// assist list; " Reset " and the stop button's mark are shared with the scan tool.
+inline constexpr Text kMainCaption = u"Lumaro 1.31";
+inline constexpr Text kMainTemplateCaption = u" Lumaro";
+inline constexpr Text kTimeTextSizer = u" 999:00/999:00 ";
+inline constexpr Text kMenuConfiguration = u"Configuration ...";
+inline constexpr Text kMenuScanMusicFiles = u"Scan music files ...";
+inline constexpr Text kMenuAsioSupport = u"ASIO support";
+inline constexpr Text kConfigCaption = u"Configuration";
+inline constexpr Text kConfigDeviceLabel = u" Device ";
+inline constexpr Text kConfigVolumeAssistLabel = u" Volume assist ";
+inline constexpr Text kConfigResampleLabel = u" Resample ";
+inline constexpr Text kConfigSoundFont1Label = u" Sound font 1";
+inline constexpr Text kConfigSoundFont2Label = u" Sound font 2";
+inline constexpr Text kConfigSoundFont3Label = u" Sound font 3";
+inline constexpr Text kConfigFfmpeg = u"FFmpeg ";
+inline constexpr Text kConfigFluidsynth = u"Fluidsynth ";
+inline constexpr Text kConfigWinfmp = u"WinFMP  ";
+inline constexpr Text kConfigPmdwin = u"PMDWin ";
+inline constexpr Text kConfigGapless = u"Gapless ";
+inline constexpr Text kConfigCache = u"Cache ";
+inline constexpr Text kConfigPps = u"PPS ";
+inline constexpr Text kConfigSsgRhy = u"SSG+RHY ";
+inline constexpr Text kOptionLabel = u" Option ";
+inline constexpr Text kAssistNoneEntry = u"None";
+inline constexpr Text kAssistPeakEntry = u"Peak normalization";
+inline constexpr Text kAssistCompressionEntry = u"Compression";
+inline constexpr Text kAssistLoudnessEntry = u"Loudness normalization";
+inline constexpr Text kLoudnessTypeArv = u"ARV";
+inline constexpr Text kLoudnessTypeRms = u"RMS";
+inline constexpr Text kSwitchOff = u"Off";
+inline constexpr Text kSwitchOn = u"On";
+inline constexpr Text kCompDownwardLabel = u" Downward compression ";
+inline constexpr Text kCompThresholdLabel = u" Threshold ";
+inline constexpr Text kCompUpwardLabel = u" Upward compression ";
+inline constexpr Text kCompMaxAmplificationLabel = u" Maximum amplification ";
+inline constexpr Text kCompCellSizeLabel = u" Cell size ";
+inline constexpr Text kCompTimeLagBalanceLabel = u" Time lag balance ";
+inline constexpr Text kCompLoudnessTypeLabel = u"Loudness type ";
+inline constexpr Text kCompPeakNormalizationLabel = u"Peak normalization ";
+inline constexpr Text kLoudnessTargetLabel = u"  Target loudness level ";
+inline constexpr Text kLoudnessTypeLabel = u"  Loudness type ";
+inline constexpr Text kPeakTargetLabel = u" Target peak level ";
+inline constexpr Text kValueSizer3 = u" 999 ";
+inline constexpr Text kValueSizer4 = u" 9999 ";
+
 }  // namespace lumaro::resources

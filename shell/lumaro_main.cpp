@@ -1,130 +1,303 @@
-// lumaro: the player on a terminal. The main window runs headless; dropped files are handed to
-// the playback engine and every new status line is printed on its own line.
+// lumaro: the player on a terminal. The main window runs on the headless host; the files of the
+// command line are dropped on it, and the terminal shows it live (or, without a terminal, prints
+// each new status line).
+#include <unistd.h>
+
+#include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "app/app_context.h"
-#include "app/play_request.h"
-#include "app/player_steps.h"
+#include "app/init_settings.h"
+#include "app/main_window.h"
+#include "app/process_entry.h"
+#include "app/scan_music_files.h"
 #include "engine/playback_thread.h"
+#include "platform/file_output/file_output.h"
 #include "platform/headless/headless_dialog.h"
+#include "platform/os.h"
 #include "platform/text.h"
 #include "resources/control_ids.h"
+#include "shell/options.h"
+#include "shell/terminal_view.h"
 
 namespace {
 
 using namespace lumaro;
+namespace res = resources;
+namespace ui = platform::ui;
 
 constexpr int kExitIdle = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+constexpr std::uint32_t kPollMilliseconds = 50;
+constexpr std::uint32_t kTicksPerTimer = app::kMainTimerPeriod / kPollMilliseconds;
+constexpr std::uint32_t kThreadWaitMilliseconds = 10000;
 
-constexpr std::u16string_view kDefaultDevice = u"W: File output";
-constexpr std::u16string_view kDefaultRate = u"Auto";
 constexpr std::u16string_view kErrorPrefix = u"ERROR: ";
 constexpr std::u16string_view kDeviceErrorPrefix = u"DEVICE ERROR: ";
 
 constexpr const char* kUsage =
-    "Usage: lumaro [options] FILE|PLAYLIST...\n"
+    "Usage: lumaro [options] FILE|PLAYLIST...   play: the files are dropped on the main window\n"
+    "       lumaro [--asio] devices             the devices and, for each, its resample choices\n"
+    "       lumaro scan [--extensions \"WORDS\"] [--no-add-path] [--output-dir DIR] PATH...\n"
+    "                                           write .m3u8 play lists of the music found\n"
+    "       lumaro --help | --version\n"
     "\n"
-    "Plays music files and .m3u8 play lists, decoded whole into memory and sent bit-exactly\n"
-    "to the output device. Each status line of the player is printed as it changes.\n"
+    "On a terminal the window is drawn live: the file or play-list entry, the status line and\n"
+    "the seek bar. Keys: Left/Right 1 s, PgUp/PgDn 10 s, Home/End start/end, Up/Down previous/\n"
+    "next track, s stop, q quit. Without a terminal each new status line is printed on its own\n"
+    "line. Ctrl-C stops playback and completes the output file.\n"
     "\n"
-    "Options:\n"
-    "  --device NAME   output device entry (default \"W: File output\"; the \"W: \" or \"A: \"\n"
-    "                  prefix may be left out, in which case \"W: \" is assumed)\n"
-    "  --rate ENTRY    resample choice: Share, Auto, a rate such as 48000, or D64/D128/D256\n"
-    "                  (default Auto)\n"
-    "  --gapless       decode every track first and play them joined without gaps\n"
-    "  --help          show this text\n"
-    "  --version       show the version\n"
+    "On a machine without a sound card the device is \"W: File output\": it writes what it\n"
+    "plays to ./lumaro-output.wav (see --output).\n"
     "\n"
-    "Ctrl-C stops playback. Exit status: 0 when playback ended without an error, 1 when it\n"
-    "ended with an error (the error line is the last line printed), 2 for a usage error.\n";
+    "Exit status: 0 when the window ends idle, 1 when an error text stays in the status line\n"
+    "(or nothing could be started), 2 for a usage error.\n"
+    "\n";
 
-app::AppContext* runningApp = nullptr;
+volatile std::sig_atomic_t closeRequested = 0;
+std::atomic<int> runningPlaybacks{0};
 
-extern "C" void StopOnSignal(int) {
-  if (runningApp != nullptr) runningApp->PlayCommand = app::kCommandStop;
-}
+extern "C" void CloseOnSignal(int) { closeRequested = 1; }
 
 bool IsError(std::u16string_view text) {
   return text.starts_with(kErrorPrefix) || text.starts_with(kDeviceErrorPrefix);
 }
 
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "lumaro: %s\n(lumaro --help shows the options)\n", problem.c_str());
+  return kExitUsage;
+}
+
 void PrintLine(std::u16string_view text) {
-  const std::string line = platform::Utf16ToUtf8(text);
-  std::fprintf(stdout, "%s\n", line.c_str());
+  std::fprintf(stdout, "%s\n", platform::Utf16ToUtf8(text).c_str());
   std::fflush(stdout);
 }
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "lumaro: %s\n\n%s", problem, kUsage);
-  return kExitUsage;
+// Starts a playback thread the front end counts, so it knows when the window is idle again.
+bool StartCountedPlayback(std::unique_ptr<app::PlayRequest> request) {
+  auto owned = std::make_shared<std::unique_ptr<app::PlayRequest>>(std::move(request));
+  runningPlaybacks.fetch_add(1);
+  const bool started = platform::StartDetachedThread([owned] {
+    (void)engine::RunPlayback(std::move(*owned));
+    runningPlaybacks.fetch_sub(1);
+  });
+  if (!started) runningPlaybacks.fetch_sub(1);
+  return started;
+}
+
+// Waits until every playback thread has ended, at most `milliseconds`.
+bool WaitForPlaybackThreads(std::uint32_t milliseconds) {
+  for (std::uint32_t waited = 0; runningPlaybacks.load() != 0; waited += kPollMilliseconds) {
+    if (waited >= milliseconds) return false;
+    platform::SleepMilliseconds(kPollMilliseconds);
+  }
+  return true;
+}
+
+// Sends the message a key stands for.
+void SendKey(ui::HeadlessDialog& window, const shell::KeyAction& action) {
+  switch (action.kind) {
+    case shell::KeyAction::kSeek:
+      window.Send(ui::HScroll{res::kIdSeekBar, action.scrollCode});
+      window.Send(ui::HScroll{res::kIdSeekBar, ui::kEndScroll});
+      break;
+    case shell::KeyAction::kPreviousTrack:
+    case shell::KeyAction::kNextTrack: {
+      const int count = window.ComboCount(res::kIdPlayList);
+      if (count < 1 || !window.IsVisible(res::kIdPlayList)) break;
+      const int step = action.kind == shell::KeyAction::kNextTrack ? 1 : count - 1;
+      const int selection = (window.ComboSelection(res::kIdPlayList) + step) % count;
+      (void)window.ComboSelect(res::kIdPlayList, selection);
+      window.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
+      break;
+    }
+    case shell::KeyAction::kStop:
+      window.Send(ui::Command{res::kIdStopButton, 0});
+      break;
+    case shell::KeyAction::kClose:
+      window.Send(ui::Close{});
+      break;
+    case shell::KeyAction::kNone:
+      break;
+  }
+}
+
+// The main window's life on the terminal: options applied, the files dropped, the timer and the
+// keys delivered until the playback ends or the user closes the window. Answers the exit status.
+int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
+  if (const auto problem = shell::ApplySettings(options, app)) return Usage(*problem);
+  app.PlayOnce = options.once ? 1 : 0;
+
+  // The window outlives every playback thread that may write to it (see the end).
+  auto window = std::make_unique<ui::HeadlessDialog>();
+  app::MainWindowOptions windowOptions;
+  windowOptions.startPlayback = StartCountedPlayback;
+  app::MainWindow behaviour(app, windowOptions);
+  const bool live = isatty(STDOUT_FILENO) && isatty(STDIN_FILENO);
+  std::unique_ptr<shell::Terminal> terminal;
+  if (live) {
+    terminal = std::make_unique<shell::Terminal>();
+  } else {
+    auto lastStatus = std::make_shared<std::u16string>();
+    ui::HeadlessDialog* shown = window.get();
+    auto printing = std::make_shared<std::mutex>();  // an old and a new playback may overlap
+    window->SetObserver([shown, lastStatus, printing](ui::ControlId id) {
+      if (id != res::kIdStatusLine) return;
+      std::lock_guard<std::mutex> lock(*printing);
+      const std::u16string text = shown->Text(id);
+      if (text.empty() || text == *lastStatus) return;
+      *lastStatus = text;
+      PrintLine(text);
+    });
+  }
+  window->Attach(&behaviour);
+  window->Send(ui::InitDialog{});
+  window->Send(ui::DropFiles{options.files});
+  if (runningPlaybacks.load() == 0) {
+    std::fprintf(stderr, "lumaro: nothing to play on (no device or no resample choice)\n");
+    window->Send(ui::Close{});
+    return kExitError;
+  }
+
+  for (std::uint32_t tick = 0; runningPlaybacks.load() != 0; ++tick) {
+    if (closeRequested != 0 && !window->Ended()) window->Send(ui::Close{});
+    if (tick % kTicksPerTimer == 0) window->Send(ui::Timer{app::kMainTimerId});
+    if (terminal) {
+      while (const auto key = terminal->ReadKey()) SendKey(*window, shell::MapKey(*key));
+      terminal->Draw(*window);
+    }
+    platform::SleepMilliseconds(kPollMilliseconds);
+  }
+  if (terminal) terminal->Draw(*window);
+  if (!window->Ended()) window->Send(ui::Close{});
+  const bool error = IsError(window->Text(res::kIdStatusLine));
+  if (!app::WaitForPlaybackEnd(app, kThreadWaitMilliseconds) ||
+      !WaitForPlaybackThreads(kThreadWaitMilliseconds)) {
+    // A playback that does not stop still uses the window and the AppContext: end the process
+    // here rather than free them under it.
+    std::fflush(stdout);
+    std::_Exit(kExitError);
+  }
+  return error ? kExitError : kExitIdle;
+}
+
+// `lumaro devices`: each device and its resample choices.
+int ListDevices(app::AppContext& app) {
+  if (app.DeviceList == nullptr || app.DeviceList->Count() == 0) {
+    std::fprintf(stderr, "lumaro: no devices\n");
+    return kExitError;
+  }
+  for (std::int32_t i = 0; i < app.DeviceList->Count(); ++i) {
+    const std::u16string& entry = *app.DeviceList->Entry(i);
+    PrintLine(entry);
+    const auto rates = app::RatesOfDevice(app, entry);
+    std::u16string line = u"  ";
+    for (std::int32_t r = 0; rates != nullptr && r < rates->Count(); ++r) {
+      line += (r == 0 ? u"" : u" ") + *rates->Entry(r);
+    }
+    PrintLine(line);
+  }
+  return kExitIdle;
+}
+
+// `lumaro scan`: the scan tool on the given paths.
+int Scan(app::AppContext& app, const std::vector<std::string>& args) {
+  std::u16string extensions(app.DefaultExtensions);
+  std::u16string outputDir = platform::CurrentDirectory();
+  std::vector<std::u16string> paths;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--extensions" || args[i] == "--output-dir") {
+      if (i + 1 >= args.size()) return Usage(args[i] + " needs a value");
+      (args[i] == "--extensions" ? extensions : outputDir) = platform::Utf8ToUtf16(args[++i]);
+    } else if (args[i] == "--no-add-path") {
+      app.ScanAddPath = 0;
+    } else if (args[i].starts_with("--")) {
+      return Usage("unknown scan option " + args[i]);
+    } else {
+      paths.push_back(platform::Utf8ToUtf16(args[i]));
+    }
+  }
+  if (paths.empty()) return Usage("scan needs a path");
+  const Result result = app::ScanMusicFiles(app, paths, extensions, outputDir);
+  if (result != kOk) {
+    std::fprintf(stderr, "lumaro: the scan was aborted by an error\n");
+    return kExitError;
+  }
+  std::fprintf(stdout, "play lists written to %s\n", platform::Utf16ToUtf8(outputDir).c_str());
+  return kExitIdle;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto request = std::make_unique<app::PlayRequest>();
-  request->Device = kDefaultDevice;
-  request->Rate = kDefaultRate;
-  request->Paths = app::NewStringList();
-  request->Steps = &app::PlayerSteps();
-  app::AppContext appContext;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::u16string> wideArgs;
+  for (int i = 0; i < argc; ++i) wideArgs.push_back(platform::Utf8ToUtf16(argv[i]));
+
   platform::Services services;
-  appContext.Services = &services;
+  if (app::IsFmChildMode(wideArgs)) return app::ProcessEntry(wideArgs, services, {});
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return kExitIdle;
-    }
-    if (arg == "--version") {
-      std::puts("Lumaro 1.31");
-      return kExitIdle;
-    }
-    if (arg == "--gapless") {
-      appContext.Gapless = 1;
-    } else if (arg == "--device" || arg == "--rate") {
-      if (i + 1 >= argc) return Usage("an option needs a value");
-      std::u16string value = platform::Utf8ToUtf16(argv[++i]);
-      if (arg == "--device" && !value.starts_with(u"W: ") && !value.starts_with(u"A: ")) {
-        value.insert(0, u"W: ");
-      }
-      (arg == "--device" ? request->Device : request->Rate) = std::move(value);
-    } else if (arg.starts_with("--")) {
-      return Usage("unknown option");
-    } else if (request->Paths->Append(platform::Utf8ToUtf16(arg)) != kOk) {
-      return Usage("out of memory");
-    }
+  enum class Mode { kPlay, kDevices, kScan } mode = Mode::kPlay;
+  shell::PlayOptions options;
+  std::vector<std::string> rest = args;
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    std::fputs(shell::kPlayOptionHelp, stdout);
+    return kExitIdle;
   }
-  if (request->Paths->Count() == 0) return Usage("no files given");
+  if (!args.empty() && args[0] == "--version") {
+    std::puts("Lumaro 1.31");
+    return kExitIdle;
+  }
+  if (!args.empty() && args[0] == "--asio" && args.size() > 1 && args[1] == "devices") {
+    options.asio = true;
+    rest.erase(rest.begin());
+  }
+  if (!rest.empty() && rest[0] == "devices") {
+    mode = Mode::kDevices;
+    if (rest.size() > 1) return Usage("devices takes no arguments");
+  } else if (!rest.empty() && rest[0] == "scan") {
+    mode = Mode::kScan;
+    rest.erase(rest.begin());
+  } else {
+    if (const auto problem = shell::ParsePlayOptions(args, &options)) return Usage(*problem);
+    if (options.files.empty()) return Usage("no files given");
+  }
 
-  platform::ui::HeadlessDialog window;
-  std::u16string lastStatus;
-  window.SetObserver([&](platform::ui::ControlId id) {
-    if (id != resources::kIdStatusLine) return;
-    const std::u16string text = window.Text(id);
-    if (text.empty() || text == lastStatus) return;
-    lastStatus = text;
-    PrintLine(text);
-  });
-  appContext.MainWindow = &window;
-  request->App = &appContext;
+  platform::file_output::FileOutputOptions fileOptions;
+  fileOptions.path = options.output;
+  fileOptions.paced = !options.fast;
+  platform::file_output::FileOutputSystem fileOutput(fileOptions);
+  services.endpoints = &fileOutput;
 
-  runningApp = &appContext;
-  std::signal(SIGINT, StopOnSignal);
-  std::signal(SIGTERM, StopOnSignal);
-  (void)engine::RunPlayback(std::move(request));
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  runningApp = nullptr;
-
-  return IsError(window.Text(resources::kIdStatusLine)) ? kExitError : kExitIdle;
+  std::signal(SIGINT, CloseOnSignal);
+  std::signal(SIGTERM, CloseOnSignal);
+  int status = kExitError;  // start-up failed when the window never ran
+  app::EntryHooks hooks;
+  hooks.runMainWindow = [&](app::AppContext& app) {
+    if (options.asio) {
+      app.AsioSupport = 1;
+      (void)app::InitSettings(app);
+    }
+    switch (mode) {
+      case Mode::kPlay:
+        status = RunWindow(app, options);
+        break;
+      case Mode::kDevices:
+        status = ListDevices(app);
+        break;
+      case Mode::kScan:
+        status = Scan(app, rest);
+        break;
+    }
+  };
+  (void)app::ProcessEntry(wideArgs, services, hooks);
+  return status;
 }

@@ -193,6 +193,81 @@ void HeadlessDialog::EndDialog(std::intptr_t result) {
   endResult_ = result;
 }
 
+bool HeadlessDialog::SetTimer(int id, unsigned milliseconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timers_[id] = milliseconds;
+  return true;
+}
+
+void HeadlessDialog::KillTimer(int id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timers_.erase(id);
+}
+
+unsigned HeadlessDialog::TimerPeriod(int id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = timers_.find(id);
+  return found == timers_.end() ? 0 : found->second;
+}
+
+void HeadlessDialog::SetClientSize(int width, int height) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  clientWidth_ = width;
+  clientHeight_ = height;
+}
+
+bool HeadlessDialog::ClientContains(int x, int y) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (clientWidth_ < 0 || clientHeight_ < 0) return true;
+  return x >= 0 && y >= 0 && x < clientWidth_ && y < clientHeight_;
+}
+
+void HeadlessDialog::SetMenuChoice(int id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  menuChoice_ = id;
+}
+
+int HeadlessDialog::TrackPopupMenu(std::u16string_view menuName, std::span<const ControlId> checked,
+                                   int x, int y) {
+  (void)x;
+  (void)y;
+  std::lock_guard<std::mutex> lock(mutex_);
+  menusShown_.push_back({std::u16string(menuName), {checked.begin(), checked.end()}});
+  return menuChoice_;
+}
+
+std::vector<HeadlessDialog::MenuShown> HeadlessDialog::MenusShown() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return menusShown_;
+}
+
+void HeadlessDialog::SetModalDriver(ModalDriver driver) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  modalDriver_ = std::move(driver);
+}
+
+std::vector<std::u16string> HeadlessDialog::ModalsRun() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return modalsRun_;
+}
+
+std::intptr_t HeadlessDialog::RunModal(std::u16string_view templateName,
+                                       DialogBehaviour& behaviour) {
+  ModalDriver driver;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    modalsRun_.emplace_back(templateName);
+    driver = modalDriver_;
+  }
+  HeadlessDialog child;
+  child.SetModalDriver(driver);  // grandchildren are played by the same driver
+  child.Attach(&behaviour);
+  child.Send(InitDialog{});
+  if (driver) driver(templateName, child);
+  child.Send(Close{});
+  return child.EndResult();
+}
+
 void HeadlessDialog::Attach(DialogBehaviour* behaviour) {
   std::lock_guard<std::mutex> lock(mutex_);
   behaviour_ = behaviour;

@@ -71,6 +71,32 @@ class HeadlessDialog final : public Dialog {
   void Repaint() override;
   void AcceptDrops(bool accept) override;
   void EndDialog(std::intptr_t result) override;
+  bool SetTimer(int id, unsigned milliseconds) override;
+  void KillTimer(int id) override;
+  bool ClientContains(int x, int y) const override;
+  int TrackPopupMenu(std::u16string_view menuName, std::span<const ControlId> checked, int x,
+                     int y) override;
+  std::intptr_t RunModal(std::u16string_view templateName, DialogBehaviour& behaviour) override;
+
+  // Timers: the period of timer `id`, 0 when it is not running.
+  unsigned TimerPeriod(int id) const;
+  // Client size for ClientContains (negative: every point is inside).
+  void SetClientSize(int width, int height);
+  // Popup menus: what the next TrackPopupMenu answers (0: dismissed without a choice), and the
+  // menus shown so far with the ids that were checked.
+  void SetMenuChoice(int id);
+  struct MenuShown {
+    std::u16string name;
+    std::vector<ControlId> checked;
+  };
+  std::vector<MenuShown> MenusShown() const;
+  // Modal children: the driver plays the user for a child dialog after its InitDialog (sending
+  // messages to it); a child still running afterwards receives Close. Without a driver a child
+  // is initialised and closed at once. The driver runs on the user-interface thread.
+  using ModalDriver = std::function<void(std::u16string_view templateName, HeadlessDialog& child)>;
+  void SetModalDriver(ModalDriver driver);
+  // Template names of the modal children run so far, in order.
+  std::vector<std::u16string> ModalsRun() const;
 
   // Message delivery. The behaviour receives the messages Send hands it, on the sending thread
   // (the user-interface thread of this host), one at a time.
@@ -98,6 +124,13 @@ class HeadlessDialog final : public Dialog {
   Observer observer_;
   DialogBehaviour* behaviour_ = nullptr;
   bool acceptsDrops_ = false;
+  std::map<int, unsigned> timers_;
+  int clientWidth_ = -1;
+  int clientHeight_ = -1;
+  int menuChoice_ = 0;
+  std::vector<MenuShown> menusShown_;
+  ModalDriver modalDriver_;
+  std::vector<std::u16string> modalsRun_;
   bool ended_ = false;
   std::intptr_t endResult_ = 0;
   std::mutex delivery_;  // one message at a time

@@ -1,0 +1,191 @@
+#include "app/init_settings.h"
+
+#include <optional>
+#include <vector>
+
+#include "app/driver_lists.h"
+#include "output/device_list.h"
+#include "platform/os.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace lumaro::app {
+namespace {
+
+// The program's own path is usable when it is 1 to 258 units long (it must leave room for the
+// terminator in a 260-unit buffer, and a 259-unit answer means it was cut).
+constexpr std::size_t kMaxProgramPath = 258;
+constexpr std::size_t kMaxPath = 260;
+constexpr std::u16string_view kSoundFontPattern = u"*.sf2";
+
+// Stores `value` into every word.
+template <class... Words>
+void SetAll(std::uint32_t value, Words&... words) {
+  ((words = value), ...);
+}
+
+// Writes the defaults, limits and reset values of the volume-assist settings.
+void WriteAssistDefaults(AppContext& app) {
+  app.VolumeAssist = kAssistNone;
+  app.PeakTargetReset = 100;
+  app.PeakTargetMin = 0;
+  app.PeakTargetMax = 100;
+  app.PeakTarget = 100;
+  app.CompThresholdMin = 10;
+  app.CompThresholdMax = 200;
+  app.CompDownwardMin = 0;
+  app.CompDownwardMax = 100;
+  app.CompUpwardMin = 0;
+  app.CompUpwardMax = 100;
+  app.CompMaxAmplificationMin = 100;
+  app.CompMaxAmplificationMax = 2000;
+  app.CompCellSizeMin = 100;
+  app.CompCellSizeMax = 4000;
+  app.CompTimeLagBalanceMin = 0;
+  app.CompTimeLagBalanceMax = 100;
+  app.CompThresholdReset = 80;
+  app.CompDownwardReset = 0;
+  app.CompUpwardReset = 50;
+  app.CompMaxAmplificationReset = 800;
+  app.CompCellSizeReset = 2000;
+  app.CompTimeLagBalanceReset = 50;
+  app.CompLoudnessTypeReset = 1;
+  app.CompPeakNormalizationReset = 1;
+  app.CompThreshold = 80;
+  app.CompDownward = 0;
+  app.CompUpward = 50;
+  app.CompMaxAmplification = 800;
+  app.CompCellSize = 2000;
+  app.CompTimeLagBalance = 50;
+  app.CompLoudnessType = 1;
+  app.CompPeakNormalization = 1;
+  app.LoudnessTargetMin = 1;
+  app.LoudnessTargetMax = 800;
+  app.LoudnessTargetReset = 126;
+  app.LoudnessTarget = 126;
+  app.LoudnessTypeReset = 1;
+  app.LoudnessType = 1;
+}
+
+// Appends `prefix` + each entry of `names` to `list`; entries that cannot be added are left out.
+void AppendPrefixed(StringList& list, std::u16string_view prefix, const StringList* names) {
+  if (names == nullptr) return;
+  for (std::int32_t i = 0; i < names->Count(); ++i) {
+    std::u16string entry(prefix);
+    entry += *names->Entry(i);
+    (void)list.Append(entry);
+  }
+}
+
+// The DeviceList: endpoints, then drivers when AsioSupport is on. nullptr when no list can be
+// made.
+void BuildDeviceList(AppContext& app) {
+  app.DeviceList.reset();
+  app.DeviceIndex = 0;
+  app.DeviceList = NewStringList();
+  if (app.DeviceList == nullptr) return;
+  AppendPrefixed(*app.DeviceList, kEndpointPrefix, output::ListEndpoints(app).get());
+  if (app.AsioSupport == 1) {
+    AppendPrefixed(*app.DeviceList, kDriverPrefix, ListAsioDrivers(app).get());
+  }
+}
+
+// The program's directory, or nullopt when the program's path is unusable.
+std::optional<std::u16string> ProgramDirectory(std::u16string_view programPath) {
+  if (programPath.empty() || programPath.size() > kMaxProgramPath) return std::nullopt;
+  std::u16string directory(programPath);
+  if (!platform::PathRemoveFileSpec(directory) || directory.empty()) return std::nullopt;
+  return directory;
+}
+
+// True when `name` in `directory` exists and is not a directory.
+bool Found(const std::optional<std::u16string>& directory, std::u16string_view name) {
+  if (!directory) return false;
+  std::u16string path = *directory;
+  if (!platform::PathAppend(path, name)) return false;
+  platform::FileAttributes attributes;
+  return platform::GetFileAttributes(path, &attributes) && !attributes.directory;
+}
+
+bool IsSoundFontName(std::u16string_view name) {
+  return name.size() > kSoundFontExtension.size() &&
+         platform::EqualNoCase(name.substr(name.size() - kSoundFontExtension.size()),
+                               kSoundFontExtension);
+}
+
+// The sound fonts beside the program, sorted by name. Answers 0 or the failure site.
+Result SearchSoundFonts(std::u16string_view programPath, StringList& list) {
+  if (programPath.empty() || programPath.size() > kMaxProgramPath) return kInitProgramPathUnusable;
+  const std::optional<std::u16string> directory = ProgramDirectory(programPath);
+  if (!directory) return kInitNoProgramDirectory;
+  if (directory->size() + 2 + kSoundFontPattern.size() >= kMaxPath) return kInitPatternTooLong;
+  std::u16string pattern = *directory;
+  if (!platform::PathAppend(pattern, kSoundFontPattern)) return kInitPatternAppendFailed;
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(*directory, &entries)) return kOk;  // no match is not a failure
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.directory || !IsSoundFontName(entry.name)) continue;
+    if (list.Append(entry.name) != kOk) return kInitSoundFontAppendFailed;
+  }
+  list.Sort();
+  return kOk;
+}
+
+}  // namespace
+
+std::unique_ptr<StringList> RatesOfDevice(const AppContext& app, std::u16string_view entry) {
+  if (entry.size() < kEndpointPrefix.size()) return nullptr;
+  const std::u16string_view name = entry.substr(kEndpointPrefix.size());
+  if (entry.front() == u'W') return output::WasapiRates(app, name);
+  if (entry.front() == u'A') return AsioRates(app, name);
+  return nullptr;
+}
+
+void BuildRateList(AppContext& app) {
+  app.RateList.reset();
+  app.ResampleIndex = 0;
+  if (app.DeviceList == nullptr) return;
+  const std::u16string* entry = app.DeviceList->Entry(app.DeviceIndex.Load());
+  if (entry != nullptr) app.RateList = RatesOfDevice(app, *entry);
+}
+
+Result InitSettings(AppContext& app, std::u16string_view programPath) {
+  WriteAssistDefaults(app);
+  BuildDeviceList(app);
+  BuildRateList(app);
+
+  const std::optional<std::u16string> directory = ProgramDirectory(programPath);
+  SetAll(0, app.FfmpegFound, app.UseFfmpeg);
+  if (Found(directory, kFfmpegProgram)) SetAll(1, app.FfmpegFound, app.UseFfmpeg);
+  SetAll(0, app.FluidsynthUsable, app.UseFluidsynth, app.FluidsynthFound);
+  if (Found(directory, kFluidsynthProgram)) app.FluidsynthFound = 1;
+
+  app.SoundFontList.reset();
+  app.SoundFont1 = 0;
+  app.SoundFont2 = 0;
+  app.SoundFont3 = 0;
+  Result failure = kOk;
+  app.SoundFontList = NewStringList();
+  if (app.SoundFontList == nullptr) {
+    failure = kInitNoSoundFontList;
+  } else {
+    failure = SearchSoundFonts(programPath, *app.SoundFontList);
+    if (failure != kOk) {
+      app.SoundFontList.reset();
+    } else if (app.FluidsynthFound == 1 && app.SoundFontList->Count() > 0) {
+      SetAll(1, app.FluidsynthUsable, app.UseFluidsynth);
+    }
+  }
+
+  app.Gapless = 0;
+  SetAll(0, app.UsePmdwin, app.PmdwinFound, app.Pps, app.SsgRhy);
+  if (failure == kOk && Found(directory, kPmdwinLibrary)) SetAll(1, app.PmdwinFound, app.UsePmdwin);
+  SetAll(0, app.UseWinfmp, app.WinfmpFound);
+  if (failure == kOk && Found(directory, kWinfmpLibrary)) SetAll(1, app.WinfmpFound, app.UseWinfmp);
+  app.Cache = 0;
+  return failure;
+}
+
+Result InitSettings(AppContext& app) { return InitSettings(app, platform::ExecutablePath()); }
+
+}  // namespace lumaro::app

@@ -1,0 +1,75 @@
+#include "app/process_entry.h"
+
+#include <exception>
+#include <memory>
+
+#include "app/fm_child.h"
+#include "app/init_settings.h"
+#include "app/playback_gate.h"
+#include "platform/os.h"
+#include "platform/text.h"
+
+namespace lumaro::app {
+namespace {
+constexpr std::size_t kFmChildMinArgs = 3;
+constexpr std::uint32_t kPollMilliseconds = 1;
+}  // namespace
+
+Result RunFmChild(AppContext& app) {
+  (void)app;
+  return kFmChildUnavailable;
+}
+
+bool IsFmChildMode(const std::vector<std::u16string>& args) {
+  return args.size() >= kFmChildMinArgs && platform::EqualNoCase(args[1], kFmChildSwitch);
+}
+
+bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds) {
+  for (std::uint32_t waited = 0; !PlaybackGateFree(); waited += kPollMilliseconds) {
+    if (waited >= milliseconds) return false;
+    app.PlayCommand = kCommandStop;
+    platform::SleepMilliseconds(kPollMilliseconds);
+  }
+  return true;
+}
+
+int ProcessEntry(const std::vector<std::u16string>& args, platform::Services& services,
+                 const EntryHooks& hooks) {
+  std::unique_ptr<AppContext> app;
+  try {
+    app = std::make_unique<AppContext>();
+    app->ArgVector = args;
+  } catch (const std::exception&) {
+    return 0;
+  }
+  app->ArgCount = static_cast<std::int32_t>(args.size());
+  app->Services = &services;
+
+  if (IsFmChildMode(args)) {
+    if (hooks.runFmChild) {
+      hooks.runFmChild(*app);
+    } else {
+      (void)RunFmChild(*app);
+    }
+    return 0;
+  }
+
+  const Result settings =
+      hooks.programPath.empty() ? InitSettings(*app) : InitSettings(*app, hooks.programPath);
+  if (settings != kOk) return 0;
+  try {
+    app->ScanExtensions = std::make_unique<std::u16string>(app->DefaultExtensions);
+  } catch (const std::exception&) {
+    return 0;
+  }
+  app->ScanAddPath = 1;
+
+  if (hooks.runMainWindow) hooks.runMainWindow(*app);
+
+  if (!WaitForPlaybackEnd(*app, kExitWaitMilliseconds)) {
+    (void)app.release();  // still in use by a playback that would not stop: left to the exit
+  }
+  return 0;
+}
+
+}  // namespace lumaro::app

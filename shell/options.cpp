@@ -1,0 +1,235 @@
+#include "shell/options.h"
+
+#include <array>
+#include <charconv>
+
+#include "app/init_settings.h"
+#include "platform/text.h"
+
+namespace lumaro::shell {
+namespace {
+
+using app::AppContext;
+using app::Word;
+using A = AppContext;
+
+// A numeric Settings word with the limits its dialog gives its scroll bar.
+struct NumberOption {
+  std::string_view name;
+  Word A::*setting;
+  Word A::*minimum;
+  Word A::*maximum;
+};
+constexpr std::array<NumberOption, 8> kNumbers{{
+    {"--peak-target", &A::PeakTarget, &A::PeakTargetMin, &A::PeakTargetMax},
+    {"--comp-threshold", &A::CompThreshold, &A::CompThresholdMin, &A::CompThresholdMax},
+    {"--comp-downward", &A::CompDownward, &A::CompDownwardMin, &A::CompDownwardMax},
+    {"--comp-upward", &A::CompUpward, &A::CompUpwardMin, &A::CompUpwardMax},
+    {"--comp-max-amplification", &A::CompMaxAmplification, &A::CompMaxAmplificationMin,
+     &A::CompMaxAmplificationMax},
+    {"--comp-cell-size", &A::CompCellSize, &A::CompCellSizeMin, &A::CompCellSizeMax},
+    {"--comp-time-lag-balance", &A::CompTimeLagBalance, &A::CompTimeLagBalanceMin,
+     &A::CompTimeLagBalanceMax},
+    {"--loudness-target", &A::LoudnessTarget, &A::LoudnessTargetMin, &A::LoudnessTargetMax},
+}};
+
+// A Settings word chosen from a list, as its dialog's drop-down list offers it.
+struct ChoiceOption {
+  std::string_view name;
+  Word A::*setting;
+  std::array<std::string_view, 4> choices;  // index = value; empty past the last
+};
+constexpr std::array<ChoiceOption, 4> kChoices{{
+    {"--assist", &A::VolumeAssist, {"none", "peak", "compression", "loudness"}},
+    {"--comp-loudness-type", &A::CompLoudnessType, {"arv", "rms"}},
+    {"--comp-peak-normalization", &A::CompPeakNormalization, {"off", "on"}},
+    {"--loudness-type", &A::LoudnessType, {"arv", "rms"}},
+}};
+
+// A check box: turning it on needs its component (Found word nonzero when given).
+struct SwitchOption {
+  std::string_view name;
+  Word A::*setting;
+  std::uint32_t value;
+  Word A::*needs;  // nullptr: always available
+};
+constexpr std::array<SwitchOption, 12> kSwitches{{
+    {"--gapless", &A::Gapless, 1, nullptr},
+    {"--cache", &A::Cache, 1, nullptr},
+    {"--ffmpeg", &A::UseFfmpeg, 1, &A::FfmpegFound},
+    {"--no-ffmpeg", &A::UseFfmpeg, 0, nullptr},
+    {"--fluidsynth", &A::UseFluidsynth, 1, &A::FluidsynthUsable},
+    {"--no-fluidsynth", &A::UseFluidsynth, 0, nullptr},
+    {"--winfmp", &A::UseWinfmp, 1, &A::WinfmpFound},
+    {"--no-winfmp", &A::UseWinfmp, 0, nullptr},
+    {"--pmdwin", &A::UsePmdwin, 1, &A::PmdwinFound},
+    {"--no-pmdwin", &A::UsePmdwin, 0, nullptr},
+    {"--pps", &A::Pps, 1, &A::UsePmdwin},
+    {"--ssg-rhy", &A::SsgRhy, 1, &A::UsePmdwin},
+}};
+
+constexpr std::array<std::string_view, 3> kSoundFonts{"--sound-font1", "--sound-font2",
+                                                      "--sound-font3"};
+
+bool TakesValue(std::string_view name) {
+  for (const auto& n : kNumbers) {
+    if (n.name == name) return true;
+  }
+  for (const auto& c : kChoices) {
+    if (c.name == name) return true;
+  }
+  for (const auto& s : kSoundFonts) {
+    if (s == name) return true;
+  }
+  return false;
+}
+
+bool IsSwitch(std::string_view name) {
+  for (const auto& s : kSwitches) {
+    if (s.name == name) return true;
+  }
+  return false;
+}
+
+// The index of the entry equal to `text` (letter case ignored), also after a "W: "/"A: " prefix
+// when `prefixed`; -1 when none.
+int FindEntry(const app::StringList* list, std::u16string_view text, bool prefixed) {
+  if (list == nullptr) return -1;
+  for (std::int32_t i = 0; i < list->Count(); ++i) {
+    const std::u16string_view entry = *list->Entry(i);
+    if (platform::EqualNoCase(entry, text)) return i;
+    if (prefixed && entry.size() > app::kEndpointPrefix.size() &&
+        platform::EqualNoCase(entry.substr(app::kEndpointPrefix.size()), text)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+const char* const kPlayOptionHelp =
+    "Play options:\n"
+    "  --device NAME            a device of `lumaro devices`, with or without its \"W: \"/\"A: \"\n"
+    "                           prefix (default: the first)\n"
+    "  --rate ENTRY             a resample choice of that device: Share, Auto, 48000, D64 ...\n"
+    "                           (default: the first)\n"
+    "  --assist none|peak|compression|loudness   volume assist (default none)\n"
+    "  --peak-target N          0..100 (100)         --loudness-target N  1..800 (126)\n"
+    "  --loudness-type arv|rms  (rms)                --comp-loudness-type arv|rms (rms)\n"
+    "  --comp-threshold N       10..200 (80)         --comp-downward N    0..100 (0)\n"
+    "  --comp-upward N          0..100 (50)          --comp-max-amplification N 100..2000 (800)\n"
+    "  --comp-cell-size N       100..4000 ms (2000)  --comp-time-lag-balance N 0..100 (50)\n"
+    "  --comp-peak-normalization off|on (on)\n"
+    "  --gapless                decode every track first and play them joined\n"
+    "  --cache                  write a cache file of each prepared track\n"
+    "  --asio                   list drivers as devices too\n"
+    "  --[no-]ffmpeg, --[no-]fluidsynth, --[no-]winfmp, --[no-]pmdwin, --pps, --ssg-rhy\n"
+    "                           outside decoders (found beside the program) and FM options\n"
+    "  --sound-font1/2/3 NAME   a .sf2 file beside the program\n"
+    "  --once                   play the list once and stop (default: repeat until stopped)\n"
+    "  --output FILE            the WAV file \"W: File output\" writes (default\n"
+    "                           ./lumaro-output.wav; later tracks add -2, -3 ...)\n"
+    "  --fast                   let the File output run as fast as it is fed, not in real time\n";
+
+std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args,
+                                            PlayOptions* options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    if (arg == "--device" || arg == "--rate" || arg == "--output") {
+      const auto text = value();
+      if (!text) return arg + " needs a value";
+      std::u16string wide = platform::Utf8ToUtf16(*text);
+      if (arg == "--device") {
+        options->device = wide;
+      } else if (arg == "--rate") {
+        options->rate = wide;
+      } else {
+        if (wide.empty()) return "--output needs a file name";
+        options->output = wide;
+      }
+    } else if (arg == "--fast") {
+      options->fast = true;
+    } else if (arg == "--once") {
+      options->once = true;
+    } else if (arg == "--asio") {
+      options->asio = true;
+    } else if (IsSwitch(arg)) {
+      options->settings.emplace_back(arg, "");
+    } else if (TakesValue(arg)) {
+      const auto text = value();
+      if (!text) return arg + " needs a value";
+      options->settings.emplace_back(arg, *text);
+    } else if (arg == "--") {
+      for (++i; i < args.size(); ++i) options->files.push_back(platform::Utf8ToUtf16(args[i]));
+    } else if (arg.starts_with("--")) {
+      return "unknown option " + arg;
+    } else {
+      options->files.push_back(platform::Utf8ToUtf16(arg));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ApplySettings(const PlayOptions& options, AppContext& app) {
+  if (options.device) {
+    const int index = FindEntry(app.DeviceList.get(), *options.device, true);
+    if (index < 0) return "no device \"" + platform::Utf16ToUtf8(*options.device) + "\"";
+    app.DeviceIndex = static_cast<std::uint32_t>(index);
+    app::BuildRateList(app);
+  }
+  if (options.rate) {
+    const int index = FindEntry(app.RateList.get(), *options.rate, false);
+    if (index < 0)
+      return "the device has no rate entry \"" + platform::Utf16ToUtf8(*options.rate) + "\"";
+    app.ResampleIndex = static_cast<std::uint32_t>(index);
+  }
+  for (const auto& [name, text] : options.settings) {
+    bool known = false;
+    for (const NumberOption& n : kNumbers) {
+      if (n.name != name) continue;
+      known = true;
+      std::uint32_t number = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+      if (error != std::errc() || end != text.data() + text.size() ||
+          number < (app.*n.minimum).Load() || number > (app.*n.maximum).Load()) {
+        return name + " takes a whole number from " + std::to_string((app.*n.minimum).Load()) +
+               " to " + std::to_string((app.*n.maximum).Load());
+      }
+      app.*n.setting = number;
+    }
+    for (const ChoiceOption& c : kChoices) {
+      if (c.name != name) continue;
+      known = true;
+      std::size_t found = c.choices.size();
+      for (std::size_t v = 0; v < c.choices.size(); ++v) {
+        if (!c.choices[v].empty() && c.choices[v] == text) found = v;
+      }
+      if (found == c.choices.size()) return name + ": unknown choice \"" + text + "\"";
+      app.*c.setting = static_cast<std::uint32_t>(found);
+    }
+    for (const SwitchOption& s : kSwitches) {
+      if (s.name != name) continue;
+      known = true;
+      if (s.needs != nullptr && (app.*s.needs).Load() == 0) {
+        return name + " is not available (its component was not found beside the program)";
+      }
+      app.*s.setting = s.value;
+    }
+    for (std::size_t f = 0; f < kSoundFonts.size(); ++f) {
+      if (kSoundFonts[f] != name) continue;
+      known = true;
+      const int index = FindEntry(app.SoundFontList.get(), platform::Utf8ToUtf16(text), false);
+      if (index < 0) return name + ": no sound font \"" + text + "\" beside the program";
+      (f == 0 ? app.SoundFont1 : f == 1 ? app.SoundFont2 : app.SoundFont3) = index;
+    }
+    if (!known) return "unknown option " + name;
+  }
+  return std::nullopt;
+}
+
+}  // namespace lumaro::shell

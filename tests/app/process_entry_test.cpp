@@ -1,0 +1,71 @@
+#include "app/process_entry.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/app/shell_fixture.h"
+
+namespace lumaro::app {
+namespace {
+
+struct SwitchCase {
+  std::vector<std::u16string> args;
+  bool child;
+};
+
+TEST(ProcessEntryTest, FmChildSwitchNeedsAFurtherArgumentAndIgnoresLetterCase) {
+  const SwitchCase cases[] = {
+      {{u"lumaro"}, false},
+      {{u"lumaro", u"/FMPMD"}, false},
+      {{u"lumaro", u"/FMPMD", u"a"}, true},
+      {{u"lumaro", u"/fmpmd", u"a"}, true},
+      {{u"lumaro", u"/FmPmD", u"a", u"b", u"c", u"d"}, true},
+      {{u"lumaro", u"a", u"/FMPMD"}, false},
+      {{u"lumaro", u"FMPMD", u"a"}, false},
+      {{u"lumaro", u"/FMPMDX", u"a"}, false},
+  };
+  for (const SwitchCase& c : cases) {
+    testing::ShellFixture f;
+    bool childRan = false;
+    bool windowRan = false;
+    EntryHooks hooks;
+    hooks.programPath = f.program;
+    hooks.runFmChild = [&](AppContext& app) {
+      childRan = true;
+      EXPECT_EQ(app.ArgVector, c.args);
+      EXPECT_EQ(app.DeviceList, nullptr);  // no settings in the child
+    };
+    hooks.runMainWindow = [&](AppContext&) { windowRan = true; };
+    EXPECT_EQ(ProcessEntry(c.args, f.services, hooks), 0);
+    EXPECT_EQ(childRan, c.child) << ::testing::PrintToString(c.args.size());
+    EXPECT_EQ(windowRan, !c.child);
+  }
+}
+
+TEST(ProcessEntryTest, PlayerGetsSettingsAndTheScanToolsStartUpValues) {
+  testing::ShellFixture f;
+  EntryHooks hooks;
+  hooks.programPath = f.program;
+  bool windowRan = false;
+  hooks.runMainWindow = [&](AppContext& app) {
+    windowRan = true;
+    ASSERT_NE(app.ScanExtensions, nullptr);
+    EXPECT_EQ(*app.ScanExtensions, kDefaultExtensions);
+    EXPECT_EQ(app.ScanAddPath.Load(), 1u);
+    EXPECT_EQ(app.DeviceList->Count(), 2);
+  };
+  EXPECT_EQ(ProcessEntry({u"lumaro", u"song.wav"}, f.services, hooks), 0);
+  EXPECT_TRUE(windowRan);
+}
+
+TEST(ProcessEntryTest, FailedSettingsInitialisationEndsWithoutAWindow) {
+  testing::ShellFixture f;
+  EntryHooks hooks;
+  hooks.programPath = f.tree.root() + u"/" + std::u16string(300, u'x');
+  bool windowRan = false;
+  hooks.runMainWindow = [&](AppContext&) { windowRan = true; };
+  EXPECT_EQ(ProcessEntry({u"lumaro"}, f.services, hooks), 0);
+  EXPECT_FALSE(windowRan);
+}
+
+}  // namespace
+}  // namespace lumaro::app

@@ -1,0 +1,242 @@
+// The lumaro program run as a process on files made here: what it prints, its exit status and
+// what the File output wrote.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "tests/support/audio_files.h"
+
+namespace lumaro::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsSupersetOf;
+
+struct ProgramRun {
+  int status = -1;
+  std::vector<std::string> lines;
+};
+
+std::string Quote(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs `program` with `args` (standard input and error from/to nowhere) and collects its
+// standard output by lines.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::string command = Quote(program);
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  command += " </dev/null 2>/dev/null";
+  ProgramRun run;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::string line;
+  for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) {
+    if (c == '\n') {
+      run.lines.push_back(line);
+      line.clear();
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+ProgramRun Lumaro(const std::vector<std::string>& args) { return RunProgram(LUMARO_PROGRAM, args); }
+
+std::string U8(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
+
+// One second of a stereo 16-bit 44.1 kHz tone.
+std::vector<std::int64_t> ToneSamples() {
+  std::vector<std::int64_t> samples;
+  for (int i = 0; i < 44100; ++i) {
+    samples.push_back(std::lround(8000 * std::sin(i * 0.05)));
+    samples.push_back(std::lround(-6000 * std::sin(i * 0.031)));
+  }
+  return samples;
+}
+
+struct StatusCase {
+  const char* name;
+  const char* file;  // made by the test: "tone.wav", "tone.dsf", "dir", "garbage.wav", missing
+  int status;
+  const char* lastLine;  // a prefix of the last status line
+};
+
+class StatusLinesTest : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(StatusLinesTest, PrintsEachStatusLineAndEndsWithTheMatchingExitStatus) {
+  const StatusCase& c = GetParam();
+  TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"tone.wav"), MakeWav({}, PackLe(ToneSamples(), 16))));
+  ASSERT_TRUE(
+      WriteFileBytes(dir.File(u"tone.dsf"), MakeDsf({}, {Bytes(44100, 0x69), Bytes(44100, 0x96)})));
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"garbage.wav"), Bytes(300, 0x5A)));
+  ::mkdir(U8(dir.File(u"dir")).c_str(), 0755);
+  const ProgramRun run = Lumaro({"--once", "--fast", "--output", U8(dir.File(u"out.wav")),
+                                 U8(dir.File(platform::Utf8ToUtf16(c.file)))});
+  EXPECT_EQ(run.status, c.status);
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_EQ(run.lines.front(), "Registering file list ...");
+  EXPECT_TRUE(run.lines.back().starts_with(c.lastLine)) << run.lines.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StatusLinesTest,
+    ::testing::Values(StatusCase{"wav", "tone.wav", 0, "Decode: 16bit 44100Hz - Out: "},
+                      StatusCase{"dsf", "tone.dsf", 0, "Decode: 1bit 2822400Hz - Out: "},
+                      StatusCase{"missing", "nothing.wav", 1, "ERROR: path not found"},
+                      StatusCase{"directory", "dir", 1, "ERROR: directory path"},
+                      StatusCase{"unreadable", "garbage.wav", 1, "ERROR: read failed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LumaroTest, FileOutputHoldsTheTrackBitExactFollowedOnlyBySilence) {
+  TempDir dir;
+  const std::vector<std::int64_t> samples = ToneSamples();
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"tone.wav"), MakeWav({}, PackLe(samples, 16))));
+  const ProgramRun run = Lumaro({"--once", "--fast", "--rate", "44100", "--output",
+                                 U8(dir.File(u"out.wav")), U8(dir.File(u"tone.wav"))});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines.back(), "Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz");
+  const auto written = ReadFileBytes(dir.File(u"out.wav"));
+  ASSERT_TRUE(written.has_value());
+  const Bytes expected = PackLe(
+      [&] {
+        std::vector<std::int64_t> wide;
+        for (std::int64_t s : samples) wide.push_back(s * 65536);
+        return wide;
+      }(),
+      32);
+  const std::string out(written->begin(), written->end());
+  const std::size_t data = out.find("data");
+  ASSERT_NE(data, std::string::npos);
+  ASSERT_GE(written->size(), data + 8 + expected.size());
+  const Bytes track(written->begin() + data + 8, written->begin() + data + 8 + expected.size());
+  EXPECT_EQ(track, expected);
+  const Bytes tail(written->begin() + data + 8 + expected.size(), written->end());
+  EXPECT_EQ(tail, Bytes(tail.size(), 0));
+}
+
+TEST(LumaroTest, DevicesListsTheFileOutputWithItsRates) {
+  const ProgramRun run = Lumaro({"devices"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.lines.size(), 2u);
+  EXPECT_EQ(run.lines[0], "W: File output");
+  EXPECT_THAT(run.lines[1], HasSubstr("Share Auto 32000 44100 48000"));
+  EXPECT_THAT(run.lines[1], HasSubstr("768000 D64 D128 D256"));
+}
+
+TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--bogus", "a.wav"},
+      {"--peak-target", "101", "a.wav"},
+      {"--comp-cell-size", "99", "a.wav"},
+      {"--loudness-target", "x", "a.wav"},
+      {"--assist", "loud", "a.wav"},
+      {"--device", "Speakers", "a.wav"},
+      {"--rate", "12345", "a.wav"},
+      {"--ffmpeg", "a.wav"},  // no ffmpeg beside the test build's program
+      {"--device"},
+  };
+  for (const auto& args : cases) {
+    EXPECT_EQ(Lumaro(args).status, 2) << ::testing::PrintToString(args);
+  }
+  // Values within the dialogs' limits are taken (the file is missing: status 1).
+  EXPECT_EQ(Lumaro({"--peak-target", "0", "--comp-cell-size", "4000", "--assist", "loudness",
+                    "--device", "File output", "--rate", "D64", "--once", "/no/such.wav"})
+                .status,
+            1);
+}
+
+TEST(LumaroTest, ComponentsAreFoundBesideACopiedProgram) {
+  TempDir dir;
+  const std::string copy = U8(dir.File(u"lumaro"));
+  ASSERT_EQ(std::system(("cp " + Quote(LUMARO_PROGRAM) + " " + Quote(copy)).c_str()), 0);
+  EXPECT_EQ(RunProgram(copy, {"--pmdwin", "--once", "/no/such.wav"}).status, 2);
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"PMDWin.so"), Bytes{1}));
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"fluidsynth"), Bytes{1}));
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"piano.sf2"), Bytes{1}));
+  EXPECT_EQ(RunProgram(copy, {"--pmdwin", "--pps", "--fluidsynth", "--sound-font2", "piano.sf2",
+                              "--once", "/no/such.wav"})
+                .status,
+            1);
+}
+
+// Ctrl-C while a track plays in real time: playback stops, the output file is completed (its
+// sizes agree with its length) and the window ends idle.
+TEST(LumaroTest, InterruptStopsPlaybackAndCompletesTheOutputFile) {
+  TempDir dir;
+  std::vector<std::int64_t> samples;
+  for (int second = 0; second < 20; ++second) {
+    const auto tone = ToneSamples();
+    samples.insert(samples.end(), tone.begin(), tone.end());
+  }
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"long.wav"), MakeWav({}, PackLe(samples, 16))));
+  const std::string output = U8(dir.File(u"out.wav"));
+  const std::string input = U8(dir.File(u"long.wav"));
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  std::vector<std::string> args = {LUMARO_PROGRAM, "--output", output, input};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, LUMARO_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  std::FILE* out = ::fdopen(pipeEnds[0], "r");
+  std::string line;
+  bool playing = false;
+  for (int c = std::fgetc(out); c != EOF && !playing; c = std::fgetc(out)) {
+    line = c == '\n' ? std::string() : line + static_cast<char>(c);
+    playing = line.starts_with("Decode: ");
+  }
+  ASSERT_TRUE(playing);
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  std::fclose(out);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto written = ReadFileBytes(dir.File(u"out.wav"));
+  ASSERT_TRUE(written.has_value());
+  ASSERT_GE(written->size(), 44u);
+  const auto le32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>((*written)[at]) | ((*written)[at + 1] << 8) |
+           ((*written)[at + 2] << 16) | (static_cast<std::uint32_t>((*written)[at + 3]) << 24);
+  };
+  EXPECT_EQ(le32(4), written->size() - 8);
+  const std::string bytes(written->begin(), written->end());
+  const std::size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  EXPECT_EQ(le32(data + 4), written->size() - data - 8);
+}
+
+TEST(LumaroTest, FmChildSwitchEndsQuietly) {
+  const ProgramRun run = Lumaro({"/fmpmd", "a.pmd"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.lines.empty());
+}
+
+}  // namespace
+}  // namespace lumaro::testing
