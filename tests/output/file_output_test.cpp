@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "tests/output/endpoint_test_fixture.h"
+#include "tests/support/audio_files.h"
 
 namespace lumaro::testing {
 namespace {
@@ -27,13 +28,8 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 class FileOutputTest : public EndpointTest {
  protected:
-  FileOutputTest() {
-    char pattern[] = "/tmp/lumaro-fo-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  ~FileOutputTest() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::u16string Path(const char* name) const { return platform::Utf8ToUtf16(dir_ + "/" + name); }
-  std::string dir_;
+  std::u16string Path(const char* name) const { return dir_.File(platform::Utf8ToUtf16(name)); }
+  TempDir dir_;
 };
 
 TEST_F(FileOutputTest, RecordsWhatFollowsTheLeadInWithACompleteHeader) {

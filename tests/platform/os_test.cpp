@@ -9,6 +9,7 @@
 
 #include "platform/path.h"
 #include "platform/text.h"
+#include "tests/support/audio_files.h"
 
 namespace lumaro::platform {
 namespace {
@@ -57,26 +58,11 @@ TEST(ThreadStarterTest, RunsAndJoins) {
 namespace lumaro::platform {
 namespace {
 
-// A fresh directory under the system's temporary directory, removed with its files.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/lumaro-os-XXXXXX";
-    path_ = Utf8ToUtf16(mkdtemp(pattern));
-  }
-  ~TempDir() { std::system(("rm -rf '" + Utf16ToUtf8(path_) + "'").c_str()); }
-  std::u16string Path(std::u16string_view name) const {
-    return path_ + u"/" + std::u16string(name);
-  }
-  const std::u16string& path() const { return path_; }
-
- private:
-  std::u16string path_;
-};
+using testing::TempDir;
 
 TEST(FileTest, CreateWriteReadAndRefusals) {
   TempDir dir;
-  const std::u16string name = dir.Path(u"caf\u00E9.bin");
+  const std::u16string name = dir.File(u"caf\u00E9.bin");
   {
     auto file = File::Open(name, OpenMode::kCreateNew);
     ASSERT_NE(file, nullptr);
@@ -99,8 +85,8 @@ TEST(FileTest, CreateWriteReadAndRefusals) {
   exclusive.reset();
   EXPECT_NE(File::Open(name, OpenMode::kReadExclusive), nullptr);
 
-  EXPECT_EQ(File::Open(dir.path(), OpenMode::kReadShared), nullptr);  // a directory
-  EXPECT_EQ(File::Open(dir.Path(u"missing"), OpenMode::kReadShared), nullptr);
+  EXPECT_EQ(File::Open(dir.Path(), OpenMode::kReadShared), nullptr);  // a directory
+  EXPECT_EQ(File::Open(dir.File(u"missing"), OpenMode::kReadShared), nullptr);
   EXPECT_TRUE(DeleteFile(name));
   EXPECT_FALSE(PathFileExists(name));
   EXPECT_FALSE(DeleteFile(name));
@@ -108,10 +94,10 @@ TEST(FileTest, CreateWriteReadAndRefusals) {
 
 TEST(FileTest, ListsADirectory) {
   TempDir dir;
-  ASSERT_NE(File::Open(dir.Path(u"a.wav"), OpenMode::kCreateNew), nullptr);
-  ASSERT_EQ(mkdir(Utf16ToUtf8(dir.Path(u"sub")).c_str(), 0755), 0);
+  ASSERT_NE(File::Open(dir.File(u"a.wav"), OpenMode::kCreateNew), nullptr);
+  ASSERT_EQ(mkdir(Utf16ToUtf8(dir.File(u"sub")).c_str(), 0755), 0);
   std::vector<DirectoryEntry> entries;
-  ASSERT_TRUE(ListDirectory(dir.path(), &entries));
+  ASSERT_TRUE(ListDirectory(dir.Path(), &entries));
   ASSERT_EQ(entries.size(), 2U);
   std::sort(entries.begin(), entries.end(),
             [](const auto& a, const auto& b) { return a.name < b.name; });
@@ -119,7 +105,7 @@ TEST(FileTest, ListsADirectory) {
   EXPECT_FALSE(entries[0].directory);
   EXPECT_EQ(entries[1].name, u"sub");
   EXPECT_TRUE(entries[1].directory);
-  EXPECT_FALSE(ListDirectory(dir.Path(u"none"), &entries));
+  EXPECT_FALSE(ListDirectory(dir.File(u"none"), &entries));
   EXPECT_TRUE(entries.empty());
 }
 
