@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace {
 

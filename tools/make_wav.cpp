@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace {
 

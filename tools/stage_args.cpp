@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 

@@ -3,7 +3,7 @@
 #include <span>
 #include <string_view>
 
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 

@@ -8,7 +8,7 @@
 #include "dsp/half_wave_limiter.h"
 #include "dsp/loudness_normalize.h"
 #include "dsp/peak_normalize.h"
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "dsp/dsd_to_float.h"
 #include "dsp/pcm_to_float.h"
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 namespace {

@@ -13,7 +13,7 @@
 #include "dsp/reverse_dsd_bits.h"
 #include "dsp/swap_to_big_endian.h"
 #include "dsp/to_one_bit.h"
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 namespace {

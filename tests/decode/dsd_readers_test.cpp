@@ -102,7 +102,8 @@ TEST_F(DsdReaderTest, DsfPartlyUsedLastByteCounts) {
 
 struct DsfRefusal {
   const char* name;
-  std::function<void(DsfSpec&, Bytes&)> spoil;  // changes the spec, or the finished file
+  std::function<void(DsfSpec&, Bytes&)>
+      spoil;  // changes the file description, or the finished file
 };
 
 void PrintTo(const DsfRefusal& c, std::ostream* os) { *os << c.name; }

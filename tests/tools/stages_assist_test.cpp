@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tests/support/audio_slot.h"
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 namespace {

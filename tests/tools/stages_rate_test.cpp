@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "tests/support/audio_signals.h"
-#include "tools/stage_spec.h"
+#include "tools/stages.h"
 
 namespace lumaro::tools {
 namespace {
