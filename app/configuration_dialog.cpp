@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "app/init_settings.h"
+#include "app/process_entry.h"
 #include "app/volume_assist_dialog.h"
 #include "resources/dialog_templates.h"
 #include "resources/status_texts.h"
@@ -174,6 +175,7 @@ void ConfigurationDialog::OnCommand(Dialog& dialog, const ui::Command& command) 
     return;
   }
   if (id == res::kIdConfigReset) {
+    (void)WaitForPlaybackEnd(app_, kSettingsWaitMilliseconds);  // no playback reads the lists
     const Result result =
         programPath_.empty() ? InitSettings(app_) : InitSettings(app_, programPath_);
     if (result == kOk) Initialize(dialog);

@@ -8,6 +8,7 @@
 #include "app/configuration_dialog.h"
 #include "app/init_settings.h"
 #include "app/player_steps.h"
+#include "app/process_entry.h"
 #include "app/scan_dialog.h"
 #include "app/stop_playback.h"
 #include "engine/playback_thread.h"
@@ -236,6 +237,8 @@ void MainWindow::OnMenuCommand(Dialog& dialog, int id) {
     }  // the scan dialog has waited for its scans here
     Initialize(dialog);
   } else if (id == res::kIdMenuAsioSupport) {
+    // The lists are rebuilt only once no playback can read them any more.
+    (void)WaitForPlaybackEnd(app_, kSettingsWaitMilliseconds);
     app_.AsioSupport = app_.AsioSupport.Load() == 0 ? 1 : 0;
     (void)(options_.programPath.empty() ? InitSettings(app_)
                                         : InitSettings(app_, options_.programPath));
@@ -280,6 +283,7 @@ void MainWindow::OnClose(Dialog& dialog) {
   dialog.KillTimer(kMainTimerId);
   app_.TimerId = 0;
   dialog.AcceptDrops(false);
+  (void)WaitForPlaybackEnd(app_, kSettingsWaitMilliseconds);
   app_.DeviceList.reset();
   app_.RateList.reset();
   app_.SoundFontList.reset();

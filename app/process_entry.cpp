@@ -6,6 +6,7 @@
 #include "app/fm_child.h"
 #include "app/init_settings.h"
 #include "app/playback_gate.h"
+#include "engine/playback_thread.h"
 #include "platform/os.h"
 #include "platform/text.h"
 
@@ -25,7 +26,8 @@ bool IsFmChildMode(const std::vector<std::u16string>& args) {
 }
 
 bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds) {
-  for (std::uint32_t waited = 0; !PlaybackGateFree(); waited += kPollMilliseconds) {
+  for (std::uint32_t waited = 0; !PlaybackGateFree() || engine::RunningPlaybackThreads() != 0;
+       waited += kPollMilliseconds) {
     if (waited >= milliseconds) return false;
     app.PlayCommand = kCommandStop;
     platform::SleepMilliseconds(kPollMilliseconds);

@@ -20,9 +20,14 @@ inline constexpr std::uint32_t kExitWaitMilliseconds = 10000;
 // of them, and the first after the name is "/FMPMD" in any letter case.
 bool IsFmChildMode(const std::vector<std::u16string>& args);
 
-// Asks any running playback to stop and waits until none holds the gate, at most `milliseconds`.
-// Answers true when none does. Any thread.
+// Asks any running playback to stop and waits until none holds the gate and every playback
+// thread has ended (one not yet at the gate included), at most `milliseconds`. Answers true when
+// none is left. Any thread.
 [[nodiscard]] bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds);
+
+// How long the windows wait for a playback to leave before they rebuild or free the settings
+// lists it may read.
+inline constexpr std::uint32_t kSettingsWaitMilliseconds = 10000;
 
 // What the process runs in each of its two lives.
 struct EntryHooks {

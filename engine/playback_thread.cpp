@@ -1,5 +1,6 @@
 #include "engine/playback_thread.h"
 
+#include <atomic>
 #include <exception>
 
 #include "engine/step_machine.h"
@@ -9,7 +10,10 @@ namespace lumaro::engine {
 
 namespace {
 constexpr Result kErrUnexpected = 0x1600;
-}
+std::atomic<int> runningThreads{0};
+}  // namespace
+
+int RunningPlaybackThreads() noexcept { return runningThreads.load(std::memory_order_acquire); }
 
 Result RunPlayback(std::unique_ptr<app::PlayRequest> request) {
   Result result = kErrUnexpected;
@@ -32,7 +36,13 @@ bool StartPlayback(std::unique_ptr<app::PlayRequest> request) {
   } catch (const std::exception&) {
     return false;
   }
-  return platform::StartDetachedThread([owned] { (void)RunPlayback(std::move(*owned)); });
+  runningThreads.fetch_add(1, std::memory_order_acq_rel);
+  const bool started = platform::StartDetachedThread([owned] {
+    (void)RunPlayback(std::move(*owned));
+    runningThreads.fetch_sub(1, std::memory_order_acq_rel);  // the thread's last touch
+  });
+  if (!started) runningThreads.fetch_sub(1, std::memory_order_acq_rel);
+  return started;
 }
 
 }  // namespace lumaro::engine

@@ -15,4 +15,9 @@ Result RunPlayback(std::unique_ptr<app::PlayRequest> request);
 // by stopping the running one. Failure answer: false, and the request is freed.
 [[nodiscard]] bool StartPlayback(std::unique_ptr<app::PlayRequest> request);
 
+// Playback threads started by StartPlayback that have not ended yet, counted from before the
+// thread starts until its very last step, so that a thread that has not yet reached the
+// playback gate is counted too. Any thread.
+int RunningPlaybackThreads() noexcept;
+
 }  // namespace lumaro::engine

@@ -46,7 +46,8 @@ constexpr const char* kUsage =
     "Usage: lumaro [options] FILE|PLAYLIST...   play: the files are dropped on the main window\n"
     "       lumaro [--asio] devices             the devices and, for each, its resample choices\n"
     "       lumaro scan [--extensions \"WORDS\"] [--no-add-path] [--output-dir DIR] PATH...\n"
-    "                                           write .m3u8 play lists of the music found\n"
+    "                                           write .m3u8 play lists of the music found into\n"
+    "                                           the program's directory (or DIR)\n"
     "       lumaro --help | --version\n"
     "\n"
     "On a terminal the window is drawn live: the file or play-list entry, the status line and\n"
@@ -62,9 +63,14 @@ constexpr const char* kUsage =
     "\n";
 
 volatile std::sig_atomic_t closeRequested = 0;
-std::atomic<int> runningPlaybacks{0};
 
-extern "C" void CloseOnSignal(int) { closeRequested = 1; }
+// The AppContext of a running scan: Ctrl-C raises its abort flag (a lock-free atomic store).
+std::atomic<app::AppContext*> scanningApp{nullptr};
+
+extern "C" void CloseOnSignal(int) {
+  closeRequested = 1;
+  if (app::AppContext* scanning = scanningApp.load()) scanning->PlayCommand = app::kCommandStop;
+}
 
 bool IsError(std::u16string_view text) {
   return text.starts_with(kErrorPrefix) || text.starts_with(kDeviceErrorPrefix);
@@ -81,20 +87,18 @@ void PrintLine(std::u16string_view text) {
 }
 
 // Starts a playback thread the front end counts, so it knows when the window is idle again.
+// Playbacks the window started (a refused drop starts none).
+std::atomic<int> acceptedPlaybacks{0};
+
 bool StartCountedPlayback(std::unique_ptr<app::PlayRequest> request) {
-  auto owned = std::make_shared<std::unique_ptr<app::PlayRequest>>(std::move(request));
-  runningPlaybacks.fetch_add(1);
-  const bool started = platform::StartDetachedThread([owned] {
-    (void)engine::RunPlayback(std::move(*owned));
-    runningPlaybacks.fetch_sub(1);
-  });
-  if (!started) runningPlaybacks.fetch_sub(1);
+  const bool started = engine::StartPlayback(std::move(request));
+  if (started) acceptedPlaybacks.fetch_add(1);
   return started;
 }
 
-// Waits until every playback thread has ended, at most `milliseconds`.
 bool WaitForPlaybackThreads(std::uint32_t milliseconds) {
-  for (std::uint32_t waited = 0; runningPlaybacks.load() != 0; waited += kPollMilliseconds) {
+  for (std::uint32_t waited = 0; engine::RunningPlaybackThreads() != 0;
+       waited += kPollMilliseconds) {
     if (waited >= milliseconds) return false;
     platform::SleepMilliseconds(kPollMilliseconds);
   }
@@ -160,13 +164,13 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
   window->Attach(&behaviour);
   window->Send(ui::InitDialog{});
   window->Send(ui::DropFiles{options.files});
-  if (runningPlaybacks.load() == 0) {
+  if (acceptedPlaybacks.load() == 0) {
     std::fprintf(stderr, "lumaro: nothing to play on (no device or no resample choice)\n");
     window->Send(ui::Close{});
     return kExitError;
   }
 
-  for (std::uint32_t tick = 0; runningPlaybacks.load() != 0; ++tick) {
+  for (std::uint32_t tick = 0; engine::RunningPlaybackThreads() != 0; ++tick) {
     if (closeRequested != 0 && !window->Ended()) window->Send(ui::Close{});
     if (tick % kTicksPerTimer == 0) window->Send(ui::Timer{app::kMainTimerId});
     if (terminal) {
@@ -181,7 +185,8 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
   if (!app::WaitForPlaybackEnd(app, kThreadWaitMilliseconds) ||
       !WaitForPlaybackThreads(kThreadWaitMilliseconds)) {
     // A playback that does not stop still uses the window and the AppContext: end the process
-    // here rather than free them under it.
+    // here rather than free them under it (the terminal gets its settings back first).
+    terminal.reset();
     std::fflush(stdout);
     std::_Exit(kExitError);
   }
@@ -210,7 +215,7 @@ int ListDevices(app::AppContext& app) {
 // `lumaro scan`: the scan tool on the given paths.
 int Scan(app::AppContext& app, const std::vector<std::string>& args) {
   std::u16string extensions(app.DefaultExtensions);
-  std::u16string outputDir = platform::CurrentDirectory();
+  std::u16string outputDir = platform::ExecutableDirectory();  // the scan tool's own place
   std::vector<std::u16string> paths;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--extensions" || args[i] == "--output-dir") {
@@ -225,7 +230,9 @@ int Scan(app::AppContext& app, const std::vector<std::string>& args) {
     }
   }
   if (paths.empty()) return Usage("scan needs a path");
+  scanningApp = &app;
   const Result result = app::ScanMusicFiles(app, paths, extensions, outputDir);
+  scanningApp = nullptr;
   if (result != kOk) {
     std::fprintf(stderr, "lumaro: the scan was aborted by an error\n");
     return kExitError;
