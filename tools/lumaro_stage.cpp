@@ -120,6 +120,20 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The valid bits of the samples after `stage`: those `float-to-output` was given, 24 for DoP
+// frames, unchanged by the in-place rewrites, otherwise the container's own (0).
+unsigned ValidBitsAfter(const tools::StageSpec& stage, std::span<const std::string_view> args,
+                        unsigned before) {
+  constexpr unsigned kDopValidBits = 24;
+  if (stage.name == "float-to-output" && !args.empty()) {
+    std::uint64_t valid = 0;
+    return tools::ParseUnsigned(args[0], &valid) && valid <= 32 ? static_cast<unsigned>(valid) : 0;
+  }
+  if (stage.name == "pack-dop") return kDopValidBits;
+  if (stage.name == "swap-be" || stage.name == "reverse-dsd") return before;
+  return 0;
+}
+
 int Run(const Options& options) {
   if (options.workers != 0) dsp::SetWorkerCountOverride(options.workers);
   dsp::BufferSlot slot;
@@ -136,10 +150,12 @@ int Run(const Options& options) {
   std::fprintf(stderr, "read %.*s: %.3f s\n", static_cast<int>(readKind.size()), readKind.data(),
                SecondsSince(start));
 
+  unsigned validBits = 0;  // of device bytes made by the chain (0: the container's width)
   for (const ChainStep& step : options.chain) {
     start = std::chrono::steady_clock::now();
     const tools::StageStatus status = step.stage->run(slot, step.args, stopRequest);
     const std::string_view name = step.stage->name;
+    validBits = ValidBitsAfter(*step.stage, step.args, validBits);
     if (status == tools::StageStatus::kBadArguments) {
       std::fprintf(stderr, "lumaro-stage: usage: %.*s %.*s\n", static_cast<int>(name.size()),
                    name.data(), static_cast<int>(step.stage->arguments.size()),
@@ -158,7 +174,8 @@ int Run(const Options& options) {
   }
 
   start = std::chrono::steady_clock::now();
-  if (tools::WriteStageOutput(platform::Utf8ToUtf16(options.out), slot, stopRequest) != kOk) {
+  if (tools::WriteStageOutput(platform::Utf8ToUtf16(options.out), slot, stopRequest, validBits) !=
+      kOk) {
     std::fprintf(stderr, "lumaro-stage: write failed: %.*s\n", static_cast<int>(options.out.size()),
                  options.out.data());
     return kExitFailed;

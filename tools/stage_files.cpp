@@ -1,5 +1,6 @@
 #include "tools/stage_files.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 
@@ -20,6 +21,14 @@ namespace {
 enum : Result { kErrUnread = 0x7001, kErrNoRecord, kErrCreate, kErrWrite, kErrTooLarge };
 
 constexpr std::size_t kPcmWavHeaderBytes = 44;
+constexpr std::size_t kExtensibleWavHeaderBytes = 68;
+constexpr std::uint16_t kTagExtensible = 0xFFFE;
+constexpr std::uint16_t kExtensionBytes = 22;
+constexpr std::uint32_t kMaskStereo = 3;  // front left, front right
+constexpr std::uint32_t kMaskMono = 4;    // front centre
+// The rest of the PCM sub-format identifier after its first two bytes (the format tag).
+constexpr std::array<unsigned char, 14> kPcmSubFormatTail = {
+    0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // Writes `header` then `bytes` of `data` into a new `path`; deletes it on failure.
 Result WriteBytes(std::u16string_view path, std::span<const unsigned char> header, const void* data,
@@ -35,28 +44,43 @@ Result WriteBytes(std::u16string_view path, std::span<const unsigned char> heade
   return kErrWrite;
 }
 
-// A plain RIFF/WAVE file of the PcmBuffer's own format (tag 1 or 3).
-Result WritePcmWav(std::u16string_view path, const dsp::PcmBuffer& pcm) {
+// A RIFF/WAVE file of the PcmBuffer's own format: tag 1 or 3, or the extensible format when
+// integer samples carry fewer valid bits than their container.
+Result WritePcmWav(std::u16string_view path, const dsp::PcmBuffer& pcm, unsigned validBits) {
   using decode::StoreId;
   using decode::StoreLe;
+  const bool extensible =
+      pcm.sampleFormat == dsp::kPcmInteger && validBits > 0 && validBits < pcm.bits;
+  const std::size_t headerBytes = extensible ? kExtensibleWavHeaderBytes : kPcmWavHeaderBytes;
+  const std::uint32_t formatBytes = extensible ? 40 : 16;
   const std::uint64_t dataBytes = pcm.DataSize();
-  if (dataBytes > UINT32_MAX - (kPcmWavHeaderBytes - 8)) return kErrTooLarge;
+  if (dataBytes > UINT32_MAX - (headerBytes - 8)) return kErrTooLarge;
   const std::uint16_t blockAlign = pcm.BytesPerFrame();
-  std::array<unsigned char, kPcmWavHeaderBytes> h{};
+  std::array<unsigned char, kExtensibleWavHeaderBytes> h{};
   StoreId(h.data(), "RIFF");
-  StoreLe<std::uint32_t>(h.data() + 4, static_cast<std::uint32_t>(dataBytes + 36));
+  StoreLe<std::uint32_t>(h.data() + 4, static_cast<std::uint32_t>(dataBytes + headerBytes - 8));
   StoreId(h.data() + 8, "WAVE");
   StoreId(h.data() + 12, "fmt ");
-  StoreLe<std::uint32_t>(h.data() + 16, 16);
-  StoreLe<std::uint16_t>(h.data() + 20, pcm.sampleFormat);
+  StoreLe<std::uint32_t>(h.data() + 16, formatBytes);
+  StoreLe<std::uint16_t>(h.data() + 20, extensible ? kTagExtensible : pcm.sampleFormat);
   StoreLe<std::uint16_t>(h.data() + 22, pcm.channels);
   StoreLe<std::uint32_t>(h.data() + 24, pcm.sampleRate);
   StoreLe<std::uint32_t>(h.data() + 28, pcm.sampleRate * blockAlign);
   StoreLe<std::uint16_t>(h.data() + 32, blockAlign);
   StoreLe<std::uint16_t>(h.data() + 34, pcm.bits);
-  StoreId(h.data() + 36, "data");
-  StoreLe<std::uint32_t>(h.data() + 40, static_cast<std::uint32_t>(dataBytes));
-  return WriteBytes(path, h, pcm.Data(), dataBytes);
+  unsigned char* data = h.data() + 36;
+  if (extensible) {
+    StoreLe<std::uint16_t>(h.data() + 36, kExtensionBytes);
+    StoreLe<std::uint16_t>(h.data() + 38, static_cast<std::uint16_t>(validBits));
+    StoreLe<std::uint32_t>(h.data() + 40, pcm.channels == 1 ? kMaskMono : kMaskStereo);
+    StoreLe<std::uint16_t>(h.data() + 44, dsp::kPcmInteger);
+    std::copy(kPcmSubFormatTail.begin(), kPcmSubFormatTail.end(), h.data() + 46);
+    data = h.data() + 60;
+  }
+  StoreId(data, "data");
+  StoreLe<std::uint32_t>(data + 4, static_cast<std::uint32_t>(dataBytes));
+  return WriteBytes(path, std::span<const unsigned char>(h.data(), headerBytes), pcm.Data(),
+                    dataBytes);
 }
 
 Result WriteRaw(std::u16string_view path, const dsp::BufferSlot& slot) {
@@ -83,7 +107,7 @@ Result ReadStageInput(std::u16string_view path, dsp::BufferSlot& slot,
 }
 
 Result WriteStageOutput(std::u16string_view path, const dsp::BufferSlot& slot,
-                        const platform::StopWord& stop) {
+                        const platform::StopWord& stop, unsigned validBits) {
   if (platform::EqualNoCase(platform::PathFindExtension(path), u".raw")) {
     return WriteRaw(path, slot);
   }
@@ -96,7 +120,7 @@ Result WriteStageOutput(std::u16string_view path, const dsp::BufferSlot& slot,
   if (const auto* dsd = slot.Get<dsp::DsdBuffer>()) {
     return decode::WriteDsdiffCache(path, *dsd, stop);
   }
-  if (const auto* pcm = slot.Get<dsp::PcmBuffer>()) return WritePcmWav(path, *pcm);
+  if (const auto* pcm = slot.Get<dsp::PcmBuffer>()) return WritePcmWav(path, *pcm, validBits);
   return kErrNoRecord;
 }
 

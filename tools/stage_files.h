@@ -17,10 +17,11 @@ namespace lumaro::tools {
 
 // Writes the record in `slot` to `path` by its type: an AudioBuffer as the cache writer's 64-bit
 // float WAV (Wave64 when too large for WAV), a DsdBuffer as the cache writer's DSDIFF, a PcmBuffer
-// as a plain WAV of its own format. A path ending in ".raw" gets only the record's real data
-// bytes as they are held in memory. Failure answer: nonzero, no partial file left.
+// as a WAV of its own format (the extensible format when `validBits` is fewer than its integer
+// container; 0: as many as the container). A path ending in ".raw" gets only the record's real
+// data bytes as they are held in memory. Failure answer: nonzero, no partial file left.
 [[nodiscard]] Result WriteStageOutput(std::u16string_view path, const dsp::BufferSlot& slot,
-                                      const platform::StopWord& stop);
+                                      const platform::StopWord& stop, unsigned validBits = 0);
 
 // The kind of record in the slot, for messages ("AudioBuffer", "PcmBuffer", "DsdBuffer", "none").
 std::string_view RecordName(const dsp::BufferSlot& slot);
