@@ -81,6 +81,16 @@ std::u16string DecodeLine(const app::PlayRequest& r, const DecodeLineOutput& out
   return Widen(text);
 }
 
+Result WaitForDevice(const app::PlayRequest& r) {
+  platform::Event* event = PlaybackEvent();
+  if (event == nullptr) return kErrNoEvent;
+  if (r.App->Services->clock->Wait(*event, kWaitMilliseconds) == platform::WaitResult::kSignalled) {
+    return kOk;
+  }
+  if (r.App->PlayCommand.Load() == app::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
+  return kErrWaitFailed;
+}
+
 void SetStartOffsets(app::PlayRequest& r) {
   if (!PlaysGapless(r)) return;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
@@ -164,14 +174,8 @@ Feeder::Pass Feeder::Begin(Result* failure) {
   if (command == app::kCommandStop || (!gapless_ && command != app::kCommandNone)) {
     return Pass::kLeave;
   }
-  platform::Event* event = PlaybackEvent();
-  if (event == nullptr) {
-    *failure = kErrNoEvent;
-    return Pass::kFail;
-  }
-  if (app_.Services->clock->Wait(*event, kWaitMilliseconds) != platform::WaitResult::kSignalled) {
-    if (app_.PlayCommand.Load() == app::kCommandNone) ShowStatus(r_, res::kErrWaitFailed);
-    *failure = kErrWaitFailed;
+  if (const Result waited = WaitForDevice(r_); waited != kOk) {
+    *failure = waited;
     return Pass::kFail;
   }
   if (ending_ == Ending::kSilence && silentBytes_ >= bufferBytes_) {

@@ -54,6 +54,11 @@ std::uint8_t FillSilence(std::uint8_t* destination, std::uint32_t frames, std::u
 inline constexpr std::uint8_t kDopMarkerFirst = 0x05;
 inline constexpr std::uint32_t kWaitMilliseconds = 2000;
 
+// Waits (through the process's clock) at most kWaitMilliseconds for the device to signal the
+// PlaybackEvent. Failure answer: nonzero, with "ERROR: WaitForSingleObject failed" in the status
+// line unless a stop was requested. Playback thread.
+[[nodiscard]] Result WaitForDevice(const app::PlayRequest& request);
+
 // One pass after another of the feeding rules shared by both device families. Each pass:
 // Begin() applies the leave, wait, seek, jump, current-track and end-of-track rules; then the
 // device loop copies frames with Copy() (wrapping to the start of the data) and hands them to

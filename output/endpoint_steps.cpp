@@ -38,7 +38,6 @@ enum : Result {
   kErrStart,
   kErrPadding,
   kErrStopped,
-  kErrWait,
   kErrNoOutput,
 };
 
@@ -341,12 +340,7 @@ Result PlayEndpointLeadIn(PlayRequest& r) {
       output != nullptr ? std::uint64_t{kLeadInSeconds} * output->sampleRate : 0;
   for (std::uint64_t written = 0; written < target;) {
     if (r.App->PlayCommand.Load() != app::kCommandNone) return kErrStopped;
-    platform::Event* event = engine::PlaybackEvent();
-    if (event == nullptr || r.App->Services->clock->Wait(*event, engine::kWaitMilliseconds) !=
-                                platform::WaitResult::kSignalled) {
-      if (r.App->PlayCommand.Load() == app::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
-      return kErrWait;
-    }
+    if (const Result waited = engine::WaitForDevice(r); waited != kOk) return waited;
     std::uint32_t frames = 0;
     if (const Result room = FramesToFill(r, &frames); room != kOk) return room;
     const Result filled = RenderFrames(

@@ -96,15 +96,6 @@ bool StartCountedPlayback(std::unique_ptr<app::PlayRequest> request) {
   return started;
 }
 
-bool WaitForPlaybackThreads(std::uint32_t milliseconds) {
-  for (std::uint32_t waited = 0; engine::RunningPlaybackThreads() != 0;
-       waited += kPollMilliseconds) {
-    if (waited >= milliseconds) return false;
-    platform::SleepMilliseconds(kPollMilliseconds);
-  }
-  return true;
-}
-
 // Sends the message a key stands for.
 void SendKey(ui::HeadlessDialog& window, const shell::KeyAction& action) {
   switch (action.kind) {
@@ -182,8 +173,7 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
   if (terminal) terminal->Draw(*window);
   if (!window->Ended()) window->Send(ui::Close{});
   const bool error = IsError(window->Text(res::kIdStatusLine));
-  if (!app::WaitForPlaybackEnd(app, kThreadWaitMilliseconds) ||
-      !WaitForPlaybackThreads(kThreadWaitMilliseconds)) {
+  if (!app::WaitForPlaybackEnd(app, kThreadWaitMilliseconds)) {
     // A playback that does not stop still uses the window and the AppContext: end the process
     // here rather than free them under it (the terminal gets its settings back first).
     terminal.reset();

@@ -3,33 +3,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 
 #include "platform/text.h"
+#include "tests/support/audio_files.h"
 
 namespace lumaro::testing {
 
-// A fresh directory under /tmp that a test fills with files and subdirectories; removed with
-// everything in it at the end of the test.
+// A fresh temporary directory (TempDir) that a test fills with files and subdirectories by
+// relative path; removed with everything in it at the end of the test.
 class TempTree {
  public:
-  TempTree() {
-    char pattern[] = "/tmp/lumaro-tree-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    root_ = platform::Utf8ToUtf16(made != nullptr ? made : "");
-  }
-  ~TempTree() { std::system(("rm -rf '" + platform::Utf16ToUtf8(root_) + "'").c_str()); }
-  TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
-
-  const std::u16string& root() const { return root_; }
+  const std::u16string& root() const { return dir_.Path(); }
   // The full path of `relative` inside the tree.
   std::u16string Path(std::u16string_view relative) const {
-    return relative.empty() ? root_ : root_ + u"/" + std::u16string(relative);
+    return relative.empty() ? root() : root() + u"/" + std::u16string(relative);
   }
   // Makes a directory (its parent must exist); answers its full path.
   std::u16string Dir(std::u16string_view relative) const {
@@ -50,7 +41,7 @@ class TempTree {
   }
 
  private:
-  std::u16string root_;
+  TempDir dir_;
 };
 
 }  // namespace lumaro::testing
