@@ -23,30 +23,30 @@ constexpr std::array<res::Text, 4> kAssistEntries{res::kAssistNoneEntry, res::kA
 // The check boxes whose state is their Setting word, as it is.
 struct PlainSwitch {
   ui::ControlId id;
-  Word AppContext::*setting;
+  platform::Word context::AppContext::*setting;
 };
 constexpr std::array<PlainSwitch, 7> kPlainSwitches{{
-    {res::kIdConfigFfmpeg, &AppContext::UseFfmpeg},
-    {res::kIdConfigFluidsynth, &AppContext::UseFluidsynth},
-    {res::kIdConfigGapless, &AppContext::Gapless},
-    {res::kIdConfigWinfmp, &AppContext::UseWinfmp},
-    {res::kIdConfigPps, &AppContext::Pps},
-    {res::kIdConfigCache, &AppContext::Cache},
-    {res::kIdConfigSsgRhy, &AppContext::SsgRhy},
+    {res::kIdConfigFfmpeg, &context::AppContext::UseFfmpeg},
+    {res::kIdConfigFluidsynth, &context::AppContext::UseFluidsynth},
+    {res::kIdConfigGapless, &context::AppContext::Gapless},
+    {res::kIdConfigWinfmp, &context::AppContext::UseWinfmp},
+    {res::kIdConfigPps, &context::AppContext::Pps},
+    {res::kIdConfigCache, &context::AppContext::Cache},
+    {res::kIdConfigSsgRhy, &context::AppContext::SsgRhy},
 }};
 
 struct SoundFontBox {
   ui::ControlId id;
-  SignedWord AppContext::*setting;
+  platform::SignedWord context::AppContext::*setting;
 };
 constexpr std::array<SoundFontBox, 3> kSoundFontBoxes{{
-    {res::kIdConfigSoundFont1, &AppContext::SoundFont1},
-    {res::kIdConfigSoundFont2, &AppContext::SoundFont2},
-    {res::kIdConfigSoundFont3, &AppContext::SoundFont3},
+    {res::kIdConfigSoundFont1, &context::AppContext::SoundFont1},
+    {res::kIdConfigSoundFont2, &context::AppContext::SoundFont2},
+    {res::kIdConfigSoundFont3, &context::AppContext::SoundFont3},
 }};
 
 // Empties a box and adds every entry of `list` (if any); answers the number added.
-int FillBox(Dialog& dialog, ui::ControlId id, const StringList* list) {
+int FillBox(Dialog& dialog, ui::ControlId id, const context::StringList* list) {
   dialog.ComboReset(id);
   if (list == nullptr) return 0;
   for (std::int32_t i = 0; i < list->Count(); ++i) (void)dialog.ComboAdd(id, *list->Entry(i));
@@ -55,7 +55,7 @@ int FillBox(Dialog& dialog, ui::ControlId id, const StringList* list) {
 
 }  // namespace
 
-ConfigurationDialog::ConfigurationDialog(AppContext& app, std::u16string programPath)
+ConfigurationDialog::ConfigurationDialog(context::AppContext& app, std::u16string programPath)
     : app_(app), programPath_(std::move(programPath)) {}
 
 std::intptr_t ConfigurationDialog::OnMessage(Dialog& dialog, const ui::Message& message) {
@@ -104,7 +104,7 @@ void ConfigurationDialog::Initialize(Dialog& dialog) {
   dialog.ComboReset(res::kIdConfigVolumeAssist);
   for (res::Text entry : kAssistEntries) (void)dialog.ComboAdd(res::kIdConfigVolumeAssist, entry);
   (void)dialog.ComboSelect(res::kIdConfigVolumeAssist, static_cast<int>(app_.VolumeAssist.Load()));
-  dialog.Enable(res::kIdConfigOption, app_.VolumeAssist.Load() > kAssistNone);
+  dialog.Enable(res::kIdConfigOption, app_.VolumeAssist.Load() > context::kAssistNone);
 
   FillRateList(dialog);
 
@@ -164,7 +164,8 @@ void ConfigurationDialog::OnCommand(Dialog& dialog, const ui::Command& command) 
       }
     } else if (id == res::kIdConfigVolumeAssist) {
       app_.VolumeAssist = static_cast<std::uint32_t>(selection);
-      dialog.Enable(res::kIdConfigOption, app_.VolumeAssist.Load() > kAssistNone && selection >= 0);
+      dialog.Enable(res::kIdConfigOption,
+                    app_.VolumeAssist.Load() > context::kAssistNone && selection >= 0);
     } else if (id == res::kIdConfigResample) {
       app_.ResampleIndex = static_cast<std::uint32_t>(selection);
     } else {
@@ -183,7 +184,7 @@ void ConfigurationDialog::OnCommand(Dialog& dialog, const ui::Command& command) 
   }
   if (id == res::kIdConfigOption) {
     const std::uint32_t assist = app_.VolumeAssist.Load();
-    if (assist < kAssistPeak || assist > kAssistLoudness) return;
+    if (assist < context::kAssistPeak || assist > context::kAssistLoudness) return;
     VolumeAssistDialog options(app_, static_cast<AssistDialogKind>(assist));
     (void)dialog.RunModal(options.TemplateName(), options);
     return;

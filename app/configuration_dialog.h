@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "platform/ui.h"
 
 namespace lumaro::app {
@@ -16,7 +16,7 @@ namespace lumaro::app {
 class ConfigurationDialog final : public platform::ui::DialogBehaviour {
  public:
   // `programPath`: where Reset looks for the outside components (empty: the running program).
-  explicit ConfigurationDialog(AppContext& app, std::u16string programPath = {});
+  explicit ConfigurationDialog(context::AppContext& app, std::u16string programPath = {});
 
   std::intptr_t OnMessage(platform::ui::Dialog& dialog,
                           const platform::ui::Message& message) override;
@@ -26,7 +26,7 @@ class ConfigurationDialog final : public platform::ui::DialogBehaviour {
   void OnCommand(platform::ui::Dialog& dialog, const platform::ui::Command& command);
   void FillRateList(platform::ui::Dialog& dialog);
 
-  AppContext& app_;
+  context::AppContext& app_;
   std::u16string programPath_;
 };
 

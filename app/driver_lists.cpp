@@ -2,12 +2,13 @@
 
 namespace lumaro::app {
 
-std::unique_ptr<StringList> ListAsioDrivers(const AppContext& app) {
+std::unique_ptr<context::StringList> ListAsioDrivers(const context::AppContext& app) {
   (void)app;
   return nullptr;
 }
 
-std::unique_ptr<StringList> AsioRates(const AppContext& app, std::u16string_view name) {
+std::unique_ptr<context::StringList> AsioRates(const context::AppContext& app,
+                                               std::u16string_view name) {
   (void)app;
   (void)name;
   return nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "platform/result.h"
 
 namespace lumaro::app {
@@ -11,6 +11,6 @@ inline constexpr Result kFmChildUnavailable = 0x4601;
 // The FM-music child procedure from its first step: reads its arguments from app.ArgVector and
 // writes raw PCM to standard output. Until the child is built it ends at once with
 // kFmChildUnavailable, which its parent reads as a failed decode.
-[[nodiscard]] Result RunFmChild(AppContext& app);
+[[nodiscard]] Result RunFmChild(context::AppContext& app);
 
 }  // namespace lumaro::app

@@ -25,8 +25,8 @@ void SetAll(std::uint32_t value, Words&... words) {
 }
 
 // Writes the defaults, limits and reset values of the volume-assist settings.
-void WriteAssistDefaults(AppContext& app) {
-  app.VolumeAssist = kAssistNone;
+void WriteAssistDefaults(context::AppContext& app) {
+  app.VolumeAssist = context::kAssistNone;
   app.PeakTargetReset = 100;
   app.PeakTargetMin = 0;
   app.PeakTargetMax = 100;
@@ -68,7 +68,8 @@ void WriteAssistDefaults(AppContext& app) {
 }
 
 // Appends `prefix` + each entry of `names` to `list`; entries that cannot be added are left out.
-void AppendPrefixed(StringList& list, std::u16string_view prefix, const StringList* names) {
+void AppendPrefixed(context::StringList& list, std::u16string_view prefix,
+                    const context::StringList* names) {
   if (names == nullptr) return;
   for (std::int32_t i = 0; i < names->Count(); ++i) {
     std::u16string entry(prefix);
@@ -79,10 +80,10 @@ void AppendPrefixed(StringList& list, std::u16string_view prefix, const StringLi
 
 // The DeviceList: endpoints, then drivers when AsioSupport is on. nullptr when no list can be
 // made.
-void BuildDeviceList(AppContext& app) {
+void BuildDeviceList(context::AppContext& app) {
   app.DeviceList.reset();
   app.DeviceIndex = 0;
-  app.DeviceList = NewStringList();
+  app.DeviceList = context::NewStringList();
   if (app.DeviceList == nullptr) return;
   AppendPrefixed(*app.DeviceList, kEndpointPrefix, output::ListEndpoints(app).get());
   if (app.AsioSupport == 1) {
@@ -114,7 +115,7 @@ bool IsSoundFontName(std::u16string_view name) {
 }
 
 // The sound fonts beside the program, sorted by name. Answers 0 or the failure site.
-Result SearchSoundFonts(std::u16string_view programPath, StringList& list) {
+Result SearchSoundFonts(std::u16string_view programPath, context::StringList& list) {
   if (programPath.empty() || programPath.size() > kMaxProgramPath) return kInitProgramPathUnusable;
   const std::optional<std::u16string> directory = ProgramDirectory(programPath);
   if (!directory) return kInitNoProgramDirectory;
@@ -133,7 +134,8 @@ Result SearchSoundFonts(std::u16string_view programPath, StringList& list) {
 
 }  // namespace
 
-std::unique_ptr<StringList> RatesOfDevice(const AppContext& app, std::u16string_view entry) {
+std::unique_ptr<context::StringList> RatesOfDevice(const context::AppContext& app,
+                                                   std::u16string_view entry) {
   if (entry.size() < kEndpointPrefix.size()) return nullptr;
   const std::u16string_view name = entry.substr(kEndpointPrefix.size());
   if (entry.front() == u'W') return output::WasapiRates(app, name);
@@ -141,7 +143,7 @@ std::unique_ptr<StringList> RatesOfDevice(const AppContext& app, std::u16string_
   return nullptr;
 }
 
-void BuildRateList(AppContext& app) {
+void BuildRateList(context::AppContext& app) {
   app.RateList.reset();
   app.ResampleIndex = 0;
   if (app.DeviceList == nullptr) return;
@@ -149,7 +151,7 @@ void BuildRateList(AppContext& app) {
   if (entry != nullptr) app.RateList = RatesOfDevice(app, *entry);
 }
 
-Result InitSettings(AppContext& app, std::u16string_view programPath) {
+Result InitSettings(context::AppContext& app, std::u16string_view programPath) {
   WriteAssistDefaults(app);
   BuildDeviceList(app);
   BuildRateList(app);
@@ -165,7 +167,7 @@ Result InitSettings(AppContext& app, std::u16string_view programPath) {
   app.SoundFont2 = 0;
   app.SoundFont3 = 0;
   Result failure = kOk;
-  app.SoundFontList = NewStringList();
+  app.SoundFontList = context::NewStringList();
   if (app.SoundFontList == nullptr) {
     failure = kInitNoSoundFontList;
   } else {
@@ -186,6 +188,8 @@ Result InitSettings(AppContext& app, std::u16string_view programPath) {
   return failure;
 }
 
-Result InitSettings(AppContext& app) { return InitSettings(app, platform::ExecutablePath()); }
+Result InitSettings(context::AppContext& app) {
+  return InitSettings(app, platform::ExecutablePath());
+}
 
 }  // namespace lumaro::app

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "platform/result.h"
 
 namespace lumaro::app {
@@ -38,17 +38,18 @@ enum : Result {
 // Thread contract: the user-interface thread while no playback runs; waits for the device-list
 // threads. Failure answer: a sound-font search failure code; the lists and every word are still
 // set, but there is no SoundFontList and the FM-music libraries are not looked for.
-[[nodiscard]] Result InitSettings(AppContext& app, std::u16string_view programPath);
+[[nodiscard]] Result InitSettings(context::AppContext& app, std::u16string_view programPath);
 
 // As above for the running program.
-[[nodiscard]] Result InitSettings(AppContext& app);
+[[nodiscard]] Result InitSettings(context::AppContext& app);
 
 // Rebuilds the RateList for the DeviceList entry at DeviceIndex (none when there is no such
 // entry or its prefix is unknown); ResampleIndex becomes 0. User-interface thread.
-void BuildRateList(AppContext& app);
+void BuildRateList(context::AppContext& app);
 
 // The resample choices of one DeviceList entry ("W: name" or "A: name"); nullptr when it has
 // none. Waits for the list's thread.
-std::unique_ptr<StringList> RatesOfDevice(const AppContext& app, std::u16string_view entry);
+std::unique_ptr<context::StringList> RatesOfDevice(const context::AppContext& app,
+                                                   std::u16string_view entry);
 
 }  // namespace lumaro::app

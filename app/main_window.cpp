@@ -10,7 +10,7 @@
 #include "app/player_steps.h"
 #include "app/process_entry.h"
 #include "app/scan_dialog.h"
-#include "app/stop_playback.h"
+#include "context/stop_playback.h"
 #include "engine/playback_thread.h"
 #include "platform/os.h"
 #include "platform/text.h"
@@ -28,7 +28,7 @@ constexpr std::size_t kMaxEntry = 260;  // Device and Rate must be shorter
 constexpr int kPageSeconds = 10;
 
 // A copy of the list entry at `index` when it exists and is shorter than 260 units.
-bool CopyEntry(const StringList* list, std::uint32_t index, std::u16string* entry) {
+bool CopyEntry(const context::StringList* list, std::uint32_t index, std::u16string* entry) {
   if (list == nullptr || list->Count() < 1) return false;
   const std::u16string* found = list->Entry(index);
   if (found == nullptr || found->size() >= kMaxEntry) return false;
@@ -48,7 +48,7 @@ std::u16string TimeText(std::uint32_t elapsed, std::uint32_t total) {
          platform::DecimalText(total / 60) + u":" + twoDigits(total);
 }
 
-MainWindow::MainWindow(AppContext& app, MainWindowOptions options)
+MainWindow::MainWindow(context::AppContext& app, MainWindowOptions options)
     : app_(app), options_(std::move(options)) {
   if (!options_.startPlayback) options_.startPlayback = engine::StartPlayback;
   if (options_.steps == nullptr) options_.steps = &PlayerSteps();
@@ -61,7 +61,7 @@ MainWindow::~MainWindow() {
 void MainWindow::StartStop() {
   stopThreads_.fetch_add(1);
   const bool started = platform::StartDetachedThread([this] {
-    StopPlayback(app_);
+    context::StopPlayback(app_);
     stopThreads_.fetch_sub(1);  // the last touch of this window
   });
   if (!started) stopThreads_.fetch_sub(1);
@@ -123,7 +123,7 @@ void MainWindow::Initialize(Dialog& dialog) {
 // The time text once per new second, the thumb unless the user is seeking, and the play-list
 // box following the playing track unless its list is open.
 void MainWindow::OnTimer(Dialog& dialog) {
-  if (app_.PlayCommand.Load() != kCommandNone) return;
+  if (app_.PlayCommand.Load() != context::kCommandNone) return;
   const std::uint64_t rate = app_.PositionRate.Load();
   if (app_.PositionValid.Load() != 0 && rate != 0) {
     const auto elapsed = static_cast<std::int32_t>(app_.Position.Load() / rate);
@@ -213,7 +213,7 @@ void MainWindow::OnCommand(Dialog& dialog, const ui::Command& command) {
         app_.Seek.Request(0);
       } else {
         app_.RequestedTrack = static_cast<std::uint32_t>(selection);
-        app_.PlayCommand = kCommandJump;
+        app_.PlayCommand = context::kCommandJump;
       }
     }
   } else if (command.id == res::kIdStopButton) {
@@ -262,8 +262,8 @@ void MainWindow::OnRButtonUp(Dialog& dialog, int x, int y) {
 void MainWindow::OnDrop(const std::vector<std::u16string>& paths) {
   try {
     if (paths.empty()) return;
-    auto request = std::make_unique<PlayRequest>();
-    request->Paths = NewStringList();
+    auto request = std::make_unique<context::PlayRequest>();
+    request->Paths = context::NewStringList();
     if (request->Paths == nullptr) return;
     for (const std::u16string& path : paths) {
       if (request->Paths->Append(path) != kOk) return;

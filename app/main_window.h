@@ -6,13 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "app/app_context.h"
-#include "app/play_request.h"
+#include "context/app_context.h"
+#include "context/play_request.h"
 #include "platform/ui.h"
-
-namespace lumaro::engine {
-struct EngineSteps;
-}
 
 namespace lumaro::app {
 
@@ -24,9 +20,9 @@ inline constexpr unsigned kMainTimerPeriod = 200;
 struct MainWindowOptions {
   // Starts a playback thread that owns the request; false when it cannot (the request is
   // dropped). Default: engine::StartPlayback.
-  std::function<bool(std::unique_ptr<PlayRequest>)> startPlayback;
+  std::function<bool(std::unique_ptr<context::PlayRequest>)> startPlayback;
   // The steps every request carries. Default: the player's own (PlayerSteps()).
-  const engine::EngineSteps* steps = nullptr;
+  const context::StepTable* steps = nullptr;
   // The program's path for the settings initialisation of the "ASIO support" toggle and of the
   // configuration dialog's Reset; empty: the running program.
   std::u16string programPath;
@@ -49,7 +45,7 @@ std::u16string TimeText(std::uint32_t elapsed, std::uint32_t total);
 // controls at the same time through Dialog's thread-safe methods.
 class MainWindow final : public platform::ui::DialogBehaviour {
  public:
-  explicit MainWindow(AppContext& app, MainWindowOptions options = {});
+  explicit MainWindow(context::AppContext& app, MainWindowOptions options = {});
   // Waits for the stop threads this window started; they end once no playback holds the gate.
   ~MainWindow() override;
   MainWindow(const MainWindow&) = delete;
@@ -70,7 +66,7 @@ class MainWindow final : public platform::ui::DialogBehaviour {
   // Starts a StopPlayback thread that nobody waits for but this window's destructor.
   void StartStop();
 
-  AppContext& app_;
+  context::AppContext& app_;
   MainWindowOptions options_;
   std::atomic<int> stopThreads_{0};
 };

@@ -5,7 +5,7 @@
 
 #include "app/fm_child.h"
 #include "app/init_settings.h"
-#include "app/playback_gate.h"
+#include "context/playback_gate.h"
 #include "engine/playback_thread.h"
 #include "platform/os.h"
 #include "platform/text.h"
@@ -16,7 +16,7 @@ constexpr std::size_t kFmChildMinArgs = 3;
 constexpr std::uint32_t kPollMilliseconds = 1;
 }  // namespace
 
-Result RunFmChild(AppContext& app) {
+Result RunFmChild(context::AppContext& app) {
   (void)app;
   return kFmChildUnavailable;
 }
@@ -25,11 +25,12 @@ bool IsFmChildMode(const std::vector<std::u16string>& args) {
   return args.size() >= kFmChildMinArgs && platform::EqualNoCase(args[1], kFmChildSwitch);
 }
 
-bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds) {
-  for (std::uint32_t waited = 0; !PlaybackGateFree() || engine::RunningPlaybackThreads() != 0;
+bool WaitForPlaybackEnd(context::AppContext& app, std::uint32_t milliseconds) {
+  for (std::uint32_t waited = 0;
+       !context::PlaybackGateFree() || engine::RunningPlaybackThreads() != 0;
        waited += kPollMilliseconds) {
     if (waited >= milliseconds) return false;
-    app.PlayCommand = kCommandStop;
+    app.PlayCommand = context::kCommandStop;
     platform::SleepMilliseconds(kPollMilliseconds);
   }
   return true;
@@ -37,9 +38,9 @@ bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds) {
 
 int ProcessEntry(const std::vector<std::u16string>& args, platform::Services& services,
                  const EntryHooks& hooks) {
-  std::unique_ptr<AppContext> app;
+  std::unique_ptr<context::AppContext> app;
   try {
-    app = std::make_unique<AppContext>();
+    app = std::make_unique<context::AppContext>();
     app->ArgVector = args;
   } catch (const std::exception&) {
     return 0;

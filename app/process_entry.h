@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "platform/services.h"
 
 namespace lumaro::app {
@@ -23,7 +23,7 @@ bool IsFmChildMode(const std::vector<std::u16string>& args);
 // Asks any running playback to stop and waits until none holds the gate and every playback
 // thread has ended (one not yet at the gate included), at most `milliseconds`. Answers true when
 // none is left. Any thread.
-[[nodiscard]] bool WaitForPlaybackEnd(AppContext& app, std::uint32_t milliseconds);
+[[nodiscard]] bool WaitForPlaybackEnd(context::AppContext& app, std::uint32_t milliseconds);
 
 // How long the windows wait for a playback to leave before they rebuild or free the settings
 // lists it may read.
@@ -33,10 +33,10 @@ inline constexpr std::uint32_t kSettingsWaitMilliseconds = 10000;
 struct EntryHooks {
   // The FM-music child procedure; it reads its arguments from app.ArgVector. Default: the
   // child seam, which ends at once.
-  std::function<void(AppContext&)> runFmChild;
+  std::function<void(context::AppContext&)> runFmChild;
   // Runs the main window modally until it ends (the settings are initialised, the scan tool
   // has its start-up values). Default: nothing.
-  std::function<void(AppContext&)> runMainWindow;
+  std::function<void(context::AppContext&)> runMainWindow;
   // The program's path for the settings initialisation; empty: the running program.
   std::u16string programPath;
 };

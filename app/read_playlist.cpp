@@ -104,7 +104,8 @@ Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
 
 // Adds the path one line names: as written when that exists, else relative to the play list's
 // directory. Comment lines add nothing.
-Result TreatLine(std::u16string_view text, const std::u16string& directory, StringList& list) {
+Result TreatLine(std::u16string_view text, const std::u16string& directory,
+                 context::StringList& list) {
   if (!text.empty() && text.front() == u'#') return kOk;
   if (text.size() >= kMaxPath) return kErrEntryLength;
   const std::optional<std::u16string> asWritten = platform::PathCanonicalize(text);
@@ -124,7 +125,7 @@ Result TreatLine(std::u16string_view text, const std::u16string& directory, Stri
 
 // Reads the lines of the open file until its end or a stop.
 Result ReadLines(platform::File& file, const std::u16string& directory,
-                 const platform::StopWord& stop, StringList& list) {
+                 const platform::StopWord& stop, context::StringList& list) {
   LineSource source(file);
   if (!source.Allocate()) return kErrChunkMemory;
   const std::unique_ptr<dsp::PagedBuffer> line = dsp::PagedBuffer::Create();
@@ -143,7 +144,7 @@ Result ReadLines(platform::File& file, const std::u16string& directory,
 }
 
 Result Read(std::u16string_view path, const platform::StopWord& stop,
-            std::unique_ptr<StringList>* list) {
+            std::unique_ptr<context::StringList>* list) {
   if (path.size() >= kMaxPath) return kErrPathLength;
   if (!platform::PathFileExists(path)) return kErrNoFile;
   std::u16string directory(path);
@@ -151,7 +152,7 @@ Result Read(std::u16string_view path, const platform::StopWord& stop,
   const std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kReadExclusive);
   if (!file) return kErrOpen;
-  std::unique_ptr<StringList> result = NewStringList();
+  std::unique_ptr<context::StringList> result = context::NewStringList();
   if (!result) return kErrListMemory;
   if (const Result r = ReadLines(*file, directory, stop, *result); r != kOk) return r;
   *list = std::move(result);
@@ -161,7 +162,7 @@ Result Read(std::u16string_view path, const platform::StopWord& stop,
 }  // namespace
 
 Result ReadPlaylistInto(std::u16string_view path, const platform::StopWord& stop,
-                        std::unique_ptr<StringList>* list) noexcept {
+                        std::unique_ptr<context::StringList>* list) noexcept {
   list->reset();
   try {
     return Read(path, stop, list);
@@ -171,9 +172,9 @@ Result ReadPlaylistInto(std::u16string_view path, const platform::StopWord& stop
   }
 }
 
-std::unique_ptr<StringList> ReadPlaylist(std::u16string_view path,
-                                         const platform::StopWord& stop) noexcept {
-  std::unique_ptr<StringList> list;
+std::unique_ptr<context::StringList> ReadPlaylist(std::u16string_view path,
+                                                  const platform::StopWord& stop) noexcept {
+  std::unique_ptr<context::StringList> list;
   if (ReadPlaylistInto(path, stop, &list) != kOk) return nullptr;
   return list;
 }

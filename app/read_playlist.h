@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/string_list.h"
+#include "context/string_list.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
@@ -21,10 +21,10 @@ namespace lumaro::app {
 // Thread contract: runs on the caller's thread; `stop` may be written by any thread.
 // Failure answer: nonzero, `*list` empty. The file is closed on every path.
 [[nodiscard]] Result ReadPlaylistInto(std::u16string_view path, const platform::StopWord& stop,
-                                      std::unique_ptr<StringList>* list) noexcept;
+                                      std::unique_ptr<context::StringList>* list) noexcept;
 
 // The same read answering the list, or nullptr on failure.
-std::unique_ptr<StringList> ReadPlaylist(std::u16string_view path,
-                                         const platform::StopWord& stop) noexcept;
+std::unique_ptr<context::StringList> ReadPlaylist(std::u16string_view path,
+                                                  const platform::StopWord& stop) noexcept;
 
 }  // namespace lumaro::app

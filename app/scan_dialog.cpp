@@ -16,7 +16,7 @@ namespace res = resources;
 namespace ui = platform::ui;
 
 // A heap copy of the built-in extension list; nullptr when it cannot be made.
-std::unique_ptr<std::u16string> DefaultExtensionsCopy(const AppContext& app) {
+std::unique_ptr<std::u16string> DefaultExtensionsCopy(const context::AppContext& app) {
   try {
     return std::make_unique<std::u16string>(app.DefaultExtensions);
   } catch (const std::exception&) {
@@ -26,7 +26,7 @@ std::unique_ptr<std::u16string> DefaultExtensionsCopy(const AppContext& app) {
 
 }  // namespace
 
-ScanDialog::ScanDialog(AppContext& app, std::u16string outputDir)
+ScanDialog::ScanDialog(context::AppContext& app, std::u16string outputDir)
     : app_(app), outputDir_(std::move(outputDir)) {}
 
 ScanDialog::~ScanDialog() {
@@ -35,7 +35,7 @@ ScanDialog::~ScanDialog() {
     std::lock_guard<std::mutex> lock(scansMutex_);
     running = !scans_.empty();
   }
-  if (running) app_.PlayCommand = kCommandStop;
+  if (running) app_.PlayCommand = context::kCommandStop;
   WaitForScans();
 }
 
@@ -60,7 +60,7 @@ std::intptr_t ScanDialog::OnMessage(Dialog& dialog, const ui::Message& message) 
           } else if (m.id == res::kIdScanAddPath) {
             app_.ScanAddPath = dialog.IsChecked(res::kIdScanAddPath) ? 1 : 0;
           } else if (m.id == res::kIdScanStop) {
-            app_.PlayCommand = kCommandStop;
+            app_.PlayCommand = context::kCommandStop;
           }
         } else if constexpr (std::is_same_v<M, ui::DropFiles>) {
           StartScan(dialog, m.paths);
@@ -115,7 +115,7 @@ void ScanDialog::StartScan(Dialog& dialog, const std::vector<std::u16string>& pa
     auto job = std::make_unique<ScanJob>();
     job->App = &app_;
     job->Dialog = &dialog;
-    job->Paths = NewStringList();
+    job->Paths = context::NewStringList();
     if (!job->Paths) return;
     for (const std::u16string& path : paths) {
       if (job->Paths->Append(path) != kOk) return;
@@ -139,7 +139,7 @@ void ScanDialog::StartScan(Dialog& dialog, const std::vector<std::u16string>& pa
 // extension list for the next opening (none when it cannot be copied: the default then).
 void ScanDialog::CloseDialog(Dialog& dialog) {
   dialog.AcceptDrops(false);
-  app_.PlayCommand = kCommandStop;
+  app_.PlayCommand = context::kCommandStop;
   app_.ScanExtensions.reset();
   try {
     app_.ScanExtensions = std::make_unique<std::u16string>(dialog.Text(res::kIdScanExtensions));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 
@@ -23,7 +23,7 @@ namespace lumaro::app {
 class ScanDialog final : public platform::ui::DialogBehaviour {
  public:
   // `outputDir` is where the play lists go; empty means the program's own directory.
-  explicit ScanDialog(AppContext& app, std::u16string outputDir = {});
+  explicit ScanDialog(context::AppContext& app, std::u16string outputDir = {});
   ~ScanDialog() override;
   ScanDialog(const ScanDialog&) = delete;
   ScanDialog& operator=(const ScanDialog&) = delete;
@@ -40,7 +40,7 @@ class ScanDialog final : public platform::ui::DialogBehaviour {
   void StartScan(platform::ui::Dialog& dialog, const std::vector<std::u16string>& paths);
   void CloseDialog(platform::ui::Dialog& dialog);
 
-  AppContext& app_;
+  context::AppContext& app_;
   std::u16string outputDir_;
   std::mutex scansMutex_;
   std::vector<std::unique_ptr<platform::Thread>> scans_;

@@ -53,7 +53,7 @@ std::u16string Join(std::u16string_view directory, std::u16string_view name) {
 
 // True when the file's extension (without its dot, at least one character) is one of the words,
 // compared exactly or ignoring case. No words at all take every file.
-bool IsMusicFile(std::u16string_view path, const StringList& words, bool ignoreCase) {
+bool IsMusicFile(std::u16string_view path, const context::StringList& words, bool ignoreCase) {
   if (words.Count() == 0) return true;
   const std::u16string_view extension = platform::PathFindExtension(path);
   if (extension.size() < 2) return false;
@@ -77,7 +77,7 @@ bool WriteAll(platform::File& file, std::string_view bytes) {
 
 // Sorts the files and writes them one UTF-8 path per line, each ended by CR LF, without a
 // byte-order mark. A failed write closes and deletes the file.
-Result WritePlaylist(const std::u16string& path, StringList& files) {
+Result WritePlaylist(const std::u16string& path, context::StringList& files) {
   files.Sort();
   std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kCreateAlways);
@@ -108,8 +108,8 @@ Result VisitDirectory(ScanJob& job, const std::u16string& prefix, const std::u16
   // A directory that cannot be listed is taken as empty, like an entry that cannot be examined.
   if (!platform::ListDirectory(directory, &entries)) entries.clear();
 
-  const std::unique_ptr<StringList> files = NewStringList();
-  const std::unique_ptr<StringList> subdirectories = NewStringList();
+  const std::unique_ptr<context::StringList> files = context::NewStringList();
+  const std::unique_ptr<context::StringList> subdirectories = context::NewStringList();
   if (!files || !subdirectories) return kErrListMemory;
   for (const platform::DirectoryEntry& entry : entries) {
     if (Stopped(job)) return kScanStopped;
@@ -155,12 +155,12 @@ Result Scan(ScanJob& job) {
   if (job.OutputDir.empty()) {
     if (const Result r = ProgramDirectory(&job.OutputDir); r != kOk) return r;
   }
-  job.Words = NewStringList();
+  job.Words = context::NewStringList();
   if (!job.Words) return kErrNoWords;
   if (const Result r = SplitExtensionWords(job.ExtensionText, *job.Words); r != kOk) return r;
 
-  const std::unique_ptr<StringList> looseFiles = NewStringList();
-  const std::unique_ptr<StringList> directories = NewStringList();
+  const std::unique_ptr<context::StringList> looseFiles = context::NewStringList();
+  const std::unique_ptr<context::StringList> directories = context::NewStringList();
   if (!looseFiles || !directories) return kErrListMemory;
   for (std::int32_t i = 0; i < job.Paths->Count(); ++i) {
     if (Stopped(job)) return kScanStopped;
@@ -226,7 +226,7 @@ bool IsExtensionWordChar(char16_t c) {
   return !(generalPunctuation || cjkPunctuation || surrogateOrPrivate || fullWidthPunctuation);
 }
 
-Result SplitExtensionWords(std::u16string_view text, StringList& words) {
+Result SplitExtensionWords(std::u16string_view text, context::StringList& words) {
   std::size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && !IsExtensionWordChar(text[i])) ++i;
@@ -281,9 +281,9 @@ Result RunScan(ScanJob& job) noexcept {
 }
 
 Result RunScanJob(std::unique_ptr<ScanJob> job) noexcept {
-  AppContext& app = *job->App;
+  context::AppContext& app = *job->App;
   Dialog* dialog = job->Dialog;
-  app.PlayCommand = kCommandNone;
+  app.PlayCommand = context::kCommandNone;
   if (dialog != nullptr) {
     ShowScanning(*dialog, true);
     dialog->SetText(res::kIdScanMessage, res::kScanProcessing);
@@ -291,7 +291,7 @@ Result RunScanJob(std::unique_ptr<ScanJob> job) noexcept {
   const Result result = RunScan(*job);
   if (dialog != nullptr) {
     dialog->SetText(res::kIdScanMessage, result == kOk ? res::kScanCompleted
-                                         : app.PlayCommand.Load() != kCommandNone
+                                         : app.PlayCommand.Load() != context::kCommandNone
                                              ? res::kScanTerminated
                                              : res::kScanAbortedByError);
     ShowScanning(*dialog, false);
@@ -300,14 +300,14 @@ Result RunScanJob(std::unique_ptr<ScanJob> job) noexcept {
   return result;
 }
 
-Result ScanMusicFiles(AppContext& app, const std::vector<std::u16string>& paths,
+Result ScanMusicFiles(context::AppContext& app, const std::vector<std::u16string>& paths,
                       std::u16string_view extensionText, std::u16string_view outputDir,
                       Dialog* dialog) noexcept {
   try {
     auto job = std::make_unique<ScanJob>();
     job->App = &app;
     job->Dialog = dialog;
-    job->Paths = NewStringList();
+    job->Paths = context::NewStringList();
     if (!job->Paths) return kErrListMemory;
     for (const std::u16string& path : paths) {
       if (job->Paths->Append(path) != kOk) return kErrListMemory;

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/string_list.h"
+#include "context/app_context.h"
+#include "context/string_list.h"
 #include "platform/os.h"
 #include "platform/result.h"
 #include "platform/ui.h"
@@ -16,12 +16,12 @@ namespace lumaro::app {
 
 // One drop on the scan tool: what to scan and where the play lists go.
 struct ScanJob {
-  AppContext* App = nullptr;
-  platform::ui::Dialog* Dialog = nullptr;  // the tool's window; nullptr when nobody watches
-  std::unique_ptr<StringList> Paths;       // dropped files and directories, in drop order
-  std::u16string ExtensionText;            // the extension words as the user typed them
-  std::unique_ptr<StringList> Words;       // split from ExtensionText by the scan
-  std::u16string OutputDir;                // empty: the program's own directory
+  context::AppContext* App = nullptr;
+  platform::ui::Dialog* Dialog = nullptr;      // the tool's window; nullptr when nobody watches
+  std::unique_ptr<context::StringList> Paths;  // dropped files and directories, in drop order
+  std::u16string ExtensionText;                // the extension words as the user typed them
+  std::unique_ptr<context::StringList> Words;  // split from ExtensionText by the scan
+  std::u16string OutputDir;                    // empty: the program's own directory
 };
 
 // The scan's answer when PlayCommand asked it to stop (any other nonzero answer is an error).
@@ -33,7 +33,7 @@ bool IsExtensionWordChar(char16_t c);
 
 // Appends every non-empty run of word characters of `text` to `words`, in order.
 // Failure answer: nonzero (out of memory).
-[[nodiscard]] Result SplitExtensionWords(std::u16string_view text, StringList& words);
+[[nodiscard]] Result SplitExtensionWords(std::u16string_view text, context::StringList& words);
 
 // The time-named play list "YYYYMMDD_hhmmss_mmm.m3u8" in `outputDir`; nullopt when the path
 // would not fit.
@@ -70,7 +70,7 @@ Result RunScanJob(std::unique_ptr<ScanJob> job) noexcept;
 
 // Scans `paths` on the calling thread as a drop on the tool would, writing into `outputDir`
 // (empty: the program's directory) and showing progress in `dialog` when there is one.
-Result ScanMusicFiles(AppContext& app, const std::vector<std::u16string>& paths,
+Result ScanMusicFiles(context::AppContext& app, const std::vector<std::u16string>& paths,
                       std::u16string_view extensionText, std::u16string_view outputDir = {},
                       platform::ui::Dialog* dialog = nullptr) noexcept;
 

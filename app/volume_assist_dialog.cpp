@@ -13,7 +13,7 @@ namespace {
 namespace res = resources;
 namespace ui = platform::ui;
 using ui::Dialog;
-using A = AppContext;
+using A = context::AppContext;
 
 constexpr int kPageStep = 10;
 
@@ -69,7 +69,7 @@ std::span<const AssistRow> AssistRows(AssistDialogKind kind) {
   return kPeakRows;
 }
 
-VolumeAssistDialog::VolumeAssistDialog(AppContext& app, AssistDialogKind kind)
+VolumeAssistDialog::VolumeAssistDialog(context::AppContext& app, AssistDialogKind kind)
     : app_(app), kind_(kind) {}
 
 res::Text VolumeAssistDialog::TemplateName() const {

@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "platform/ui.h"
 #include "resources/status_texts.h"
 
@@ -10,9 +10,9 @@ namespace lumaro::app {
 
 // The three volume-assist dialogs, numbered as VolumeAssist numbers the modes.
 enum class AssistDialogKind : std::uint32_t {
-  kPeak = kAssistPeak,
-  kCompression = kAssistCompression,
-  kLoudness = kAssistLoudness,
+  kPeak = context::kAssistPeak,
+  kCompression = context::kAssistCompression,
+  kLoudness = context::kAssistLoudness,
 };
 
 // One row of a volume-assist dialog: a scroll bar over a Setting, its value text, and the
@@ -20,10 +20,10 @@ enum class AssistDialogKind : std::uint32_t {
 struct AssistRow {
   platform::ui::ControlId bar;
   platform::ui::ControlId value;
-  Word AppContext::*setting;
-  Word AppContext::*minimum;
-  Word AppContext::*maximum;
-  Word AppContext::*reset;
+  platform::Word context::AppContext::*setting;
+  platform::Word context::AppContext::*minimum;
+  platform::Word context::AppContext::*maximum;
+  platform::Word context::AppContext::*reset;
 };
 
 // The rows of each dialog, top to bottom.
@@ -37,7 +37,7 @@ std::span<const AssistRow> AssistRows(AssistDialogKind kind);
 // Thread contract: OnMessage on the user-interface thread while no playback runs.
 class VolumeAssistDialog final : public platform::ui::DialogBehaviour {
  public:
-  VolumeAssistDialog(AppContext& app, AssistDialogKind kind);
+  VolumeAssistDialog(context::AppContext& app, AssistDialogKind kind);
 
   // The template this behaviour belongs to.
   resources::Text TemplateName() const;
@@ -52,7 +52,7 @@ class VolumeAssistDialog final : public platform::ui::DialogBehaviour {
   void Reset(platform::ui::Dialog& dialog);
   void Close(platform::ui::Dialog& dialog);
 
-  AppContext& app_;
+  context::AppContext& app_;
   AssistDialogKind kind_;
 };
 

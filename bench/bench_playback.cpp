@@ -72,14 +72,14 @@ const Scenario kScenarios[] = {
 };
 
 // The decoded track as the decoders leave it: a 16-bit 44.1 kHz sine as float, or DSD64 bytes.
-void FillDecoded(app::PlayRequest& r, bool dsd) {
+void FillDecoded(context::PlayRequest& r, bool dsd) {
   if (dsd) {
     dsp::DsdBufferPtr b;
     if (dsp::NewDsdBuffer(b, 2822400, kTrackSeconds * 2822400 / 8) != kOk) std::abort();
     for (std::uint64_t i = 0; i < 2 * b->length; ++i)
       b->Data()[i] = static_cast<unsigned char>(0x69 ^ (i * 37));
     r.Buffer.Put(std::move(b));
-    r.IsDsd = 1, r.DecodedKind = app::kKindInteger, r.DecodedBits = 1, r.DecodedRate = 2822400;
+    r.IsDsd = 1, r.DecodedKind = context::kKindInteger, r.DecodedBits = 1, r.DecodedRate = 2822400;
     return;
   }
   dsp::AudioBufferPtr b;
@@ -90,19 +90,20 @@ void FillDecoded(app::PlayRequest& r, bool dsd) {
     b->Frame(static_cast<std::int64_t>(i))[1] = -v;
   }
   r.Buffer.Put(std::move(b));
-  r.IsDsd = 0, r.DecodedKind = app::kKindInteger, r.DecodedBits = 16, r.DecodedRate = 44100;
+  r.IsDsd = 0, r.DecodedKind = context::kKindInteger, r.DecodedBits = 16, r.DecodedRate = 44100;
 }
 
 void BM_StepNineToStart(benchmark::State& state) {
   const Scenario& s = kScenarios[state.range(0)];
   state.SetLabel(s.name);
-  engine::EngineSteps steps = app::PlayerSteps();
-  steps.device[25] = [](app::PlayRequest&) { return kStopAtStart; };  // the device's Start
+  context::StepTable steps = app::PlayerSteps();
+  steps.Handler(context::DeviceFamily::kEndpoint, context::Step::kStartEndpoint) =
+      [](context::PlayRequest&) { return kStopAtStart; };  // the device's Start
   std::map<std::string, double> total;
   double seconds = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    app::AppContext a;
+    context::AppContext a;
     platform::Services services;
     platform::sim::SimEndpointScript e;
     e.name = u"DAC";
@@ -115,7 +116,7 @@ void BM_StepNineToStart(benchmark::State& state) {
     a.Services = &services;
     platform::ui::HeadlessDialog window;
     a.MainWindow = &window;
-    app::PlayRequest r;
+    context::PlayRequest r;
     r.App = &a;
     r.Device = u"W: DAC";
     r.Rate = s.rate;
@@ -143,8 +144,8 @@ BENCHMARK(BM_StepNineToStart)->DenseRange(0, 2)->Iterations(2)->Unit(benchmark::
 void BM_FeedingAt768k(benchmark::State& state) {
   constexpr std::uint32_t kRate = 768000;
   constexpr std::uint64_t kSeconds = 60;
-  engine::EngineSteps steps = app::PlayerSteps();
-  steps.device[18] = [](app::PlayRequest& r) -> Result {
+  context::StepTable steps = app::PlayerSteps();
+  steps.raisePriority = [](context::PlayRequest& r) -> Result {
     dsp::PcmBufferPtr out;
     if (dsp::NewPcmBuffer(out, dsp::kPcmInteger, 2, 32, kRate, kSeconds * kRate) != kOk) return 1;
     r.Buffer.Put(std::move(out));
@@ -152,13 +153,13 @@ void BM_FeedingAt768k(benchmark::State& state) {
   };
   bench::Clocks clocks;
   for (auto _ : state) {
-    app::AppContext a;
+    context::AppContext a;
     a.PlayOnce = 1;
     platform::Services services;
     platform::file_output::FileOutputSystem endpoints({.path = u"/dev/null", .paced = false});
     services.endpoints = &endpoints;
     a.Services = &services;
-    app::PlayRequest r;
+    context::PlayRequest r;
     r.App = &a;
     r.Device = u"W: File output";
     r.Rate = u"768000";
@@ -166,7 +167,7 @@ void BM_FeedingAt768k(benchmark::State& state) {
     dsp::AudioBufferPtr decoded;
     if (dsp::NewAudioBuffer(decoded, kRate, 1, 48) != kOk) std::abort();
     r.Buffer.Put(std::move(decoded));
-    r.DecodedKind = app::kKindInteger, r.DecodedBits = 32, r.DecodedRate = kRate;
+    r.DecodedKind = context::kKindInteger, r.DecodedBits = 32, r.DecodedRate = kRate;
     clocks.Time(state, [&] {
       if (engine::StepMachine(r, 9) != kOk) state.SkipWithError("feeding failed");
     });

@@ -20,7 +20,7 @@
 namespace lumaro::decode {
 namespace {
 
-using app::PlayRequest;
+using context::PlayRequest;
 namespace res = resources;
 
 enum : Result {
@@ -60,21 +60,22 @@ bool HasExtension(std::u16string_view path, const std::array<std::u16string_view
 
 void DescribePcm(PlayRequest& r, const dsp::PcmBuffer& pcm) {
   r.IsDsd = 0;
-  r.DecodedKind = pcm.sampleFormat == dsp::kPcmInteger ? app::kKindInteger : app::kKindFloat;
+  r.DecodedKind =
+      pcm.sampleFormat == dsp::kPcmInteger ? context::kKindInteger : context::kKindFloat;
   r.DecodedBits = pcm.bits;
   r.DecodedRate = pcm.sampleRate;
 }
 
 void DescribeDsd(PlayRequest& r) {
   r.IsDsd = 1;
-  r.DecodedKind = app::kKindInteger;
+  r.DecodedKind = context::kKindInteger;
   r.DecodedBits = kDsdBits;
   r.DecodedRate = r.Buffer.Get<dsp::DsdBuffer>()->dsdRate;
 }
 
 void DescribeFloat(PlayRequest& r, std::uint32_t bits) {
   r.IsDsd = 0;
-  r.DecodedKind = app::kKindFloat;
+  r.DecodedKind = context::kKindFloat;
   r.DecodedBits = bits;
   r.DecodedRate = r.Buffer.Get<dsp::AudioBuffer>()->sampleRate;
 }
@@ -117,7 +118,7 @@ Result DecodeFmMusic(PlayRequest& r, std::u16string_view status, std::uint32_t p
 }
 
 // The sound-font name of a slot: an index into SoundFontList, none when out of range.
-std::u16string_view SoundFontName(const app::AppContext& a, std::int32_t index) {
+std::u16string_view SoundFontName(const context::AppContext& a, std::int32_t index) {
   if (!a.SoundFontList) return {};
   const std::u16string* name = a.SoundFontList->Entry(index);
   return name != nullptr ? std::u16string_view(*name) : std::u16string_view();
@@ -125,7 +126,7 @@ std::u16string_view SoundFontName(const app::AppContext& a, std::int32_t index) 
 
 // Step 5: a MIDI file goes to Fluidsynth and to no other reader.
 Result DecodeMidi(PlayRequest& r) {
-  const app::AppContext& a = *r.App;
+  const context::AppContext& a = *r.App;
   Show(r, res::kStatusReadingFluidsynth);
   if (ReadWithFluidsynth(*r.TrackPath, SoundFontName(a, a.SoundFont1.Load()),
                          SoundFontName(a, a.SoundFont2.Load()),
@@ -193,7 +194,7 @@ Result DecodeWithChain(PlayRequest& r) {
 
 Result DecodeTrack(PlayRequest& r) {
   r.Buffer.Clear();
-  const app::AppContext& a = *r.App;
+  const context::AppContext& a = *r.App;
   const std::u16string& path = *r.TrackPath;
 
   // Step 1: the path must name a file.

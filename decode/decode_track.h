@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/play_request.h"
+#include "context/play_request.h"
 #include "platform/result.h"
 
 namespace lumaro::decode {
@@ -16,6 +16,6 @@ namespace lumaro::decode {
 // text goes to the main window's status line while the window exists. Failure answer: nonzero with
 // the slot empty and the text in the status line, or without a text when PlayCommand asked for a
 // stop. Playback thread.
-[[nodiscard]] Result DecodeTrack(app::PlayRequest& request);
+[[nodiscard]] Result DecodeTrack(context::PlayRequest& request);
 
 }  // namespace lumaro::decode

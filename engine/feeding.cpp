@@ -56,8 +56,8 @@ constexpr const char* kDecodeDop[] = {"Decode: %dbit float %dHz - Out: %d/%dbit 
 constexpr const char* kDecodeDsd[] = {"Decode: %dbit float %dHz - Out: 1bit %dHz DSD",
                                       "Decode: %dbit %dHz - Out: 1bit %dHz DSD"};
 
-std::u16string DecodeLine(const app::PlayRequest& r, const DecodeLineOutput& out) {
-  const int variant = r.DecodedKind == app::kKindFloat ? 0 : 1;
+std::u16string DecodeLine(const context::PlayRequest& r, const DecodeLineOutput& out) {
+  const int variant = r.DecodedKind == context::kKindFloat ? 0 : 1;
   const int bits = static_cast<int>(r.DecodedBits);
   const int rate = static_cast<int>(r.DecodedRate);
   const int valid = static_cast<int>(out.validBits);
@@ -81,20 +81,20 @@ std::u16string DecodeLine(const app::PlayRequest& r, const DecodeLineOutput& out
   return Widen(text);
 }
 
-Result WaitForDevice(const app::PlayRequest& r) {
+Result WaitForDevice(const context::PlayRequest& r) {
   platform::Event* event = PlaybackEvent();
   if (event == nullptr) return kErrNoEvent;
   if (r.App->Services->clock->Wait(*event, kWaitMilliseconds) == platform::WaitResult::kSignalled) {
     return kOk;
   }
-  if (r.App->PlayCommand.Load() == app::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
+  if (r.App->PlayCommand.Load() == context::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
   return kErrWaitFailed;
 }
 
-void SetStartOffsets(app::PlayRequest& r) {
+void SetStartOffsets(context::PlayRequest& r) {
   if (!PlaysGapless(r)) return;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
-    app::TrackTableEntry& entry = r.TrackTable[i];
+    context::TrackTableEntry& entry = r.TrackTable[i];
     if (const dsp::PcmBuffer* pcm = r.Buffer.Get<dsp::PcmBuffer>()) {
       entry.StartOffset =
           static_cast<std::uint64_t>(pcm->sampleRate * entry.StartSeconds) * pcm->BytesPerFrame();
@@ -104,9 +104,9 @@ void SetStartOffsets(app::PlayRequest& r) {
   }
 }
 
-Result RunPlayingLook(app::PlayRequest& r, const OutputView& view, std::u16string_view decodeLine,
-                      const std::function<Result()>& feed) {
-  app::AppContext& a = *r.App;
+Result RunPlayingLook(context::PlayRequest& r, const OutputView& view,
+                      std::u16string_view decodeLine, const std::function<Result()>& feed) {
+  context::AppContext& a = *r.App;
   a.ShownSecond = -1;
   a.TotalSeconds = view.totalSeconds;
   a.PositionRate = view.bytesPerSecond;
@@ -156,8 +156,8 @@ std::uint8_t FillSilence(std::uint8_t* destination, std::uint32_t frames, std::u
   return marker;
 }
 
-Feeder::Feeder(app::PlayRequest& request, const OutputView& view, std::uint64_t deviceBufferBytes,
-               bool dop)
+Feeder::Feeder(context::PlayRequest& request, const OutputView& view,
+               std::uint64_t deviceBufferBytes, bool dop)
     : r_(request),
       app_(*request.App),
       view_(view),
@@ -171,7 +171,7 @@ bool Feeder::TrackEnds() const {
 
 Feeder::Pass Feeder::Begin(Result* failure) {
   const std::uint32_t command = app_.PlayCommand.Load();
-  if (command == app::kCommandStop || (!gapless_ && command != app::kCommandNone)) {
+  if (command == context::kCommandStop || (!gapless_ && command != context::kCommandNone)) {
     return Pass::kLeave;
   }
   if (const Result waited = WaitForDevice(r_); waited != kOk) {
@@ -183,19 +183,20 @@ Feeder::Pass Feeder::Begin(Result* failure) {
     // tail has sounded. A command the window gave meanwhile wins over the track's end.
     const bool lastOfList = gapless_ || r_.TrackCount <= 1 || r_.TrackIndex + 1 >= r_.TrackCount;
     const bool stop = app_.PlayOnce.Load() != 0 && lastOfList;
-    std::uint32_t none = app::kCommandNone;
-    app_.PlayCommand.CompareExchange(none, stop ? app::kCommandStop : app::kCommandTrackEnded);
+    std::uint32_t none = context::kCommandNone;
+    app_.PlayCommand.CompareExchange(none,
+                                     stop ? context::kCommandStop : context::kCommandTrackEnded);
     return Pass::kLeave;
   }
   if (ending_ != Ending::kPlaying) return Pass::kCopy;
   std::int32_t target = 0;
   if (app_.Seek.Take(&target)) {
     app_.Position = static_cast<std::uint64_t>(std::max(target, 0)) * app_.PositionRate.Load();
-  } else if (gapless_ && command == app::kCommandJump) {
+  } else if (gapless_ && command == context::kCommandJump) {
     const std::uint32_t requested = app_.RequestedTrack.Load();
     if (requested < r_.TrackCount) app_.Position = r_.TrackTable[requested].StartOffset;
-    std::uint32_t jump = app::kCommandJump;
-    app_.PlayCommand.CompareExchange(jump, app::kCommandNone);
+    std::uint32_t jump = context::kCommandJump;
+    app_.PlayCommand.CompareExchange(jump, context::kCommandNone);
   }
   if (gapless_) {
     const std::uint64_t position = app_.Position.Load();

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/play_request.h"
+#include "context/play_request.h"
 #include "platform/result.h"
 
 namespace lumaro::engine {
@@ -31,19 +31,19 @@ struct DecodeLineOutput {
 
 // "Decode: 16bit 44100Hz - Out: 24/32bit 96000Hz" and its variants ("float" when the decoder
 // delivered floating point).
-std::u16string DecodeLine(const app::PlayRequest& request, const DecodeLineOutput& output);
+std::u16string DecodeLine(const context::PlayRequest& request, const DecodeLineOutput& output);
 
 // The playing look around the feeding step, after the lead-in: position words set, seek bar
 // ranged and shown, the decode line in the status line, the play-list box enabled and shown;
 // `feed` runs between PositionValid 1 and 0; afterwards the seek bar is hidden and the time text
 // emptied. Answers feed's result. Playback thread.
-Result RunPlayingLook(app::PlayRequest& request, const OutputView& view,
+Result RunPlayingLook(context::PlayRequest& request, const OutputView& view,
                       std::u16string_view decodeLine, const std::function<Result()>& feed);
 
 // Sets every track table entry's StartOffset for the output record in the Buffer slot (gapless
 // playback only): ⌊rate × StartSeconds⌋ × bytes per frame for PCM, ⌊DSD rate × 0.125 ×
 // StartSeconds⌋ × 2 for DSD; the products truncate.
-void SetStartOffsets(app::PlayRequest& request);
+void SetStartOffsets(context::PlayRequest& request);
 
 // Fills `frames` frames of device silence: zero bytes, or for DoP the idle pattern (DSD bytes
 // 0xCC under a marker that starts at `marker` and is inverted after every frame). Answers the
@@ -57,7 +57,7 @@ inline constexpr std::uint32_t kWaitMilliseconds = 2000;
 // Waits (through the process's clock) at most kWaitMilliseconds for the device to signal the
 // PlaybackEvent. Failure answer: nonzero, with "ERROR: WaitForSingleObject failed" in the status
 // line unless a stop was requested. Playback thread.
-[[nodiscard]] Result WaitForDevice(const app::PlayRequest& request);
+[[nodiscard]] Result WaitForDevice(const context::PlayRequest& request);
 
 // One pass after another of the feeding rules shared by both device families. Each pass:
 // Begin() applies the leave, wait, seek, jump, current-track and end-of-track rules; then the
@@ -65,7 +65,7 @@ inline constexpr std::uint32_t kWaitMilliseconds = 2000;
 // the device. Playback thread.
 class Feeder {
  public:
-  Feeder(app::PlayRequest& request, const OutputView& view, std::uint64_t deviceBufferBytes,
+  Feeder(context::PlayRequest& request, const OutputView& view, std::uint64_t deviceBufferBytes,
          bool dop);
 
   enum class Pass {
@@ -84,8 +84,8 @@ class Feeder {
  private:
   bool TrackEnds() const;
 
-  app::PlayRequest& r_;
-  app::AppContext& app_;
+  context::PlayRequest& r_;
+  context::AppContext& app_;
   OutputView view_;
   std::uint64_t bufferBytes_;
   bool dop_;

@@ -8,7 +8,7 @@
 namespace lumaro::engine {
 namespace {
 
-using app::PlayRequest;
+using context::PlayRequest;
 using dsp::AudioBuffer;
 using dsp::DsdBuffer;
 
@@ -43,7 +43,7 @@ Result JoinPcm(PlayRequest& r) {
   }
   std::uint64_t done = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
-    app::TrackTableEntry& entry = r.TrackTable[i];
+    context::TrackTableEntry& entry = r.TrackTable[i];
     const AudioBuffer& track = *entry.Record.Get<AudioBuffer>();
     entry.StartSeconds = static_cast<double>(done) / r.DecodedRate;
     std::memcpy(joined->Frame(static_cast<std::int64_t>(done)), track.Frame(0),
@@ -66,7 +66,7 @@ Result JoinDsd(PlayRequest& r) {
   if (dsp::NewDsdBuffer(joined, first.dsdRate, total) != kOk) return kErrNoMemory;
   std::uint64_t done = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
-    app::TrackTableEntry& entry = r.TrackTable[i];
+    context::TrackTableEntry& entry = r.TrackTable[i];
     const DsdBuffer& track = *entry.Record.Get<DsdBuffer>();
     entry.StartSeconds = static_cast<double>(done) * 8.0 / r.DecodedRate;
     std::memcpy(joined->Data() + 2 * done, track.Data(), 2 * track.length);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/play_request.h"
+#include "context/play_request.h"
 #include "platform/result.h"
 
 namespace lumaro::engine {
@@ -10,6 +10,6 @@ namespace lumaro::engine {
 // track's rate, DsdBuffers into one DsdBuffer (lead-in 128). Each track's record is freed once it
 // is copied. Failure answer: nonzero with "ERROR: out of memory" in the status line, the Buffer
 // slot empty, records not yet joined left in the table. Playback thread.
-[[nodiscard]] Result JoinTracks(app::PlayRequest& request);
+[[nodiscard]] Result JoinTracks(context::PlayRequest& request);
 
 }  // namespace lumaro::engine

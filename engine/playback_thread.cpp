@@ -15,7 +15,7 @@ std::atomic<int> runningThreads{0};
 
 int RunningPlaybackThreads() noexcept { return runningThreads.load(std::memory_order_acquire); }
 
-Result RunPlayback(std::unique_ptr<app::PlayRequest> request) {
+Result RunPlayback(std::unique_ptr<context::PlayRequest> request) {
   Result result = kErrUnexpected;
   try {
     result = StepMachine(*request, 0);
@@ -28,11 +28,11 @@ Result RunPlayback(std::unique_ptr<app::PlayRequest> request) {
   return result;
 }
 
-bool StartPlayback(std::unique_ptr<app::PlayRequest> request) {
+bool StartPlayback(std::unique_ptr<context::PlayRequest> request) {
   // The body owns the request through a shared holder so that a failed start frees it here.
-  std::shared_ptr<std::unique_ptr<app::PlayRequest>> owned;
+  std::shared_ptr<std::unique_ptr<context::PlayRequest>> owned;
   try {
-    owned = std::make_shared<std::unique_ptr<app::PlayRequest>>(std::move(request));
+    owned = std::make_shared<std::unique_ptr<context::PlayRequest>>(std::move(request));
   } catch (const std::exception&) {
     return false;
   }

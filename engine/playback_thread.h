@@ -2,18 +2,18 @@
 
 #include <memory>
 
-#include "app/play_request.h"
+#include "context/play_request.h"
 #include "platform/result.h"
 
 namespace lumaro::engine {
 
 // The playback thread's procedure: runs the step machine from step 0 with the request, frees the
 // request, compacts the heap and answers step 0's result (the thread's exit code).
-Result RunPlayback(std::unique_ptr<app::PlayRequest> request);
+Result RunPlayback(std::unique_ptr<context::PlayRequest> request);
 
 // Starts a playback thread that owns `request` (nobody waits for it). A newer playback takes over
 // by stopping the running one. Failure answer: false, and the request is freed.
-[[nodiscard]] bool StartPlayback(std::unique_ptr<app::PlayRequest> request);
+[[nodiscard]] bool StartPlayback(std::unique_ptr<context::PlayRequest> request);
 
 // Playback threads started by StartPlayback that have not ended yet, counted from before the
 // thread starts until its very last step, so that a thread that has not yet reached the

@@ -4,8 +4,7 @@
 #include <new>
 #include <optional>
 
-#include "app/playback_gate.h"
-#include "engine/engine_steps.h"
+#include "context/playback_gate.h"
 #include "engine/gapless_join.h"
 #include "engine/playback_event.h"
 #include "platform/os.h"
@@ -17,7 +16,8 @@
 namespace lumaro::engine {
 namespace {
 
-using app::PlayRequest;
+using context::PlayRequest;
+using context::Step;
 using platform::ScopeExit;
 using platform::ui::Dialog;
 namespace res = resources;
@@ -48,14 +48,12 @@ Dialog* Window(const PlayRequest& r) { return r.App->MainWindow.Load(); }
 std::uint32_t Command(const PlayRequest& r) { return r.App->PlayCommand.Load(); }
 
 // The steps of this playback; a request made without them runs none of the other components.
-const EngineSteps& Steps(const PlayRequest& r) {
-  static const EngineSteps kNone{};
+const context::StepTable& Steps(const PlayRequest& r) {
+  static const context::StepTable kNone{};
   return r.Steps != nullptr ? *r.Steps : kNone;
 }
 
-bool IsEndpointDevice(const PlayRequest& r) { return !r.Device.empty() && r.Device[0] == u'W'; }
-
-Result RunHandler(const StepHandler& handler, PlayRequest& r) {
+Result RunHandler(const context::StepHandler& handler, PlayRequest& r) {
   return handler ? handler(r) : kErrNoHandler;
 }
 
@@ -81,18 +79,18 @@ void ResetPlayListBox(Dialog& w) {
 
 // Step 0: takes the playback gate, stopping an older playback until it has left.
 Result TakeGate(PlayRequest& r) {
-  while (!app::TryTakePlaybackGate()) {
-    r.App->PlayCommand = app::kCommandStop;
+  while (!context::TryTakePlaybackGate()) {
+    r.App->PlayCommand = context::kCommandStop;
     platform::SleepMilliseconds(kGateRetryMilliseconds);
   }
-  ScopeExit giveBack([] { app::ReleasePlaybackGate(); });
-  return StepMachine(r, 1);
+  ScopeExit giveBack([] { context::ReleasePlaybackGate(); });
+  return StepMachine(r, Step::kResetPlaybackWords);
 }
 
 // Step 1: resets the playback words; frees the dropped paths afterwards.
 Result ResetPlaybackWords(PlayRequest& r) {
-  app::AppContext& a = *r.App;
-  a.PlayCommand = app::kCommandNone;
+  context::AppContext& a = *r.App;
+  a.PlayCommand = context::kCommandNone;
   a.PositionValid = 0;
   a.CurrentTrack = 0;
   ScopeExit cleanup([&] {
@@ -100,7 +98,7 @@ Result ResetPlaybackWords(PlayRequest& r) {
     a.PositionValid = 0;
     r.Paths.reset();
   });
-  return StepMachine(r, 2);
+  return StepMachine(r, Step::kShowPlayingLook);
 }
 
 // Step 2: the playing look of the main window; the idle look afterwards (an error text and the
@@ -116,13 +114,13 @@ Result ShowPlayingLook(PlayRequest& r) {
     w->Show(res::kIdStopButton, true);
     w->SetText(res::kIdTimeText, u"");
   }
-  const Result result = StepMachine(r, 3);
+  const Result result = StepMachine(r, Step::kExpandPlaylists);
   if (Dialog* w = Window(r)) {
     w->SetText(res::kIdTimeText, u"");
     w->Show(res::kIdStopButton, false);
     w->Enable(res::kIdStopButton, false);
     ResetSeekBar(*w);
-    if (result == kOk || Command(r) == app::kCommandStop) {
+    if (result == kOk || Command(r) == context::kCommandStop) {
       w->SetText(res::kIdFileText, res::kTextDropHere);
       w->SetText(res::kIdStatusLine, u"");
     }
@@ -134,7 +132,7 @@ Result ShowPlayingLook(PlayRequest& r) {
 }
 
 // Appends every entry of a play list that was read to Tracks.
-Result AppendPlaylist(PlayRequest& r, const app::StringList& list) {
+Result AppendPlaylist(PlayRequest& r, const context::StringList& list) {
   for (std::int32_t i = 0; i < list.Count(); ++i) {
     const std::u16string* entry = list.Entry(i);
     if (entry == nullptr || r.Tracks->Append(*entry) != kOk) {
@@ -148,14 +146,14 @@ Result AppendPlaylist(PlayRequest& r, const app::StringList& list) {
 // Step 3: expands the dropped paths into Tracks, reading ".m3u8" play lists (exact, case-
 // sensitive extension); frees Tracks afterwards. A stop during the expansion answers 0.
 Result ExpandPlaylists(PlayRequest& r) {
-  r.Tracks = app::NewStringList();
+  r.Tracks = context::NewStringList();
   if (!r.Tracks) {
     ShowStatus(r, res::kErrOutOfMemory);
     return kErrTracksMemory;
   }
   ScopeExit freeTracks([&] { r.Tracks.reset(); });
-  const app::StringList& paths = *r.Paths;
-  for (std::int32_t i = 0; i < paths.Count() && Command(r) == app::kCommandNone; ++i) {
+  const context::StringList& paths = *r.Paths;
+  for (std::int32_t i = 0; i < paths.Count() && Command(r) == context::kCommandNone; ++i) {
     const std::u16string& path = *paths.Entry(i);
     if (platform::PathFindExtension(path) != kPlaylistExtension) {
       if (r.Tracks->Append(path) != kOk) {
@@ -167,27 +165,27 @@ Result ExpandPlaylists(PlayRequest& r) {
     ShowPath(r, &path);
     ShowStatus(r, res::kStatusPlaylistReading);
     const auto& reader = Steps(r).readPlaylist;
-    const std::unique_ptr<app::StringList> list =
+    const std::unique_ptr<context::StringList> list =
         reader ? reader(path, r.App->PlayCommand) : nullptr;
     if (!list) {
-      if (Command(r) == app::kCommandNone) {
+      if (Command(r) == context::kCommandNone) {
         ShowPath(r, &path);
         ShowStatus(r, res::kErrPlaylistReadFailed);
       }
       return kErrPlaylistRead;
     }
-    if (Command(r) == app::kCommandNone) {
+    if (Command(r) == context::kCommandNone) {
       if (const Result appended = AppendPlaylist(r, *list); appended != kOk) return appended;
     }
   }
-  if (Command(r) != app::kCommandNone) return kOk;
-  return StepMachine(r, 4);
+  if (Command(r) != context::kCommandNone) return kOk;
+  return StepMachine(r, Step::kRegisterFileList);
 }
 
 // Adds the file title of every track to the play-list box; answers kOk when all were added
 // (or a stop ended the loop early).
 Result AddFileTitles(PlayRequest& r) {
-  for (std::uint32_t i = 0; i < r.TrackCount && Command(r) == app::kCommandNone; ++i) {
+  for (std::uint32_t i = 0; i < r.TrackCount && Command(r) == context::kCommandNone; ++i) {
     std::optional<std::u16string> title;
     try {
       title = platform::GetFileTitle(*r.Tracks->Entry(i));
@@ -222,11 +220,11 @@ Result RegisterFileList(PlayRequest& r) {
     return kErrNoRate;
   }
   const Result titles = AddFileTitles(r);
-  if (titles != kOk || Command(r) != app::kCommandNone) {
+  if (titles != kOk || Command(r) != context::kCommandNone) {
     if (Dialog* w = Window(r)) w->ComboReset(res::kIdPlayList);
     return titles;
   }
-  app::AppContext& a = *r.App;
+  context::AppContext& a = *r.App;
   if (Dialog* w = Window(r)) {
     w->Show(res::kIdFileText, false);
     w->SetText(res::kIdFileText, u"");
@@ -235,28 +233,28 @@ Result RegisterFileList(PlayRequest& r) {
   }
   a.ListActive = 1;
   ScopeExit inactive([&] { a.ListActive = 0; });
-  return StepMachine(r, 5);
+  return StepMachine(r, Step::kTrackLoop);
 }
 
 // The track loop without gapless: plays tracks until a stop or a failure, following the
 // commands the window and the feeding leave in PlayCommand.
 Result PlayTracksInTurn(PlayRequest& r) {
-  app::AppContext& a = *r.App;
+  context::AppContext& a = *r.App;
   Result result = kOk;
   for (;;) {
     bool play = true;
     switch (a.PlayCommand.Load()) {
-      case app::kCommandStop:
+      case context::kCommandStop:
         return result;
-      case app::kCommandNone:
+      case context::kCommandNone:
         break;
-      case app::kCommandTrackEnded:
+      case context::kCommandTrackEnded:
         r.TrackIndex = r.TrackIndex + 1 >= r.TrackCount ? 0 : r.TrackIndex + 1;
         break;
-      case app::kCommandJump: {
+      case context::kCommandJump: {
         const std::uint32_t requested = a.RequestedTrack.Load();
         if (requested >= r.TrackCount) {
-          a.PlayCommand = app::kCommandStop;
+          a.PlayCommand = context::kCommandStop;
           play = false;
         } else {
           r.TrackIndex = requested;
@@ -264,15 +262,15 @@ Result PlayTracksInTurn(PlayRequest& r) {
         break;
       }
       default:
-        a.PlayCommand = app::kCommandStop;
+        a.PlayCommand = context::kCommandStop;
         play = false;
         break;
     }
     if (play) {
       a.CurrentTrack = r.TrackIndex;
-      a.PlayCommand = app::kCommandNone;
+      a.PlayCommand = context::kCommandNone;
       r.TrackPath = r.Tracks->Entry(r.TrackIndex);
-      result = StepMachine(r, 6);
+      result = StepMachine(r, Step::kPrepareTrack);
     }
     if (result != kOk) return result;
   }
@@ -282,18 +280,18 @@ Result PlayTracksInTurn(PlayRequest& r) {
 Result RunTrackLoop(PlayRequest& r) {
   r.App->CurrentTrack = 0;
   if (r.App->Gapless.Load() == 0) return PlayTracksInTurn(r);
-  r.TrackTable.reset(new (std::nothrow) app::TrackTableEntry[r.TrackCount]);
+  r.TrackTable.reset(new (std::nothrow) context::TrackTableEntry[r.TrackCount]);
   if (!r.TrackTable) {
     ShowStatus(r, res::kErrOutOfMemory);
     return kErrTableMemory;
   }
   ScopeExit freeTable([&] { r.TrackTable.reset(); });
-  return StepMachine(r, 6);
+  return StepMachine(r, Step::kPrepareTrack);
 }
 
 // Clears the position words and the seek bar and time text of the window.
 void ClearPosition(PlayRequest& r) {
-  app::AppContext& a = *r.App;
+  context::AppContext& a = *r.App;
   a.Position = 0;
   a.PositionRate = 0;
   a.Seek.SetTarget(0);
@@ -309,7 +307,7 @@ Result PrepareTrack(PlayRequest& r) {
   ShowStatus(r, res::kStatusPreparing);
   ShowPath(r, r.TrackPath);
   ClearPosition(r);
-  const Result result = StepMachine(r, 7);
+  const Result result = StepMachine(r, Step::kDecodeTracks);
   ClearPosition(r);
   return result;
 }
@@ -332,7 +330,7 @@ Result DecodeAllTracks(PlayRequest& r) {
     r.App->CurrentTrack = i;
     r.Buffer.Clear();
     r.TrackPath = r.Tracks->Entry(i);
-    if (const Result decoded = StepMachine(r, 8); decoded != kOk) return decoded;
+    if (const Result decoded = StepMachine(r, Step::kDecode); decoded != kOk) return decoded;
     r.TrackTable[i].Record.Put(r.Buffer.Take());
     if (i == 0) {
       reference = FormatOf(r);
@@ -350,18 +348,20 @@ Result DecodeAllTracks(PlayRequest& r) {
 Result DecodeTrack(PlayRequest& r) {
   Result result = kOk;
   if (!PlaysGapless(r)) {
-    result = StepMachine(r, 8);
-    if (result == kOk && Command(r) == app::kCommandNone) result = StepMachine(r, 9);
+    result = StepMachine(r, Step::kDecode);
+    if (result == kOk && Command(r) == context::kCommandNone)
+      result = StepMachine(r, Step::kInitializeCom);
   } else {
     result = DecodeAllTracks(r);
     if (result != kOk) return result;  // a failed decode ends the step with its own result
     result = JoinTracks(r);
     r.TrackIndex = 0;
     r.App->CurrentTrack = 0;
-    if (result == kOk && Command(r) == app::kCommandNone) result = StepMachine(r, 9);
+    if (result == kOk && Command(r) == context::kCommandNone)
+      result = StepMachine(r, Step::kInitializeCom);
   }
   r.Buffer.Clear();
-  if (Command(r) != app::kCommandNone) return kOk;
+  if (Command(r) != context::kCommandNone) return kOk;
   return result;
 }
 
@@ -374,7 +374,7 @@ Result InitializeCom(PlayRequest& r) {
     return kErrCoInitialize;
   }
   ScopeExit uninitialize([] { platform::UninitializeApartment(); });
-  return StepMachine(r, IsEndpointDevice(r) ? 10 : 14);
+  return StepMachine(r, FamilyStepsOf(r).open);
 }
 
 // Step 23: creates the PlaybackEvent for the device's feeding; closes it afterwards.
@@ -385,38 +385,47 @@ Result CreatePlaybackEvent(PlayRequest& r) {
     return kErrCreateEvent;
   }
   PlaybackEventScope published(event.get());
-  return StepMachine(r, IsEndpointDevice(r) ? 24 : 28);
+  return StepMachine(r, FamilyStepsOf(r).render);
 }
 
 }  // namespace
 
-Result StepMachine(PlayRequest& r, unsigned step) {
+const context::FamilySteps& FamilyStepsOf(const PlayRequest& r) {
+  return Steps(r).Family(context::FamilyOf(r.Device));
+}
+
+Result StepMachine(PlayRequest& r, unsigned number) {
+  if (number > context::Number(context::kLastStep)) return kErrStepNumber;
+  const auto step = static_cast<Step>(number);
   switch (step) {
-    case 0:
+    case Step::kTakeGate:
       return TakeGate(r);
-    case 1:
+    case Step::kResetPlaybackWords:
       return ResetPlaybackWords(r);
-    case 2:
+    case Step::kShowPlayingLook:
       return ShowPlayingLook(r);
-    case 3:
+    case Step::kExpandPlaylists:
       return ExpandPlaylists(r);
-    case 4:
+    case Step::kRegisterFileList:
       return RegisterFileList(r);
-    case 5:
+    case Step::kTrackLoop:
       return RunTrackLoop(r);
-    case 6:
+    case Step::kPrepareTrack:
       return PrepareTrack(r);
-    case 7:
+    case Step::kDecodeTracks:
       return DecodeTrack(r);
-    case 8:
+    case Step::kDecode:
       return RunHandler(Steps(r).decode, r);
-    case 9:
+    case Step::kInitializeCom:
       return InitializeCom(r);
-    case 23:
+    case Step::kRaisePriority:
+      return RunHandler(Steps(r).raisePriority, r);
+    case Step::kApplyVolumeAssist:
+      return RunHandler(Steps(r).applyVolumeAssist, r);
+    case Step::kCreatePlaybackEvent:
       return CreatePlaybackEvent(r);
     default:
-      if (step > kLastStep) return kErrStepNumber;
-      return RunHandler(Steps(r).device[step], r);
+      return RunHandler(FamilyStepsOf(r).handlers[number], r);
   }
 }
 

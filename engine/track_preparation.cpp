@@ -20,14 +20,14 @@ namespace lumaro::engine {
 namespace {
 
 namespace res = resources;
-using app::PlayRequest;
+using context::PlayRequest;
 
 enum : Result { kErrNotEnoughData = 0x1500, kErrNoBuffer };
 
 // DoP carries 16 one-bit samples per channel in each frame.
 constexpr std::uint32_t kDopBitsPerFrame = 16;
 
-bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != app::kCommandNone; }
+bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != context::kCommandNone; }
 
 // Shows "ERROR: out of memory" for a failed stage unless a stop was requested.
 Result StageFailed(const PlayRequest& r, Result result) {
@@ -123,14 +123,14 @@ Result ResampleTo(PlayRequest& r, std::uint32_t rate) {
 Result RaisePriority(PlayRequest& r) {
   ShowStatus(r, res::kStatusSettingPriority);
   platform::AudioPriorityScope priority;  // best effort: playback never fails for want of it
-  return StepMachine(r, 19);
+  return StepMachine(r, context::Step::kApplyVolumeAssist);
 }
 
 Result ApplyVolumeAssist(PlayRequest& r) {
   ShowStatus(r, res::kStatusVolumeAssistStarting);
-  app::AppContext& a = *r.App;
+  context::AppContext& a = *r.App;
   const std::uint32_t assist = a.VolumeAssist.Load();
-  if (assist == app::kAssistCompression) {
+  if (assist == context::kAssistCompression) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
     const dsp::CompressParameters parameters{
         .threshold = a.CompThreshold.Load(),
@@ -148,7 +148,7 @@ Result ApplyVolumeAssist(PlayRequest& r) {
       return compressed;
     }
   }
-  if (assist == app::kAssistLoudness) {
+  if (assist == context::kAssistLoudness) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
     if (const Result normalized =
             RunStage(r, res::kStatusLoudnessNormalizing,
@@ -161,8 +161,8 @@ Result ApplyVolumeAssist(PlayRequest& r) {
       return normalized;
     }
   }
-  if (assist == app::kAssistPeak ||
-      (assist == app::kAssistCompression && a.CompPeakNormalization.Load() == 1)) {
+  if (assist == context::kAssistPeak ||
+      (assist == context::kAssistCompression && a.CompPeakNormalization.Load() == 1)) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
     if (const Result normalized = RunStage(
             r, res::kStatusPeakNormalizing,
@@ -171,7 +171,7 @@ Result ApplyVolumeAssist(PlayRequest& r) {
       return normalized;
     }
   }
-  return StepMachine(r, !r.Device.empty() && r.Device[0] == u'W' ? 20 : 22);
+  return StepMachine(r, FamilyStepsOf(r).prepareOutput);
 }
 
 Result PrepareEndpointOutput(PlayRequest& r) {
@@ -183,7 +183,7 @@ Result PrepareEndpointOutput(PlayRequest& r) {
     ShowStatus(r, res::kErrNotEnoughData);
     return kErrNotEnoughData;
   }
-  return StepMachine(r, 21);
+  return StepMachine(r, context::Step::kInitializeEndpoint);
 }
 
 }  // namespace lumaro::engine

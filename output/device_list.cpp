@@ -4,7 +4,7 @@
 #include <functional>
 #include <iterator>
 
-#include "app/status_line.h"
+#include "context/status_line.h"
 #include "output/endpoint_format.h"
 #include "platform/text.h"
 #include "resources/status_texts.h"
@@ -13,13 +13,13 @@ namespace lumaro::output {
 namespace {
 
 namespace ep = platform::endpoint;
-using ListPtr = std::unique_ptr<app::StringList>;
+using ListPtr = std::unique_ptr<context::StringList>;
 
 constexpr std::uint32_t kDsdMultiples[] = {64, 128, 256};
 constexpr std::uint32_t kDsdBaseRate = 44100;
 
 // Runs `build` on a thread of its own and waits for it; nullptr when no thread can be started.
-ListPtr OnOwnThread(const app::AppContext& app, const std::function<ListPtr()>& build) {
+ListPtr OnOwnThread(const context::AppContext& app, const std::function<ListPtr()>& build) {
   ListPtr list;
   platform::ThreadStarter& threads =
       app.Services != nullptr ? *app.Services->threads : platform::SystemThreads();
@@ -34,7 +34,7 @@ ListPtr OnOwnThread(const app::AppContext& app, const std::function<ListPtr()>& 
 }
 
 // The active render endpoints of the process's endpoint family, or nullptr.
-std::unique_ptr<ep::EndpointCollection> ActiveEndpoints(const app::AppContext& app,
+std::unique_ptr<ep::EndpointCollection> ActiveEndpoints(const context::AppContext& app,
                                                         std::unique_ptr<ep::Enumerator>* owner) {
   ep::EndpointSystem* system = app.Services != nullptr ? app.Services->endpoints : nullptr;
   std::unique_ptr<ep::EndpointCollection> endpoints;
@@ -54,7 +54,7 @@ bool TakesExclusive(ep::AudioClient& client, std::uint32_t rate, std::uint16_t c
 }
 
 ListPtr RatesOf(ep::AudioClient& client) {
-  ListPtr list = app::NewStringList();
+  ListPtr list = context::NewStringList();
   if (!list) return nullptr;
   std::vector<std::uint32_t> ascending(std::begin(kRateLadder), std::end(kRateLadder));
   std::reverse(ascending.begin(), ascending.end());
@@ -82,13 +82,13 @@ ListPtr RatesOf(ep::AudioClient& client) {
 
 }  // namespace
 
-ListPtr ListEndpoints(const app::AppContext& app) {
+ListPtr ListEndpoints(const context::AppContext& app) {
   return OnOwnThread(app, [&]() -> ListPtr {
     std::unique_ptr<ep::Enumerator> enumerator;
     std::unique_ptr<ep::EndpointCollection> endpoints = ActiveEndpoints(app, &enumerator);
     std::uint32_t count = 0;
     if (!endpoints || ep::Failed(endpoints->GetCount(&count))) return nullptr;
-    ListPtr names = app::NewStringList();
+    ListPtr names = context::NewStringList();
     if (!names) return nullptr;
     for (std::uint32_t i = 0; i < count; ++i) {
       std::unique_ptr<ep::Endpoint> endpoint;
@@ -102,7 +102,7 @@ ListPtr ListEndpoints(const app::AppContext& app) {
   });
 }
 
-ListPtr WasapiRates(const app::AppContext& app, std::u16string_view name) {
+ListPtr WasapiRates(const context::AppContext& app, std::u16string_view name) {
   return OnOwnThread(app, [&]() -> ListPtr {
     std::unique_ptr<ep::Enumerator> enumerator;
     std::unique_ptr<ep::EndpointCollection> endpoints = ActiveEndpoints(app, &enumerator);
@@ -118,7 +118,7 @@ ListPtr WasapiRates(const app::AppContext& app, std::u16string_view name) {
       if (!platform::EqualNoCase(friendly, name)) continue;
       std::unique_ptr<ep::AudioClient> client;
       if (ep::Failed(endpoint->Activate(&client)) || !client) {
-        app::ShowStatus(app, resources::kErrActivateFailed);
+        context::ShowStatus(app, resources::kErrActivateFailed);
         return nullptr;
       }
       return RatesOf(*client);

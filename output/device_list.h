@@ -3,8 +3,8 @@
 #include <memory>
 #include <string_view>
 
-#include "app/app_context.h"
-#include "app/string_list.h"
+#include "context/app_context.h"
+#include "context/string_list.h"
 
 // The endpoint half of the device and rate lists the configuration offers. Each list is built
 // on a thread of its own (which sets up the component system for itself); the caller waits for
@@ -12,7 +12,7 @@
 namespace lumaro::output {
 
 // The friendly names of the active render endpoints, in the system's order (no prefix).
-std::unique_ptr<app::StringList> ListEndpoints(const app::AppContext& app);
+std::unique_ptr<context::StringList> ListEndpoints(const context::AppContext& app);
 
 // The resample choices of the endpoint named `name` (letter case ignored): "Share" and "Auto"
 // just before the first supported rate, every rate of 32000 … 768000 Hz the endpoint takes in
@@ -20,6 +20,7 @@ std::unique_ptr<app::StringList> ListEndpoints(const app::AppContext& app);
 // takes (24 valid bits in a 24-bit, or else a 32-bit container). An endpoint that cannot be
 // activated writes "DEVICE ERROR: Activate failed" into the status line (when the main window
 // exists) and gives nullptr.
-std::unique_ptr<app::StringList> WasapiRates(const app::AppContext& app, std::u16string_view name);
+std::unique_ptr<context::StringList> WasapiRates(const context::AppContext& app,
+                                                 std::u16string_view name);
 
 }  // namespace lumaro::output

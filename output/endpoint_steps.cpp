@@ -16,7 +16,8 @@ namespace {
 
 namespace ep = platform::endpoint;
 namespace res = resources;
-using app::PlayRequest;
+using context::PlayRequest;
+using context::Step;
 using engine::ShowStatus;
 using engine::StepMachine;
 using platform::ScopeExit;
@@ -39,13 +40,28 @@ enum : Result {
   kErrPadding,
   kErrStopped,
   kErrNoOutput,
+  kErrSessionMemory,
+  kErrNoDriverKey,
 };
 
-constexpr std::size_t kPrefixLength = 3;             // "W: "
 constexpr std::int64_t kBufferDuration = 2'000'000;  // 200 ms in 100-ns units
 constexpr double kHundredNanosecondsPerSecond = 10'000'000.0;
 constexpr std::uint32_t kLeadInSeconds = 3;
 constexpr std::uint32_t kSharedFlags = ep::kStreamFlagsEventCallback | ep::kStreamFlagsNoPersist;
+
+// The endpoint family's objects of one track, released in reverse order by the steps that made
+// them.
+struct EndpointSession final : context::DeviceSession {
+  std::unique_ptr<ep::Enumerator> Enumerator;
+  std::unique_ptr<ep::EndpointCollection> Endpoints;
+  std::unique_ptr<ep::Endpoint> Endpoint;
+  std::unique_ptr<ep::AudioClient> AudioClient;
+  std::unique_ptr<ep::RenderClient> RenderClient;
+  std::uint32_t BufferFrames = 0;  // the endpoint buffer in frames
+};
+
+// The session step 10 made; every later endpoint step runs inside it.
+EndpointSession& S(PlayRequest& r) { return static_cast<EndpointSession&>(*r.Session); }
 
 ep::ShareMode ModeOf(const PlayRequest& r) {
   return PlaysShared(r) ? ep::ShareMode::kShared : ep::ShareMode::kExclusive;
@@ -54,7 +70,8 @@ ep::ShareMode ModeOf(const PlayRequest& r) {
 // Asks the client for `format` in exclusive mode; on acceptance it becomes the request's format.
 bool TryExclusive(PlayRequest& r, const ep::WaveFormat& format) {
   std::optional<ep::WaveFormat> closest;
-  if (r.AudioClient->IsFormatSupported(ep::ShareMode::kExclusive, format, &closest) != ep::kSOk) {
+  if (S(r).AudioClient->IsFormatSupported(ep::ShareMode::kExclusive, format, &closest) !=
+      ep::kSOk) {
     return false;
   }
   r.WaveFormat = format;
@@ -102,7 +119,7 @@ Result ChooseSharedFormat(PlayRequest& r) {
       ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, BufferRate(r), kFloatBits, kFloatBits);
   std::optional<ep::WaveFormat> closest;
   ep::HResult answer =
-      r.AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
+      S(r).AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
   if (answer == ep::kSFalse && closest) {
     const std::uint32_t rate = closest->samplesPerSec;
     if (rate < kSharedMinRate || rate > kSharedMaxRate) {
@@ -110,24 +127,24 @@ Result ChooseSharedFormat(PlayRequest& r) {
       return kErrSampleRate;
     }
     r.WaveFormat = ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, rate, kFloatBits, kFloatBits);
-    answer = r.AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
+    answer = S(r).AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
   }
   if (answer != ep::kSOk) {
     ShowStatus(r, res::kErrIsFormatSupported);
     return kErrIsFormatSupported;
   }
   r.DopOutput = 0;
-  return StepMachine(r, 18);
+  return StepMachine(r, Step::kRaisePriority);
 }
 
 // "Auto": DoP for a DSD track without volume assist, then the track's own rate, then the ladder.
 Result ChooseAutoFormat(PlayRequest& r) {
-  if (r.IsDsd != 0 && r.App->VolumeAssist.Load() == app::kAssistNone) {
+  if (r.IsDsd != 0 && r.App->VolumeAssist.Load() == context::kAssistNone) {
     for (std::uint32_t dopRate : kDopRates) {
       if (static_cast<std::uint64_t>(dopRate) * kDopBitsPerFrame != r.DecodedRate) continue;
       if (TryDop(r, dopRate)) {
         r.DopOutput = 1;
-        return StepMachine(r, 18);
+        return StepMachine(r, Step::kRaisePriority);
       }
     }
   }
@@ -139,14 +156,14 @@ Result ChooseAutoFormat(PlayRequest& r) {
     return kErrAudioFormat;
   }
   r.DopOutput = 0;
-  return StepMachine(r, 18);
+  return StepMachine(r, Step::kRaisePriority);
 }
 
 // Releases the current client and activates a new one on the endpoint.
 Result ReactivateClient(PlayRequest& r) {
-  r.AudioClient.reset();
-  if (ep::Failed(r.Endpoint->Activate(&r.AudioClient)) || !r.AudioClient) {
-    r.AudioClient.reset();
+  S(r).AudioClient.reset();
+  if (ep::Failed(S(r).Endpoint->Activate(&S(r).AudioClient)) || !S(r).AudioClient) {
+    S(r).AudioClient.reset();
     ShowStatus(r, res::kErrActivateFailed);
     return kErrActivate;
   }
@@ -157,15 +174,15 @@ Result ReactivateClient(PlayRequest& r) {
 // room for in shared mode.
 Result FramesToFill(PlayRequest& r, std::uint32_t* frames) {
   if (!PlaysShared(r)) {
-    *frames = r.BufferFrames;
+    *frames = S(r).BufferFrames;
     return kOk;
   }
   std::uint32_t padding = 0;
-  if (ep::Failed(r.AudioClient->GetCurrentPadding(&padding))) {
+  if (ep::Failed(S(r).AudioClient->GetCurrentPadding(&padding))) {
     ShowStatus(r, res::kErrGetCurrentPadding);
     return kErrPadding;
   }
-  *frames = padding < r.BufferFrames ? r.BufferFrames - padding : 0;
+  *frames = padding < S(r).BufferFrames ? S(r).BufferFrames - padding : 0;
   return kOk;
 }
 
@@ -173,12 +190,12 @@ Result FramesToFill(PlayRequest& r, std::uint32_t* frames) {
 template <class Fill>
 Result RenderFrames(PlayRequest& r, std::uint32_t frames, Fill&& fill) {
   std::uint8_t* data = nullptr;
-  if (ep::Failed(r.RenderClient->GetBuffer(frames, &data))) {
+  if (ep::Failed(S(r).RenderClient->GetBuffer(frames, &data))) {
     ShowStatus(r, res::kErrGetBufferFailed);
     return kErrGetBuffer;
   }
   fill(data, frames);
-  (void)r.RenderClient->ReleaseBuffer(frames);
+  (void)S(r).RenderClient->ReleaseBuffer(frames);
   return kOk;
 }
 
@@ -199,45 +216,84 @@ engine::DecodeLineOutput LineOutput(const PlayRequest& r) {
   return out;
 }
 
+// Step 14 while no driver backend is built in: the driver registry key is missing, which fails
+// without a text.
+Result OpenDriversWithoutBackend(PlayRequest& r) {
+  ShowStatus(r, res::kStatusPreparingDevice);
+  return kErrNoDriverKey;
+}
+
 }  // namespace
+
+context::FamilySteps EndpointFamilySteps() {
+  context::FamilySteps family = context::StepTable{}.Family(context::DeviceFamily::kEndpoint);
+  auto& h = family.handlers;
+  h[context::Number(Step::kCreateEndpointEnumerator)] = CreateEndpointEnumerator;
+  h[context::Number(Step::kFindEndpoint)] = FindEndpoint;
+  h[context::Number(Step::kActivateEndpoint)] = ActivateEndpoint;
+  h[context::Number(Step::kChooseEndpointFormat)] = ChooseEndpointFormat;
+  h[context::Number(Step::kPrepareEndpointOutput)] = engine::PrepareEndpointOutput;
+  h[context::Number(Step::kInitializeEndpoint)] = InitializeEndpoint;
+  h[context::Number(Step::kPrepareRendering)] = PrepareRendering;
+  h[context::Number(Step::kStartEndpoint)] = StartEndpoint;
+  h[context::Number(Step::kPlayEndpointLeadIn)] = PlayEndpointLeadIn;
+  h[context::Number(Step::kFeedEndpoint)] = FeedEndpoint;
+  return family;
+}
+
+context::FamilySteps DriverFamilySteps() {
+  context::FamilySteps family = context::StepTable{}.Family(context::DeviceFamily::kDriver);
+  family.handlers[context::Number(Step::kOpenDriverKey)] = OpenDriversWithoutBackend;
+  return family;
+}
 
 bool PlaysShared(const PlayRequest& r) { return IsShareRate(r.Rate); }
 
 Result CreateEndpointEnumerator(PlayRequest& r) {
   ShowStatus(r, res::kStatusCoCreateInstance);
+  try {
+    r.Session = std::make_unique<EndpointSession>();
+  } catch (const std::bad_alloc&) {
+    ShowStatus(r, res::kErrOutOfMemory);
+    return kErrSessionMemory;
+  }
+  ScopeExit endSession([&] { r.Session.reset(); });
   ep::EndpointSystem* system = r.App->Services != nullptr ? r.App->Services->endpoints : nullptr;
-  if (system == nullptr || ep::Failed(system->CreateEnumerator(&r.Enumerator)) || !r.Enumerator) {
-    r.Enumerator.reset();
+  if (system == nullptr || ep::Failed(system->CreateEnumerator(&S(r).Enumerator)) ||
+      !S(r).Enumerator) {
+    S(r).Enumerator.reset();
     ShowStatus(r, res::kErrCoCreateInstanceFailed);
     return kErrCreate;
   }
-  ScopeExit release([&] { r.Enumerator.reset(); });
-  return StepMachine(r, 11);
+  ScopeExit release([&] { S(r).Enumerator.reset(); });
+  return StepMachine(r, Step::kFindEndpoint);
 }
 
 Result FindEndpoint(PlayRequest& r) {
   ShowStatus(r, res::kStatusCreatingEndPoint);
-  if (ep::Failed(r.Enumerator->EnumAudioEndpoints(&r.Endpoints)) || !r.Endpoints) {
-    r.Endpoints.reset();
+  if (ep::Failed(S(r).Enumerator->EnumAudioEndpoints(&S(r).Endpoints)) || !S(r).Endpoints) {
+    S(r).Endpoints.reset();
     ShowStatus(r, res::kErrEnumAudioEndpointsFailed);
     return kErrEnumerate;
   }
-  ScopeExit release([&] { r.Endpoints.reset(); });
+  ScopeExit release([&] { S(r).Endpoints.reset(); });
   std::uint32_t count = 0;
-  if (ep::Failed(r.Endpoints->GetCount(&count))) {
+  if (ep::Failed(S(r).Endpoints->GetCount(&count))) {
     ShowStatus(r, res::kErrGetCountFailed);
     return kErrCount;
   }
   const std::u16string_view wanted =
-      r.Device.size() >= kPrefixLength ? std::u16string_view(r.Device).substr(kPrefixLength) : u"";
+      r.Device.size() >= context::kEndpointPrefix.size()
+          ? std::u16string_view(r.Device).substr(context::kEndpointPrefix.size())
+          : u"";
   for (std::uint32_t i = 0; i < count; ++i) {
     std::unique_ptr<ep::Endpoint> endpoint;
-    if (ep::Failed(r.Endpoints->Item(i, &endpoint)) || !endpoint) continue;
+    if (ep::Failed(S(r).Endpoints->Item(i, &endpoint)) || !endpoint) continue;
     std::u16string name;
     if (ep::Failed(endpoint->GetFriendlyName(&name)) || name != wanted) continue;
-    r.Endpoint = std::move(endpoint);
-    ScopeExit releaseEndpoint([&] { r.Endpoint.reset(); });
-    return StepMachine(r, 12);
+    S(r).Endpoint = std::move(endpoint);
+    ScopeExit releaseEndpoint([&] { S(r).Endpoint.reset(); });
+    return StepMachine(r, Step::kActivateEndpoint);
   }
   ShowStatus(r, res::kErrDeviceNotFound);
   return kErrNotFound;
@@ -245,13 +301,13 @@ Result FindEndpoint(PlayRequest& r) {
 
 Result ActivateEndpoint(PlayRequest& r) {
   ShowStatus(r, res::kStatusActivatingDevice);
-  if (ep::Failed(r.Endpoint->Activate(&r.AudioClient)) || !r.AudioClient) {
-    r.AudioClient.reset();
+  if (ep::Failed(S(r).Endpoint->Activate(&S(r).AudioClient)) || !S(r).AudioClient) {
+    S(r).AudioClient.reset();
     ShowStatus(r, res::kErrActivateFailed);
     return kErrActivate;
   }
-  ScopeExit release([&] { r.AudioClient.reset(); });
-  return StepMachine(r, 13);
+  ScopeExit release([&] { S(r).AudioClient.reset(); });
+  return StepMachine(r, Step::kChooseEndpointFormat);
 }
 
 Result ChooseEndpointFormat(PlayRequest& r) {
@@ -264,14 +320,14 @@ Result ChooseEndpointFormat(PlayRequest& r) {
       return kErrAudioFormat;
     }
     r.DopOutput = 1;
-    return StepMachine(r, 18);
+    return StepMachine(r, Step::kRaisePriority);
   }
   if (!TryPcm(r, ReadDecimal(r.Rate))) {
     ShowStatus(r, res::kErrUnsupportedAudioFormat);
     return kErrAudioFormat;
   }
   r.DopOutput = 0;
-  return StepMachine(r, 18);
+  return StepMachine(r, Step::kRaisePriority);
 }
 
 Result InitializeEndpoint(PlayRequest& r) {
@@ -279,56 +335,56 @@ Result InitializeEndpoint(PlayRequest& r) {
   const ep::ShareMode mode = ModeOf(r);
   const std::int64_t periodicity = mode == ep::ShareMode::kShared ? 0 : kBufferDuration;
   ep::HResult answer =
-      r.AudioClient->Initialize(mode, kSharedFlags, kBufferDuration, periodicity, r.WaveFormat);
+      S(r).AudioClient->Initialize(mode, kSharedFlags, kBufferDuration, periodicity, r.WaveFormat);
   if (mode == ep::ShareMode::kExclusive && answer == ep::kBufferSizeNotAligned) {
     std::uint32_t frames = 0;
-    if (ep::Failed(r.AudioClient->GetBufferSize(&frames))) {
+    if (ep::Failed(S(r).AudioClient->GetBufferSize(&frames))) {
       ShowStatus(r, res::kErrGetBufferSizeFailed);
       return kErrBufferSize;
     }
     if (const Result reactivated = ReactivateClient(r); reactivated != kOk) return reactivated;
     const auto aligned = static_cast<std::int64_t>(
         std::floor(kHundredNanosecondsPerSecond / r.WaveFormat.samplesPerSec * frames + 0.5));
-    answer = r.AudioClient->Initialize(mode, ep::kStreamFlagsEventCallback, aligned, aligned,
-                                       r.WaveFormat);
+    answer = S(r).AudioClient->Initialize(mode, ep::kStreamFlagsEventCallback, aligned, aligned,
+                                          r.WaveFormat);
   }
   if (ep::Failed(answer)) {
     ShowStatus(r, res::kErrInitializeFailed);
     return kErrInitialize;
   }
-  return StepMachine(r, 23);
+  return StepMachine(r, Step::kCreatePlaybackEvent);
 }
 
 Result PrepareRendering(PlayRequest& r) {
-  if (ep::Failed(r.AudioClient->SetEventHandle(engine::PlaybackEvent()))) {
+  if (ep::Failed(S(r).AudioClient->SetEventHandle(engine::PlaybackEvent()))) {
     ShowStatus(r, res::kErrSetEventHandleFailed);
     return kErrSetEvent;
   }
-  if (ep::Failed(r.AudioClient->GetBufferSize(&r.BufferFrames))) {
+  if (ep::Failed(S(r).AudioClient->GetBufferSize(&S(r).BufferFrames))) {
     ShowStatus(r, res::kErrGetBufferSizeFailed);
     return kErrBufferSize;
   }
-  if (ep::Failed(r.AudioClient->GetService(&r.RenderClient)) || !r.RenderClient) {
-    r.RenderClient.reset();
+  if (ep::Failed(S(r).AudioClient->GetService(&S(r).RenderClient)) || !S(r).RenderClient) {
+    S(r).RenderClient.reset();
     ShowStatus(r, res::kErrGetServiceFailed);
     return kErrService;
   }
-  ScopeExit release([&] { r.RenderClient.reset(); });
-  return StepMachine(r, 25);
+  ScopeExit release([&] { S(r).RenderClient.reset(); });
+  return StepMachine(r, Step::kStartEndpoint);
 }
 
 Result StartEndpoint(PlayRequest& r) {
   engine::SetStartOffsets(r);
-  const Result filled = RenderFrames(r, r.BufferFrames, [&](std::uint8_t* data, std::uint32_t n) {
-    FillDeviceSilence(r, data, n);
-  });
+  const Result filled =
+      RenderFrames(r, S(r).BufferFrames,
+                   [&](std::uint8_t* data, std::uint32_t n) { FillDeviceSilence(r, data, n); });
   if (filled != kOk) return filled;
-  if (ep::Failed(r.AudioClient->Start())) {
+  if (ep::Failed(S(r).AudioClient->Start())) {
     ShowStatus(r, res::kErrStartFailed);
     return kErrStart;
   }
-  ScopeExit stop([&] { (void)r.AudioClient->Stop(); });
-  return StepMachine(r, 26);
+  ScopeExit stop([&] { (void)S(r).AudioClient->Stop(); });
+  return StepMachine(r, Step::kPlayEndpointLeadIn);
 }
 
 Result PlayEndpointLeadIn(PlayRequest& r) {
@@ -339,7 +395,7 @@ Result PlayEndpointLeadIn(PlayRequest& r) {
   const std::uint64_t target =
       output != nullptr ? std::uint64_t{kLeadInSeconds} * output->sampleRate : 0;
   for (std::uint64_t written = 0; written < target;) {
-    if (r.App->PlayCommand.Load() != app::kCommandNone) return kErrStopped;
+    if (r.App->PlayCommand.Load() != context::kCommandNone) return kErrStopped;
     if (const Result waited = engine::WaitForDevice(r); waited != kOk) return waited;
     std::uint32_t frames = 0;
     if (const Result room = FramesToFill(r, &frames); room != kOk) return room;
@@ -349,12 +405,12 @@ Result PlayEndpointLeadIn(PlayRequest& r) {
     written += frames;
   }
   return engine::RunPlayingLook(r, view, engine::DecodeLine(r, LineOutput(r)),
-                                [&] { return StepMachine(r, 27); });
+                                [&] { return StepMachine(r, Step::kFeedEndpoint); });
 }
 
 Result FeedEndpoint(PlayRequest& r) {
   const engine::OutputView view = engine::ViewOf(r.Buffer);
-  const std::uint64_t bufferBytes = static_cast<std::uint64_t>(r.BufferFrames) * view.frameBytes;
+  const std::uint64_t bufferBytes = static_cast<std::uint64_t>(S(r).BufferFrames) * view.frameBytes;
   engine::Feeder feeder(r, view, bufferBytes, r.DopOutput != 0);
   for (;;) {
     Result failure = kOk;

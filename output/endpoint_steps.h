@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/play_request.h"
+#include "context/play_request.h"
+#include "context/step_table.h"
 #include "platform/result.h"
 
 // The endpoint family's steps of a playback: finding and opening the endpoint and choosing its
@@ -9,17 +10,25 @@
 // Playback thread.
 namespace lumaro::output {
 
-[[nodiscard]] Result CreateEndpointEnumerator(app::PlayRequest& request);  // step 10
-[[nodiscard]] Result FindEndpoint(app::PlayRequest& request);              // step 11
-[[nodiscard]] Result ActivateEndpoint(app::PlayRequest& request);          // step 12
-[[nodiscard]] Result ChooseEndpointFormat(app::PlayRequest& request);      // step 13
-[[nodiscard]] Result InitializeEndpoint(app::PlayRequest& request);        // step 21
-[[nodiscard]] Result PrepareRendering(app::PlayRequest& request);          // step 24
-[[nodiscard]] Result StartEndpoint(app::PlayRequest& request);             // step 25
-[[nodiscard]] Result PlayEndpointLeadIn(app::PlayRequest& request);        // step 26
-[[nodiscard]] Result FeedEndpoint(app::PlayRequest& request);              // step 27
+[[nodiscard]] Result CreateEndpointEnumerator(context::PlayRequest& request);  // step 10
+[[nodiscard]] Result FindEndpoint(context::PlayRequest& request);              // step 11
+[[nodiscard]] Result ActivateEndpoint(context::PlayRequest& request);          // step 12
+[[nodiscard]] Result ChooseEndpointFormat(context::PlayRequest& request);      // step 13
+[[nodiscard]] Result InitializeEndpoint(context::PlayRequest& request);        // step 21
+[[nodiscard]] Result PrepareRendering(context::PlayRequest& request);          // step 24
+[[nodiscard]] Result StartEndpoint(context::PlayRequest& request);             // step 25
+[[nodiscard]] Result PlayEndpointLeadIn(context::PlayRequest& request);        // step 26
+[[nodiscard]] Result FeedEndpoint(context::PlayRequest& request);              // step 27
+
+// The endpoint family's table: its steps 10–13, 20, 21 and 24–27 (step 20, the output data, is
+// the engine's preparation).
+context::FamilySteps EndpointFamilySteps();
+
+// The driver family's table. No driver backend is built in yet: step 14 answers as a machine
+// without registered drivers does (it fails without a text).
+context::FamilySteps DriverFamilySteps();
 
 // True when the request plays through the shared mix format ("Share").
-bool PlaysShared(const app::PlayRequest& request);
+bool PlaysShared(const context::PlayRequest& request);
 
 }  // namespace lumaro::output

@@ -65,11 +65,12 @@ constexpr const char* kUsage =
 volatile std::sig_atomic_t closeRequested = 0;
 
 // The AppContext of a running scan: Ctrl-C raises its abort flag (a lock-free atomic store).
-std::atomic<app::AppContext*> scanningApp{nullptr};
+std::atomic<context::AppContext*> scanningApp{nullptr};
 
 extern "C" void CloseOnSignal(int) {
   closeRequested = 1;
-  if (app::AppContext* scanning = scanningApp.load()) scanning->PlayCommand = app::kCommandStop;
+  if (context::AppContext* scanning = scanningApp.load())
+    scanning->PlayCommand = context::kCommandStop;
 }
 
 bool IsError(std::u16string_view text) {
@@ -90,7 +91,7 @@ void PrintLine(std::u16string_view text) {
 // Playbacks the window started (a refused drop starts none).
 std::atomic<int> acceptedPlaybacks{0};
 
-bool StartCountedPlayback(std::unique_ptr<app::PlayRequest> request) {
+bool StartCountedPlayback(std::unique_ptr<context::PlayRequest> request) {
   const bool started = engine::StartPlayback(std::move(request));
   if (started) acceptedPlaybacks.fetch_add(1);
   return started;
@@ -126,7 +127,7 @@ void SendKey(ui::HeadlessDialog& window, const shell::KeyAction& action) {
 
 // The main window's life on the terminal: options applied, the files dropped, the timer and the
 // keys delivered until the playback ends or the user closes the window. Answers the exit status.
-int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
+int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
   if (const auto problem = shell::ApplySettings(options, app)) return Usage(*problem);
   app.PlayOnce = options.once ? 1 : 0;
 
@@ -184,7 +185,7 @@ int RunWindow(app::AppContext& app, const shell::PlayOptions& options) {
 }
 
 // `lumaro devices`: each device and its resample choices.
-int ListDevices(app::AppContext& app) {
+int ListDevices(context::AppContext& app) {
   if (app.DeviceList == nullptr || app.DeviceList->Count() == 0) {
     std::fprintf(stderr, "lumaro: no devices\n");
     return kExitError;
@@ -203,7 +204,7 @@ int ListDevices(app::AppContext& app) {
 }
 
 // `lumaro scan`: the scan tool on the given paths.
-int Scan(app::AppContext& app, const std::vector<std::string>& args) {
+int Scan(context::AppContext& app, const std::vector<std::string>& args) {
   std::u16string extensions(app.DefaultExtensions);
   std::u16string outputDir = platform::ExecutableDirectory();  // the scan tool's own place
   std::vector<std::u16string> paths;
@@ -278,7 +279,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, CloseOnSignal);
   int status = kExitError;  // start-up failed when the window never ran
   app::EntryHooks hooks;
-  hooks.runMainWindow = [&](app::AppContext& app) {
+  hooks.runMainWindow = [&](context::AppContext& app) {
     if (options.asio) {
       app.AsioSupport = 1;
       (void)app::InitSettings(app);

@@ -9,16 +9,16 @@
 namespace lumaro::shell {
 namespace {
 
-using app::AppContext;
-using app::Word;
-using A = AppContext;
+using context::AppContext;
+using platform::Word;
+using A = context::AppContext;
 
 // A numeric Settings word with the limits its dialog gives its scroll bar.
 struct NumberOption {
   std::string_view name;
-  Word A::*setting;
-  Word A::*minimum;
-  Word A::*maximum;
+  platform::Word A::*setting;
+  platform::Word A::*minimum;
+  platform::Word A::*maximum;
 };
 constexpr std::array<NumberOption, 8> kNumbers{{
     {"--peak-target", &A::PeakTarget, &A::PeakTargetMin, &A::PeakTargetMax},
@@ -36,7 +36,7 @@ constexpr std::array<NumberOption, 8> kNumbers{{
 // A Settings word chosen from a list, as its dialog's drop-down list offers it.
 struct ChoiceOption {
   std::string_view name;
-  Word A::*setting;
+  platform::Word A::*setting;
   std::array<std::string_view, 4> choices;  // index = value; empty past the last
 };
 constexpr std::array<ChoiceOption, 4> kChoices{{
@@ -49,9 +49,9 @@ constexpr std::array<ChoiceOption, 4> kChoices{{
 // A check box: turning it on needs its component (Found word nonzero when given).
 struct SwitchOption {
   std::string_view name;
-  Word A::*setting;
+  platform::Word A::*setting;
   std::uint32_t value;
-  Word A::*needs;  // nullptr: always available
+  platform::Word A::*needs;  // nullptr: always available
 };
 constexpr std::array<SwitchOption, 12> kSwitches{{
     {"--gapless", &A::Gapless, 1, nullptr},
@@ -93,7 +93,7 @@ bool IsSwitch(std::string_view name) {
 
 // The index of the entry equal to `text` (letter case ignored), also after a "W: "/"A: " prefix
 // when `prefixed`; -1 when none.
-int FindEntry(const app::StringList* list, std::u16string_view text, bool prefixed) {
+int FindEntry(const context::StringList* list, std::u16string_view text, bool prefixed) {
   if (list == nullptr) return -1;
   for (std::int32_t i = 0; i < list->Count(); ++i) {
     const std::u16string_view entry = *list->Entry(i);
@@ -175,7 +175,7 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
   return std::nullopt;
 }
 
-std::optional<std::string> ApplySettings(const PlayOptions& options, AppContext& app) {
+std::optional<std::string> ApplySettings(const PlayOptions& options, context::AppContext& app) {
   if (options.device) {
     const int index = FindEntry(app.DeviceList.get(), *options.device, true);
     if (index < 0) return "no device \"" + platform::Utf16ToUtf8(*options.device) + "\"";

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 
 namespace lumaro::shell {
 
@@ -33,7 +33,7 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
 // device (with or without its prefix) and its rate list, the rate entry, every Settings word.
 // Failure answer: a usage problem (a value out of range, an unknown entry, a component that was
 // not found beside the program).
-std::optional<std::string> ApplySettings(const PlayOptions& options, app::AppContext& app);
+std::optional<std::string> ApplySettings(const PlayOptions& options, context::AppContext& app);
 
 // The option help of play mode.
 extern const char* const kPlayOptionHelp;

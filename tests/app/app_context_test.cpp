@@ -1,17 +1,17 @@
-#include "app/app_context.h"
+#include "context/app_context.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "app/playback_gate.h"
-#include "app/stop_playback.h"
+#include "context/playback_gate.h"
+#include "context/stop_playback.h"
 
 namespace lumaro::app {
 namespace {
 
 TEST(AppContextTest, StartsWithTheDocumentedDefaults) {
-  AppContext a;
+  context::AppContext a;
   EXPECT_EQ(a.PeakTarget, 100U);
   EXPECT_EQ(a.CompThreshold, 80U);
   EXPECT_EQ(a.CompUpward, 50U);
@@ -23,13 +23,13 @@ TEST(AppContextTest, StartsWithTheDocumentedDefaults) {
   EXPECT_EQ(a.LoudnessTargetMin, 1U);
   EXPECT_EQ(a.LoudnessTargetMax, 800U);
   EXPECT_EQ(a.ScanAddPath, 1U);
-  EXPECT_EQ(a.PlayCommand, kCommandNone);
+  EXPECT_EQ(a.PlayCommand, context::kCommandNone);
   EXPECT_EQ(a.MainWindow.Load(), nullptr);
   EXPECT_EQ(a.DefaultExtensions.substr(0, 12), u"aac aif aiff");
 }
 
 TEST(SeekRequestTest, FlagAndTargetTravelTogether) {
-  SeekRequest seek;
+  context::SeekRequest seek;
   std::int32_t target = -1;
   EXPECT_FALSE(seek.Take(&target));
   seek.Request(0);  // "restart the track": one store of flag 1 and target 0
@@ -46,23 +46,23 @@ TEST(SeekRequestTest, FlagAndTargetTravelTogether) {
 }
 
 TEST(PlaybackGateTest, OneHolderAtATime) {
-  ASSERT_TRUE(PlaybackGateFree());
-  ASSERT_TRUE(TryTakePlaybackGate());
-  EXPECT_FALSE(TryTakePlaybackGate());
-  EXPECT_FALSE(PlaybackGateFree());
-  ReleasePlaybackGate();
-  EXPECT_TRUE(PlaybackGateFree());
+  ASSERT_TRUE(context::PlaybackGateFree());
+  ASSERT_TRUE(context::TryTakePlaybackGate());
+  EXPECT_FALSE(context::TryTakePlaybackGate());
+  EXPECT_FALSE(context::PlaybackGateFree());
+  context::ReleasePlaybackGate();
+  EXPECT_TRUE(context::PlaybackGateFree());
 }
 
 TEST(StopPlaybackTest, RaisesStopUntilTheHolderLeaves) {
-  AppContext a;
-  ASSERT_TRUE(TryTakePlaybackGate());
+  context::AppContext a;
+  ASSERT_TRUE(context::TryTakePlaybackGate());
   std::thread holder([&] {
-    while (a.PlayCommand.Load() != kCommandStop) std::this_thread::yield();
-    ReleasePlaybackGate();
+    while (a.PlayCommand.Load() != context::kCommandStop) std::this_thread::yield();
+    context::ReleasePlaybackGate();
   });
-  StopPlayback(a);
-  EXPECT_TRUE(PlaybackGateFree());
+  context::StopPlayback(a);
+  EXPECT_TRUE(context::PlaybackGateFree());
   holder.join();
 }
 

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/playback_gate.h"
 #include "app/process_entry.h"
+#include "context/playback_gate.h"
 #include "platform/os.h"
 #include "platform/scope_exit.h"
 #include "resources/dialog_templates.h"
@@ -24,7 +24,7 @@ struct WindowFixture : testing::ShellFixture {
       EXPECT_EQ(Init(), kOk);
     }
     MainWindowOptions options;
-    options.startPlayback = [this](std::unique_ptr<PlayRequest> request) {
+    options.startPlayback = [this](std::unique_ptr<context::PlayRequest> request) {
       started.push_back(std::move(request));
       return true;
     };
@@ -42,7 +42,7 @@ struct WindowFixture : testing::ShellFixture {
     app.PositionValid = 1;
     app.ShownSecond = -1;
   }
-  std::vector<std::unique_ptr<PlayRequest>> started;
+  std::vector<std::unique_ptr<context::PlayRequest>> started;
   std::unique_ptr<MainWindow> window;
 };
 
@@ -175,10 +175,10 @@ TEST_P(SelectTrackTest, PlayingTrackRestartsWithoutGaplessOtherwiseJumps) {
   if (c.restart) {
     EXPECT_EQ(f.app.Seek.SeekFlag(), 1u);
     EXPECT_EQ(f.app.Seek.SeekTarget(), 0);
-    EXPECT_EQ(f.app.PlayCommand.Load(), kCommandNone);
+    EXPECT_EQ(f.app.PlayCommand.Load(), context::kCommandNone);
   } else {
     EXPECT_EQ(f.app.Seek.SeekFlag(), 0u);
-    EXPECT_EQ(f.app.PlayCommand.Load(), kCommandJump);
+    EXPECT_EQ(f.app.PlayCommand.Load(), context::kCommandJump);
     EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(c.selected));
   }
 }
@@ -210,7 +210,7 @@ TEST(MainWindowTest, DropBecomesARequestForTheSelectedDeviceAndRate) {
   f.app.ResampleIndex = 2;
   f.dialog.Send(ui::DropFiles{{u"/music/b.wav", u"/music/a.m3u8"}});
   ASSERT_EQ(f.started.size(), 1u);
-  const PlayRequest& request = *f.started[0];
+  const context::PlayRequest& request = *f.started[0];
   EXPECT_EQ(request.App, &f.app);
   EXPECT_EQ(request.Device, u"W: Line");
   EXPECT_EQ(request.Rate, u"48000");
@@ -227,7 +227,7 @@ TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
   }
   {
     WindowFixture f;
-    f.app.DeviceList = NewStringList();  // empty
+    f.app.DeviceList = context::NewStringList();  // empty
     f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
     EXPECT_TRUE(f.started.empty());
   }
@@ -242,19 +242,21 @@ TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
 // Holds the playback gate as a running playback does; on release waits until the window's stop
 // thread has let go of the AppContext.
 struct HeldGate {
-  explicit HeldGate(AppContext& app) : app_(app) { EXPECT_TRUE(TryTakePlaybackGate()); }
+  explicit HeldGate(context::AppContext& app) : app_(app) {
+    EXPECT_TRUE(context::TryTakePlaybackGate());
+  }
   ~HeldGate() {
-    ReleasePlaybackGate();
+    context::ReleasePlaybackGate();
     EXPECT_TRUE(WaitForPlaybackEnd(app_, 1000));
   }
   // True once the window has asked the playback to stop.
   bool StopAsked() const {
-    for (int i = 0; i < 2000 && app_.PlayCommand.Load() != kCommandStop; ++i) {
+    for (int i = 0; i < 2000 && app_.PlayCommand.Load() != context::kCommandStop; ++i) {
       platform::SleepMilliseconds(1);
     }
-    return app_.PlayCommand.Load() == kCommandStop;
+    return app_.PlayCommand.Load() == context::kCommandStop;
   }
-  AppContext& app_;
+  context::AppContext& app_;
 };
 
 TEST(MainWindowTest, RightClickMenuStopsPlaybackEvenWhenDismissed) {

@@ -29,12 +29,12 @@ TEST(ProcessEntryTest, FmChildSwitchNeedsAFurtherArgumentAndIgnoresLetterCase) {
     bool windowRan = false;
     EntryHooks hooks;
     hooks.programPath = f.program;
-    hooks.runFmChild = [&](AppContext& app) {
+    hooks.runFmChild = [&](context::AppContext& app) {
       childRan = true;
       EXPECT_EQ(app.ArgVector, c.args);
       EXPECT_EQ(app.DeviceList, nullptr);  // no settings in the child
     };
-    hooks.runMainWindow = [&](AppContext&) { windowRan = true; };
+    hooks.runMainWindow = [&](context::AppContext&) { windowRan = true; };
     EXPECT_EQ(ProcessEntry(c.args, f.services, hooks), 0);
     EXPECT_EQ(childRan, c.child) << ::testing::PrintToString(c.args.size());
     EXPECT_EQ(windowRan, !c.child);
@@ -46,10 +46,10 @@ TEST(ProcessEntryTest, PlayerGetsSettingsAndTheScanToolsStartUpValues) {
   EntryHooks hooks;
   hooks.programPath = f.program;
   bool windowRan = false;
-  hooks.runMainWindow = [&](AppContext& app) {
+  hooks.runMainWindow = [&](context::AppContext& app) {
     windowRan = true;
     ASSERT_NE(app.ScanExtensions, nullptr);
-    EXPECT_EQ(*app.ScanExtensions, kDefaultExtensions);
+    EXPECT_EQ(*app.ScanExtensions, context::kDefaultExtensions);
     EXPECT_EQ(app.ScanAddPath.Load(), 1u);
     EXPECT_EQ(app.DeviceList->Count(), 2);
   };
@@ -62,7 +62,7 @@ TEST(ProcessEntryTest, FailedSettingsInitialisationEndsWithoutAWindow) {
   EntryHooks hooks;
   hooks.programPath = f.tree.root() + u"/" + std::u16string(300, u'x');
   bool windowRan = false;
-  hooks.runMainWindow = [&](AppContext&) { windowRan = true; };
+  hooks.runMainWindow = [&](context::AppContext&) { windowRan = true; };
   EXPECT_EQ(ProcessEntry({u"lumaro"}, f.services, hooks), 0);
   EXPECT_FALSE(windowRan);
 }

@@ -22,7 +22,7 @@ namespace {
 using ::testing::ElementsAre;
 using testing::TempTree;
 
-std::vector<std::u16string> Entries(const StringList& list) {
+std::vector<std::u16string> Entries(const context::StringList& list) {
   std::vector<std::u16string> out;
   for (std::int32_t i = 0; i < list.Count(); ++i) out.push_back(*list.Entry(i));
   return out;
@@ -38,7 +38,7 @@ class ReadPlaylistTest : public ::testing::Test {
     a_ = tree_.File(u"music/a.wav", "A");
     b_ = tree_.File(u"music/b.flac", "B");
   }
-  std::unique_ptr<StringList> Read(std::string_view contents) {
+  std::unique_ptr<context::StringList> Read(std::string_view contents) {
     const std::u16string list = tree_.File(u"lists/list.m3u8", contents);
     return ReadPlaylist(list, stop_);
   }
@@ -110,7 +110,7 @@ TEST_F(ReadPlaylistTest, RefusesWholeLists) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::unique_ptr<StringList> list;
+    std::unique_ptr<context::StringList> list;
     const std::u16string path = tree_.File(u"lists/list.m3u8", c.contents);
     EXPECT_NE(ReadPlaylistInto(path, stop_, &list), kOk);
     EXPECT_EQ(list, nullptr);
@@ -133,7 +133,7 @@ TEST_F(ReadPlaylistTest, AListHeldOpenElsewhereIsRefused) {
 TEST_F(ReadPlaylistTest, AStopDuringTheReadKeepsTheEntriesSoFar) {
   const std::u16string fifo = tree_.Path(u"lists/live.m3u8");
   ASSERT_EQ(::mkfifo(Utf8(fifo).c_str(), 0644), 0);
-  std::unique_ptr<StringList> list;
+  std::unique_ptr<context::StringList> list;
   Result result = 1;
   std::thread reader([&] { result = ReadPlaylistInto(fifo, stop_, &list); });
   const int out = ::open(Utf8(fifo).c_str(), O_WRONLY);

@@ -31,7 +31,7 @@ namespace res = resources;
 std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
 std::vector<std::u16string> Words(std::u16string_view text) {
-  StringList words;
+  context::StringList words;
   EXPECT_EQ(SplitExtensionWords(text, words), kOk);
   std::vector<std::u16string> out;
   for (std::int32_t i = 0; i < words.Count(); ++i) out.push_back(*words.Entry(i));
@@ -75,14 +75,14 @@ class ScanTest : public ::testing::Test {
     out_ = tree_.Dir(u"out");
   }
   Result Scan(const std::vector<std::u16string>& paths,
-              std::u16string_view words = kDefaultExtensions) {
+              std::u16string_view words = context::kDefaultExtensions) {
     return ScanMusicFiles(app_, paths, words, out_, &dialog_);
   }
   std::u16string Message() const { return dialog_.Text(res::kIdScanMessage); }
 
   TempTree tree_;
   std::u16string in_, out_;
-  AppContext app_;
+  context::AppContext app_;
   platform::ui::HeadlessDialog dialog_;
 };
 
@@ -145,7 +145,7 @@ TEST_F(ScanTest, ExtensionWordsAreRunsOfLettersAndDigits) {
   EXPECT_THAT(Words(u" .m4a\r\n\tm2,,opus."), ElementsAre(u"m4a", u"m2", u"opus"));
   EXPECT_THAT(Words(u"caf\u00E9\u3001\u97F3\u697D"), ElementsAre(u"caf\u00E9", u"\u97F3\u697D"));
   EXPECT_THAT(Words(u" ,;. \r\n"), IsEmpty());
-  EXPECT_THAT(Words(kDefaultExtensions), ::testing::SizeIs(29));
+  EXPECT_THAT(Words(context::kDefaultExtensions), ::testing::SizeIs(29));
 }
 
 // With no words every file is music, also one without an extension.
@@ -233,7 +233,7 @@ TEST_F(ScanTest, AStopEndsTheScanAsTerminated) {
   tree_.File(u"in/a.wav");
   dialog_.SetObserver([this](platform::ui::ControlId id) {
     if (id == res::kIdScanMessage && dialog_.Text(id) == res::kScanProcessing) {
-      app_.PlayCommand = kCommandStop;
+      app_.PlayCommand = context::kCommandStop;
     }
   });
   EXPECT_EQ(Scan({in_}), kScanStopped);
@@ -257,7 +257,7 @@ TEST_F(ScanDialogTest, ShowsAndKeepsTheToolsValues) {
 
   Send(platform::ui::InitDialog{});
   EXPECT_EQ(dialog_.Caption(), res::kScanCaption);
-  EXPECT_EQ(dialog_.Text(res::kIdScanExtensions), kDefaultExtensions);
+  EXPECT_EQ(dialog_.Text(res::kIdScanExtensions), context::kDefaultExtensions);
   EXPECT_TRUE(dialog_.IsChecked(res::kIdScanAddPath));
   EXPECT_FALSE(dialog_.IsVisible(res::kIdScanStop));
   EXPECT_TRUE(dialog_.AcceptsDrops());
@@ -268,11 +268,11 @@ TEST_F(ScanDialogTest, ShowsAndKeepsTheToolsValues) {
   dialog_.SetText(res::kIdScanExtensions, u"wav");
   Send(platform::ui::Command{res::kIdScanReset, 0});
   EXPECT_EQ(app_.ScanAddPath, 1U);
-  EXPECT_EQ(dialog_.Text(res::kIdScanExtensions), kDefaultExtensions);
+  EXPECT_EQ(dialog_.Text(res::kIdScanExtensions), context::kDefaultExtensions);
   EXPECT_EQ(Message(), res::kScanPrompt);
 
   Send(platform::ui::Command{res::kIdScanStop, 0});
-  EXPECT_EQ(app_.PlayCommand, kCommandStop);
+  EXPECT_EQ(app_.PlayCommand, context::kCommandStop);
 
   dialog_.SetText(res::kIdScanExtensions, u"flac dsf");
   Send(platform::ui::Close{});
@@ -287,7 +287,7 @@ TEST_F(ScanDialogTest, ShowsAndKeepsTheToolsValues) {
 TEST_F(ScanDialogTest, ADropScansWithTheEditText) {
   tree_.File(u"in/a.wav");
   const std::u16string flac = tree_.File(u"in/b.flac");
-  app_.PlayCommand = kCommandStop;  // left over from the stop that opened the tool
+  app_.PlayCommand = context::kCommandStop;  // left over from the stop that opened the tool
   Send(platform::ui::InitDialog{});
   dialog_.SetText(res::kIdScanExtensions, u"FLAC");
   Send(platform::ui::DropFiles{{in_}});

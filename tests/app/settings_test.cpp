@@ -207,7 +207,7 @@ class VolumeAssistDialogTest : public ::testing::TestWithParam<AssistDialogKind>
 // Every row of every dialog: Home/End move the bar to its limits and show the value; the
 // Setting takes the bar's value only at close; Reset after a move restores the reset value.
 TEST_P(VolumeAssistDialogTest, BarsMoveWithinLimitsAndReachTheSettingsOnlyAtClose) {
-  AppContext app;
+  context::AppContext app;
   for (const AssistRow& row : AssistRows(GetParam())) {
     const std::uint32_t minimum = (app.*row.minimum).Load();
     const std::uint32_t maximum = (app.*row.maximum).Load();
@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, VolumeAssistDialogTest,
                                            AssistDialogKind::kLoudness));
 
 TEST(CompressionDialogTest, PeakNormalizationOffDisablesOptionAndResetRestoresTheLists) {
-  AppContext app;
+  context::AppContext app;
   platform::ui::HeadlessDialog dialog;
   VolumeAssistDialog behaviour(app, AssistDialogKind::kCompression);
   dialog.Attach(&behaviour);

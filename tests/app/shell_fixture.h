@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
 #include "app/init_settings.h"
+#include "context/app_context.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/services.h"
 #include "platform/sim/sim_endpoints.h"
@@ -37,12 +37,12 @@ struct ShellFixture {
   std::u16string program;
   std::unique_ptr<platform::sim::SimEndpointSystem> endpoints;
   platform::Services services;
-  app::AppContext app;
+  context::AppContext app;
   platform::ui::HeadlessDialog dialog;
 };
 
 // The entries of a list (empty when there is none).
-inline std::vector<std::u16string> Entries(const app::StringList* list) {
+inline std::vector<std::u16string> Entries(const context::StringList* list) {
   std::vector<std::u16string> entries;
   for (std::int32_t i = 0; list != nullptr && i < list->Count(); ++i) {
     entries.push_back(*list->Entry(i));

@@ -1,4 +1,4 @@
-#include "app/string_list.h"
+#include "context/string_list.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ std::u16string Numbered(int i) {
 }
 
 TEST(StringListTest, GrowsBy1024WithoutLosingEntries) {
-  StringList list;
+  context::StringList list;
   EXPECT_EQ(list.Capacity(), 0);
   for (int i = 0; i < 2049; ++i) {
     ASSERT_EQ(list.Append(Numbered(i)), kOk);
@@ -29,7 +29,7 @@ TEST(StringListTest, GrowsBy1024WithoutLosingEntries) {
 }
 
 TEST(StringListTest, EntryOutsideTheListIsNothing) {
-  StringList list;
+  context::StringList list;
   EXPECT_EQ(list.Entry(0), nullptr);
   ASSERT_EQ(list.Append(u"a"), kOk);
   EXPECT_EQ(list.Entry(-1), nullptr);
@@ -38,7 +38,7 @@ TEST(StringListTest, EntryOutsideTheListIsNothing) {
 }
 
 std::vector<std::u16string> Sorted(std::vector<std::u16string> items) {
-  StringList list;
+  context::StringList list;
   for (const auto& item : items) EXPECT_EQ(list.Append(item), kOk);
   list.Sort();
   std::vector<std::u16string> out;

@@ -41,9 +41,9 @@ class DecodeTrackTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  app::AppContext app_;
+  context::AppContext app_;
   platform::ui::HeadlessDialog window_;
-  app::PlayRequest request_;
+  context::PlayRequest request_;
   std::u16string path_;
 };
 
@@ -59,14 +59,14 @@ TEST_F(DecodeTrackTest, WavIsReadConvertedAndDescribed) {
   EXPECT_EQ(audio->frameCount, 2U);
   EXPECT_EQ(audio->Frame(1)[1], -1.0);
   EXPECT_EQ(request_.IsDsd, 0U);
-  EXPECT_EQ(request_.DecodedKind, app::kKindInteger);
+  EXPECT_EQ(request_.DecodedKind, context::kKindInteger);
   EXPECT_EQ(request_.DecodedBits, 24U);
   EXPECT_EQ(request_.DecodedRate, 96000U);
 
   spec.formatTag = 3;
   spec.bits = 32;
   ASSERT_EQ(Decode(Write(u"f.wav", MakeWav(spec, PackLe({0x3FC00000}, 32)))), kOk);
-  EXPECT_EQ(request_.DecodedKind, app::kKindFloat);
+  EXPECT_EQ(request_.DecodedKind, context::kKindFloat);
   EXPECT_EQ(request_.Buffer.Get<dsp::AudioBuffer>()->Frame(0)[0], 1.5);
 }
 
@@ -77,7 +77,7 @@ TEST_F(DecodeTrackTest, DsdFilesAreReadWhateverTheirName) {
   ASSERT_EQ(Decode(Write(u"dsf.wav", MakeDsf(dsf, channels))), kOk);
   EXPECT_THAT(Statuses(), ElementsAre(kBuiltIn, kBuiltIn));
   EXPECT_EQ(request_.IsDsd, 1U);
-  EXPECT_EQ(request_.DecodedKind, app::kKindInteger);
+  EXPECT_EQ(request_.DecodedKind, context::kKindInteger);
   EXPECT_EQ(request_.DecodedBits, 1U);
   EXPECT_EQ(request_.DecodedRate, 11289600U);
   EXPECT_EQ(request_.Buffer.Get<dsp::DsdBuffer>()->length, 100U);
@@ -93,7 +93,7 @@ struct ChainCase {
   std::u16string file;  // name in the temporary directory; "" = the directory itself
   bool write = true;    // false: the file does not exist
   bool fourChannelWav = false;
-  std::function<void(app::AppContext&)> settings;
+  std::function<void(context::AppContext&)> settings;
   std::vector<std::u16string> statuses;
 };
 
@@ -116,7 +116,7 @@ TEST_P(DecodeChainTest, ShowsEveryAttemptAndFailsWithItsText) {
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
 
-void FfmpegOn(app::AppContext& a) { a.UseFfmpeg = 1; }
+void FfmpegOn(context::AppContext& a) { a.UseFfmpeg = 1; }
 
 INSTANTIATE_TEST_SUITE_P(
     Order, DecodeChainTest,
@@ -146,19 +146,19 @@ INSTANTIATE_TEST_SUITE_P(
                   u"x.MID",
                   true,
                   false,
-                  [](app::AppContext& a) { a.UseFluidsynth = 1; },
+                  [](context::AppContext& a) { a.UseFluidsynth = 1; },
                   {u"Reading with Fluidsynth ...", kReadFailed}},
         ChainCase{"WinfmpFile",
                   u"x.ovi",
                   true,
                   false,
-                  [](app::AppContext& a) { a.UseWinfmp = 1; },
+                  [](context::AppContext& a) { a.UseWinfmp = 1; },
                   {u"Reading with WinFMP ...", kReadFailed}},
         ChainCase{"PmdwinFile",
                   u"x.M2",
                   true,
                   false,
-                  [](app::AppContext& a) { a.UsePmdwin = 1; },
+                  [](context::AppContext& a) { a.UsePmdwin = 1; },
                   {u"Reading with PMDWin ...", kReadFailed}},
         ChainCase{"PmdwinOffLeavesTheFileToTheChain",
                   u"x.mz",
@@ -170,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
                   u"x.wav",
                   true,
                   false,
-                  [](app::AppContext& a) { a.PlayCommand = 1; },
+                  [](context::AppContext& a) { a.PlayCommand = 1; },
                   {}}),
     [](const ::testing::TestParamInfo<ChainCase>& info) { return info.param.name; });
 

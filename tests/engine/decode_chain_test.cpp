@@ -32,7 +32,7 @@ TEST_F(DecodeChainEngineTest, GaplessWavTracksAreJoined) {
   const std::u16string a = Wav(u"a.wav", {16384, 16384, 16384});
   const std::u16string b = Wav(u"b.wav", {-8192, -8192});
   bool fed = false;
-  onFeed_ = [&](app::PlayRequest& r) {
+  onFeed_ = [&](context::PlayRequest& r) {
     fed = true;
     const dsp::AudioBuffer* joined = r.Buffer.Get<dsp::AudioBuffer>();
     ASSERT_NE(joined, nullptr);

@@ -23,7 +23,7 @@ namespace {
 
 enum : Result { kErrFakeDecode = 0xF001, kErrFakeFeed };
 
-Result FakeDecode(app::PlayRequest& r, const FakeTrack& t) {
+Result FakeDecode(context::PlayRequest& r, const FakeTrack& t) {
   if (t.fail) {
     engine::ShowStatus(r, u"ERROR: read failed");
     return kErrFakeDecode;
@@ -41,7 +41,7 @@ Result FakeDecode(app::PlayRequest& r, const FakeTrack& t) {
     r.Buffer.Put(std::move(b));
   }
   r.IsDsd = t.isDsd;
-  r.DecodedKind = app::kKindInteger;
+  r.DecodedKind = context::kKindInteger;
   r.DecodedBits = t.bits;
   r.DecodedRate = t.rate;
   return kOk;
@@ -53,7 +53,7 @@ EngineTest::EngineTest() {
   services_.clock = &clock_;
   app_.Services = &services_;
   app_.MainWindow = &window_;
-  steps_.decode = [this](app::PlayRequest& r) {
+  steps_.decode = [this](context::PlayRequest& r) {
     recorder_.Add("decode " + Narrow(*r.TrackPath));
     const auto found = tracks_.find(*r.TrackPath);
     return FakeDecode(r, found == tracks_.end() ? FakeTrack{} : found->second);
@@ -61,13 +61,14 @@ EngineTest::EngineTest() {
   steps_.readPlaylist = [this](std::u16string_view path, const platform::StopWord&) {
     recorder_.Add("read " + Narrow(path));
     const auto found = playlists_.find(std::u16string(path));
-    std::unique_ptr<app::StringList> list;
+    std::unique_ptr<context::StringList> list;
     if (found == playlists_.end()) return list;
-    list = app::NewStringList();
+    list = context::NewStringList();
     for (const auto& entry : found->second) EXPECT_EQ(list->Append(entry), kOk);
     return list;
   };
-  steps_.device[10] = [this](app::PlayRequest& r) -> Result {
+  EndpointStep(context::Step::kCreateEndpointEnumerator) =
+      [this](context::PlayRequest& r) -> Result {
     recorder_.Add("play " + std::to_string(app_.CurrentTrack.Load()));
     if (onFeed_) onFeed_(r);
     FeedAction action;
@@ -85,14 +86,13 @@ EngineTest::EngineTest() {
   };
 }
 
-std::unique_ptr<app::PlayRequest> EngineTest::MakeRequest(const std::vector<std::u16string>& paths,
-                                                          std::u16string device,
-                                                          std::u16string rate) {
-  auto request = std::make_unique<app::PlayRequest>();
+std::unique_ptr<context::PlayRequest> EngineTest::MakeRequest(
+    const std::vector<std::u16string>& paths, std::u16string device, std::u16string rate) {
+  auto request = std::make_unique<context::PlayRequest>();
   request->App = &app_;
   request->Device = std::move(device);
   request->Rate = std::move(rate);
-  request->Paths = app::NewStringList();
+  request->Paths = context::NewStringList();
   for (const auto& path : paths) EXPECT_EQ(request->Paths->Append(path), kOk);
   request->Steps = &steps_;
   return request;

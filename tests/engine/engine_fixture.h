@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/play_request.h"
-#include "engine/engine_steps.h"
+#include "context/app_context.h"
+#include "context/play_request.h"
+#include "context/step_table.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/services.h"
 #include "tests/support/fake_clock.h"
@@ -32,7 +32,7 @@ struct FakeTrack {
 // What the feeding stub (step 10) does when a track reaches the device: set PlayCommand (and
 // RequestedTrack for a jump), or fail with a text.
 struct FeedAction {
-  FeedAction(std::uint32_t command = app::kCommandStop, std::uint32_t requested = 0,
+  FeedAction(std::uint32_t command = context::kCommandStop, std::uint32_t requested = 0,
              std::u16string failText = {})
       : command(command), requested(requested), failText(std::move(failText)) {}
   std::uint32_t command;
@@ -58,9 +58,9 @@ class EngineTest : public ::testing::Test {
   EngineTest();
 
   // A request as the main window makes it for a drop of `paths`.
-  std::unique_ptr<app::PlayRequest> MakeRequest(const std::vector<std::u16string>& paths,
-                                                std::u16string device = u"W: Test",
-                                                std::u16string rate = u"Auto");
+  std::unique_ptr<context::PlayRequest> MakeRequest(const std::vector<std::u16string>& paths,
+                                                    std::u16string device = u"W: Test",
+                                                    std::u16string rate = u"Auto");
   // Runs a whole playback of `paths` on this thread and answers its result.
   Result Play(const std::vector<std::u16string>& paths, std::u16string device = u"W: Test",
               std::u16string rate = u"Auto");
@@ -69,17 +69,21 @@ class EngineTest : public ::testing::Test {
   // Decode and feed entries of the recorder as "decode <path>" / "play <track>".
   std::vector<std::string> Log() const { return recorder_.Entries(); }
 
-  app::AppContext app_;
+  context::AppContext app_;
   FakeClock clock_;
   platform::Services services_;
   platform::ui::HeadlessDialog window_;
-  engine::EngineSteps steps_;
+  // The endpoint family's handler of `step`.
+  context::StepHandler& EndpointStep(context::Step step) {
+    return steps_.Handler(context::DeviceFamily::kEndpoint, step);
+  }
+  context::StepTable steps_;
   Recorder recorder_;
   std::map<std::u16string, FakeTrack> tracks_;                       // default FakeTrack if absent
   std::map<std::u16string, std::vector<std::u16string>> playlists_;  // absent: read fails
   std::deque<FeedAction> feed_;                                      // empty: stop
   // Called by the feeding stub with the request before it acts (inspect the joined buffer).
-  std::function<void(app::PlayRequest&)> onFeed_;
+  std::function<void(context::PlayRequest&)> onFeed_;
 };
 
 std::string Narrow(std::u16string_view text);

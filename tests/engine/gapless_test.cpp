@@ -18,7 +18,7 @@ TEST_F(GaplessTest, JoinsPcmTracksAndMarksWhereEachStarts) {
   tracks_[u"/m/b"] = {.frames = 2, .value = -0.25};
   tracks_[u"/m/c"] = {.frames = 4410, .value = 0.125};
   bool fed = false;
-  onFeed_ = [&](app::PlayRequest& r) {
+  onFeed_ = [&](context::PlayRequest& r) {
     fed = true;
     const dsp::AudioBuffer* joined = r.Buffer.Get<dsp::AudioBuffer>();
     ASSERT_NE(joined, nullptr);
@@ -48,7 +48,7 @@ TEST_F(GaplessTest, JoinsPcmTracksAndMarksWhereEachStarts) {
 TEST_F(GaplessTest, JoinsDsdTracksBytePairByBytePair) {
   tracks_[u"/m/a.dsf"] = {.isDsd = 1, .bits = 1, .rate = 2822400, .frames = 3, .value = 0x11};
   tracks_[u"/m/b.dsf"] = {.isDsd = 1, .bits = 1, .rate = 2822400, .frames = 5, .value = 0x22};
-  onFeed_ = [&](app::PlayRequest& r) {
+  onFeed_ = [&](context::PlayRequest& r) {
     const dsp::DsdBuffer* joined = r.Buffer.Get<dsp::DsdBuffer>();
     ASSERT_NE(joined, nullptr);
     EXPECT_EQ(joined->length, 8U);
@@ -89,7 +89,7 @@ TEST_F(GaplessTest, AFailedDecodeEndsWithItsResultAndFreesWhatWasDecoded) {
 }
 
 TEST_F(GaplessTest, AJumpDuringTheLeadInEndsThePlayback) {
-  feed_ = {{app::kCommandJump, 1}};
+  feed_ = {{context::kCommandJump, 1}};
   EXPECT_EQ(Play({u"/m/a", u"/m/b"}), kOk);
   EXPECT_THAT(Log(), ElementsAre("decode /m/a", "decode /m/b", "play 0"));
   EXPECT_EQ(window_.Text(2000), u"Drop music files here");

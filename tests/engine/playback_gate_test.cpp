@@ -1,4 +1,4 @@
-#include "app/playback_gate.h"
+#include "context/playback_gate.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -30,18 +30,18 @@ TEST_F(EngineTest, ASecondDropStopsTheFirstWhichReturnsToIdleThenTheSecondStarts
   std::atomic<bool> firstPlaying{false};
   std::atomic<bool> secondDone{false};
   std::atomic<std::uint32_t> secondSawCommand{99};
-  steps_.device[10] = [&](app::PlayRequest& r) -> Result {
+  EndpointStep(context::Step::kCreateEndpointEnumerator) = [&](context::PlayRequest& r) -> Result {
     if (*r.TrackPath == u"/m/first") {
       recorder_.Add("first feeding");
       firstPlaying = true;
       // A feeding loop: runs until PlayCommand asks it to leave.
-      while (app_.PlayCommand.Load() == app::kCommandNone) std::this_thread::yield();
+      while (app_.PlayCommand.Load() == context::kCommandNone) std::this_thread::yield();
       recorder_.Add("first left");
       return kOk;
     }
     secondSawCommand = app_.PlayCommand.Load();
     recorder_.Add(window_.Text(2000) == u"/m/second" ? "second shown" : "second hidden");
-    app_.PlayCommand = app::kCommandStop;
+    app_.PlayCommand = context::kCommandStop;
     secondDone = true;
     return kOk;
   };
@@ -50,9 +50,9 @@ TEST_F(EngineTest, ASecondDropStopsTheFirstWhichReturnsToIdleThenTheSecondStarts
   ASSERT_TRUE(WaitFor([&] { return firstPlaying.load(); }));
   ASSERT_TRUE(engine::StartPlayback(MakeRequest({u"/m/second"})));
   ASSERT_TRUE(WaitFor([&] { return secondDone.load(); }));
-  ASSERT_TRUE(WaitFor([] { return app::PlaybackGateFree(); }));
+  ASSERT_TRUE(WaitFor([] { return context::PlaybackGateFree(); }));
 
-  EXPECT_EQ(secondSawCommand.load(), app::kCommandNone);
+  EXPECT_EQ(secondSawCommand.load(), context::kCommandNone);
   const auto log = Log();
   EXPECT_THAT(log, ElementsAre("decode /m/first", "first feeding", "first left", "decode /m/second",
                                "second shown"));

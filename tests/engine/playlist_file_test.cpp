@@ -18,7 +18,7 @@ class PlaylistFileTest : public EngineTest {
     tree_.Dir(u"m");
     a_ = tree_.File(u"m/a.wav");
     b_ = tree_.File(u"m/b.wav");
-    onFeed_ = [this](app::PlayRequest& r) {
+    onFeed_ = [this](context::PlayRequest& r) {
       for (std::int32_t i = 0; i < r.Tracks->Count(); ++i) seen_.push_back(*r.Tracks->Entry(i));
     };
   }

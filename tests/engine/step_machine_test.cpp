@@ -50,7 +50,7 @@ TEST_F(StepMachineTest, OneTrackShowsEveryStatusInOrderAndEndsIdle) {
 }
 
 TEST_F(StepMachineTest, PlayingLookWhileTheDeviceRuns) {
-  onFeed_ = [this](app::PlayRequest&) {
+  onFeed_ = [this](context::PlayRequest&) {
     EXPECT_TRUE(window_.IsVisible(ids::kIdStopButton));
     EXPECT_TRUE(window_.IsEnabled(ids::kIdStopButton));
     EXPECT_FALSE(window_.IsVisible(ids::kIdFileText));
@@ -93,7 +93,7 @@ TEST_F(StepMachineTest, PlayListsExpandInPlaceAndOnlyWithTheExactExtension) {
   EXPECT_THAT(window_.TextHistory(ids::kIdFileText)[1], u"/m/list.m3u8");
   EXPECT_EQ(Statuses()[1], u"Play list reading ...");
 
-  feed_ = {{app::kCommandJump, 3}, {app::kCommandJump, 2}};
+  feed_ = {{context::kCommandJump, 3}, {context::kCommandJump, 2}};
   EXPECT_EQ(Play({u"/m/x.wav", u"/m/list.m3u8", u"/m/UPPER.M3U8", u"/m/y.wav"}), kOk);
   const auto log = Log();
   EXPECT_THAT(std::vector<std::string>(log.end() - 6, log.end()),
@@ -112,7 +112,7 @@ TEST_F(StepMachineTest, AFailedPlayListShowsItsPathAndText) {
 
 TEST_F(StepMachineTest, AFailedDecodeKeepsItsTextAndPath) {
   tracks_[u"/m/bad.wav"].fail = true;
-  feed_ = {{app::kCommandTrackEnded}};
+  feed_ = {{context::kCommandTrackEnded}};
   EXPECT_NE(Play({u"/m/a.wav", u"/m/bad.wav"}), kOk);
   EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: read failed");
   EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/bad.wav");
@@ -123,18 +123,19 @@ TEST_F(StepMachineTest, AFailedDecodeKeepsItsTextAndPath) {
 // Device steps that nest like the real ones (10 → 12 → 18 → 23 → 24), each recording its entry
 // and exit, with the innermost failing.
 TEST_F(StepMachineTest, AFailureUnwindsEveryStepInReverseOrder) {
-  const auto nest = [this](unsigned step, unsigned next) {
-    steps_.device[step] = [this, step, next](app::PlayRequest& r) {
+  const auto nest = [this](context::StepHandler& handler, unsigned step, unsigned next) {
+    handler = [this, step, next](context::PlayRequest& r) {
       recorder_.Add("enter " + std::to_string(step));
       const Result result = engine::StepMachine(r, next);
       recorder_.Add("leave " + std::to_string(step));
       return result;
     };
   };
-  nest(10, 12);
-  nest(12, 18);
-  nest(18, 23);
-  steps_.device[24] = [this](app::PlayRequest& r) -> Result {
+  using context::Step;
+  nest(EndpointStep(Step::kCreateEndpointEnumerator), 10, 12);
+  nest(EndpointStep(Step::kActivateEndpoint), 12, 18);
+  nest(steps_.raisePriority, 18, 23);
+  EndpointStep(context::Step::kPrepareRendering) = [this](context::PlayRequest& r) -> Result {
     recorder_.Add(engine::PlaybackEvent() != nullptr ? "event" : "no event");
     engine::ShowStatus(r, u"DEVICE ERROR: GetBuffer failed");
     return 77;
@@ -148,9 +149,10 @@ TEST_F(StepMachineTest, AFailureUnwindsEveryStepInReverseOrder) {
 }
 
 TEST_F(StepMachineTest, TheDeviceFamilyFollowsTheFirstCharacter) {
-  steps_.device[14] = [this](app::PlayRequest&) -> Result {
+  steps_.Handler(context::DeviceFamily::kDriver,
+                 context::Step::kOpenDriverKey) = [this](context::PlayRequest&) -> Result {
     recorder_.Add("driver");
-    app_.PlayCommand = app::kCommandStop;
+    app_.PlayCommand = context::kCommandStop;
     return kOk;
   };
   EXPECT_EQ(Play({u"/m/a.wav"}, u"A: Driver"), kOk);
@@ -159,22 +161,24 @@ TEST_F(StepMachineTest, TheDeviceFamilyFollowsTheFirstCharacter) {
 
 // A stop at any point is never an error: the window returns to "Drop music files here".
 TEST_F(StepMachineTest, AStopDuringAnyStepLeavesNoError) {
-  const auto stopAndFail = [this](app::PlayRequest& r) -> Result {
-    app_.PlayCommand = app::kCommandStop;
+  const auto stopAndFail = [this](context::PlayRequest& r) -> Result {
+    app_.PlayCommand = context::kCommandStop;
     engine::ShowStatus(r, u"ERROR: out of memory");  // a careless stage: still cleared
     return 9;
   };
   const auto readAndStop = [this](std::u16string_view, const platform::StopWord&) {
-    app_.PlayCommand = app::kCommandStop;
-    auto list = app::NewStringList();
+    app_.PlayCommand = context::kCommandStop;
+    auto list = context::NewStringList();
     EXPECT_EQ(list->Append(u"/m/a.wav"), kOk);
     return list;
   };
   for (int where = 0; where < 4; ++where) {
-    engine::EngineSteps steps = steps_;
+    context::StepTable steps = steps_;
     if (where == 0) steps.readPlaylist = readAndStop;
     if (where == 1) steps.decode = stopAndFail;
-    if (where == 2) steps.device[10] = stopAndFail;
+    if (where == 2)
+      steps.Handler(context::DeviceFamily::kEndpoint, context::Step::kCreateEndpointEnumerator) =
+          stopAndFail;
     if (where == 3) {
       app_.Gapless = 1;
       steps.decode = stopAndFail;
@@ -196,7 +200,7 @@ TEST_F(StepMachineTest, AStopDuringAnyStepLeavesNoError) {
 
 TEST_F(StepMachineTest, StepNumbersBeyondTheLastFail) {
   auto request = MakeRequest({u"/m/a.wav"});
-  EXPECT_NE(engine::StepMachine(*request, engine::kLastStep + 1), kOk);
+  EXPECT_NE(engine::StepMachine(*request, context::Number(context::kLastStep) + 1), kOk);
   EXPECT_NE(engine::StepMachine(*request, 255), kOk);
   EXPECT_NE(engine::StepMachine(*request, 22), kOk);  // a step nobody provides fails
 }

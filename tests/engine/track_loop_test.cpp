@@ -32,8 +32,8 @@ TEST_P(TrackLoopTest, FollowsTheCommands) {
   EXPECT_EQ(window_.Text(2003), u"");
 }
 
-constexpr std::uint32_t kEnded = app::kCommandTrackEnded;
-constexpr std::uint32_t kJump = app::kCommandJump;
+constexpr std::uint32_t kEnded = context::kCommandTrackEnded;
+constexpr std::uint32_t kJump = context::kCommandJump;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TrackLoopTest,
@@ -58,10 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EngineTest, CurrentTrackFollowsTheTrackIndex) {
   feed_ = {{kEnded}, {kJump, 0}};
   std::vector<std::uint32_t> seen;
-  onFeed_ = [&](app::PlayRequest& r) {
+  onFeed_ = [&](context::PlayRequest& r) {
     seen.push_back(app_.CurrentTrack.Load());
     EXPECT_EQ(r.TrackIndex, app_.CurrentTrack.Load());
-    EXPECT_EQ(app_.PlayCommand.Load(), app::kCommandNone);  // every track starts with 0
+    EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandNone);  // every track starts with 0
   };
   EXPECT_EQ(Play({u"/m/a", u"/m/b"}), kOk);
   EXPECT_EQ(seen, (std::vector<std::uint32_t>{0, 1, 0}));

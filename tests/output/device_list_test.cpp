@@ -15,7 +15,7 @@ using platform::sim::SimEndpointScript;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-std::vector<std::u16string> Items(const app::StringList* list) {
+std::vector<std::u16string> Items(const context::StringList* list) {
   std::vector<std::u16string> out;
   for (int i = 0; list != nullptr && i < list->Count(); ++i) out.push_back(*list->Entry(i));
   return out;
@@ -30,7 +30,7 @@ class DeviceListTest : public ::testing::Test {
     app_.Services = &services_;
     app_.MainWindow = &window_;
   }
-  app::AppContext app_;
+  context::AppContext app_;
   platform::Services services_;
   platform::ui::HeadlessDialog window_;
   std::unique_ptr<platform::sim::SimEndpointSystem> system_;

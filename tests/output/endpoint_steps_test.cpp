@@ -14,11 +14,11 @@ using platform::sim::SimEndpointScript;
 using platform::sim::SimSystemScript;
 
 EndpointTest::EndpointTest() {
-  steps_.device[10] = output::CreateEndpointEnumerator;
-  steps_.device[11] = output::FindEndpoint;
-  steps_.device[12] = output::ActivateEndpoint;
-  steps_.device[13] = output::ChooseEndpointFormat;
-  steps_.device[18] = [this](app::PlayRequest& r) -> Result {
+  EndpointStep(context::Step::kCreateEndpointEnumerator) = output::CreateEndpointEnumerator;
+  EndpointStep(context::Step::kFindEndpoint) = output::FindEndpoint;
+  EndpointStep(context::Step::kActivateEndpoint) = output::ActivateEndpoint;
+  EndpointStep(context::Step::kChooseEndpointFormat) = output::ChooseEndpointFormat;
+  steps_.raisePriority = [this](context::PlayRequest& r) -> Result {
     recorder_.Add("prepare");
     dsp::PcmBufferPtr out;
     const WaveFormat& f = r.WaveFormat;
@@ -30,11 +30,11 @@ EndpointTest::EndpointTest() {
     r.Buffer.Put(std::move(out));
     return engine::StepMachine(r, 21);
   };
-  steps_.device[21] = output::InitializeEndpoint;
-  steps_.device[24] = output::PrepareRendering;
-  steps_.device[25] = output::StartEndpoint;
-  steps_.device[26] = output::PlayEndpointLeadIn;
-  steps_.device[27] = output::FeedEndpoint;
+  EndpointStep(context::Step::kInitializeEndpoint) = output::InitializeEndpoint;
+  EndpointStep(context::Step::kPrepareRendering) = output::PrepareRendering;
+  EndpointStep(context::Step::kStartEndpoint) = output::StartEndpoint;
+  EndpointStep(context::Step::kPlayEndpointLeadIn) = output::PlayEndpointLeadIn;
+  EndpointStep(context::Step::kFeedEndpoint) = output::FeedEndpoint;
   app_.PlayOnce = 1;
 }
 
@@ -94,7 +94,7 @@ TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilenceToLetTheTailSoun
   // The tail buffer is padded with silence and followed by one buffer of silence.
   ASSERT_EQ(bytes.size(), leadBytes + 4 * 8820 * frameBytes);
   for (std::size_t k = leadBytes + dataBytes; k < bytes.size(); ++k) ASSERT_EQ(bytes[k], 0) << k;
-  EXPECT_EQ(app_.PlayCommand.Load(), app::kCommandStop);
+  EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandStop);
 }
 
 TEST_F(EndpointTest, InSharedModeTheWholeTailPlaysHoweverLittleRoomTheDeviceOffers) {
@@ -276,7 +276,7 @@ TEST_F(EndpointTest, ASeekBeyondTheEndWrapsToTheStart) {
     if (release == kFirstData) app_.Seek.Request(3600);
     if (release == kFirstData + 1) {
       afterSeek = bytes;
-      app_.PlayCommand = app::kCommandStop;
+      app_.PlayCommand = context::kCommandStop;
     }
   };
   UseEndpoints({.endpoints = {e}});
@@ -299,12 +299,12 @@ TEST_F(EndpointTest, AGaplessJumpLandsOnTheTracksStartOffsetWithoutStoppingTheDe
   e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
     if (release == 17) {
       app_.RequestedTrack = 1;
-      app_.PlayCommand = app::kCommandJump;
+      app_.PlayCommand = context::kCommandJump;
     }
     if (release == 18) {
       afterJump = bytes;
       currentAfterJump = app_.CurrentTrack.Load();
-      app_.PlayCommand = app::kCommandStop;
+      app_.PlayCommand = context::kCommandStop;
     }
   };
   UseEndpoints({.endpoints = {e}});
@@ -325,7 +325,7 @@ TEST_F(EndpointTest, ASingleTrackWithoutOnceLoopsWithoutAGap) {
   std::vector<std::uint8_t> all;
   e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
     if (release > 16) all.insert(all.end(), bytes.begin(), bytes.end());
-    if (release == 16 + 3) app_.PlayCommand = app::kCommandStop;
+    if (release == 16 + 3) app_.PlayCommand = context::kCommandStop;
   };
   UseEndpoints({.endpoints = {e}});
   outputFrames_ = 10000;  // 3 buffers of 8820 frames cover the track twice and a bit

@@ -173,10 +173,10 @@ TEST_F(PlaybackTest, VolumeAssistRunsInItsOrder) {
     std::uint32_t peakAfterCompression;
     std::vector<std::u16string> texts;
   } const cases[] = {
-      {app::kAssistPeak, 1, {u"Peak normalizing ..."}},
-      {app::kAssistCompression, 1, {u"Compressing ...", u"Peak normalizing ..."}},
-      {app::kAssistCompression, 0, {u"Compressing ..."}},
-      {app::kAssistLoudness, 1, {u"Loudness normalizing ..."}},
+      {context::kAssistPeak, 1, {u"Peak normalizing ..."}},
+      {context::kAssistCompression, 1, {u"Compressing ...", u"Peak normalizing ..."}},
+      {context::kAssistCompression, 0, {u"Compressing ..."}},
+      {context::kAssistLoudness, 1, {u"Loudness normalizing ..."}},
   };
   for (const Case& c : cases) {
     app_.VolumeAssist = c.assist;
@@ -240,11 +240,11 @@ TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
   // Ten seconds: the decoded track fits the memory guard, the compressor's padded copy not.
   const std::u16string wav =
       Write(u"long.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(2 * 441000, 1000), 16)));
-  app_.VolumeAssist = app::kAssistCompression;
+  app_.VolumeAssist = context::kAssistCompression;
   for (const bool stop : {false, true}) {
-    steps_.device[19] = [stop, this](app::PlayRequest& r) {
+    steps_.applyVolumeAssist = [stop, this](context::PlayRequest& r) {
       FakeMemoryStatus nothingFree(0);
-      if (stop) app_.PlayCommand = app::kCommandStop;
+      if (stop) app_.PlayCommand = context::kCommandStop;
       return engine::ApplyVolumeAssist(r);
     };
     UseDac();
@@ -257,7 +257,7 @@ TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
     EXPECT_EQ(window_.Text(2003), stop ? u"" : u"ERROR: out of memory");
   }
   steps_ = app::PlayerSteps();
-  app_.VolumeAssist = app::kAssistNone;
+  app_.VolumeAssist = context::kAssistNone;
   app_.Cache = 1;
   // A cache name longer than a path may be cannot be written.
   const std::u16string longName =

@@ -4,22 +4,25 @@
 #include <memory>
 #include <string>
 
-#include "app/app_context.h"
-#include "app/string_list.h"
+#include "context/app_context.h"
+#include "context/step_table.h"
+#include "context/string_list.h"
 #include "dsp/buffer_slot.h"
 #include "platform/endpoint_api.h"
 
-namespace lumaro::engine {
-struct EngineSteps;
-}
-
-namespace lumaro::app {
+namespace lumaro::context {
 
 // One track of a gapless list.
 struct TrackTableEntry {
   dsp::BufferSlot Record;         // the track's decoded buffer until it is joined
   double StartSeconds = 0.0;      // start of the track within the joined buffer
   std::uint64_t StartOffset = 0;  // start of the track within the device's output data, bytes
+};
+
+// The working state a device family keeps while its steps run; each family defines its own.
+class DeviceSession {
+ public:
+  virtual ~DeviceSession() = default;
 };
 
 // What a drop hands to a playback thread: App, Device, Rate and Paths filled by the window; the
@@ -39,25 +42,22 @@ struct PlayRequest {
   std::uint32_t DecodedKind = 0;  // 1 integer (also 1-bit), 3 floating point
   std::uint32_t DecodedBits = 0;
   std::uint32_t DecodedRate = 0;
-  // Endpoint-family working state.
+  // The output format the device family chose: the endpoint's format record, and whether it
+  // carries DoP. The preparation steps make the device's bytes for it.
   platform::endpoint::WaveFormat WaveFormat;
-  std::unique_ptr<platform::endpoint::Enumerator> Enumerator;
-  std::unique_ptr<platform::endpoint::Endpoint> Endpoint;
-  std::unique_ptr<platform::endpoint::EndpointCollection> Endpoints;
-  std::unique_ptr<platform::endpoint::AudioClient> AudioClient;
-  std::unique_ptr<platform::endpoint::RenderClient> RenderClient;
-  std::uint32_t DopOutput = 0;     // 1 when WaveFormat carries DoP
-  std::uint32_t BufferFrames = 0;  // the endpoint buffer in frames
-  // The driver family's working state joins here with the driver steps.
+  std::uint32_t DopOutput = 0;
+  // The device family's objects for this track (made by the family's first step, released when
+  // that step returns).
+  std::unique_ptr<DeviceSession> Session;
   std::unique_ptr<TrackTableEntry[]> TrackTable;
 
-  // The step handlers this playback runs with (app::PlayerSteps() for the player; tests put
-  // recording or simulated steps here). Without them only the engine's own steps run.
-  const engine::EngineSteps* Steps = nullptr;
+  // The step handlers this playback runs with (the player's own table; tests put recording or
+  // simulated steps here). Without them only the engine's own steps run.
+  const StepTable* Steps = nullptr;
 };
 
 // DecodedKind values.
 inline constexpr std::uint32_t kKindInteger = 1;
 inline constexpr std::uint32_t kKindFloat = 3;
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

@@ -7,7 +7,7 @@
 
 #include "platform/result.h"
 
-namespace lumaro::app {
+namespace lumaro::context {
 
 // A growable list of texts, grown 1024 entries at a time. A failed append leaves the earlier
 // entries untouched. Not thread-safe: one owner at a time.
@@ -41,4 +41,4 @@ class StringList {
 // Makes an empty list; nullptr when it cannot be allocated.
 std::unique_ptr<StringList> NewStringList() noexcept;
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/string_list.h"
+#include "context/string_list.h"
 #include "platform/services.h"
 #include "platform/shared_word.h"
 #include "platform/ui.h"
 
-namespace lumaro::app {
+namespace lumaro::context {
 
 using platform::SignedWord;
 using platform::Word;
@@ -175,4 +175,4 @@ inline constexpr std::uint32_t kAssistPeak = 1;
 inline constexpr std::uint32_t kAssistCompression = 2;
 inline constexpr std::uint32_t kAssistLoudness = 3;
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

@@ -1,9 +1,9 @@
-#include "app/playback_gate.h"
+#include "context/playback_gate.h"
 
 #include <atomic>
 #include <cstdint>
 
-namespace lumaro::app {
+namespace lumaro::context {
 namespace {
 // Acquire on taking and release on giving back, so a new playback sees every write of the old.
 std::atomic<std::int32_t> playbackGate{1};
@@ -23,4 +23,4 @@ bool PlaybackGateFree() noexcept {
   return free;
 }
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

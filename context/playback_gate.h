@@ -1,6 +1,6 @@
 #pragma once
 
-namespace lumaro::app {
+namespace lumaro::context {
 
 // The process-wide gate that lets one playback at a time run its steps. It starts at 1; a
 // thread holds it when its decrement saw 1. Any thread; the only read-modify-write word.
@@ -15,4 +15,4 @@ void ReleasePlaybackGate() noexcept;
 // True when no playback holds the gate (a probe: decrement and increment back).
 [[nodiscard]] bool PlaybackGateFree() noexcept;
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

@@ -2,10 +2,10 @@
 
 #include <string_view>
 
-#include "app/app_context.h"
+#include "context/app_context.h"
 #include "resources/control_ids.h"
 
-namespace lumaro::app {
+namespace lumaro::context {
 
 // Writes `text` into the main window's status line when the window exists (any thread).
 inline void ShowStatus(const AppContext& app, std::u16string_view text) {
@@ -14,4 +14,4 @@ inline void ShowStatus(const AppContext& app, std::u16string_view text) {
   }
 }
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

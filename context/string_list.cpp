@@ -1,4 +1,4 @@
-#include "app/string_list.h"
+#include "context/string_list.h"
 
 #include <exception>
 #include <limits>
@@ -7,7 +7,7 @@
 
 #include "platform/text.h"
 
-namespace lumaro::app {
+namespace lumaro::context {
 namespace {
 enum : Result { kErrFull = 1, kErrNoMemory };
 }
@@ -49,4 +49,4 @@ void StringList::Sort() noexcept {
   }
 }
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context

@@ -1,9 +1,9 @@
-#include "app/stop_playback.h"
+#include "context/stop_playback.h"
 
-#include "app/playback_gate.h"
+#include "context/playback_gate.h"
 #include "platform/os.h"
 
-namespace lumaro::app {
+namespace lumaro::context {
 namespace {
 constexpr std::uint32_t kStopRetryMilliseconds = 1;
 }
@@ -19,4 +19,4 @@ bool StartStopPlayback(AppContext& app) {
   return platform::StartDetachedThread([&app] { StopPlayback(app); });
 }
 
-}  // namespace lumaro::app
+}  // namespace lumaro::context
