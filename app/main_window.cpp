@@ -54,17 +54,15 @@ MainWindow::MainWindow(context::AppContext& app, MainWindowOptions options)
   if (options_.steps == nullptr) options_.steps = &PlayerSteps();
 }
 
-MainWindow::~MainWindow() {
-  while (stopThreads_.load() != 0) platform::SleepMilliseconds(1);
-}
+MainWindow::~MainWindow() { stopThreads_.WaitForNone(); }
 
 void MainWindow::StartStop() {
-  stopThreads_.fetch_add(1);
+  stopThreads_.Enter();
   const bool started = platform::StartDetachedThread([this] {
     context::StopPlayback(app_);
-    stopThreads_.fetch_sub(1);  // the last touch of this window
+    stopThreads_.Leave();  // the last touch of this window
   });
-  if (!started) stopThreads_.fetch_sub(1);
+  if (!started) stopThreads_.Leave();
 }
 
 std::intptr_t MainWindow::OnMessage(Dialog& dialog, const ui::Message& message) {

@@ -8,6 +8,7 @@
 
 #include "context/app_context.h"
 #include "context/play_request.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 
 namespace lumaro::app {
@@ -68,7 +69,7 @@ class MainWindow final : public platform::ui::DialogBehaviour {
 
   context::AppContext& app_;
   MainWindowOptions options_;
-  std::atomic<int> stopThreads_{0};
+  platform::ThreadCount stopThreads_;
 };
 
 }  // namespace lumaro::app

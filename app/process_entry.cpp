@@ -1,5 +1,6 @@
 #include "app/process_entry.h"
 
+#include <chrono>
 #include <exception>
 #include <memory>
 
@@ -13,7 +14,7 @@
 namespace lumaro::app {
 namespace {
 constexpr std::size_t kFmChildMinArgs = 3;
-constexpr std::uint32_t kPollMilliseconds = 1;
+constexpr std::uint32_t kStopRetryMilliseconds = 1;
 }  // namespace
 
 Result RunFmChild(context::AppContext& app) {
@@ -26,14 +27,19 @@ bool IsFmChildMode(const std::vector<std::u16string>& args) {
 }
 
 bool WaitForPlaybackEnd(context::AppContext& app, std::uint32_t milliseconds) {
-  for (std::uint32_t waited = 0;
-       !context::PlaybackGateFree() || engine::RunningPlaybackThreads() != 0;
-       waited += kPollMilliseconds) {
-    if (waited >= milliseconds) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const bool gateFree = context::PlaybackGateFree();
+    if (gateFree && engine::RunningPlaybackThreads() == 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Asked again every millisecond, in case a playback that was not yet at the gate took it.
     app.PlayCommand = context::kCommandStop;
-    platform::SleepMilliseconds(kPollMilliseconds);
+    if (!gateFree) {
+      (void)context::WaitForPlaybackGate(kStopRetryMilliseconds);
+    } else {
+      (void)engine::WaitForPlaybackThreads(kStopRetryMilliseconds);
+    }
   }
-  return true;
 }
 
 int ProcessEntry(const std::vector<std::u16string>& args, platform::Services& services,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace lumaro::context {
 
 // The process-wide gate that lets one playback at a time run its steps. It starts at 1; a
@@ -11,6 +13,10 @@ namespace lumaro::context {
 
 // Gives a taken gate back.
 void ReleasePlaybackGate() noexcept;
+
+// Waits until the gate is given back or `milliseconds` have passed, without polling; answers
+// whether it was free when the wait ended (another thread may take it at once).
+[[nodiscard]] bool WaitForPlaybackGate(std::uint32_t milliseconds) noexcept;
 
 // True when no playback holds the gate (a probe: decrement and increment back).
 [[nodiscard]] bool PlaybackGateFree() noexcept;

@@ -11,7 +11,7 @@ constexpr std::uint32_t kStopRetryMilliseconds = 1;
 void StopPlayback(AppContext& app) {
   while (!PlaybackGateFree()) {
     app.PlayCommand = kCommandStop;
-    platform::SleepMilliseconds(kStopRetryMilliseconds);
+    (void)WaitForPlaybackGate(kStopRetryMilliseconds);
   }
 }
 

@@ -1,6 +1,5 @@
 #include "engine/playback_thread.h"
 
-#include <atomic>
 #include <exception>
 
 #include "engine/step_machine.h"
@@ -10,10 +9,19 @@ namespace lumaro::engine {
 
 namespace {
 constexpr Result kErrUnexpected = 0x1600;
-std::atomic<int> runningThreads{0};
+// Made once and never destroyed: a detached playback thread may still leave it while the
+// process ends.
+platform::ThreadCount& Running() {
+  static platform::ThreadCount* running = new platform::ThreadCount;
+  return *running;
+}
 }  // namespace
 
-int RunningPlaybackThreads() noexcept { return runningThreads.load(std::memory_order_acquire); }
+int RunningPlaybackThreads() noexcept { return Running().Running(); }
+
+bool WaitForPlaybackThreads(std::uint32_t milliseconds) {
+  return Running().WaitForNone(milliseconds);
+}
 
 Result RunPlayback(std::unique_ptr<context::PlayRequest> request) {
   Result result = kErrUnexpected;
@@ -36,12 +44,12 @@ bool StartPlayback(std::unique_ptr<context::PlayRequest> request) {
   } catch (const std::exception&) {
     return false;
   }
-  runningThreads.fetch_add(1, std::memory_order_acq_rel);
+  Running().Enter();
   const bool started = platform::StartDetachedThread([owned] {
     (void)RunPlayback(std::move(*owned));
-    runningThreads.fetch_sub(1, std::memory_order_acq_rel);  // the thread's last touch
+    Running().Leave();  // the thread's last touch
   });
-  if (!started) runningThreads.fetch_sub(1, std::memory_order_acq_rel);
+  if (!started) Running().Leave();
   return started;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "context/play_request.h"
@@ -19,5 +20,8 @@ Result RunPlayback(std::unique_ptr<context::PlayRequest> request);
 // thread starts until its very last step, so that a thread that has not yet reached the
 // playback gate is counted too. Any thread.
 int RunningPlaybackThreads() noexcept;
+
+// Waits until no such thread runs; false when `milliseconds` ran out first. Any thread.
+[[nodiscard]] bool WaitForPlaybackThreads(std::uint32_t milliseconds);
 
 }  // namespace lumaro::engine

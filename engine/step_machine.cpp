@@ -77,11 +77,12 @@ void ResetPlayListBox(Dialog& w) {
   w.ComboReset(res::kIdPlayList);
 }
 
-// Step 0: takes the playback gate, stopping an older playback until it has left.
+// Step 0: takes the playback gate, stopping an older playback until it has left (asking again
+// every millisecond, and trying again as soon as the gate is given back).
 Result TakeGate(PlayRequest& r) {
   while (!context::TryTakePlaybackGate()) {
     r.App->PlayCommand = context::kCommandStop;
-    platform::SleepMilliseconds(kGateRetryMilliseconds);
+    (void)context::WaitForPlaybackGate(kGateRetryMilliseconds);
   }
   ScopeExit giveBack([] { context::ReleasePlaybackGate(); });
   return StepMachine(r, Step::kResetPlaybackWords);

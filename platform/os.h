@@ -190,4 +190,24 @@ ThreadStarter& SystemThreads();
 // Starts a thread nobody joins (a playback or stop thread). Failure answer: false, body dropped.
 [[nodiscard]] bool StartDetachedThread(std::function<void()> body) noexcept;
 
+// A count of detached threads that someone must outlive: each thread is counted before it starts
+// and leaves as its very last touch of the owner; the owner waits for the count to reach zero
+// without polling. Leave() notifies while it holds the lock, so the waiter may destroy the count
+// as soon as its wait returns. Any thread.
+class ThreadCount {
+ public:
+  void Enter();
+  void Leave();
+  int Running() const;
+  // Waits until no counted thread runs; false when `milliseconds` ran out first.
+  [[nodiscard]] bool WaitForNone(std::uint32_t milliseconds) const;
+  // Waits without a time limit.
+  void WaitForNone() const;
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  int running_ = 0;
+};
+
 }  // namespace lumaro::platform

@@ -74,4 +74,30 @@ bool StartDetachedThread(std::function<void()> body) noexcept {
   }
 }
 
+void ThreadCount::Enter() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++running_;
+}
+
+void ThreadCount::Leave() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--running_ == 0) changed_.notify_all();
+}
+
+int ThreadCount::Running() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return running_;
+}
+
+bool ThreadCount::WaitForNone(std::uint32_t milliseconds) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [&] { return running_ == 0; });
+}
+
+void ThreadCount::WaitForNone() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return running_ == 0; });
+}
+
 }  // namespace lumaro::platform
