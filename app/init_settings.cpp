@@ -24,47 +24,48 @@ void SetAll(std::uint32_t value, Words&... words) {
   ((words = value), ...);
 }
 
+using A = context::AppContext;
+
+// A volume-assist value with its limit and reset words, and where their values come from.
+struct AssistSetting {
+  platform::Word A::*value;
+  platform::Word A::*minimum;
+  platform::Word A::*maximum;
+  platform::Word A::*reset;
+  dsp::AssistLimits limits;
+};
+constexpr AssistSetting kAssistSettings[] = {
+    {&A::PeakTarget, &A::PeakTargetMin, &A::PeakTargetMax, &A::PeakTargetReset,
+     dsp::kPeakTargetLimits},
+    {&A::CompThreshold, &A::CompThresholdMin, &A::CompThresholdMax, &A::CompThresholdReset,
+     dsp::kCompThresholdLimits},
+    {&A::CompDownward, &A::CompDownwardMin, &A::CompDownwardMax, &A::CompDownwardReset,
+     dsp::kCompDownwardLimits},
+    {&A::CompUpward, &A::CompUpwardMin, &A::CompUpwardMax, &A::CompUpwardReset,
+     dsp::kCompUpwardLimits},
+    {&A::CompMaxAmplification, &A::CompMaxAmplificationMin, &A::CompMaxAmplificationMax,
+     &A::CompMaxAmplificationReset, dsp::kCompMaxAmplificationLimits},
+    {&A::CompCellSize, &A::CompCellSizeMin, &A::CompCellSizeMax, &A::CompCellSizeReset,
+     dsp::kCompCellSizeLimits},
+    {&A::CompTimeLagBalance, &A::CompTimeLagBalanceMin, &A::CompTimeLagBalanceMax,
+     &A::CompTimeLagBalanceReset, dsp::kCompTimeLagBalanceLimits},
+    {&A::LoudnessTarget, &A::LoudnessTargetMin, &A::LoudnessTargetMax, &A::LoudnessTargetReset,
+     dsp::kLoudnessTargetLimits},
+};
+
 // Writes the defaults, limits and reset values of the volume-assist settings.
 void WriteAssistDefaults(context::AppContext& app) {
   app.VolumeAssist = context::kAssistNone;
-  app.PeakTargetReset = 100;
-  app.PeakTargetMin = 0;
-  app.PeakTargetMax = 100;
-  app.PeakTarget = 100;
-  app.CompThresholdMin = 10;
-  app.CompThresholdMax = 200;
-  app.CompDownwardMin = 0;
-  app.CompDownwardMax = 100;
-  app.CompUpwardMin = 0;
-  app.CompUpwardMax = 100;
-  app.CompMaxAmplificationMin = 100;
-  app.CompMaxAmplificationMax = 2000;
-  app.CompCellSizeMin = 100;
-  app.CompCellSizeMax = 4000;
-  app.CompTimeLagBalanceMin = 0;
-  app.CompTimeLagBalanceMax = 100;
-  app.CompThresholdReset = 80;
-  app.CompDownwardReset = 0;
-  app.CompUpwardReset = 50;
-  app.CompMaxAmplificationReset = 800;
-  app.CompCellSizeReset = 2000;
-  app.CompTimeLagBalanceReset = 50;
-  app.CompLoudnessTypeReset = 1;
-  app.CompPeakNormalizationReset = 1;
-  app.CompThreshold = 80;
-  app.CompDownward = 0;
-  app.CompUpward = 50;
-  app.CompMaxAmplification = 800;
-  app.CompCellSize = 2000;
-  app.CompTimeLagBalance = 50;
-  app.CompLoudnessType = 1;
-  app.CompPeakNormalization = 1;
-  app.LoudnessTargetMin = 1;
-  app.LoudnessTargetMax = 800;
-  app.LoudnessTargetReset = 126;
-  app.LoudnessTarget = 126;
-  app.LoudnessTypeReset = 1;
-  app.LoudnessType = 1;
+  for (const AssistSetting& s : kAssistSettings) {
+    app.*s.minimum = s.limits.min;
+    app.*s.maximum = s.limits.max;
+    app.*s.reset = s.limits.reset;
+    app.*s.value = s.limits.reset;
+  }
+  SetAll(dsp::kLoudnessTypeRms, app.CompLoudnessTypeReset, app.CompLoudnessType,
+         app.LoudnessTypeReset, app.LoudnessType);
+  SetAll(context::kCompPeakNormalizationDefault, app.CompPeakNormalizationReset,
+         app.CompPeakNormalization);
 }
 
 // Appends `prefix` + each entry of `names` to `list`; entries that cannot be added are left out.
@@ -138,8 +139,8 @@ std::unique_ptr<context::StringList> RatesOfDevice(const context::AppContext& ap
                                                    std::u16string_view entry) {
   if (entry.size() < kEndpointPrefix.size()) return nullptr;
   const std::u16string_view name = entry.substr(kEndpointPrefix.size());
-  if (entry.front() == u'W') return output::WasapiRates(app, name);
-  if (entry.front() == u'A') return AsioRates(app, name);
+  if (entry.front() == kEndpointPrefix.front()) return output::WasapiRates(app, name);
+  if (entry.front() == kDriverPrefix.front()) return AsioRates(app, name);
   return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "context/app_context.h"
+#include "context/step_table.h"
 #include "platform/result.h"
 
 namespace lumaro::app {
@@ -16,8 +17,8 @@ inline constexpr std::u16string_view kWinfmpLibrary = u"WinFMP.so";
 inline constexpr std::u16string_view kSoundFontExtension = u".sf2";
 
 // Device-list prefixes.
-inline constexpr std::u16string_view kEndpointPrefix = u"W: ";
-inline constexpr std::u16string_view kDriverPrefix = u"A: ";
+using context::kDriverPrefix;
+using context::kEndpointPrefix;
 
 // Failure sites of the sound-font search (the only failures of InitSettings).
 enum : Result {

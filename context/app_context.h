@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context/string_list.h"
+#include "dsp/assist_limits.h"
 #include "platform/services.h"
 #include "platform/shared_word.h"
 #include "platform/ui.h"
@@ -21,6 +22,9 @@ using platform::Word64;
 inline constexpr std::u16string_view kDefaultExtensions =
     u"aac aif aiff avi dff dsf flac flv m m2 m4a mid mkv mov mp3 mp4 mpg mz oga ogg opi opus ovi "
     u"ozi smf wav webm wma wmv";
+
+// Compression is followed by peak normalization unless the user turns it off.
+inline constexpr std::uint32_t kCompPeakNormalizationDefault = 1;
 
 // The seek request: a flag (1 = a seek is wanted) and a target in whole seconds, kept in one
 // 64-bit word so that the window can ask for "restart from 0" in a single store and the engine
@@ -82,42 +86,49 @@ struct AppContext {
   Word VolumeAssist{0};  // 0 None, 1 Peak, 2 Compression, 3 Loudness normalization
   Word ResampleIndex{0};
 
-  Word PeakTargetReset{100};
-  Word PeakTargetMin{0};
-  Word PeakTargetMax{100};
-  Word PeakTarget{100};
+  Word PeakTargetReset{dsp::kPeakTargetLimits.reset};
+  Word PeakTargetMin{dsp::kPeakTargetLimits.min};
+  Word PeakTargetMax{dsp::kPeakTargetLimits.max};
+  Word PeakTarget{dsp::kPeakTargetLimits.reset};  // percent of full scale
 
-  Word CompThresholdMin{10}, CompThresholdMax{200};
-  Word CompDownwardMin{0}, CompDownwardMax{100};
-  Word CompUpwardMin{0}, CompUpwardMax{100};
-  Word CompMaxAmplificationMin{100}, CompMaxAmplificationMax{2000};
-  Word CompCellSizeMin{100}, CompCellSizeMax{4000};
-  Word CompTimeLagBalanceMin{0}, CompTimeLagBalanceMax{100};
-  Word CompThresholdReset{80};
-  Word CompDownwardReset{0};
-  Word CompUpwardReset{50};
-  Word CompMaxAmplificationReset{800};
-  Word CompCellSizeReset{2000};
-  Word CompTimeLagBalanceReset{50};
-  Word CompLoudnessTypeReset{1};
-  Word CompPeakNormalizationReset{1};
-  Word CompThreshold{80};          // thousandths of full scale
-  Word CompDownward{0};            // percent
-  Word CompUpward{50};             // percent
-  Word CompMaxAmplification{800};  // hundredths of a gain factor
-  Word CompCellSize{2000};         // milliseconds
-  Word CompTimeLagBalance{50};     // percent of the window after the frame
-  Word CompLoudnessType{1};        // 0 ARV, 1 RMS
-  Word CompPeakNormalization{1};   // peak normalization after compression
+  Word CompThresholdMin{dsp::kCompThresholdLimits.min};
+  Word CompThresholdMax{dsp::kCompThresholdLimits.max};
+  Word CompDownwardMin{dsp::kCompDownwardLimits.min};
+  Word CompDownwardMax{dsp::kCompDownwardLimits.max};
+  Word CompUpwardMin{dsp::kCompUpwardLimits.min};
+  Word CompUpwardMax{dsp::kCompUpwardLimits.max};
+  Word CompMaxAmplificationMin{dsp::kCompMaxAmplificationLimits.min};
+  Word CompMaxAmplificationMax{dsp::kCompMaxAmplificationLimits.max};
+  Word CompCellSizeMin{dsp::kCompCellSizeLimits.min};
+  Word CompCellSizeMax{dsp::kCompCellSizeLimits.max};
+  Word CompTimeLagBalanceMin{dsp::kCompTimeLagBalanceLimits.min};
+  Word CompTimeLagBalanceMax{dsp::kCompTimeLagBalanceLimits.max};
+  Word CompThresholdReset{dsp::kCompThresholdLimits.reset};
+  Word CompDownwardReset{dsp::kCompDownwardLimits.reset};
+  Word CompUpwardReset{dsp::kCompUpwardLimits.reset};
+  Word CompMaxAmplificationReset{dsp::kCompMaxAmplificationLimits.reset};
+  Word CompCellSizeReset{dsp::kCompCellSizeLimits.reset};
+  Word CompTimeLagBalanceReset{dsp::kCompTimeLagBalanceLimits.reset};
+  Word CompLoudnessTypeReset{dsp::kLoudnessTypeRms};
+  Word CompPeakNormalizationReset{kCompPeakNormalizationDefault};
+  Word CompThreshold{dsp::kCompThresholdLimits.reset};                // thousandths of full scale
+  Word CompDownward{dsp::kCompDownwardLimits.reset};                  // percent
+  Word CompUpward{dsp::kCompUpwardLimits.reset};                      // percent
+  Word CompMaxAmplification{dsp::kCompMaxAmplificationLimits.reset};  // hundredths of a gain
+  Word CompCellSize{dsp::kCompCellSizeLimits.reset};                  // milliseconds
+  Word CompTimeLagBalance{dsp::kCompTimeLagBalanceLimits.reset};      // percent after the frame
+  Word CompLoudnessType{dsp::kLoudnessTypeRms};                       // 0 ARV, 1 RMS
+  Word CompPeakNormalization{kCompPeakNormalizationDefault};  // peak normalization afterwards
 
   Word FfmpegFound{0};
   Word UseFfmpeg{0};
 
-  Word LoudnessTargetMin{1}, LoudnessTargetMax{800};
-  Word LoudnessTargetReset{126};
-  Word LoudnessTarget{126};  // thousandths of full scale
-  Word LoudnessTypeReset{1};
-  Word LoudnessType{1};  // 0 ARV, 1 RMS
+  Word LoudnessTargetMin{dsp::kLoudnessTargetLimits.min};
+  Word LoudnessTargetMax{dsp::kLoudnessTargetLimits.max};
+  Word LoudnessTargetReset{dsp::kLoudnessTargetLimits.reset};
+  Word LoudnessTarget{dsp::kLoudnessTargetLimits.reset};  // thousandths of full scale
+  Word LoudnessTypeReset{dsp::kLoudnessTypeRms};
+  Word LoudnessType{dsp::kLoudnessTypeRms};  // 0 ARV, 1 RMS
 
   Word64 TimerId{0};
   platform::SharedWord<platform::ui::Dialog*> MainWindow{nullptr};

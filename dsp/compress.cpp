@@ -35,17 +35,16 @@ constexpr double kTwoPow62 = 4611686018427387904.0;
 // The range each parameter must lie in, and the failure that reports it.
 struct Range {
   std::uint32_t CompressParameters::*field;
-  std::uint32_t min;
-  std::uint32_t max;
+  AssistLimits limits;
   Result failure;
 };
 constexpr std::array<Range, 6> kRanges{{
-    {&CompressParameters::threshold, 10, 200, kErrThreshold},
-    {&CompressParameters::downward, 0, 100, kErrDownward},
-    {&CompressParameters::upward, 0, 100, kErrUpward},
-    {&CompressParameters::maxAmplification, 100, 2000, kErrMaxAmplification},
-    {&CompressParameters::cellSize, 100, 4000, kErrCellSize},
-    {&CompressParameters::timeLagBalance, 0, 100, kErrTimeLagBalance},
+    {&CompressParameters::threshold, kCompThresholdLimits, kErrThreshold},
+    {&CompressParameters::downward, kCompDownwardLimits, kErrDownward},
+    {&CompressParameters::upward, kCompUpwardLimits, kErrUpward},
+    {&CompressParameters::maxAmplification, kCompMaxAmplificationLimits, kErrMaxAmplification},
+    {&CompressParameters::cellSize, kCompCellSizeLimits, kErrCellSize},
+    {&CompressParameters::timeLagBalance, kCompTimeLagBalanceLimits, kErrTimeLagBalance},
 }};
 
 // Mean absolute value: each channel's |x| as an integer of 2^31 per full scale. After the clip
@@ -159,7 +158,7 @@ Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& paramet
   if (track.frameCount == 0) return kErrEmptyBuffer;
   for (const Range& range : kRanges) {
     const std::uint32_t value = parameters.*range.field;
-    if (value < range.min || value > range.max) return range.failure;
+    if (value < range.limits.min || value > range.limits.max) return range.failure;
   }
   const CompressWindow window =
       CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);

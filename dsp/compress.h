@@ -2,21 +2,24 @@
 
 #include <cstdint>
 
+#include "dsp/assist_limits.h"
 #include "dsp/buffer_slot.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
 namespace lumaro::dsp {
 
-// The compression dialog's seven values, as it stores them (defaults are the dialog's).
+// The compression dialog's seven values, as it stores them (ranges and defaults in
+// assist_limits.h).
 struct CompressParameters {
-  std::uint32_t threshold = 80;  // 10 … 200: target level in thousandths of full scale
-  std::uint32_t downward = 0;    // 0 … 100: percent of the way a loud window is pulled down
-  std::uint32_t upward = 50;     // 0 … 100: percent of the way a quiet window is lifted
-  std::uint32_t maxAmplification = 800;  // 100 … 2000: largest gain, in hundredths
-  std::uint32_t cellSize = 2000;         // 100 … 4000: window length in milliseconds
-  std::uint32_t timeLagBalance = 50;     // 0 … 100: percent of the window after the frame
-  std::uint32_t loudnessType = 1;        // 0 ARV (mean absolute value), anything else RMS
+  std::uint32_t threshold = kCompThresholdLimits.reset;  // target level
+  std::uint32_t downward =
+      kCompDownwardLimits.reset;                   // share of the way a loud window is pulled down
+  std::uint32_t upward = kCompUpwardLimits.reset;  // share of the way a quiet window is lifted
+  std::uint32_t maxAmplification = kCompMaxAmplificationLimits.reset;  // largest gain
+  std::uint32_t cellSize = kCompCellSizeLimits.reset;                  // window length
+  std::uint32_t timeLagBalance = kCompTimeLagBalanceLimits.reset;      // share after the frame
+  std::uint32_t loudnessType = kLoudnessTypeRms;
 };
 
 // The level window around output frame i: the length + 1 frames [i − offset, i − offset + length].

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "dsp/assist_limits.h"
 #include "dsp/record_ptr.h"
 
 namespace lumaro::dsp {
@@ -13,7 +14,6 @@ namespace lumaro::dsp {
 using Sum128 = Size128;
 
 // The two level measures the volume-assist stages offer, as the dialogs store them.
-inline constexpr std::uint32_t kLoudnessTypeArv = 0;  // average rectified value; else RMS
 
 // 2^31 and 2^-31: a full-scale sample becomes the integer 2^31 and back.
 inline constexpr double kTwoPow31 = 2147483648.0;

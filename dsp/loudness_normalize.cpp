@@ -34,7 +34,7 @@ Sum128 SumOfTerms(const AudioBuffer& buffer, Slice slice, const platform::StopWo
 Result MeasureAndScale(AudioBuffer& track, std::uint32_t level, std::uint32_t loudnessType,
                        const platform::StopWord& stop) {
   if (track.frameCount == 0) return kErrEmptyBuffer;
-  if (level < kLoudnessLevelMin || level > kLoudnessLevelMax) return kErrLevel;
+  if (level < kLoudnessTargetLimits.min || level > kLoudnessTargetLimits.max) return kErrLevel;
 
   const bool rms = loudnessType != kLoudnessTypeArv;
   std::array<Sum128, kMaxWorkerSlots> sums{};

@@ -2,15 +2,12 @@
 
 #include <cstdint>
 
+#include "dsp/assist_limits.h"
 #include "dsp/buffer_slot.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
 namespace lumaro::dsp {
-
-// Target levels the loudness dialog offers, in thousandths of full scale.
-inline constexpr std::uint32_t kLoudnessLevelMin = 1;
-inline constexpr std::uint32_t kLoudnessLevelMax = 800;
 
 // Brings the AudioBuffer in the slot to the target level (level / 1000 of full scale) with one
 // gain for the whole track. The track's level is the mean per frame of both channels' integer

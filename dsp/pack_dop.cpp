@@ -15,7 +15,6 @@ enum : Result {
 
 constexpr std::uint64_t kMinDopLength = 4;
 // 1-bit samples per channel in one DoP frame: two DSD bytes.
-constexpr std::uint32_t kBitsPerDopFrame = 16;
 
 bool IsDopRate(std::uint32_t rate) {
   return rate == 2822400 || rate == 5644800 || rate == 11289600;
@@ -48,7 +47,7 @@ Result PackDop(BufferSlot& slot, unsigned containerBits, const platform::StopWor
   const std::uint64_t frames = (dsd->length / 2) & ~std::uint64_t{1};
   PcmBufferPtr out;
   if (NewPcmBuffer(out, kPcmInteger, 2, static_cast<std::uint8_t>(containerBits),
-                   dsd->dsdRate / kBitsPerDopFrame, frames) != kOk) {
+                   dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
     return kErrOutput;
   }
   if (containerBits == 24) {

@@ -11,6 +11,9 @@ namespace lumaro::dsp {
 // DoP markers: the top byte of every sample, 0x05 in frame 0, then alternating with 0xFA.
 inline constexpr std::uint8_t kDopMarker = 0x05;
 inline constexpr std::uint8_t kDopMarkerAlternate = 0xFA;
+// A DoP frame carries 16 one-bit samples per channel in 24 valid bits (marker and two bytes).
+inline constexpr std::uint32_t kDopBitsPerFrame = 16;
+inline constexpr std::uint16_t kDopValidBits = 24;
 
 // Replaces the DsdBuffer in the slot by DoP frames in a PcmBuffer of 24- or 32-bit containers
 // at DSD rate / 16 Hz. Frame f carries the byte pairs 2f and 2f + 1; each channel's sample,

@@ -24,9 +24,6 @@ using context::PlayRequest;
 
 enum : Result { kErrNotEnoughData = 0x1500, kErrNoBuffer };
 
-// DoP carries 16 one-bit samples per channel in each frame.
-constexpr std::uint32_t kDopBitsPerFrame = 16;
-
 bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != context::kCommandNone; }
 
 // Shows "ERROR: out of memory" for a failed stage unless a stop was requested.
@@ -80,7 +77,7 @@ Result PreparePcmOutput(PlayRequest& r) {
 // DoP output of the endpoint: 1-bit data at the format's rate × 16, packed into PCM frames.
 Result PrepareDopOutput(PlayRequest& r) {
   const platform::endpoint::WaveFormat& f = r.WaveFormat;
-  const std::uint64_t dsdRate = static_cast<std::uint64_t>(f.samplesPerSec) * kDopBitsPerFrame;
+  const std::uint64_t dsdRate = static_cast<std::uint64_t>(f.samplesPerSec) * dsp::kDopBitsPerFrame;
   const dsp::DsdBuffer* dsd = r.Buffer.Get<dsp::DsdBuffer>();
   if (!(r.IsDsd != 0 && dsd != nullptr && dsd->dsdRate == dsdRate)) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;

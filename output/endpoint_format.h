@@ -3,24 +3,22 @@
 #include <cstdint>
 #include <string_view>
 
+#include "dsp/pack_dop.h"
+#include "platform/device_formats.h"
+
 namespace lumaro::output {
 
 // The choices the format selection and the rate lists try, in their order.
-inline constexpr std::uint32_t kRateLadder[] = {768000, 705600, 384000, 352800, 192000, 176400,
-                                                96000,  88200,  48000,  44100,  32000};
-struct PcmCandidate {
-  std::uint16_t validBits;
-  std::uint16_t containerBits;
-};
-inline constexpr PcmCandidate kPcmCandidates[] = {{32, 32}, {24, 32}, {24, 24}, {16, 16}};
+using dsp::kDopBitsPerFrame;
+using dsp::kDopValidBits;
+using platform::kPcmCandidates;
+using platform::kRateLadder;
+using platform::kSharedFloatBits;
+using platform::kSharedMaxRate;
+using platform::kSharedMinRate;
+using platform::PcmCandidate;
 inline constexpr std::uint32_t kDopRates[] = {705600, 352800, 176400};
-inline constexpr std::uint16_t kDopValidBits = 24;
 inline constexpr std::uint16_t kDopContainers[] = {24, 32};
-// DoP carries 16 one-bit samples per channel in each frame.
-inline constexpr std::uint32_t kDopBitsPerFrame = 16;
-inline constexpr std::uint32_t kSharedMaxRate = 384000;
-inline constexpr std::uint32_t kSharedMinRate = 8000;
-inline constexpr std::uint16_t kFloatBits = 32;
 
 // The small decimal reader of rate texts: for each character the value is multiplied by 10 and
 // the digits 1 to 9 add their value; every other character adds nothing ("" gives 0).

@@ -46,7 +46,6 @@ enum : Result {
 
 constexpr std::int64_t kBufferDuration = 2'000'000;  // 200 ms in 100-ns units
 constexpr double kHundredNanosecondsPerSecond = 10'000'000.0;
-constexpr std::uint32_t kLeadInSeconds = 3;
 constexpr std::uint32_t kSharedFlags = ep::kStreamFlagsEventCallback | ep::kStreamFlagsNoPersist;
 
 // The endpoint family's objects of one track, released in reverse order by the steps that made
@@ -115,8 +114,8 @@ Result ChooseSharedFormat(PlayRequest& r) {
       return resampled;
     }
   }
-  r.WaveFormat =
-      ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, BufferRate(r), kFloatBits, kFloatBits);
+  r.WaveFormat = ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, BufferRate(r), kSharedFloatBits,
+                                    kSharedFloatBits);
   std::optional<ep::WaveFormat> closest;
   ep::HResult answer =
       S(r).AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
@@ -126,7 +125,8 @@ Result ChooseSharedFormat(PlayRequest& r) {
       ShowStatus(r, res::kErrUnsupportedSampleRate);
       return kErrSampleRate;
     }
-    r.WaveFormat = ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, rate, kFloatBits, kFloatBits);
+    r.WaveFormat =
+        ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, rate, kSharedFloatBits, kSharedFloatBits);
     answer = S(r).AudioClient->IsFormatSupported(ep::ShareMode::kShared, r.WaveFormat, &closest);
   }
   if (answer != ep::kSOk) {
@@ -393,7 +393,7 @@ Result PlayEndpointLeadIn(PlayRequest& r) {
   if (view.frameBytes == 0) return kErrNoOutput;
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
   const std::uint64_t target =
-      output != nullptr ? std::uint64_t{kLeadInSeconds} * output->sampleRate : 0;
+      output != nullptr ? std::uint64_t{platform::kLeadInSeconds} * output->sampleRate : 0;
   for (std::uint64_t written = 0; written < target;) {
     if (r.App->PlayCommand.Load() != context::kCommandNone) return kErrStopped;
     if (const Result waited = engine::WaitForDevice(r); waited != kOk) return waited;

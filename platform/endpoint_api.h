@@ -16,6 +16,17 @@
 // Thread contract: an enumerator and everything obtained from it are used by one thread at a
 // time (the playback thread, or a device-list thread); only the event given to SetEventHandle is
 // signalled from the device's own thread. Releasing an object is destroying it.
+//
+// Lifetimes: every object holds what it needs of the objects it came from, so the objects may be
+// released in any order (the engine releases them in reverse order of creation: render client,
+// audio client, endpoint, collection, enumerator). A render client stays safe to call after its
+// audio client was released; what it is given then need not be played. The event given to
+// SetEventHandle must stay valid until the client is stopped or released.
+//
+// An audio client's states: activated → Initialize (once; a second call fails) → initialised:
+// GetBufferSize, SetEventHandle and GetService are answered from here on, and fail before →
+// Start → running: the device signals the event once per period and plays what ReleaseBuffer
+// handed over → Stop → stopped (Start may follow again). Releasing a running client stops it.
 namespace lumaro::platform::endpoint {
 
 using HResult = std::int32_t;

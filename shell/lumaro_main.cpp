@@ -23,6 +23,7 @@
 #include "platform/os.h"
 #include "platform/text.h"
 #include "resources/control_ids.h"
+#include "resources/status_texts.h"
 #include "shell/options.h"
 #include "shell/terminal_view.h"
 
@@ -251,7 +252,7 @@ int main(int argc, char** argv) {
     return kExitIdle;
   }
   if (!args.empty() && args[0] == "--version") {
-    std::puts("Lumaro 1.31");
+    std::puts(platform::Utf16ToUtf8(resources::kMainCaption).c_str());
     return kExitIdle;
   }
   if (!args.empty() && args[0] == "--asio" && args.size() > 1 && args[1] == "devices") {

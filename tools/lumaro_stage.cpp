@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dsp/pack_dop.h"
 #include "dsp/worker_count.h"
 #include "platform/text.h"
 #include "tools/stage_files.h"
@@ -124,12 +125,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 // frames, unchanged by the in-place rewrites, otherwise the container's own (0).
 unsigned ValidBitsAfter(const tools::StageSpec& stage, std::span<const std::string_view> args,
                         unsigned before) {
-  constexpr unsigned kDopValidBits = 24;
   if (stage.name == "float-to-output" && !args.empty()) {
     std::uint64_t valid = 0;
     return tools::ParseUnsigned(args[0], &valid) && valid <= 32 ? static_cast<unsigned>(valid) : 0;
   }
-  if (stage.name == "pack-dop") return kDopValidBits;
+  if (stage.name == "pack-dop") return dsp::kDopValidBits;
   if (stage.name == "swap-be" || stage.name == "reverse-dsd") return before;
   return 0;
 }

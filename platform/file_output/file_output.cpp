@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/device_formats.h"
 #include "platform/path.h"
 
 namespace lumaro::platform::file_output {
@@ -19,32 +20,25 @@ using endpoint::WaveFormat;
 
 namespace {
 
-constexpr std::uint32_t kLadderRates[] = {768000, 705600, 384000, 352800, 192000, 176400,
-                                          96000,  88200,  48000,  44100,  32000};
-struct Candidate {
-  std::uint16_t valid;
-  std::uint16_t container;
-};
-constexpr Candidate kPcmCandidates[] = {{32, 32}, {24, 32}, {24, 24}, {16, 16}};
 constexpr std::int64_t kHundredNanosecondsPerSecond = 10'000'000;
 constexpr std::uint64_t kMicrosecondsPerSecond = 1'000'000;
 constexpr std::uint32_t kMaxBufferFrames = 1 << 22;
 
 bool TakesExclusive(const WaveFormat& f) {
   if (f.subFormat != SubFormat::kPcm || f.channels != 2) return false;
-  const bool ladder = std::find(std::begin(kLadderRates), std::end(kLadderRates),
-                                f.samplesPerSec) != std::end(kLadderRates);
+  const bool ladder = std::find(std::begin(kRateLadder), std::end(kRateLadder), f.samplesPerSec) !=
+                      std::end(kRateLadder);
   const bool candidate =
-      std::any_of(std::begin(kPcmCandidates), std::end(kPcmCandidates), [&](Candidate c) {
-        return c.valid == f.validBitsPerSample && c.container == f.bitsPerSample;
+      std::any_of(std::begin(kPcmCandidates), std::end(kPcmCandidates), [&](PcmCandidate c) {
+        return c.validBits == f.validBitsPerSample && c.containerBits == f.bitsPerSample;
       });
   return ladder && candidate;
 }
 
 bool TakesShared(const WaveFormat& f) {
-  return f.subFormat == SubFormat::kIeeeFloat && f.bitsPerSample == 32 &&
-         f.validBitsPerSample == 32 && f.channels == 2 && f.samplesPerSec >= kSharedMinRate &&
-         f.samplesPerSec <= kSharedMaxRate;
+  return f.subFormat == SubFormat::kIeeeFloat && f.bitsPerSample == kSharedFloatBits &&
+         f.validBitsPerSample == kSharedFloatBits && f.channels == 2 &&
+         f.samplesPerSec >= kSharedMinRate && f.samplesPerSec <= kSharedMaxRate;
 }
 
 void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
@@ -165,27 +159,40 @@ class Recorder {
   std::uint64_t dataBytes_ = 0;
 };
 
+// What an initialised client and its render clients share. Each holds it, so they may be
+// released in any order; the file's header is completed when the last of them is released.
+struct Stream {
+  Stream(std::unique_ptr<File> file, const WaveFormat& format, bool paced)
+      : recorder(std::move(file), format), paced(paced) {}
+  // Wakes the feeding (the event given to SetEventHandle, if any).
+  void Signal() {
+    if (Event* e = event.load()) e->Set();
+  }
+  Recorder recorder;
+  const bool paced;
+  std::atomic<Event*> event{nullptr};
+};
+
 class FileRenderClient final : public endpoint::RenderClient {
  public:
-  FileRenderClient(Recorder& recorder, std::uint16_t blockAlign, std::function<void()> fed)
-      : recorder_(recorder), blockAlign_(blockAlign), fed_(std::move(fed)) {}
+  FileRenderClient(std::shared_ptr<Stream> stream, std::uint16_t blockAlign)
+      : stream_(std::move(stream)), blockAlign_(blockAlign) {}
   HResult GetBuffer(std::uint32_t frames, std::uint8_t** data) override {
-    if (!recorder_.ok() || frames > kMaxBufferFrames) return kEFail;
+    if (!stream_->recorder.ok() || frames > kMaxBufferFrames) return kEFail;
     buffer_.resize(static_cast<std::size_t>(frames) * blockAlign_);
     *data = buffer_.data();
     return kSOk;
   }
   HResult ReleaseBuffer(std::uint32_t frames) override {
     if (static_cast<std::size_t>(frames) * blockAlign_ > buffer_.size()) return kEFail;
-    const bool ok = recorder_.Take(buffer_.data(), frames);
-    fed_();
+    const bool ok = stream_->recorder.Take(buffer_.data(), frames);
+    if (!stream_->paced) stream_->Signal();
     return ok ? kSOk : kEFail;
   }
 
  private:
-  Recorder& recorder_;
+  std::shared_ptr<Stream> stream_;
   std::uint16_t blockAlign_;
-  std::function<void()> fed_;
   std::vector<std::uint8_t> buffer_;
 };
 
@@ -201,13 +208,14 @@ class FileAudioClient final : public endpoint::AudioClient {
       return TakesExclusive(format) ? kSOk : endpoint::kUnsupportedFormat;
     if (TakesShared(format)) return kSOk;
     const std::uint32_t rate = std::clamp(format.samplesPerSec, kSharedMinRate, kSharedMaxRate);
-    *closest = endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, rate, 32, 32);
+    *closest =
+        endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, rate, kSharedFloatBits, kSharedFloatBits);
     return kSFalse;
   }
 
   HResult Initialize(ShareMode mode, std::uint32_t, std::int64_t duration, std::int64_t,
                      const WaveFormat& format) override {
-    if (recorder_ || duration <= 0) return kEFail;
+    if (stream_ || duration <= 0) return kEFail;
     if (!(mode == ShareMode::kExclusive ? TakesExclusive(format) : TakesShared(format))) {
       return endpoint::kUnsupportedFormat;
     }
@@ -225,32 +233,31 @@ class FileAudioClient final : public endpoint::AudioClient {
         kHundredNanosecondsPerSecond;
     bufferFrames_ =
         static_cast<std::uint32_t>(std::clamp<std::int64_t>(frames, 1, kMaxBufferFrames));
-    recorder_ = std::make_unique<Recorder>(std::move(file), format);
-    return recorder_->ok() ? kSOk : kEFail;
+    stream_ = std::make_shared<Stream>(std::move(file), format, shared_->options.paced);
+    return stream_->recorder.ok() ? kSOk : kEFail;
   }
 
   HResult GetBufferSize(std::uint32_t* frames) override {
-    if (!recorder_) return kEFail;
+    if (!stream_) return kEFail;
     *frames = bufferFrames_;
     return kSOk;
   }
   HResult SetEventHandle(Event* event) override {
-    event_ = event;
+    if (!stream_) return kEFail;
+    stream_->event = event;
     return kSOk;
   }
   HResult GetService(std::unique_ptr<endpoint::RenderClient>* client) override {
-    if (!recorder_) return kEFail;
-    *client = std::make_unique<FileRenderClient>(*recorder_, format_.blockAlign, [this] {
-      if (!shared_->options.paced) Signal();
-    });
+    if (!stream_) return kEFail;
+    *client = std::make_unique<FileRenderClient>(stream_, format_.blockAlign);
     return kSOk;
   }
   HResult Start() override {
-    if (!recorder_ || running_) return kEFail;
-    recorder_->MarkStarted();
+    if (!stream_ || running_) return kEFail;
+    stream_->recorder.MarkStarted();
     running_ = true;
-    if (!shared_->options.paced) {
-      Signal();
+    if (!stream_->paced) {
+      stream_->Signal();
       return kSOk;
     }
     stopping_ = false;
@@ -273,20 +280,17 @@ class FileAudioClient final : public endpoint::AudioClient {
   }
 
  private:
-  void Signal() {
-    if (event_ != nullptr) event_->Set();
-  }
   // Signals once per period until stopped.
   void Pace() {
     Clock& clock = *shared_->options.clock;
     const std::uint64_t period =
         static_cast<std::uint64_t>(bufferFrames_) * kMicrosecondsPerSecond / format_.samplesPerSec;
     std::uint64_t deadline = clock.NowMicroseconds();
-    Signal();
+    stream_->Signal();
     while (!stopping_.load()) {
       deadline += std::max<std::uint64_t>(period, 1);
       clock.SleepUntilMicroseconds(deadline);
-      if (!stopping_.load()) Signal();
+      if (!stopping_.load()) stream_->Signal();
     }
   }
   void StopPacing() {
@@ -297,8 +301,7 @@ class FileAudioClient final : public endpoint::AudioClient {
   std::shared_ptr<Shared> shared_;
   WaveFormat format_;
   std::uint32_t bufferFrames_ = 0;
-  std::unique_ptr<Recorder> recorder_;
-  Event* event_ = nullptr;
+  std::shared_ptr<Stream> stream_;
   bool running_ = false;
   std::atomic<bool> stopping_{false};
   std::thread pacer_;

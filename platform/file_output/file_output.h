@@ -10,13 +10,8 @@
 
 namespace lumaro::platform::file_output {
 
-// The endpoint names and limits of the File output.
+// The endpoint name of the File output.
 inline constexpr std::u16string_view kFileOutputName = u"File output";
-inline constexpr std::uint32_t kSharedMinRate = 8000;
-inline constexpr std::uint32_t kSharedMaxRate = 384000;
-// The player gives every track about three seconds of silence first: the File output leaves
-// the buffers given before Start and this many seconds of frames after it out of the file.
-inline constexpr std::uint32_t kLeadInSeconds = 3;
 
 struct FileOutputOptions {
   // The WAV file of the first initialisation; later ones add "-2", "-3" … before the extension.
@@ -29,8 +24,9 @@ struct FileOutputOptions {
 // An endpoint that records what it plays into a WAV file: integer PCM (extensible when the valid
 // bits are fewer than the container's), 32-bit float, or DoP frames as 24/32-bit PCM. It takes
 // every exclusive PCM candidate (32/32, 24/32, 24/24, 16/16) at every rate of the rate ladder,
-// and shared 32-bit float at 8000 … 384000 Hz. The header is completed when the audio client is
-// released. Thread contract: as the endpoint family; WrittenFiles from any thread.
+// and shared 32-bit float at 8000 … 384000 Hz. The header is completed when the audio client and
+// its render clients are all released. Thread contract: as the endpoint family; WrittenFiles
+// from any thread.
 class FileOutputSystem final : public endpoint::EndpointSystem {
  public:
   explicit FileOutputSystem(FileOutputOptions options);

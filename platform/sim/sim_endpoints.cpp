@@ -106,6 +106,20 @@ class SimRenderClient final : public endpoint::RenderClient {
   std::vector<std::uint8_t> buffer_;
 };
 
+// The client's event and how often it was signalled, shared with its render clients so that
+// either may be released first.
+struct Pulse {
+  Event* event = nullptr;
+  std::uint64_t signals = 0;
+  std::uint64_t limit = 0;
+  void Signal() {
+    if (event != nullptr && signals < limit) {
+      ++signals;
+      event->Set();
+    }
+  }
+};
+
 class SimAudioClient final : public endpoint::AudioClient {
  public:
   SimAudioClient(std::shared_ptr<State> state, const SimEndpointScript& e)
@@ -164,18 +178,18 @@ class SimAudioClient final : public endpoint::AudioClient {
   }
   HResult SetEventHandle(Event* event) override {
     if (const HResult r = state_->Call(e_, "SetEventHandle"); r != kSOk) return r;
-    event_ = event;
+    pulse_->event = event;
     return kSOk;
   }
   HResult GetService(std::unique_ptr<endpoint::RenderClient>* client) override {
     if (const HResult r = state_->Call(e_, "GetService"); r != kSOk) return r;
-    *client =
-        std::make_unique<SimRenderClient>(state_, e_, format_.blockAlign, [this] { Signal(); });
+    *client = std::make_unique<SimRenderClient>(state_, e_, format_.blockAlign,
+                                                [pulse = pulse_] { pulse->Signal(); });
     return kSOk;
   }
   HResult Start() override {
     if (const HResult r = state_->Call(e_, "Start"); r != kSOk) return r;
-    Signal();
+    pulse_->Signal();
     return kSOk;
   }
   HResult Stop() override { return state_->Call(e_, "Stop"); }
@@ -186,19 +200,11 @@ class SimAudioClient final : public endpoint::AudioClient {
   }
 
  private:
-  void Signal() {
-    if (event_ != nullptr && signals_ < e_.signalLimit) {
-      ++signals_;
-      event_->Set();
-    }
-  }
-
   std::shared_ptr<State> state_;
   const SimEndpointScript& e_;
   WaveFormat format_;
   std::uint32_t bufferFrames_ = 0;
-  Event* event_ = nullptr;
-  std::uint64_t signals_ = 0;
+  std::shared_ptr<Pulse> pulse_ = std::make_shared<Pulse>(Pulse{.limit = e_.signalLimit});
 };
 
 class SimEndpoint final : public endpoint::Endpoint {

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+// The formats the player asks an output device for, in the order it tries them, and the
+// silence it plays first. Backends only answer "supported or not"; the File output takes every
+// one of them.
+namespace lumaro::platform {
+
+// Exclusive-mode rates, fastest first.
+inline constexpr std::uint32_t kRateLadder[] = {768000, 705600, 384000, 352800, 192000, 176400,
+                                                96000,  88200,  48000,  44100,  32000};
+
+// Exclusive-mode integer formats: valid bits in a container, widest first.
+struct PcmCandidate {
+  std::uint16_t validBits;
+  std::uint16_t containerBits;
+};
+inline constexpr PcmCandidate kPcmCandidates[] = {{32, 32}, {24, 32}, {24, 24}, {16, 16}};
+
+// Shared mode plays 32-bit float at a rate in this range.
+inline constexpr std::uint32_t kSharedMinRate = 8000;
+inline constexpr std::uint32_t kSharedMaxRate = 384000;
+inline constexpr std::uint16_t kSharedFloatBits = 32;
+
+// Every track starts with about this many seconds of device silence after Start.
+inline constexpr std::uint32_t kLeadInSeconds = 3;
+
+}  // namespace lumaro::platform
