@@ -1,6 +1,7 @@
 #include "decode/decode_track.h"
 
 #include <array>
+#include <span>
 #include <string>
 
 #include "decode/dsdiff_reader.h"
@@ -48,8 +49,7 @@ void Show(const PlayRequest& r, std::u16string_view text) {
 
 bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != 0; }
 
-template <std::size_t N>
-bool HasExtension(std::u16string_view path, const std::array<std::u16string_view, N>& extensions) {
+bool HasExtension(std::u16string_view path, std::span<const std::u16string_view> extensions) {
   const std::u16string_view extension =
       platform::PathFindExtension(platform::PathFindFileName(path));
   for (std::u16string_view candidate : extensions) {
@@ -117,6 +117,12 @@ Result DecodeFmMusic(PlayRequest& r, std::u16string_view status, std::uint32_t p
   return kOk;
 }
 
+Result DecodeWinfmp(PlayRequest& r) { return DecodeFmMusic(r, res::kStatusReadingWinfmp, 0, 0); }
+
+Result DecodePmdwin(PlayRequest& r) {
+  return DecodeFmMusic(r, res::kStatusReadingPmdwin, r.App->Pps.Load(), r.App->SsgRhy.Load());
+}
+
 // The sound-font name of a slot: an index into SoundFontList, none when out of range.
 std::u16string_view SoundFontName(const context::AppContext& a, std::int32_t index) {
   if (!a.SoundFontList) return {};
@@ -140,51 +146,79 @@ Result DecodeMidi(PlayRequest& r) {
   return CheckNotEmpty(r);
 }
 
-// Steps 6 to 10: the built-in readers, FFmpeg and the platform decoder, in turn.
+using A = context::AppContext;
+
+// A rule that claims a file by its extension when its setting is on (steps 3 to 5): the file
+// goes to that decoder and to no other, whatever the outcome.
+struct ClaimRule {
+  platform::Word A::*enabledBy;
+  std::span<const std::u16string_view> extensions;
+  Result (*decode)(PlayRequest&);
+};
+constexpr ClaimRule kClaimRules[] = {
+    {&A::UseWinfmp, kWinfmpExtensions, DecodeWinfmp},
+    {&A::UsePmdwin, kPmdwinExtensions, DecodePmdwin},
+    {&A::UseFluidsynth, kMidiExtensions, DecodeMidi},
+};
+
+// The attempts of the reader chain. Each reads into the empty slot and, on success, leaves an
+// AudioBuffer or a DsdBuffer there with the source description set.
+Result TryWav(PlayRequest& r) {
+  if (ReadWav(*r.TrackPath, r.Buffer, r.App->PlayCommand) != kOk) return kErrNoReader;
+  DescribePcm(r, *r.Buffer.Get<dsp::PcmBuffer>());
+  Show(r, res::kStatusConvertingToFloat);
+  return dsp::PcmToFloat(r.Buffer, r.App->PlayCommand);
+}
+
+Result TryDsf(PlayRequest& r) {
+  const Result read = ReadDsf(*r.TrackPath, r.Buffer, r.App->PlayCommand);
+  if (read == kOk) DescribeDsd(r);
+  return read;
+}
+
+Result TryDsdiff(PlayRequest& r) {
+  const Result read = ReadDsdiff(*r.TrackPath, r.Buffer, r.App->PlayCommand);
+  if (read == kOk) DescribeDsd(r);
+  return read;
+}
+
+Result TryFfmpeg(PlayRequest& r) {
+  const Result read = ReadWithFfmpeg(*r.TrackPath, r.Buffer, r.App->PlayCommand);
+  if (read == kOk) DescribeFloat(r, kFloatBits);
+  return read;
+}
+
+Result TryPlatformDecoder(PlayRequest& r) {
+  std::uint32_t bits = 0;
+  const Result read = ReadWithPlatformDecoder(*r.TrackPath, r.Buffer, &bits, r.App->PlayCommand);
+  if (read == kOk) DescribeFloat(r, bits);
+  return read;
+}
+
+// The reader chain of steps 6 to 10, in its order: every file is offered to each reader whose
+// setting is on (nullptr: always) until one succeeds.
+struct ChainReader {
+  std::u16string_view status;
+  platform::Word A::*enabledBy;
+  Result (*read)(PlayRequest&);
+};
+constexpr ChainReader kReaderChain[] = {
+    {res::kStatusReadingBuiltIn, nullptr, TryWav},
+    {res::kStatusReadingBuiltIn, nullptr, TryDsf},
+    {res::kStatusReadingBuiltIn, nullptr, TryDsdiff},
+    {res::kStatusReadingFfmpeg, &A::UseFfmpeg, TryFfmpeg},
+    {res::kStatusReadingMediaFoundation, nullptr, TryPlatformDecoder},
+};
+
+// Steps 6 to 11: the chain, then the empty-data check of the reader that succeeded.
 Result DecodeWithChain(PlayRequest& r) {
-  const std::u16string& path = *r.TrackPath;
-  const platform::StopWord& stop = r.App->PlayCommand;
-
-  Show(r, res::kStatusReadingBuiltIn);
-  if (ReadWav(path, r.Buffer, stop) == kOk) {
-    DescribePcm(r, *r.Buffer.Get<dsp::PcmBuffer>());
-    Show(r, res::kStatusConvertingToFloat);
-    if (dsp::PcmToFloat(r.Buffer, stop) == kOk) return CheckNotEmpty(r);
-  }
-  r.Buffer.Clear();
-
-  if (Stopped(r)) return kErrStopped;
-  Show(r, res::kStatusReadingBuiltIn);
-  if (ReadDsf(path, r.Buffer, stop) == kOk) {
-    DescribeDsd(r);
-    return CheckNotEmpty(r);
-  }
-
-  if (Stopped(r)) return kErrStopped;
-  Show(r, res::kStatusReadingBuiltIn);
-  if (ReadDsdiff(path, r.Buffer, stop) == kOk) {
-    DescribeDsd(r);
-    return CheckNotEmpty(r);
-  }
-
-  if (Stopped(r)) return kErrStopped;
-  if (r.App->UseFfmpeg.Load() != 0) {
-    Show(r, res::kStatusReadingFfmpeg);
-    if (ReadWithFfmpeg(path, r.Buffer, stop) == kOk) {
-      DescribeFloat(r, kFloatBits);
-      return CheckNotEmpty(r);
-    }
+  for (const ChainReader& reader : kReaderChain) {
+    if (Stopped(r)) return kErrStopped;
+    if (reader.enabledBy != nullptr && (r.App->*reader.enabledBy).Load() == 0) continue;
+    Show(r, reader.status);
+    if (reader.read(r) == kOk) return CheckNotEmpty(r);
     r.Buffer.Clear();
   }
-
-  if (Stopped(r)) return kErrStopped;
-  Show(r, res::kStatusReadingMediaFoundation);
-  std::uint32_t bits = 0;
-  if (ReadWithPlatformDecoder(path, r.Buffer, &bits, stop) == kOk) {
-    DescribeFloat(r, bits);
-    return CheckNotEmpty(r);
-  }
-  r.Buffer.Clear();
   if (Stopped(r)) return kErrStopped;
   Show(r, res::kErrReadFailed);
   return kErrNoReader;
@@ -209,17 +243,11 @@ Result DecodeTrack(PlayRequest& r) {
   }
 
   // Steps 2 to 5: the rules that claim a file by its extension.
-  if (Stopped(r)) return kErrStopped;
-  if (a.UseWinfmp.Load() != 0 && HasExtension(path, kWinfmpExtensions)) {
-    return DecodeFmMusic(r, res::kStatusReadingWinfmp, 0, 0);
-  }
-  if (Stopped(r)) return kErrStopped;
-  if (a.UsePmdwin.Load() != 0 && HasExtension(path, kPmdwinExtensions)) {
-    return DecodeFmMusic(r, res::kStatusReadingPmdwin, a.Pps.Load(), a.SsgRhy.Load());
-  }
-  if (Stopped(r)) return kErrStopped;
-  if (a.UseFluidsynth.Load() != 0 && HasExtension(path, kMidiExtensions)) {
-    return DecodeMidi(r);
+  for (const ClaimRule& rule : kClaimRules) {
+    if (Stopped(r)) return kErrStopped;
+    if ((a.*rule.enabledBy).Load() != 0 && HasExtension(path, rule.extensions)) {
+      return rule.decode(r);
+    }
   }
 
   // Steps 6 to 11.

@@ -7,6 +7,7 @@
 #include "platform/headless/headless_dialog.h"
 #include "resources/control_ids.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/fake_memory_status.h"
 
 namespace lumaro::testing {
 namespace {
@@ -173,6 +174,20 @@ INSTANTIATE_TEST_SUITE_P(
                   [](context::AppContext& a) { a.PlayCommand = 1; },
                   {}}),
     [](const ::testing::TestParamInfo<ChainCase>& info) { return info.param.name; });
+
+// A WAV the reader takes but whose float copy the memory guard refuses goes on down the chain.
+TEST_F(DecodeTrackTest, AWavWhoseConversionFailsGoesOnDownTheChain) {
+  WavSpec spec;
+  spec.channels = 1;
+  const std::u16string path = Write(u"big.wav", MakeWav(spec, Bytes(2'000'000)));
+  constexpr std::uint64_t kGuardReserve = 128ULL << 20;
+  // Room for the 10 MiB read block and the 2 MB of samples, not for the 16 MB float copy.
+  FakeMemoryStatus memory(kGuardReserve + (12ULL << 20));
+  EXPECT_NE(Decode(path), kOk);
+  EXPECT_THAT(Statuses(),
+              ElementsAre(kBuiltIn, kConverting, kBuiltIn, kBuiltIn, kPlatform, kReadFailed));
+  EXPECT_TRUE(request_.Buffer.Empty());
+}
 
 TEST_F(DecodeTrackTest, FmMusicPathOutsideTheCodePageFailsBeforeAnyReader) {
   const locale_t ascii = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
