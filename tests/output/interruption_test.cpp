@@ -1,6 +1,5 @@
-// Playbacks cut short: a stop while a preparation stage runs, and a device that fails after it
-// has started. Each ends cleanly: no stage or device object left behind (the leak checker of the
-// address-sanitizer build watches the rest), the texts the user is meant to see, and nothing else.
+// Playbacks cut short by a stop in a preparation stage or a device failing after its start: each
+// ends with its own texts only and nothing left behind (the sanitizer build checks for leaks).
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
@@ -9,16 +8,6 @@
 
 namespace lumaro::testing {
 namespace {
-
-using platform::sim::SimEndpointScript;
-
-// The last text that was not empty.
-std::u16string LastShown(const std::vector<std::u16string>& texts) {
-  for (auto text = texts.rbegin(); text != texts.rend(); ++text) {
-    if (!text->empty()) return *text;
-  }
-  return {};
-}
 
 // The player's own steps on files the test writes, against one simulated endpoint "Test".
 class InterruptionTest : public EndpointTest {
@@ -36,9 +25,8 @@ class InterruptionTest : public EndpointTest {
   const std::u16string dsf_ = dir_.File(u"interrupted.dsf");
 };
 
-// A stop given as a preparation stage starts (when its status text appears) ends the playback
-// quietly: no error text, no later stage, the idle look back, every client released and no
-// partial cache file.
+// A stop given as a preparation stage starts (its status text appears) ends the playback quietly:
+// no error text, no later stage, the idle look back, no client or partial cache file left.
 TEST_F(InterruptionTest, AStopDuringEachPreparationStageEndsQuietly) {
   struct Case {
     std::u16string stage;  // its status text
@@ -68,22 +56,19 @@ TEST_F(InterruptionTest, AStopDuringEachPreparationStageEndsQuietly) {
     app_.VolumeAssist = c.assist;
     app_.Cache = c.cache;
     app_.PlayCommand = context::kCommandNone;
-    bool preparing = false, stopped = false;
+    bool preparing = false;
     window_.SetObserver([&](platform::ui::ControlId id) {
       const std::u16string text = id == 2003 ? window_.Text(2003) : u"";
       preparing = preparing || text == u"Setting process priority ...";
-      if (preparing && text == c.stage && !stopped) {
-        stopped = true;
-        app_.PlayCommand = context::kCommandStop;
-      }
+      if (preparing && text == c.stage) app_.PlayCommand = context::kCommandStop;
     });
-    SimEndpointScript e;
-    e.name = u"Test";
-    UseEndpoints({.endpoints = {e}});
+    UseEndpoints({.endpoints = {{.name = u"Test"}}});
     (void)Play({c.dsd ? dsf_ : wav_}, u"W: Test", c.rate);
     window_.SetObserver({});
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(LastShown(Statuses()), c.noticedAt.empty() ? c.stage : c.noticedAt);
+    const std::vector<std::u16string> shown = Statuses();
+    const auto last =
+        std::find_if(shown.rbegin(), shown.rend(), [](auto& t) { return !t.empty(); });
+    EXPECT_EQ(*last, c.noticedAt.empty() ? c.stage : c.noticedAt);
     EXPECT_EQ(window_.Text(2003), u"");
     EXPECT_EQ(window_.Text(2000), u"Drop music files here");
     EXPECT_EQ(endpoints_->LiveClients(), 0);
@@ -110,19 +95,14 @@ TEST_F(InterruptionTest, ADeviceFailingAfterStartIsStoppedAndReleased) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.call + " after " + std::to_string(c.afterReleases));
-    SimEndpointScript e;
-    e.name = u"Test";
-    e.failing = {c.call};
-    e.failingAfterReleases = c.afterReleases;
-    UseEndpoints({.endpoints = {e}});
+    UseEndpoints(
+        {.endpoints = {
+             {.name = u"Test", .failing = {c.call}, .failingAfterReleases = c.afterReleases}}});
     EXPECT_NE(Play({wav_}, u"W: Test", c.rate), kOk);
     EXPECT_EQ(window_.Text(2003), c.text);
     EXPECT_EQ(window_.Text(2000), wav_);
     EXPECT_EQ(endpoints_->Releases().size(), c.afterReleases);
-    const std::vector<std::string> calls = endpoints_->Calls();
-    const auto started = std::find(calls.begin(), calls.end(), "Start");
-    ASSERT_NE(started, calls.end());
-    EXPECT_EQ(std::count(started, calls.end(), "Stop"), 1);
+    EXPECT_EQ(CallsStartingWith("St"), (std::vector<std::string>{"Start", "Stop"}));
     EXPECT_EQ(endpoints_->LiveClients(), 0);
   }
 }
