@@ -56,10 +56,12 @@ struct SimEndpointSystem::State {
     std::lock_guard<std::mutex> lock(mutex);
     calls.push_back(std::move(call));
   }
-  // Records the call and answers kEFail when the endpoint is scripted to fail it.
+  // Records the call and answers kEFail when the endpoint is scripted to fail it by now.
   HResult Call(const SimEndpointScript& e, const std::string& name, std::string detail = {}) {
-    Record(detail.empty() ? name : name + " " + detail);
-    return e.failing.count(name) != 0 ? kEFail : kSOk;
+    std::lock_guard<std::mutex> lock(mutex);
+    calls.push_back(detail.empty() ? name : name + " " + detail);
+    const bool due = releases.size() >= e.failingAfterReleases;
+    return due && e.failing.count(name) != 0 ? kEFail : kSOk;
   }
 };
 

@@ -31,6 +31,9 @@ struct SimEndpointScript {
   // "Initialize", "GetBufferSize", "SetEventHandle", "GetService", "GetBuffer",
   // "ReleaseBuffer", "Start", "Stop", "GetCurrentPadding".
   std::set<std::string> failing;
+  // The calls in `failing` answer failure only once this many buffers have been released since
+  // Initialize (0: from the first call), so a device can fail after it has started.
+  std::uint64_t failingAfterReleases = 0;
   // The event is signalled at Start and at every ReleaseBuffer, at most this many times.
   std::uint64_t signalLimit = UINT64_MAX;
   // Frames GetCurrentPadding reports (shared mode).

@@ -1,0 +1,66 @@
+// Every prefix of a small file, as a download cut short leaves it: the built-in readers take a
+// file only when its sample data is all there, else fail with the slot empty (the sanitizer
+// build checks that nothing is read out of bounds and nothing stays allocated).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "decode/dsdiff_reader.h"
+#include "decode/dsf_reader.h"
+#include "decode/wav_reader.h"
+#include "platform/text.h"
+#include "tests/support/audio_files.h"
+
+namespace lumaro::testing {
+namespace {
+
+using namespace std::string_view_literals;
+using Reader = Result (*)(std::u16string_view, dsp::BufferSlot&, const platform::StopWord&);
+
+// `file` with a chunk the readers never look at appended after the sample data.
+Bytes WithTrailer(Bytes file, std::string_view trailer) {
+  file.insert(file.end(), trailer.begin(), trailer.end());
+  return file;
+}
+
+TEST(TruncatedFilesTest, EveryPrefixIsReadWholeOrRefusedCleanly) {
+  std::vector<std::int64_t> samples;
+  for (int i = 0; i < 48; ++i) samples.push_back((i * 2731) % 65536 - 32768);
+  struct Case {
+    const char* name;
+    Reader reader;
+    Bytes file;
+    std::size_t dataEnd;  // the prefixes this long or longer hold every sample
+  };
+  const Bytes pcm = PackLe(samples, 16);  // also the DSD channels' bytes
+  const Bytes wav = MakeWav({.before = {{"JUNK", Bytes(6, 0)}}}, pcm);
+  const Bytes extensible = MakeWav({.formatTag = 0xFFFE, .bits = 32, .validBits = 24},
+                                   PackLe(samples, 32));  // repacked through the scratch area
+  const Bytes dsf = MakeDsf({.channels = 1}, {pcm});      // one padded 4096-byte block
+  const Bytes dsdiff = MakeDsdiff({.beforeData = {{"COMT", Bytes(10, 0)}}}, {pcm, Bytes(96, 1)});
+  const Case cases[] = {
+      {"wav", decode::ReadWav, WithTrailer(wav, "LIST\4\0\0\0INFO"sv), wav.size()},
+      {"extensible wav", decode::ReadWav, extensible, extensible.size()},
+      {"dsf", decode::ReadDsf, WithTrailer(dsf, "ID3\3\0\0\0\0\0\0"sv), dsf.size()},
+      {"dsdiff", decode::ReadDsdiff, WithTrailer(dsdiff, "DIIN\0\0\0\0\0\0\0\0"sv), dsdiff.size()},
+  };
+  TempDir dir;
+  const std::u16string path = dir.File(u"cut");
+  platform::StopWord stop;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteFileBytes(path, c.file));
+    dsp::BufferSlot slot;
+    // Shortened in place, longest first (rewriting the file for every length would be slow).
+    for (std::size_t cut = 0; cut <= c.file.size(); ++cut) {
+      const std::size_t length = c.file.size() - cut;
+      std::filesystem::resize_file(platform::Utf16ToUtf8(path), length);
+      const Result read = c.reader(path, slot, stop);
+      ASSERT_EQ(read == kOk, length >= c.dataEnd) << length;
+      ASSERT_EQ(slot.Empty(), read != kOk) << length;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumaro::testing
