@@ -240,22 +240,25 @@ TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
 }
 
 // Holds the playback gate as a running playback does; on release waits until the window's stop
-// thread has let go of the AppContext.
+// thread has let go of the AppContext. Both waits end as soon as their condition holds; their
+// bounds are generous for slow sanitizer builds.
 struct HeldGate {
   explicit HeldGate(context::AppContext& app) : app_(app) {
     EXPECT_TRUE(context::TryTakePlaybackGate());
   }
   ~HeldGate() {
     context::ReleasePlaybackGate();
-    EXPECT_TRUE(WaitForPlaybackEnd(app_, 1000));
+    EXPECT_TRUE(WaitForPlaybackEnd(app_, kBoundMilliseconds));
   }
   // True once the window has asked the playback to stop.
   bool StopAsked() const {
-    for (int i = 0; i < 2000 && app_.PlayCommand.Load() != context::kCommandStop; ++i) {
+    for (std::uint32_t i = 0; i < kBoundMilliseconds; ++i) {
+      if (app_.PlayCommand.Load() == context::kCommandStop) return true;
       platform::SleepMilliseconds(1);
     }
-    return app_.PlayCommand.Load() == context::kCommandStop;
+    return false;
   }
+  static constexpr std::uint32_t kBoundMilliseconds = 30000;
   context::AppContext& app_;
 };
 

@@ -2,12 +2,9 @@
 
 #include "engine/playback_thread.h"
 #include "engine/step_machine.h"
-#include "platform/text.h"
 #include "resources/control_ids.h"
 
 namespace lumaro::testing {
-
-std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
 void Recorder::Add(std::string entry) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -54,12 +51,12 @@ EngineTest::EngineTest() {
   app_.Services = &services_;
   app_.MainWindow = &window_;
   steps_.decode = [this](context::PlayRequest& r) {
-    recorder_.Add("decode " + Narrow(*r.TrackPath));
+    recorder_.Add("decode " + Utf8(*r.TrackPath));
     const auto found = tracks_.find(*r.TrackPath);
     return FakeDecode(r, found == tracks_.end() ? FakeTrack{} : found->second);
   };
   steps_.readPlaylist = [this](std::u16string_view path, const platform::StopWord&) {
-    recorder_.Add("read " + Narrow(path));
+    recorder_.Add("read " + Utf8(path));
     const auto found = playlists_.find(std::u16string(path));
     std::unique_ptr<context::StringList> list;
     if (found == playlists_.end()) return list;

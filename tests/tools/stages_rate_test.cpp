@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/audio_signals.h"
+#include "tests/support/audio_slot.h"
 #include "tools/stages.h"
 
 namespace lumaro::tools {
