@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "decode/byte_order.h"
+#include "platform/text.h"
 #include "tests/output/endpoint_test_fixture.h"
 #include "tests/support/audio_files.h"
 
