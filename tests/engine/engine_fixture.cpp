@@ -3,6 +3,7 @@
 #include "engine/playback_thread.h"
 #include "engine/step_machine.h"
 #include "resources/control_ids.h"
+#include "tests/support/audio_slot.h"
 
 namespace lumaro::testing {
 
@@ -25,18 +26,9 @@ Result FakeDecode(context::PlayRequest& r, const FakeTrack& t) {
     engine::ShowStatus(r, u"ERROR: read failed");
     return kErrFakeDecode;
   }
-  if (t.isDsd != 0) {
-    dsp::DsdBufferPtr b;
-    if (dsp::NewDsdBuffer(b, t.rate, t.frames) != kOk) return kErrFakeDecode;
-    for (std::uint64_t i = 0; i < 2 * t.frames; ++i)
-      b->Data()[i] = static_cast<unsigned char>(t.value);
-    r.Buffer.Put(std::move(b));
-  } else {
-    dsp::AudioBufferPtr b;
-    if (dsp::NewAudioBuffer(b, t.rate, t.frames, 48) != kOk) return kErrFakeDecode;
-    for (std::uint64_t i = 0; i < 2 * t.frames; ++i) b->Frame(0)[i] = t.value;
-    r.Buffer.Put(std::move(b));
-  }
+  r.Buffer = t.isDsd != 0 ? DsdSlot(t.rate, t.frames, static_cast<unsigned char>(t.value))
+                          : AudioSlot(t.rate, t.frames, Flat(t.value));
+  if (r.Buffer.Empty()) return kErrFakeDecode;
   r.IsDsd = t.isDsd;
   r.DecodedKind = context::kKindInteger;
   r.DecodedBits = t.bits;

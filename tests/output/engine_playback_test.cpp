@@ -7,9 +7,8 @@
 #include <cmath>
 
 #include "app/player_steps.h"
-#include "engine/track_preparation.h"
-#include "platform/file_output/file_output.h"
 #include "dsp/bit_reverse.h"
+#include "engine/track_preparation.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/audio_files.h"
 #include "tests/support/fake_memory_status.h"
@@ -35,7 +34,8 @@ class PlaybackTest : public EngineTest {
   }
   // An endpoint "DAC" that takes only the formats `accepts` allows.
   void UseDac(std::function<bool(ShareMode, const WaveFormat&)> accepts = {}) {
-    UseSimEndpoints(services_, endpoints_, {.endpoints = {SimEndpoint(u"DAC", std::move(accepts))}});
+    UseSimEndpoints(services_, endpoints_,
+                    {.endpoints = {SimEndpoint(u"DAC", std::move(accepts))}});
   }
   // The bytes the device got after its lead-in.
   std::vector<std::uint8_t> Played() const {
@@ -250,18 +250,6 @@ TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
   const auto statuses = Statuses();
   EXPECT_THAT(statuses, Contains(u"Writing cache file ..."));
   EXPECT_EQ(window_.Text(2003), u"ERROR: cache file write failed");
-}
-
-TEST_F(PlaybackTest, AWavPlaysThroughTheFileOutputIntoTheSameBytes) {
-  std::vector<std::int64_t> samples;
-  for (int i = 0; i < 2000; ++i) samples.push_back((i * 977) % 65536 - 32768);
-  const std::u16string wav = Write(u"f.wav", MakeWav({}, PackLe(samples, 16)));
-  platform::file_output::FileOutputSystem system({.path = dir_.File(u"out.wav"), .paced = false});
-  services_.endpoints = &system;
-  ASSERT_EQ(Play({wav}, u"W: File output", u"Auto"), kOk) << Utf8(window_.Text(2003));
-  std::vector<std::int64_t> played;
-  for (const std::int64_t s : samples) played.push_back(static_cast<std::int64_t>(std::nearbyint(s / 32768.0 * 2147483647.0)));
-  EXPECT_TRUE(BytesAt(ReadFileBytes(dir_.File(u"out.wav")).value_or(Bytes{}), 44, PackLe(played, 32)));
 }
 
 }  // namespace
