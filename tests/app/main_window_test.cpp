@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/process_entry.h"
 #include "context/playback_gate.h"
 #include "platform/os.h"
@@ -239,24 +241,30 @@ TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
   }
 }
 
-// Holds the playback gate as a running playback does; on release waits until the window's stop
-// thread has let go of the AppContext.
+// Holds the playback gate as a running playback does, on a thread of its own that lets go as
+// soon as the window asks it to stop (or after a generous bound, so that a missing stop fails
+// instead of hanging); on release waits until the window's stop thread has let go of the
+// AppContext.
 struct HeldGate {
   explicit HeldGate(context::AppContext& app) : app_(app) {
     EXPECT_TRUE(context::TryTakePlaybackGate());
+    holder_ = std::thread([this] {
+      for (int i = 0; i < kBoundMilliseconds && !Stopping(); ++i) platform::SleepMilliseconds(1);
+      stopAsked_ = Stopping();
+      context::ReleasePlaybackGate();
+    });
   }
-  ~HeldGate() {
-    context::ReleasePlaybackGate();
-    EXPECT_TRUE(WaitForPlaybackEnd(app_, 1000));
+  ~HeldGate() { EXPECT_TRUE(StopAsked() && WaitForPlaybackEnd(app_, kBoundMilliseconds)); }
+  // True once the window has asked the playback to stop; the gate is free afterwards.
+  bool StopAsked() {
+    if (holder_.joinable()) holder_.join();
+    return stopAsked_;
   }
-  // True once the window has asked the playback to stop.
-  bool StopAsked() const {
-    for (int i = 0; i < 2000 && app_.PlayCommand.Load() != context::kCommandStop; ++i) {
-      platform::SleepMilliseconds(1);
-    }
-    return app_.PlayCommand.Load() == context::kCommandStop;
-  }
+  bool Stopping() const { return app_.PlayCommand.Load() == context::kCommandStop; }
+  static constexpr int kBoundMilliseconds = 30000;
   context::AppContext& app_;
+  std::thread holder_;
+  bool stopAsked_ = false;
 };
 
 TEST(MainWindowTest, RightClickMenuStopsPlaybackEvenWhenDismissed) {

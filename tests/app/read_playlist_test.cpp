@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/scope_exit.h"
 #include "platform/text.h"
+#include "tests/support/string_list.h"
 #include "tests/support/temp_tree.h"
 
 namespace lumaro::app {
@@ -21,14 +23,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::TempTree;
-
-std::vector<std::u16string> Entries(const context::StringList& list) {
-  std::vector<std::u16string> out;
-  for (std::int32_t i = 0; i < list.Count(); ++i) out.push_back(*list.Entry(i));
-  return out;
-}
-
-std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+using testing::Utf8;
 
 class ReadPlaylistTest : public ::testing::Test {
  protected:
@@ -63,7 +58,7 @@ TEST_F(ReadPlaylistTest, LineEndsBlankLinesAndCommentsGiveTheSameList) {
     SCOPED_TRACE(contents);
     const auto list = Read(contents);
     ASSERT_NE(list, nullptr);
-    EXPECT_THAT(Entries(*list), ElementsAre(a_, b_));
+    EXPECT_THAT(testing::Entries(list.get()), ElementsAre(a_, b_));
   }
 }
 
@@ -79,7 +74,7 @@ TEST_F(ReadPlaylistTest, ResolvesRelativeEntriesDirectoriesAndBadBytes) {
   const std::u16string odd = tree_.File(u"music/caf\uFFFD.wav");
   const auto list = Read("../music/../music/a.wav\n../music\nmusic-less/../../music/caf\xFF.wav\n");
   ASSERT_NE(list, nullptr);
-  EXPECT_THAT(Entries(*list), ElementsAre(a_, tree_.Path(u"music"), odd));
+  EXPECT_THAT(testing::Entries(list.get()), ElementsAre(a_, tree_.Path(u"music"), odd));
 }
 
 // An entry that names an existing path from the current directory is taken as written.
@@ -92,7 +87,7 @@ TEST_F(ReadPlaylistTest, AnEntryExistingFromTheCurrentDirectoryWins) {
   const auto list = Read("./a.wav\nc.wav\n");
   ASSERT_EQ(::chdir(previous.c_str()), 0);
   ASSERT_NE(list, nullptr);
-  EXPECT_THAT(Entries(*list), ElementsAre(u"a.wav", besideList));
+  EXPECT_THAT(testing::Entries(list.get()), ElementsAre(u"a.wav", besideList));
 }
 
 // One bad entry, a byte-order mark, a long entry or a stop before the first line fail the read.
@@ -129,28 +124,40 @@ TEST_F(ReadPlaylistTest, AListHeldOpenElsewhereIsRefused) {
 }
 
 // A stop set while the list is being read ends it with what was read so far. The list comes
-// through a pipe so that the stop lands between two known lines.
+// through a pipe so that the stop lands between two known lines. Every wait is bounded: the write
+// end is opened without blocking once the reader has its end, and closing it ends the read.
 TEST_F(ReadPlaylistTest, AStopDuringTheReadKeepsTheEntriesSoFar) {
   const std::u16string fifo = tree_.Path(u"lists/live.m3u8");
   ASSERT_EQ(::mkfifo(Utf8(fifo).c_str(), 0644), 0);
   std::unique_ptr<context::StringList> list;
   Result result = 1;
   std::thread reader([&] { result = ReadPlaylistInto(fifo, stop_, &list); });
-  const int out = ::open(Utf8(fifo).c_str(), O_WRONLY);
-  ASSERT_GE(out, 0);
+  int out = -1;
+  const auto endRead = [&] {  // the reader sees the end of the list; then it is joined
+    if (!reader.joinable()) return;
+    if (out < 0) out = ::open(Utf8(fifo).c_str(), O_WRONLY | O_NONBLOCK);  // frees its open
+    if (out >= 0) ::close(out);
+    reader.join();
+  };
+  const platform::ScopeExit onEveryPath(endRead);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto waiting = [&] { return std::chrono::steady_clock::now() < deadline; };
+  while ((out = ::open(Utf8(fifo).c_str(), O_WRONLY | O_NONBLOCK)) < 0 && waiting()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_GE(out, 0) << "the reader never opened the list";
   const std::string first = Utf8(a_) + "\n";
   const std::string rest = Utf8(b_) + "\n" + Utf8(b_) + "\n" + Utf8(b_) + "\n";
   ASSERT_EQ(::write(out, first.data(), first.size()), static_cast<ssize_t>(first.size()));
   // Once the reader has taken the first line out of the pipe it is past the check before the
   // first line.
-  for (int pending = 1; pending > 0;) {
+  for (int pending = 1; pending > 0 && waiting();) {
     ASSERT_EQ(::ioctl(out, FIONREAD, &pending), 0);
     if (pending > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   stop_ = 1;
   ASSERT_EQ(::write(out, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
-  ::close(out);
-  reader.join();
+  endRead();
   ASSERT_EQ(result, kOk);
   ASSERT_NE(list, nullptr);
   // The stop is seen after the first line or, at the latest, after the line that follows it.

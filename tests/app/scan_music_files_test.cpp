@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "resources/scan_dialog_template.h"
 #include "resources/status_texts.h"
+#include "tests/support/string_list.h"
 #include "tests/support/temp_tree.h"
 
 namespace lumaro::app {
@@ -25,17 +26,14 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using testing::TempTree;
+using testing::Utf8;
 using ::testing::UnorderedElementsAre;
 namespace res = resources;
-
-std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
 std::vector<std::u16string> Words(std::u16string_view text) {
   context::StringList words;
   EXPECT_EQ(SplitExtensionWords(text, words), kOk);
-  std::vector<std::u16string> out;
-  for (std::int32_t i = 0; i < words.Count(); ++i) out.push_back(*words.Entry(i));
-  return out;
+  return testing::Entries(&words);
 }
 
 // The play lists a scan wrote: file name -> the paths of its lines.

@@ -8,7 +8,8 @@
 #include "context/app_context.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/services.h"
-#include "platform/sim/sim_endpoints.h"
+#include "tests/support/sim_endpoints.h"
+#include "tests/support/string_list.h"
 #include "tests/support/temp_tree.h"
 
 namespace lumaro::testing {
@@ -17,16 +18,12 @@ namespace lumaro::testing {
 // 48 kHz 24-bit only), with the settings initialised for a program in a temporary directory.
 struct ShellFixture {
   ShellFixture() {
-    platform::sim::SimEndpointScript line;
-    line.name = u"Line";
-    line.accepts = [](platform::sim::ShareMode mode, const platform::sim::WaveFormat& format) {
+    const auto line = [](platform::sim::ShareMode mode, const platform::sim::WaveFormat& format) {
       return mode == platform::sim::ShareMode::kExclusive && format.samplesPerSec == 48000 &&
              format.validBitsPerSample == 24 && format.bitsPerSample == 24;
     };
-    platform::sim::SimSystemScript script;
-    script.endpoints = {{.name = u"Speakers"}, line};
-    endpoints = std::make_unique<platform::sim::SimEndpointSystem>(script);
-    services.endpoints = endpoints.get();
+    UseSimEndpoints(services, endpoints,
+                    {.endpoints = {SimEndpoint(u"Speakers"), SimEndpoint(u"Line", line)}});
     app.Services = &services;
     program = tree.File(u"lumaro", "");
   }
@@ -40,14 +37,5 @@ struct ShellFixture {
   context::AppContext app;
   platform::ui::HeadlessDialog dialog;
 };
-
-// The entries of a list (empty when there is none).
-inline std::vector<std::u16string> Entries(const context::StringList* list) {
-  std::vector<std::u16string> entries;
-  for (std::int32_t i = 0; list != nullptr && i < list->Count(); ++i) {
-    entries.push_back(*list->Entry(i));
-  }
-  return entries;
-}
 
 }  // namespace lumaro::testing

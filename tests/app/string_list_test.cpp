@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/string_list.h"
+
 namespace lumaro::app {
 namespace {
 
@@ -41,9 +43,7 @@ std::vector<std::u16string> Sorted(std::vector<std::u16string> items) {
   context::StringList list;
   for (const auto& item : items) EXPECT_EQ(list.Append(item), kOk);
   list.Sort();
-  std::vector<std::u16string> out;
-  for (int i = 0; i < list.Count(); ++i) out.push_back(*list.Entry(i));
-  return out;
+  return testing::Entries(&list);
 }
 
 TEST(StringListTest, SortsIgnoringCase) {

@@ -8,6 +8,7 @@
 #include "decode/dsdiff_reader.h"
 #include "decode/wav_reader.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/audio_slot.h"
 
 namespace lumaro::testing {
 namespace {
@@ -15,25 +16,16 @@ namespace {
 using decode::CacheFormat;
 using ::testing::ElementsAreArray;
 
-dsp::BufferSlot AudioSlot(std::uint64_t frames, std::uint32_t rate = 96000) {
-  dsp::AudioBufferPtr audio;
-  EXPECT_EQ(dsp::NewAudioBuffer(audio, rate, frames, 48), kOk);
-  for (std::uint64_t i = 0; i < 2 * frames; ++i) {
-    audio->Frame(0)[i] = (static_cast<double>(i) - 3.5) / 7.0;
-  }
-  dsp::BufferSlot slot;
-  slot.Put(std::move(audio));
-  return slot;
+dsp::BufferSlot AudioSlot(std::uint64_t frames) {
+  return testing::AudioSlot(
+      96000, frames, [](std::uint64_t n) { return (2.0 * n - 3.5) / 7.0; },
+      [](std::uint64_t n) { return (2.0 * n - 2.5) / 7.0; });
 }
 
 dsp::BufferSlot DsdSlot(std::uint64_t length) {
-  dsp::DsdBufferPtr dsd;
-  EXPECT_EQ(dsp::NewDsdBuffer(dsd, 5644800, length), kOk);
-  for (std::uint64_t i = 0; i < 2 * length; ++i)
-    dsd->Data()[i] = static_cast<unsigned char>(i * 29);
-  dsp::BufferSlot slot;
-  slot.Put(std::move(dsd));
-  return slot;
+  return testing::DsdSlot(
+      5644800, length, [](std::uint64_t i) { return static_cast<unsigned char>(i * 58); },
+      [](std::uint64_t i) { return static_cast<unsigned char>(i * 58 + 29); });
 }
 
 TEST(CacheFileTest, FormatThresholdKeepsWavSizesIn32Bits) {

@@ -117,32 +117,24 @@ TEST_P(DecodeChainTest, ShowsEveryAttemptAndFailsWithItsText) {
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
 
-void FfmpegOn(context::AppContext& a) { a.UseFfmpeg = 1; }
+const std::vector<std::u16string> kDownTheChain = {kBuiltIn, kBuiltIn, kBuiltIn, kPlatform,
+                                                   kReadFailed};
 
 INSTANTIATE_TEST_SUITE_P(
     Order, DecodeChainTest,
     ::testing::Values(
         ChainCase{"Missing", u"none.wav", false, false, {}, {u"ERROR: path not found"}},
         ChainCase{"Directory", u"", true, false, {}, {u"ERROR: directory path"}},
-        ChainCase{"UnknownContent",
-                  u"x.mp3",
-                  true,
-                  false,
-                  {},
-                  {kBuiltIn, kBuiltIn, kBuiltIn, kPlatform, kReadFailed}},
+        ChainCase{"UnknownContent", u"x.mp3", true, false, {}, kDownTheChain},
         ChainCase{
             "FourChannelWavGoesToFfmpeg",
             u"x.wav",
             true,
             true,
-            FfmpegOn,
+            [](context::AppContext& a) { a.UseFfmpeg = 1; },
             {kBuiltIn, kBuiltIn, kBuiltIn, u"Reading with FFmpeg ...", kPlatform, kReadFailed}},
-        ChainCase{"MidiWithoutFluidsynthGoesDownTheChain",
-                  u"x.mid",
-                  true,
-                  false,
-                  {},
-                  {kBuiltIn, kBuiltIn, kBuiltIn, kPlatform, kReadFailed}},
+        ChainCase{
+            "MidiWithoutFluidsynthGoesDownTheChain", u"x.mid", true, false, {}, kDownTheChain},
         ChainCase{"MidiWithFluidsynthTriesNothingElse",
                   u"x.MID",
                   true,
@@ -161,12 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   [](context::AppContext& a) { a.UsePmdwin = 1; },
                   {u"Reading with PMDWin ...", kReadFailed}},
-        ChainCase{"PmdwinOffLeavesTheFileToTheChain",
-                  u"x.mz",
-                  true,
-                  false,
-                  {},
-                  {kBuiltIn, kBuiltIn, kBuiltIn, kPlatform, kReadFailed}},
+        ChainCase{"PmdwinOffLeavesTheFileToTheChain", u"x.mz", true, false, {}, kDownTheChain},
         ChainCase{"StopEndsWithoutText",
                   u"x.wav",
                   true,

@@ -8,19 +8,12 @@
 #include <numeric>
 #include <vector>
 
-#include "dsp/worker_count.h"
+#include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
 namespace {
 
-BufferSlot DsdSlot(std::uint32_t rate, std::uint64_t length, unsigned char fill) {
-  DsdBufferPtr dsd;
-  EXPECT_EQ(NewDsdBuffer(dsd, rate, length), kOk);
-  std::memset(dsd->Data(), fill, 2 * length);
-  BufferSlot slot;
-  slot.Put(std::move(dsd));
-  return slot;
-}
+using lumaro::testing::DsdSlot;
 
 TEST(DsdToFloatTest, FilterTapsAreSymmetricPhaseNormalisedAndSumToTwo) {
   DsdFilter f;
@@ -106,44 +99,18 @@ TEST(DsdToFloatTest, AllOnesGivePlusTwoThenTheClipGuardScalesToOne) {
   EXPECT_NE(out->Frame(0)[0], interior);
 }
 
-TEST(DsdToFloatTest, WorkersAgreeAndChannelsStayApart) {
-  DsdBufferPtr dsd;
-  ASSERT_EQ(NewDsdBuffer(dsd, 11289600, 4099), kOk);
-  for (std::uint64_t i = 0; i < 2 * 4099; ++i) {
-    dsd->Data()[i] = i % 2 == 0 ? static_cast<unsigned char>(i * 131 + 7) : 0xCC;
-  }
-  std::vector<double> results[2];
-  platform::StopWord stop;
-  for (unsigned workers : {1U, 5U}) {
-    SetWorkerCountOverride(workers);
-    DsdBufferPtr copy;
-    ASSERT_EQ(NewDsdBuffer(copy, dsd->dsdRate, dsd->length), kOk);
-    std::memcpy(copy->Data(), dsd->Data(), 2 * dsd->length);
-    BufferSlot slot;
-    slot.Put(std::move(copy));
-    ASSERT_EQ(DsdToFloat(slot, stop), kOk);
-    const AudioBuffer* out = slot.Get<AudioBuffer>();
-    results[workers == 5].assign(out->Frame(0), out->Frame(static_cast<std::int64_t>(2049)));
-  }
-  SetWorkerCountOverride(0);
-  EXPECT_EQ(results[0], results[1]);
+TEST(DsdToFloatTest, ChannelsStayApart) {
+  BufferSlot slot = DsdSlot(
+      11289600, 4099, [](std::uint64_t i) { return static_cast<unsigned char>(i * 262 + 7); },
+      [](std::uint64_t) -> unsigned char { return kDsdSilence; });
+  ASSERT_EQ(DsdToFloat(slot, platform::StopWord{}), kOk);
+  const std::vector<double> out = lumaro::testing::RealSamples(slot);
   double leftEnergy = 0.0;
-  for (std::size_t i = 0; i < results[0].size(); i += 2) {
-    leftEnergy += results[0][i] * results[0][i];
-    EXPECT_NEAR(results[0][i + 1], 0.0, 1e-12);  // the silent right channel
+  for (std::size_t i = 0; i < out.size(); i += 2) {
+    leftEnergy += out[i] * out[i];
+    EXPECT_NEAR(out[i + 1], 0.0, 1e-12);  // the silent right channel
   }
   EXPECT_GT(leftEnergy, 1.0);
-}
-
-TEST(DsdToFloatTest, FailuresLeaveTheSlotEmpty) {
-  platform::StopWord stop;
-  BufferSlot tooShort = DsdSlot(22579200, 3, kDsdSilence);  // 3 / 4 = no frame
-  EXPECT_NE(DsdToFloat(tooShort, stop), kOk);
-  EXPECT_TRUE(tooShort.Empty());
-  stop.Store(1);
-  BufferSlot stopped = DsdSlot(2822400, 1000, kDsdSilence);
-  EXPECT_NE(DsdToFloat(stopped, stop), kOk);
-  EXPECT_TRUE(stopped.Empty());
 }
 
 }  // namespace

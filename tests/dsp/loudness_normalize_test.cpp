@@ -8,8 +8,6 @@
 
 #include "dsp/half_wave_limiter.h"
 #include "dsp/level_sum.h"
-#include "dsp/pcm_buffer.h"
-#include "dsp/worker_count.h"
 #include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
@@ -44,46 +42,6 @@ TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
       ASSERT_NEAR(out[k], in[k] * c.gain, 1e-8) << c.name << " at " << k;
     }
   }
-}
-
-TEST(LoudnessNormalizeTest, SameResultForAnyNumberOfWorkers) {
-  const std::vector<double> in = SwellingNoise(100'003, 1.7, 3);
-  for (const std::uint32_t type : {0U, 1U}) {
-    std::vector<std::vector<double>> outs;
-    for (const unsigned workers : {1U, 2U, 5U, 63U}) {
-      SetWorkerCountOverride(workers);
-      BufferSlot slot = AudioSlot(in);
-      ASSERT_EQ(LoudnessNormalize(slot, 300, type, platform::StopWord{}), kOk);
-      outs.push_back(RealSamples(slot));
-    }
-    SetWorkerCountOverride(0);
-    for (std::size_t i = 1; i < outs.size(); ++i) EXPECT_EQ(outs[i], outs[0]) << "type " << type;
-  }
-}
-
-TEST(LoudnessNormalizeTest, FailuresLeaveTheSlotEmpty) {
-  const std::vector<double> track(2 * 64, 0.25);
-  for (const std::uint32_t level : {0U, 801U}) {
-    BufferSlot slot = AudioSlot(track);
-    EXPECT_NE(LoudnessNormalize(slot, level, 0, platform::StopWord{}), kOk) << level;
-    EXPECT_TRUE(slot.Empty()) << level;
-  }
-  for (const std::uint32_t level : {1U, 800U}) {
-    BufferSlot slot = AudioSlot(track);
-    EXPECT_EQ(LoudnessNormalize(slot, level, 0, platform::StopWord{}), kOk) << level;
-  }
-  {
-    BufferSlot slot = AudioSlot(track);
-    platform::StopWord stop{1};
-    EXPECT_NE(LoudnessNormalize(slot, 126, 1, stop), kOk);
-    EXPECT_TRUE(slot.Empty());
-  }
-  PcmBufferPtr pcm;
-  ASSERT_EQ(NewPcmBuffer(pcm, kPcmFloat, 2, 32, 44100, 4), kOk);
-  BufferSlot wrongKind;
-  wrongKind.Put(std::move(pcm));
-  EXPECT_NE(LoudnessNormalize(wrongKind, 126, 1, platform::StopWord{}), kOk);
-  EXPECT_TRUE(wrongKind.Empty());
 }
 
 // Level terms of wild float samples saturate instead of overflowing a conversion.
@@ -139,12 +97,6 @@ TEST(HalfWaveLimiterTest, Table) {
   }
 }
 
-TEST(HalfWaveLimiterTest, ChannelsAreLimitedSeparately) {
-  BufferSlot slot = AudioSlot({0.5, 2.0, 0.75, 1.0, -0.5, -4.0});
-  ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk);
-  EXPECT_THAT(RealSamples(slot), ElementsAreArray({0.5, 1.0, 0.75, 0.5, -0.5, -1.0}));
-}
-
 // The limiter written straight from its definition: walk every sample, close a half-wave at
 // each strict sign change and at the end, scale it when its peak exceeds 1.0.
 std::vector<double> ReferenceLimit(std::vector<double> x) {
@@ -187,17 +139,6 @@ TEST(HalfWaveLimiterTest, MatchesTheDefinitionOnNoiseWithZerosAndOvershoots) {
   ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk);
   EXPECT_TRUE(RealSamples(slot) == expected);
   EXPECT_NE(expected, in);  // some half-waves were limited
-}
-
-TEST(HalfWaveLimiterTest, FailsWithoutAnAudioBufferButKeepsTheRecord) {
-  BufferSlot empty;
-  EXPECT_NE(HalfWaveLimiter(empty, platform::StopWord{}), kOk);
-  PcmBufferPtr pcm;
-  ASSERT_EQ(NewPcmBuffer(pcm, kPcmInteger, 2, 16, 44100, 4), kOk);
-  BufferSlot wrongKind;
-  wrongKind.Put(std::move(pcm));
-  EXPECT_NE(HalfWaveLimiter(wrongKind, platform::StopWord{}), kOk);
-  EXPECT_NE(wrongKind.Get<PcmBuffer>(), nullptr);
 }
 
 }  // namespace

@@ -8,24 +8,17 @@
 #include "dsp/pack_dop.h"
 #include "dsp/reverse_dsd_bits.h"
 #include "dsp/swap_to_big_endian.h"
-#include "dsp/worker_count.h"
-#include "tests/support/audio_signals.h"
+#include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
 namespace {
 
 using ::testing::ElementsAreArray;
 using Bytes = std::vector<unsigned char>;
+using lumaro::testing::RealBytes;
 
 BufferSlot Frames(const std::vector<double>& samples) {
-  return lumaro::testing::AudioSlot(
-      96000, samples.size() / 2, [&](std::uint64_t n) { return samples[2 * n]; },
-      [&](std::uint64_t n) { return samples[2 * n + 1]; });
-}
-
-Bytes RealBytes(BufferSlot& slot) {
-  const PcmBuffer* pcm = slot.Get<PcmBuffer>();
-  return Bytes(pcm->Data(), pcm->Data() + pcm->DataSize());
+  return lumaro::testing::AudioSlot(samples, 96000);
 }
 
 // A sample whose product with `scale` is exactly `product`, so rounding ties can be tested.
@@ -78,55 +71,23 @@ TEST(FloatToOutputTest, BytesOfEachLayout) {
   }
 }
 
-TEST(FloatToOutputTest, ManyWorkersMatchOne) {
-  std::vector<double> samples(2 * 5000);
-  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::sin(0.001 * i) * 1.7;
-  Bytes outputs[2];
-  for (unsigned workers : {1U, 7U}) {
-    SetWorkerCountOverride(workers);
-    BufferSlot slot = Frames(samples);
-    ASSERT_EQ(FloatToOutput(slot, 24, 24, false, platform::StopWord{}), kOk);
-    outputs[workers == 1 ? 0 : 1] = RealBytes(slot);
-  }
-  SetWorkerCountOverride(0);
-  EXPECT_EQ(outputs[0], outputs[1]);
-}
-
-TEST(FloatToOutputTest, RefusalsLeaveTheSlotEmpty) {
-  const std::tuple<unsigned, unsigned, std::uint32_t> cases[] = {
-      {24, 16, 0}, {8, 16, 0}, {16, 20, 0}, {16, 16, 1}};
-  for (const auto& [valid, container, stopValue] : cases) {
-    BufferSlot slot = Frames({0.1, 0.2, 0.3, 0.4});
-    platform::StopWord stop{stopValue};
-    EXPECT_NE(FloatToOutput(slot, valid, container, false, stop), kOk) << valid << container;
-    EXPECT_TRUE(slot.Empty());
-  }
-}
-
 // A DsdBuffer whose left bytes are 0x01, 0x02, 0x03 … and right bytes 0x81, 0x82, 0x83 ….
 BufferSlot Dsd(std::uint32_t rate, std::uint64_t length) {
-  DsdBufferPtr dsd;
-  EXPECT_EQ(NewDsdBuffer(dsd, rate, length), kOk);
-  for (std::uint64_t i = 0; i < length; ++i) {
-    dsd->Data()[2 * i] = static_cast<unsigned char>(i + 1);
-    dsd->Data()[2 * i + 1] = static_cast<unsigned char>(0x81 + i);
-  }
-  BufferSlot slot;
-  slot.Put(std::move(dsd));
-  return slot;
+  return lumaro::testing::DsdSlot(
+      rate, length, [](std::uint64_t i) { return static_cast<unsigned char>(i + 1); },
+      [](std::uint64_t i) { return static_cast<unsigned char>(0x81 + i); });
 }
 
 TEST(PackDopTest, FramesMarkersAndBitOrder) {
   // rev(0x01) = 0x80, rev(0x02) = 0x40, rev(0x81) = 0x81, rev(0x82) = 0x41, …
+  const Bytes in24 = {0x40, 0x80, 0x05, 0x41, 0x81, 0x05, 0x20, 0xC0, 0xFA, 0x21, 0xC1, 0xFA};
   struct Case {
     unsigned container;
     std::uint32_t dsdRate, dopRate;
     Bytes out;
   } const cases[] = {
-      {24,
-       2822400,
-       176400,
-       {0x40, 0x80, 0x05, 0x41, 0x81, 0x05, 0x20, 0xC0, 0xFA, 0x21, 0xC1, 0xFA}},
+      {24, 2822400, 176400, in24},
+      {24, 11289600, 705600, in24},
       {32,
        5644800,
        352800,
@@ -142,19 +103,6 @@ TEST(PackDopTest, FramesMarkersAndBitOrder) {
     EXPECT_EQ(pcm->bits, c.container);
     EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out));
   }
-}
-
-TEST(PackDopTest, Refusals) {
-  const std::tuple<std::uint32_t, std::uint64_t, unsigned> cases[] = {
-      {22579200, 100, 24}, {2822400, 3, 24}, {2822400, 100, 16}, {11289600, 100, 20}};
-  for (const auto& [rate, length, container] : cases) {
-    BufferSlot slot = Dsd(rate, length);
-    EXPECT_NE(PackDop(slot, container, platform::StopWord{}), kOk) << rate << " " << length;
-    EXPECT_TRUE(slot.Empty());
-  }
-  BufferSlot highest = Dsd(11289600, 4);
-  EXPECT_EQ(PackDop(highest, 24, platform::StopWord{}), kOk);
-  EXPECT_EQ(highest.Get<PcmBuffer>()->sampleRate, 705600U);
 }
 
 TEST(SwapToBigEndianTest, EveryContainerAndValidWidth) {

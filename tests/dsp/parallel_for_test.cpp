@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "tests/support/audio_slot.h"
+
 namespace lumaro::dsp {
 namespace {
 
@@ -21,11 +23,12 @@ TEST(WorkerCountTest, LeavesOneProcessorAndCapsAt63) {
 }
 
 TEST(WorkerCountTest, OverrideIsClampedAndRemovable) {
-  SetWorkerCountOverride(200);
-  EXPECT_EQ(WorkerCount(), kMaxWorkers);
-  SetWorkerCountOverride(3);
-  EXPECT_EQ(WorkerCount(), 3U);
-  SetWorkerCountOverride(0);
+  {
+    lumaro::testing::ScopedWorkerCount many(200);
+    EXPECT_EQ(WorkerCount(), kMaxWorkers);
+    SetWorkerCountOverride(3);
+    EXPECT_EQ(WorkerCount(), 3U);
+  }
   EXPECT_EQ(WorkerCount(), WorkerCountFor(platform::ProcessorCount()));
 }
 
@@ -73,7 +76,7 @@ class FailingStarter final : public platform::ThreadStarter {
 };
 
 TEST(ParallelForTest, RunsEverySliceOnceAndCombinesInOrder) {
-  SetWorkerCountOverride(7);
+  lumaro::testing::ScopedWorkerCount workers(7);
   platform::StopWord stop;
   std::array<std::uint64_t, kMaxWorkerSlots> firsts{};
   std::atomic<std::uint64_t> frames{0};
@@ -86,11 +89,10 @@ TEST(ParallelForTest, RunsEverySliceOnceAndCombinesInOrder) {
   EXPECT_EQ(frames.load(), 10U);
   EXPECT_THAT(std::vector<std::uint64_t>(firsts.begin(), firsts.begin() + 7),
               ElementsAre(0, 1, 2, 3, 4, 5, 6));
-  SetWorkerCountOverride(0);
 }
 
 TEST(ParallelForTest, FailedThirdStartStillJoinsTheFirstTwo) {
-  SetWorkerCountOverride(8);
+  lumaro::testing::ScopedWorkerCount workers(8);
   platform::StopWord stop;
   FailingStarter starter(/*failAt=*/2);
   std::atomic<int> finished{0};
@@ -104,7 +106,6 @@ TEST(ParallelForTest, FailedThirdStartStillJoinsTheFirstTwo) {
   EXPECT_NE(result, kOk);
   EXPECT_EQ(starter.starts(), 3);  // no start after the failure
   EXPECT_EQ(finished.load(), 2);   // both started workers ran to the end before the answer
-  SetWorkerCountOverride(0);
 }
 
 TEST(ParallelForTest, AStopRequestFailsThePassAndZeroFramesAreRefused) {

@@ -3,11 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
-#include "dsp/pcm_buffer.h"
-#include "dsp/worker_count.h"
 #include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
@@ -15,7 +12,6 @@ namespace {
 
 using lumaro::testing::AudioSlot;
 using lumaro::testing::RealSamples;
-using lumaro::testing::SwellingNoise;
 using ::testing::ElementsAreArray;
 
 TEST(PeakNormalizeTest, Table) {
@@ -40,36 +36,6 @@ TEST(PeakNormalizeTest, Table) {
     ASSERT_EQ(PeakNormalize(slot, c.target, platform::StopWord{}), kOk) << c.name;
     EXPECT_THAT(RealSamples(slot), ElementsAreArray(c.out)) << c.name;
   }
-}
-
-TEST(PeakNormalizeTest, SameResultForAnyNumberOfWorkers) {
-  std::vector<double> in = SwellingNoise(50'001, 0.7, 11);
-  in[2 * 49'999 + 1] = -0.9;  // the peak in the last slice
-  std::vector<std::vector<double>> outs;
-  for (const unsigned workers : {1U, 3U, 8U}) {
-    SetWorkerCountOverride(workers);
-    BufferSlot slot = AudioSlot(in);
-    ASSERT_EQ(PeakNormalize(slot, 90, platform::StopWord{}), kOk);
-    outs.push_back(RealSamples(slot));
-  }
-  SetWorkerCountOverride(0);
-  EXPECT_DOUBLE_EQ(outs[0][2 * 49'999 + 1], -0.9);
-  for (std::size_t i = 1; i < outs.size(); ++i) EXPECT_EQ(outs[i], outs[0]);
-}
-
-TEST(PeakNormalizeTest, FailuresLeaveTheSlotEmpty) {
-  {
-    BufferSlot slot = AudioSlot({0.5, 0.5});
-    platform::StopWord stop{1};
-    EXPECT_NE(PeakNormalize(slot, 100, stop), kOk);
-    EXPECT_TRUE(slot.Empty());
-  }
-  PcmBufferPtr pcm;
-  ASSERT_EQ(NewPcmBuffer(pcm, kPcmInteger, 2, 16, 44100, 4), kOk);
-  BufferSlot wrongKind;
-  wrongKind.Put(std::move(pcm));
-  EXPECT_NE(PeakNormalize(wrongKind, 100, platform::StopWord{}), kOk);
-  EXPECT_TRUE(wrongKind.Empty());
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "dsp/decimate.h"
 #include "dsp/interpolate.h"
 #include "dsp/worker_count.h"
-#include "tests/support/audio_signals.h"
+#include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
 namespace {
@@ -172,44 +172,6 @@ TEST(DecimateTest, FrameCountsAndAConstant) {
     EXPECT_NEAR(out->Frame(0)[0], 0.25 * 0.999997, 1e-6);
     EXPECT_NEAR(out->Frame(static_cast<std::int64_t>(expected) - 1)[1], 0.25 * 0.999997, 1e-6);
   }
-}
-
-TEST(RateFailureTest, RefusalsLeaveTheSlotEmpty) {
-  platform::StopWord stop;
-  const auto flat = [](std::uint64_t) { return 0.0; };
-  struct Case {
-    const char* name;
-    std::uint32_t rate;
-    std::uint64_t leadIn;
-    std::function<Result(BufferSlot&)> run;
-  } const cases[] = {
-      {"target above 1411200", 44100, 48,
-       [&](BufferSlot& s) { return Resample(s, 1411201, stop); }},
-      {"target below 8000", 44100, 48, [&](BufferSlot& s) { return Resample(s, 7999, stop); }},
-      {"32000 by 8", 32000, 48, [&](BufferSlot& s) { return Decimate(s, 8, stop); }},
-      {"factor 3", 96000, 48, [&](BufferSlot& s) { return Decimate(s, 3, stop); }},
-      {"lead-in 40 by 8", 96000, 40, [&](BufferSlot& s) { return Decimate(s, 8, stop); }},
-      {"odd rate by 2", 44101, 48, [&](BufferSlot& s) { return Decimate(s, 2, stop); }},
-      {"lead-in 1", 44100, 1, [&](BufferSlot& s) { return Interpolate(s, 48000, stop); }},
-      {"target above 6144000", 44100, 48,
-       [&](BufferSlot& s) { return Interpolate(s, 6144001, stop); }},
-  };
-  for (const auto& c : cases) {
-    BufferSlot slot = AudioSlot(c.rate, 1000, flat, c.leadIn);
-    EXPECT_NE(c.run(slot), kOk) << c.name;
-    EXPECT_TRUE(slot.Empty()) << c.name;
-  }
-
-  BufferSlot ok = AudioSlot(64000, 80, flat);
-  EXPECT_EQ(Decimate(ok, 8, stop), kOk);
-  EXPECT_EQ(ok.Get<AudioBuffer>()->sampleRate, 8000U);
-  BufferSlot shallow = AudioSlot(96000, 80, flat, 40);
-  EXPECT_EQ(Decimate(shallow, 4, stop), kOk);
-
-  BufferSlot stopped = AudioSlot(44100, 44100, flat);
-  stop = 1;
-  EXPECT_NE(Resample(stopped, 96000, stop), kOk);
-  EXPECT_TRUE(stopped.Empty());
 }
 
 TEST(InterpolateTest, FallingTargetKeepsTheTiming) {

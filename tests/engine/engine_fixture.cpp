@@ -2,12 +2,10 @@
 
 #include "engine/playback_thread.h"
 #include "engine/step_machine.h"
-#include "platform/text.h"
 #include "resources/control_ids.h"
+#include "tests/support/audio_slot.h"
 
 namespace lumaro::testing {
-
-std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
 void Recorder::Add(std::string entry) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -28,18 +26,9 @@ Result FakeDecode(context::PlayRequest& r, const FakeTrack& t) {
     engine::ShowStatus(r, u"ERROR: read failed");
     return kErrFakeDecode;
   }
-  if (t.isDsd != 0) {
-    dsp::DsdBufferPtr b;
-    if (dsp::NewDsdBuffer(b, t.rate, t.frames) != kOk) return kErrFakeDecode;
-    for (std::uint64_t i = 0; i < 2 * t.frames; ++i)
-      b->Data()[i] = static_cast<unsigned char>(t.value);
-    r.Buffer.Put(std::move(b));
-  } else {
-    dsp::AudioBufferPtr b;
-    if (dsp::NewAudioBuffer(b, t.rate, t.frames, 48) != kOk) return kErrFakeDecode;
-    for (std::uint64_t i = 0; i < 2 * t.frames; ++i) b->Frame(0)[i] = t.value;
-    r.Buffer.Put(std::move(b));
-  }
+  r.Buffer = t.isDsd != 0 ? DsdSlot(t.rate, t.frames, static_cast<unsigned char>(t.value))
+                          : AudioSlot(t.rate, t.frames, Flat(t.value));
+  if (r.Buffer.Empty()) return kErrFakeDecode;
   r.IsDsd = t.isDsd;
   r.DecodedKind = context::kKindInteger;
   r.DecodedBits = t.bits;
@@ -54,12 +43,12 @@ EngineTest::EngineTest() {
   app_.Services = &services_;
   app_.MainWindow = &window_;
   steps_.decode = [this](context::PlayRequest& r) {
-    recorder_.Add("decode " + Narrow(*r.TrackPath));
+    recorder_.Add("decode " + Utf8(*r.TrackPath));
     const auto found = tracks_.find(*r.TrackPath);
     return FakeDecode(r, found == tracks_.end() ? FakeTrack{} : found->second);
   };
   steps_.readPlaylist = [this](std::u16string_view path, const platform::StopWord&) {
-    recorder_.Add("read " + Narrow(path));
+    recorder_.Add("read " + Utf8(path));
     const auto found = playlists_.find(std::u16string(path));
     std::unique_ptr<context::StringList> list;
     if (found == playlists_.end()) return list;

@@ -15,6 +15,7 @@
 #include "context/step_table.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/services.h"
+#include "tests/support/audio_files.h"
 #include "tests/support/fake_clock.h"
 
 namespace lumaro::testing {
@@ -85,7 +86,5 @@ class EngineTest : public ::testing::Test {
   // Called by the feeding stub with the request before it acts (inspect the joined buffer).
   std::function<void(context::PlayRequest&)> onFeed_;
 };
-
-std::string Narrow(std::u16string_view text);
 
 }  // namespace lumaro::testing

@@ -76,7 +76,7 @@ TEST_F(StepMachineTest, RefusalsOfTheRegistrationInTheirOrder) {
       {{u"/m/a.wav", u"/m/dir/"}, u"W: Test", u"Auto", u"ERROR: GetFileTitle"},
   };
   for (const auto& c : cases) {
-    EXPECT_NE(Play(c.paths, c.device, c.rate), kOk) << Narrow(c.text);
+    EXPECT_NE(Play(c.paths, c.device, c.rate), kOk) << Utf8(c.text);
     EXPECT_EQ(window_.Text(ids::kIdStatusLine), c.text);
     const auto statuses = Statuses();
     ASSERT_GE(statuses.size(), 2U);

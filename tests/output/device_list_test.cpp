@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/headless/headless_dialog.h"
-#include "platform/sim/sim_endpoints.h"
+#include "tests/support/sim_endpoints.h"
+#include "tests/support/string_list.h"
 
 namespace lumaro::output {
 namespace {
@@ -15,18 +16,12 @@ using platform::sim::SimEndpointScript;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-std::vector<std::u16string> Items(const context::StringList* list) {
-  std::vector<std::u16string> out;
-  for (int i = 0; list != nullptr && i < list->Count(); ++i) out.push_back(*list->Entry(i));
-  return out;
-}
+using lumaro::testing::Entries;
 
 class DeviceListTest : public ::testing::Test {
  protected:
   void Use(std::vector<SimEndpointScript> endpoints) {
-    system_ = std::make_unique<platform::sim::SimEndpointSystem>(
-        platform::sim::SimSystemScript{.endpoints = std::move(endpoints)});
-    services_.endpoints = system_.get();
+    lumaro::testing::UseSimEndpoints(services_, system_, {.endpoints = std::move(endpoints)});
     app_.Services = &services_;
     app_.MainWindow = &window_;
   }
@@ -38,13 +33,13 @@ class DeviceListTest : public ::testing::Test {
 
 TEST_F(DeviceListTest, ListsEveryEndpointInOrder) {
   Use({{.name = u"Speakers"}, {.name = u"DAC"}});
-  EXPECT_THAT(Items(ListEndpoints(app_).get()), ElementsAre(u"Speakers", u"DAC"));
+  EXPECT_THAT(Entries(ListEndpoints(app_).get()), ElementsAre(u"Speakers", u"DAC"));
 }
 
 TEST_F(DeviceListTest, RatesOfACapableEndpoint) {
   Use({{.name = u"DAC"}});
   EXPECT_THAT(
-      Items(WasapiRates(app_, u"dac").get()),  // the name matches in any letter case
+      Entries(WasapiRates(app_, u"dac").get()),  // the name matches in any letter case
       ElementsAreArray<std::u16string>({u"Share", u"Auto", u"32000", u"44100", u"48000", u"88200",
                                         u"96000", u"176400", u"192000", u"352800", u"384000",
                                         u"705600", u"768000", u"D64", u"D128", u"D256"}));
@@ -60,7 +55,7 @@ TEST_F(DeviceListTest, RatesFollowWhatTheEndpointTakes) {
   SimEndpointScript sharedOnly{.name = u"Shared"};
   sharedOnly.accepts = [](ShareMode mode, const WaveFormat&) { return mode == ShareMode::kShared; };
   Use({e, sharedOnly});
-  EXPECT_THAT(Items(WasapiRates(app_, u"DAC").get()),
+  EXPECT_THAT(Entries(WasapiRates(app_, u"DAC").get()),
               ElementsAre(u"Share", u"Auto", u"48000", u"176400", u"D64"));
   const auto none = WasapiRates(app_, u"Shared");
   ASSERT_NE(none, nullptr);

@@ -39,8 +39,7 @@ EndpointTest::EndpointTest() {
 }
 
 void EndpointTest::UseEndpoints(SimSystemScript script) {
-  endpoints_ = std::make_unique<platform::sim::SimEndpointSystem>(std::move(script));
-  services_.endpoints = endpoints_.get();
+  UseSimEndpoints(services_, endpoints_, std::move(script));
 }
 
 std::vector<std::string> EndpointTest::CallsStartingWith(std::string_view prefix) const {
@@ -56,14 +55,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-SimEndpointScript Endpoint(std::u16string name) {
-  SimEndpointScript e;
-  e.name = std::move(name);
-  return e;
-}
-
 TEST_F(EndpointTest, PlaysOnceThroughAnExclusiveEndpointWithEveryStatusInOrder) {
-  UseEndpoints({.endpoints = {Endpoint(u"Other"), Endpoint(u"Test")}});
+  UseEndpoints({.endpoints = {SimEndpoint(u"Other"), SimEndpoint(u"Test")}});
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
   EXPECT_THAT(
       Statuses(),
@@ -78,7 +71,7 @@ TEST_F(EndpointTest, PlaysOnceThroughAnExclusiveEndpointWithEveryStatusInOrder) 
 }
 
 TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilenceToLetTheTailSound) {
-  UseEndpoints({.endpoints = {Endpoint(u"Test")}});
+  UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
   outputFrames_ = 20000;  // 2 full buffers of 8820 frames and a tail of 2360
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
   const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
@@ -86,19 +79,17 @@ TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilenceToLetTheTailSoun
   // Pre-fill, then 3 s of lead-in in whole buffers (15 × 8820 ≥ 132300), then the data.
   ASSERT_EQ(releases.size(), 1U + 15U + 4U);
   for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(releases[i], 8820U);
-  const std::size_t frameBytes = 8;
-  const std::size_t leadBytes = 16 * 8820 * frameBytes;
-  for (std::size_t k = 0; k < leadBytes; ++k) ASSERT_EQ(bytes[k], 0) << k;
-  const std::size_t dataBytes = 20000 * frameBytes;
-  for (std::size_t k = 0; k < dataBytes; ++k) ASSERT_EQ(bytes[leadBytes + k], PatternByte(k)) << k;
+  const std::size_t leadBytes = 16 * 8820 * 8, dataBytes = 20000 * 8;
+  EXPECT_TRUE(BytesAt(bytes, 0, Bytes(leadBytes, 0)));
+  EXPECT_TRUE(BytesAt(bytes, leadBytes, PatternBytes(dataBytes)));
   // The tail buffer is padded with silence and followed by one buffer of silence.
-  ASSERT_EQ(bytes.size(), leadBytes + 4 * 8820 * frameBytes);
-  for (std::size_t k = leadBytes + dataBytes; k < bytes.size(); ++k) ASSERT_EQ(bytes[k], 0) << k;
+  ASSERT_EQ(bytes.size(), leadBytes + 4 * 8820 * 8);
+  EXPECT_TRUE(BytesAt(bytes, leadBytes + dataBytes, Bytes(bytes.size() - leadBytes - dataBytes, 0)));
   EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandStop);
 }
 
 TEST_F(EndpointTest, InSharedModeTheWholeTailPlaysHoweverLittleRoomTheDeviceOffers) {
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   e.padding = 4410;  // half of every 8820-frame buffer is still queued at each period
   UseEndpoints({.endpoints = {e}});
   outputFrames_ = 9000;
@@ -106,12 +97,12 @@ TEST_F(EndpointTest, InSharedModeTheWholeTailPlaysHoweverLittleRoomTheDeviceOffe
   const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
   const std::size_t lead = (8820 + 30 * 4410) * 8;  // pre-fill, then 3 s in 4410-frame passes
   ASSERT_GE(bytes.size(), lead + (9000 + 8820) * 8);
-  for (std::size_t k = 0; k < 9000 * 8; ++k) ASSERT_EQ(bytes[lead + k], PatternByte(k)) << k;
-  for (std::size_t k = lead + 9000 * 8; k < bytes.size(); ++k) ASSERT_EQ(bytes[k], 0) << k;
+  EXPECT_TRUE(BytesAt(bytes, lead, PatternBytes(9000 * 8)));
+  EXPECT_TRUE(BytesAt(bytes, lead + 9000 * 8, Bytes(bytes.size() - lead - 9000 * 8, 0)));
 }
 
 TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   e.accepts = [](ShareMode mode, const WaveFormat& f) {
     return mode == ShareMode::kExclusive && f.samplesPerSec == 48000 && f.bitsPerSample == 16;
   };
@@ -139,20 +130,20 @@ TEST_F(EndpointTest, FixedRatesAndDopRatesChooseTheirFormats) {
       {u"D256", "Initialize exclusive pcm 705600 24/24"},
   };
   for (const auto& c : cases) {
-    UseEndpoints({.endpoints = {Endpoint(u"Test")}});
+    UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
     EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
     ASSERT_EQ(CallsStartingWith("Initialize").size(), 1U);
     EXPECT_THAT(CallsStartingWith("Initialize")[0], HasSubstr(c.initialize));
   }
   for (std::u16string rate : {u"D512", u"12345"}) {
-    UseEndpoints({.endpoints = {Endpoint(u"Test")}});
+    UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
     EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", rate), kOk);
     EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: unsupported audio format");
   }
 }
 
 TEST_F(EndpointTest, DopTakesTheWiderContainerWhen24IsRefusedAndPreFillsTheIdlePattern) {
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   e.accepts = [](ShareMode, const WaveFormat& f) { return f.bitsPerSample == 32; };
   UseEndpoints({.endpoints = {e}});
   EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", u"D128"), kOk);
@@ -179,7 +170,7 @@ TEST_F(EndpointTest, SharedModeTakesTheClosestMatchWithinItsRange) {
       {384001, u"DEVICE ERROR: unsupported sample rate"},
   };
   for (const auto& c : cases) {
-    SimEndpointScript e = Endpoint(u"Test");
+    SimEndpointScript e = SimEndpoint(u"Test");
     const std::uint32_t closest = c.closest;
     e.accepts = [closest](ShareMode mode, const WaveFormat& f) {
       return mode == ShareMode::kShared && f.samplesPerSec == closest;
@@ -200,7 +191,7 @@ TEST_F(EndpointTest, SharedModeTakesTheClosestMatchWithinItsRange) {
 }
 
 TEST_F(EndpointTest, ANotAlignedBufferIsRetriedOnceOnAFreshClient) {
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   e.alignedFrames = 8192;
   UseEndpoints({.endpoints = {e}});
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
@@ -222,7 +213,7 @@ TEST_F(EndpointTest, EveryDeviceErrorTextAndEverythingReleased) {
     std::u16string text;
   };
   const auto failing = [](std::string call) {
-    SimEndpointScript e = Endpoint(u"Test");
+    SimEndpointScript e = SimEndpoint(u"Test");
     e.failing = {std::move(call)};
     return SimSystemScript{.endpoints = {e}};
   };
@@ -232,7 +223,7 @@ TEST_F(EndpointTest, EveryDeviceErrorTextAndEverythingReleased) {
        u"Auto",
        u"DEVICE ERROR: EnumAudioEndpoints failed"},
       {{.failCount = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: GetCount failed"},
-      {{.endpoints = {Endpoint(u"test")}}, u"Auto", u"DEVICE ERROR: device not found"},
+      {{.endpoints = {SimEndpoint(u"test")}}, u"Auto", u"DEVICE ERROR: device not found"},
       {failing("GetFriendlyName"), u"Auto", u"DEVICE ERROR: device not found"},
       {failing("Activate"), u"Auto", u"DEVICE ERROR: Activate failed"},
       {failing("IsFormatSupported"), u"Auto", u"DEVICE ERROR: unsupported audio format"},
@@ -258,7 +249,7 @@ TEST_F(EndpointTest, EveryDeviceErrorTextAndEverythingReleased) {
 }
 
 TEST_F(EndpointTest, ASilentEndpointTimesOutAfterTwoSecondsOfItsClock) {
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   e.signalLimit = 5;  // stops asking for data during the lead-in
   UseEndpoints({.endpoints = {e}});
   EXPECT_NE(Play({u"/m/a.wav"}), kOk);
@@ -269,7 +260,7 @@ TEST_F(EndpointTest, ASilentEndpointTimesOutAfterTwoSecondsOfItsClock) {
 
 TEST_F(EndpointTest, ASeekBeyondTheEndWrapsToTheStart) {
   app_.PlayOnce = 0;
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   constexpr std::uint64_t kFirstData = 17;  // release number of the first data buffer
   std::vector<std::uint8_t> afterSeek;
   e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
@@ -283,7 +274,7 @@ TEST_F(EndpointTest, ASeekBeyondTheEndWrapsToTheStart) {
   outputFrames_ = 50000;
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
   ASSERT_EQ(afterSeek.size(), 8820U * 8);
-  for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(afterSeek[k], PatternByte(k)) << k;
+  EXPECT_TRUE(BytesAt(afterSeek, 0, PatternBytes(64)));
   EXPECT_EQ(app_.SeekPending.Load(), 0U);
 }
 
@@ -293,7 +284,7 @@ TEST_F(EndpointTest, AGaplessJumpLandsOnTheTracksStartOffsetWithoutStoppingTheDe
   tracks_[u"/m/a.wav"] = {.frames = 20000};
   tracks_[u"/m/b.wav"] = {.frames = 30000};
   outputFrames_ = 50000;
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   std::vector<std::uint8_t> afterJump;
   std::uint32_t currentAfterJump = 99;
   e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
@@ -311,17 +302,15 @@ TEST_F(EndpointTest, AGaplessJumpLandsOnTheTracksStartOffsetWithoutStoppingTheDe
   EXPECT_EQ(Play({u"/m/a.wav", u"/m/b.wav"}), kOk);
   const std::uint64_t offset =
       static_cast<std::uint64_t>(44100 * (20000.0 / 44100)) * 8;  // the start offset rule
-  ASSERT_EQ(afterJump.size(), 8820U * 8);
-  for (std::size_t k = 0; k < afterJump.size(); ++k) {
-    ASSERT_EQ(afterJump[k], PatternByte(offset + k)) << k;
-  }
+  EXPECT_EQ(afterJump.size(), 8820U * 8);
+  EXPECT_TRUE(BytesAt(afterJump, 0, PatternBytes(8820 * 8, offset)));
   EXPECT_EQ(currentAfterJump, 1U);
   EXPECT_EQ(CallsStartingWith("Start").size(), 1U);
 }
 
 TEST_F(EndpointTest, ASingleTrackWithoutOnceLoopsWithoutAGap) {
   app_.PlayOnce = 0;
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   std::vector<std::uint8_t> all;
   e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
     if (release > 16) all.insert(all.end(), bytes.begin(), bytes.end());
@@ -330,14 +319,12 @@ TEST_F(EndpointTest, ASingleTrackWithoutOnceLoopsWithoutAGap) {
   UseEndpoints({.endpoints = {e}});
   outputFrames_ = 10000;  // 3 buffers of 8820 frames cover the track twice and a bit
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
-  ASSERT_EQ(all.size(), 3U * 8820 * 8);
-  for (std::size_t k = 0; k < all.size(); ++k) {
-    ASSERT_EQ(all[k], PatternByte(k % (10000 * 8))) << k;
-  }
+  EXPECT_EQ(all.size(), 3U * 8820 * 8);
+  EXPECT_TRUE(BytesAt(all, 0, PatternBytes(3 * 8820 * 8, 0, 10000 * 8)));
 }
 
 TEST_F(EndpointTest, AListPlaysEachTailThenTheNextTrackAndOnceEndsAfterTheLast) {
-  SimEndpointScript e = Endpoint(u"Test");
+  SimEndpointScript e = SimEndpoint(u"Test");
   UseEndpoints({.endpoints = {e}});
   outputFrames_ = 9000;
   EXPECT_EQ(Play({u"/m/a.wav", u"/m/b.wav"}), kOk);
@@ -345,8 +332,7 @@ TEST_F(EndpointTest, AListPlaysEachTailThenTheNextTrackAndOnceEndsAfterTheLast) 
   const std::vector<std::uint32_t> releases = endpoints_->Releases();  // of the second track
   EXPECT_EQ(releases.size(), 1U + 15U + 2U + 1U);
   const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
-  const std::size_t lead = 16 * 8820 * 8;
-  for (std::size_t k = 0; k < 9000 * 8; ++k) ASSERT_EQ(bytes[lead + k], PatternByte(k)) << k;
+  EXPECT_TRUE(BytesAt(bytes, 16 * 8820 * 8, PatternBytes(9000 * 8)));
   EXPECT_EQ(window_.Text(2003), u"");
 }
 

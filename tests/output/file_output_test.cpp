@@ -3,10 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-
+#include "decode/byte_order.h"
 #include "platform/text.h"
 #include "tests/output/endpoint_test_fixture.h"
 #include "tests/support/audio_files.h"
@@ -17,14 +14,9 @@ namespace {
 using ::testing::ElementsAre;
 namespace fo = platform::file_output;
 
-std::vector<std::uint8_t> ReadAll(const std::u16string& path) {
-  std::ifstream in(platform::Utf16ToUtf8(path), std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+Bytes ReadAll(const std::u16string& path) { return ReadFileBytes(path).value_or(Bytes{}); }
 
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
+std::uint32_t Le32(const Bytes& b, std::size_t at) { return decode::LoadLe<std::uint32_t>(&b[at]); }
 
 class FileOutputTest : public EndpointTest {
  protected:
@@ -38,7 +30,7 @@ TEST_F(FileOutputTest, RecordsWhatFollowsTheLeadInWithACompleteHeader) {
   outputFrames_ = 20000;
   EXPECT_EQ(Play({u"/m/a.wav"}, u"W: File output", u"48000"), kOk);
   ASSERT_THAT(system.WrittenFiles(), ElementsAre(Path("out.wav")));
-  const std::vector<std::uint8_t> file = ReadAll(Path("out.wav"));
+  const Bytes file = ReadAll(Path("out.wav"));
   // 16-byte PCM format chunk; data = the track then its padded tail and one silent buffer.
   ASSERT_GE(file.size(), 44U);
   EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
@@ -49,8 +41,8 @@ TEST_F(FileOutputTest, RecordsWhatFollowsTheLeadInWithACompleteHeader) {
   EXPECT_EQ(file[34], 32);  // bits
   const std::uint32_t dataBytes = Le32(file, 40);
   EXPECT_EQ(dataBytes, 4U * 9600 * 8);  // 200 ms buffers of 9600 frames
-  for (std::size_t k = 0; k < 20000 * 8; ++k) ASSERT_EQ(file[44 + k], PatternByte(k)) << k;
-  for (std::size_t k = 44 + 20000 * 8; k < file.size(); ++k) ASSERT_EQ(file[k], 0) << k;
+  EXPECT_TRUE(BytesAt(file, 44, PatternBytes(20000 * 8)));
+  EXPECT_TRUE(BytesAt(file, 44 + 20000 * 8, Bytes(file.size() - 44 - 20000 * 8, 0)));
 }
 
 TEST_F(FileOutputTest, PacedByItsClockItRecordsTheSame) {
@@ -60,9 +52,8 @@ TEST_F(FileOutputTest, PacedByItsClockItRecordsTheSame) {
   services_.clock = &platform::SystemClock();  // the player really waits for the device
   outputFrames_ = 10000;
   EXPECT_EQ(Play({u"/m/a.wav"}, u"W: File output", u"44100"), kOk);
-  const std::vector<std::uint8_t> file = ReadAll(Path("paced.wav"));
-  ASSERT_GE(file.size(), 44U + 10000 * 8);
-  for (std::size_t k = 0; k < 10000 * 8; ++k) ASSERT_EQ(file[44 + k], PatternByte(k)) << k;
+  const Bytes file = ReadAll(Path("paced.wav"));
+  EXPECT_TRUE(BytesAt(file, 44, PatternBytes(10000 * 8)));
   EXPECT_GT(pace.NowMicroseconds(), 3'000'000U);  // the lead-in alone is 3 s of periods
 }
 
@@ -88,25 +79,29 @@ TEST_F(FileOutputTest, TakesTheLadderInExclusiveModeAndFloatWhenShared) {
   using platform::endpoint::MakeWaveFormat;
   using platform::endpoint::ShareMode;
   using platform::endpoint::SubFormat;
+  struct Case {
+    ShareMode mode;
+    SubFormat format;
+    std::uint32_t rate, valid, container;
+    platform::endpoint::HResult answer;
+  } const cases[] = {
+      {ShareMode::kExclusive, SubFormat::kPcm, 32000, 24, 24, platform::endpoint::kSOk},
+      {ShareMode::kExclusive, SubFormat::kPcm, 44100, 24, 24, platform::endpoint::kSOk},
+      {ShareMode::kExclusive, SubFormat::kPcm, 352800, 24, 24, platform::endpoint::kSOk},
+      {ShareMode::kExclusive, SubFormat::kPcm, 705600, 24, 24, platform::endpoint::kSOk},
+      {ShareMode::kExclusive, SubFormat::kPcm, 768000, 24, 24, platform::endpoint::kSOk},
+      {ShareMode::kExclusive, SubFormat::kPcm, 22050, 16, 16, platform::endpoint::kEFail},
+      {ShareMode::kExclusive, SubFormat::kPcm, 44100, 16, 32, platform::endpoint::kEFail},
+      {ShareMode::kShared, SubFormat::kIeeeFloat, 8000, 32, 32, platform::endpoint::kSOk},
+      {ShareMode::kShared, SubFormat::kIeeeFloat, 705600, 32, 32, platform::endpoint::kSFalse},
+  };
   std::optional<platform::endpoint::WaveFormat> closest;
-  for (std::uint32_t rate : {32000U, 44100U, 352800U, 705600U, 768000U}) {
-    EXPECT_EQ(client->IsFormatSupported(ShareMode::kExclusive,
-                                        MakeWaveFormat(SubFormat::kPcm, rate, 24, 24), &closest),
-              platform::endpoint::kSOk);
+  for (const Case& c : cases) {
+    const auto answer = client->IsFormatSupported(
+        c.mode, MakeWaveFormat(c.format, c.rate, c.valid, c.container), &closest);
+    EXPECT_EQ(answer == platform::endpoint::kSOk, c.answer == platform::endpoint::kSOk) << c.rate;
+    EXPECT_EQ(answer == platform::endpoint::kSFalse, c.answer == platform::endpoint::kSFalse);
   }
-  EXPECT_NE(client->IsFormatSupported(ShareMode::kExclusive,
-                                      MakeWaveFormat(SubFormat::kPcm, 22050, 16, 16), &closest),
-            platform::endpoint::kSOk);
-  EXPECT_NE(client->IsFormatSupported(ShareMode::kExclusive,
-                                      MakeWaveFormat(SubFormat::kPcm, 44100, 16, 32), &closest),
-            platform::endpoint::kSOk);
-  EXPECT_EQ(client->IsFormatSupported(
-                ShareMode::kShared, MakeWaveFormat(SubFormat::kIeeeFloat, 8000, 32, 32), &closest),
-            platform::endpoint::kSOk);
-  EXPECT_EQ(
-      client->IsFormatSupported(ShareMode::kShared,
-                                MakeWaveFormat(SubFormat::kIeeeFloat, 705600, 32, 32), &closest),
-      platform::endpoint::kSFalse);
   ASSERT_TRUE(closest.has_value());
   EXPECT_EQ(closest->samplesPerSec, 384000U);
 }

@@ -49,7 +49,7 @@ TEST_F(InterruptionTest, AStopDuringEachPreparationStageEndsQuietly) {
       {u"Writing cache file ...", true, u"Auto", context::kAssistNone, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(Narrow(c.stage) + (c.dsd ? " (DSD)" : ""));
+    SCOPED_TRACE(Utf8(c.stage) + (c.dsd ? " (DSD)" : ""));
     const std::u16string cacheFile =
         platform::ExecutableDirectory() + u"/interrupted" + (c.dsd ? u".dff" : u".wav");
     (void)platform::DeleteFile(cacheFile);

@@ -33,7 +33,7 @@ class SeekTest : public EndpointTest {
       }
     };
     UseEndpoints({.endpoints = {e}});
-    ASSERT_EQ(Play(paths, u"W: Test", std::move(rate)), kOk) << Narrow(window_.Text(2003));
+    ASSERT_EQ(Play(paths, u"W: Test", std::move(rate)), kOk) << Utf8(window_.Text(2003));
   }
   std::vector<std::uint8_t> afterSeek_;
   std::uint32_t currentTrack_ = 99;
@@ -60,7 +60,7 @@ TEST_F(SeekTest, FeedingContinuesAtTheTargetSecondAndTheCurrentTrackFollows) {
   outputFrames_ = 400000;
   const std::vector<std::u16string> single = {u"/m/a.wav"}, list = {u"/m/a.wav", u"/m/b.wav"};
   for (const Case& c : cases) {
-    SCOPED_TRACE(Narrow(c.rate) + (c.gapless ? " gapless " : " ") + std::to_string(c.seconds));
+    SCOPED_TRACE(Utf8(c.rate) + (c.gapless ? " gapless " : " ") + std::to_string(c.seconds));
     app_.Gapless = c.gapless ? 1 : 0;
     PlaySeeking(c.gapless ? list : single, c.rate, c.seconds);
     ASSERT_FALSE(afterSeek_.empty());

@@ -3,18 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "decode/byte_order.h"
 #include "platform/text.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/process.h"
 
 namespace lumaro::testing {
 namespace {
@@ -23,43 +22,10 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsSupersetOf;
 
-struct ProgramRun {
-  int status = -1;
-  std::vector<std::string> lines;
-};
-
-std::string Quote(std::string_view text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+ProcessRun Lumaro(std::vector<std::string> args) {
+  args.insert(args.begin(), LUMARO_PROGRAM);
+  return RunProcess(args);
 }
-
-// Runs `program` with `args` (standard input and error from/to nowhere) and collects its
-// standard output by lines.
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  std::string command = Quote(program);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " </dev/null 2>/dev/null";
-  ProgramRun run;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::string line;
-  for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) {
-    if (c == '\n') {
-      run.lines.push_back(line);
-      line.clear();
-    } else {
-      line += static_cast<char>(c);
-    }
-  }
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-ProgramRun Lumaro(const std::vector<std::string>& args) { return RunProgram(LUMARO_PROGRAM, args); }
-
-std::string U8(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
 
 // One second of a stereo 16-bit 44.1 kHz tone.
 std::vector<std::int64_t> ToneSamples() {
@@ -87,9 +53,9 @@ TEST_P(StatusLinesTest, PrintsEachStatusLineAndEndsWithTheMatchingExitStatus) {
   ASSERT_TRUE(
       WriteFileBytes(dir.File(u"tone.dsf"), MakeDsf({}, {Bytes(44100, 0x69), Bytes(44100, 0x96)})));
   ASSERT_TRUE(WriteFileBytes(dir.File(u"garbage.wav"), Bytes(300, 0x5A)));
-  ::mkdir(U8(dir.File(u"dir")).c_str(), 0755);
-  const ProgramRun run = Lumaro({"--once", "--fast", "--output", U8(dir.File(u"out.wav")),
-                                 U8(dir.File(platform::Utf8ToUtf16(c.file)))});
+  ::mkdir(Utf8(dir.File(u"dir")).c_str(), 0755);
+  const ProcessRun run = Lumaro({"--once", "--fast", "--output", Utf8(dir.File(u"out.wav")),
+                                 Utf8(dir.File(platform::Utf8ToUtf16(c.file)))});
   EXPECT_EQ(run.status, c.status);
   ASSERT_FALSE(run.lines.empty());
   EXPECT_EQ(run.lines.front(), "Registering file list ...");
@@ -109,8 +75,8 @@ TEST(LumaroTest, FileOutputHoldsTheTrackBitExactFollowedOnlyBySilence) {
   TempDir dir;
   const std::vector<std::int64_t> samples = ToneSamples();
   ASSERT_TRUE(WriteFileBytes(dir.File(u"tone.wav"), MakeWav({}, PackLe(samples, 16))));
-  const ProgramRun run = Lumaro({"--once", "--fast", "--rate", "44100", "--output",
-                                 U8(dir.File(u"out.wav")), U8(dir.File(u"tone.wav"))});
+  const ProcessRun run = Lumaro({"--once", "--fast", "--rate", "44100", "--output",
+                                 Utf8(dir.File(u"out.wav")), Utf8(dir.File(u"tone.wav"))});
   ASSERT_EQ(run.status, 0);
   EXPECT_EQ(run.lines.back(), "Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz");
   const auto written = ReadFileBytes(dir.File(u"out.wav"));
@@ -133,7 +99,7 @@ TEST(LumaroTest, FileOutputHoldsTheTrackBitExactFollowedOnlyBySilence) {
 }
 
 TEST(LumaroTest, DevicesListsTheFileOutputWithItsRates) {
-  const ProgramRun run = Lumaro({"devices"});
+  const ProcessRun run = Lumaro({"devices"});
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(run.lines.size(), 2u);
   EXPECT_EQ(run.lines[0], "W: File output");
@@ -166,14 +132,14 @@ TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {
 
 TEST(LumaroTest, ComponentsAreFoundBesideACopiedProgram) {
   TempDir dir;
-  const std::string copy = U8(dir.File(u"lumaro"));
-  ASSERT_EQ(std::system(("cp " + Quote(LUMARO_PROGRAM) + " " + Quote(copy)).c_str()), 0);
-  EXPECT_EQ(RunProgram(copy, {"--pmdwin", "--once", "/no/such.wav"}).status, 2);
+  const std::string copy = Utf8(dir.File(u"lumaro"));
+  std::filesystem::copy_file(LUMARO_PROGRAM, copy);
+  EXPECT_EQ(RunProcess({copy, "--pmdwin", "--once", "/no/such.wav"}).status, 2);
   ASSERT_TRUE(WriteFileBytes(dir.File(u"PMDWin.so"), Bytes{1}));
   ASSERT_TRUE(WriteFileBytes(dir.File(u"fluidsynth"), Bytes{1}));
   ASSERT_TRUE(WriteFileBytes(dir.File(u"piano.sf2"), Bytes{1}));
-  EXPECT_EQ(RunProgram(copy, {"--pmdwin", "--pps", "--fluidsynth", "--sound-font2", "piano.sf2",
-                              "--once", "/no/such.wav"})
+  EXPECT_EQ(RunProcess({copy, "--pmdwin", "--pps", "--fluidsynth", "--sound-font2", "piano.sf2",
+                        "--once", "/no/such.wav"})
                 .status,
             1);
 }
@@ -188,43 +154,19 @@ TEST(LumaroTest, InterruptStopsPlaybackAndCompletesTheOutputFile) {
     samples.insert(samples.end(), tone.begin(), tone.end());
   }
   ASSERT_TRUE(WriteFileBytes(dir.File(u"long.wav"), MakeWav({}, PackLe(samples, 16))));
-  const std::string output = U8(dir.File(u"out.wav"));
-  const std::string input = U8(dir.File(u"long.wav"));
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  std::vector<std::string> args = {LUMARO_PROGRAM, "--output", output, input};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, LUMARO_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
-  std::FILE* out = ::fdopen(pipeEnds[0], "r");
-  std::string line;
-  bool playing = false;
-  for (int c = std::fgetc(out); c != EOF && !playing; c = std::fgetc(out)) {
-    line = c == '\n' ? std::string() : line + static_cast<char>(c);
-    playing = line.starts_with("Decode: ");
-  }
-  ASSERT_TRUE(playing);
-  ::kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  std::fclose(out);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  bool interrupted = false;
+  // Standard output is read as it comes: the signal goes once playback has started.
+  const ProcessRun run = RunProcess(
+      {LUMARO_PROGRAM, "--output", Utf8(dir.File(u"out.wav")), Utf8(dir.File(u"long.wav"))}, 60,
+      [&](pid_t pid, const std::string& line) {
+        if (!interrupted && line.starts_with("Decode: ")) interrupted = ::kill(pid, SIGINT) == 0;
+      });
+  ASSERT_TRUE(interrupted);
+  EXPECT_EQ(run.status, 0);
   const auto written = ReadFileBytes(dir.File(u"out.wav"));
   ASSERT_TRUE(written.has_value());
   ASSERT_GE(written->size(), 44u);
-  const auto le32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>((*written)[at]) | ((*written)[at + 1] << 8) |
-           ((*written)[at + 2] << 16) | (static_cast<std::uint32_t>((*written)[at + 3]) << 24);
-  };
+  const auto le32 = [&](std::size_t at) { return decode::LoadLe<std::uint32_t>(&(*written)[at]); };
   EXPECT_EQ(le32(4), written->size() - 8);
   const std::string bytes(written->begin(), written->end());
   const std::size_t data = bytes.find("data");
@@ -233,7 +175,7 @@ TEST(LumaroTest, InterruptStopsPlaybackAndCompletesTheOutputFile) {
 }
 
 TEST(LumaroTest, FmChildSwitchEndsQuietly) {
-  const ProgramRun run = Lumaro({"/fmpmd", "a.pmd"});
+  const ProcessRun run = Lumaro({"/fmpmd", "a.pmd"});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.lines.empty());
 }

@@ -70,6 +70,22 @@ std::u16string TempDir::File(std::u16string_view name) const {
   return path_ + u"/" + std::u16string(name);
 }
 
+std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+
+::testing::AssertionResult BytesAt(const Bytes& bytes, std::size_t at, const Bytes& expected) {
+  if (bytes.size() < at + expected.size()) {
+    return ::testing::AssertionFailure()
+           << "only " << bytes.size() << " bytes, not " << at + expected.size();
+  }
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    if (bytes[at + k] != expected[k]) {
+      return ::testing::AssertionFailure()
+             << "byte " << at + k << " is " << int{bytes[at + k]} << ", not " << int{expected[k]};
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 bool WriteFileBytes(std::u16string_view path, const Bytes& bytes) {
   std::ofstream out(platform::Utf16ToUtf8(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -29,6 +31,12 @@ class TempDir {
  private:
   std::u16string path_;
 };
+
+// Text (a path, a status) as UTF-8, for messages and the OS.
+std::string Utf8(std::u16string_view text);
+
+// Whether bytes[at, at + expected.size()) are `expected`; on failure names the first difference.
+::testing::AssertionResult BytesAt(const Bytes& bytes, std::size_t at, const Bytes& expected);
 
 // Writes (replacing) a file; false on failure.
 bool WriteFileBytes(std::u16string_view path, const Bytes& bytes);

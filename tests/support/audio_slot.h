@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
 #include "dsp/buffer_slot.h"
+#include "dsp/worker_count.h"
 
+// Sample records for stage tests: slots holding an AudioBuffer, PcmBuffer or DsdBuffer made from
+// given samples or bytes, their contents read back, and signals to fill them with.
 namespace lumaro::testing {
 
 // A slot holding an AudioBuffer at `rate` whose real frames are the interleaved `samples`
@@ -23,11 +29,92 @@ inline dsp::BufferSlot AudioSlot(const std::vector<double>& samples, std::uint32
   return slot;
 }
 
+// A slot holding an AudioBuffer of `frames` frames at `rate`, real frame n holding
+// {left(n), right(n)}.
+inline dsp::BufferSlot AudioSlot(std::uint32_t rate, std::uint64_t frames,
+                                 const std::function<double(std::uint64_t)>& left,
+                                 const std::function<double(std::uint64_t)>& right,
+                                 std::uint64_t leadIn = 48) {
+  std::vector<double> samples(2 * frames);
+  for (std::uint64_t n = 0; n < frames; ++n) {
+    samples[2 * n] = left(n);
+    samples[2 * n + 1] = right(n);
+  }
+  return AudioSlot(samples, rate, leadIn);
+}
+
+// The same function in both channels.
+inline dsp::BufferSlot AudioSlot(std::uint32_t rate, std::uint64_t frames,
+                                 const std::function<double(std::uint64_t)>& both,
+                                 std::uint64_t leadIn = 48) {
+  return AudioSlot(rate, frames, both, both, leadIn);
+}
+
+// A slot holding a PcmBuffer of one layout whose real frames are `bytes`.
+inline dsp::BufferSlot PcmSlot(std::uint16_t format, std::uint8_t channels, std::uint8_t bits,
+                               const std::vector<unsigned char>& bytes,
+                               std::uint32_t rate = 44100) {
+  dsp::PcmBufferPtr pcm;
+  const std::uint64_t frames = bytes.size() / (channels * bits / 8U);
+  EXPECT_EQ(dsp::NewPcmBuffer(pcm, format, channels, bits, rate, frames), kOk);
+  dsp::BufferSlot slot;
+  if (!pcm) return slot;
+  if (!bytes.empty()) std::memcpy(pcm->Data(), bytes.data(), bytes.size());
+  slot.Put(std::move(pcm));
+  return slot;
+}
+
+// A slot holding a DsdBuffer of `length` byte pairs, pair i being {left(i), right(i)}.
+inline dsp::BufferSlot DsdSlot(std::uint32_t rate, std::uint64_t length,
+                               const std::function<unsigned char(std::uint64_t)>& left,
+                               const std::function<unsigned char(std::uint64_t)>& right) {
+  dsp::DsdBufferPtr dsd;
+  EXPECT_EQ(dsp::NewDsdBuffer(dsd, rate, length), kOk);
+  dsp::BufferSlot slot;
+  if (!dsd) return slot;
+  for (std::uint64_t i = 0; i < length; ++i) {
+    dsd->Data()[2 * i] = left(i);
+    dsd->Data()[2 * i + 1] = right(i);
+  }
+  slot.Put(std::move(dsd));
+  return slot;
+}
+
+// Every byte of both channels `fill`.
+inline dsp::BufferSlot DsdSlot(std::uint32_t rate, std::uint64_t length, unsigned char fill) {
+  const auto same = [fill](std::uint64_t) { return fill; };
+  return DsdSlot(rate, length, same, same);
+}
+
 // The interleaved real frames of the AudioBuffer in the slot (empty when there is none).
 inline std::vector<double> RealSamples(const dsp::BufferSlot& slot) {
   const dsp::AudioBuffer* b = slot.Get<dsp::AudioBuffer>();
   if (b == nullptr) return {};
   return {b->Frame(0), b->Frame(static_cast<std::int64_t>(b->frameCount))};
+}
+
+// The data bytes of the PcmBuffer or DsdBuffer in the slot (empty when there is none).
+inline std::vector<unsigned char> RealBytes(const dsp::BufferSlot& slot) {
+  if (const dsp::PcmBuffer* pcm = slot.Get<dsp::PcmBuffer>()) {
+    return {pcm->Data(), pcm->Data() + pcm->DataSize()};
+  }
+  if (const dsp::DsdBuffer* dsd = slot.Get<dsp::DsdBuffer>()) {
+    return {dsd->Data(), dsd->Data() + 2 * dsd->length};
+  }
+  return {};
+}
+
+// amplitude · sin(2π · frequency · n / rate + phase).
+inline std::function<double(std::uint64_t)> Sine(double frequency, std::uint32_t rate,
+                                                 double amplitude, double phase = 0.0) {
+  return [=](std::uint64_t n) {
+    return amplitude * std::sin(2.0 * M_PI * frequency * static_cast<double>(n) / rate + phase);
+  };
+}
+
+// A constant signal.
+inline std::function<double(std::uint64_t)> Flat(double value) {
+  return [value](std::uint64_t) { return value; };
 }
 
 // `frames` stereo frames of seeded noise whose loudness swells and fades every few thousand
@@ -43,5 +130,15 @@ inline std::vector<double> SwellingNoise(std::uint64_t frames, double peak, unsi
   }
   return samples;
 }
+
+// Sets the stages' worker count for the life of the scope; the machine's own count returns
+// however the test leaves it.
+class ScopedWorkerCount {
+ public:
+  explicit ScopedWorkerCount(unsigned workers) { dsp::SetWorkerCountOverride(workers); }
+  ~ScopedWorkerCount() { dsp::SetWorkerCountOverride(0); }
+  ScopedWorkerCount(const ScopedWorkerCount&) = delete;
+  ScopedWorkerCount& operator=(const ScopedWorkerCount&) = delete;
+};
 
 }  // namespace lumaro::testing

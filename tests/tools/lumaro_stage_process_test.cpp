@@ -2,23 +2,28 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
-#include "platform/text.h"
+#include "decode/byte_order.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/process.h"
 
 namespace lumaro::testing {
 namespace {
 
-// Runs lumaro-stage with `args` (already quoted), output thrown away; answers its exit status.
+// Runs lumaro-stage with `args` (words split at spaces), output thrown away; answers its exit
+// status.
 int RunStage(const std::string& args) {
-  const std::string command = std::string(LUMARO_STAGE_PATH) + " " + args + " >/dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::vector<std::string> argv = {LUMARO_STAGE_PATH};
+  for (std::size_t at = 0; at < args.size();) {
+    const std::size_t end = std::min(args.find(' ', at), args.size());
+    if (end > at) argv.push_back(args.substr(at, end - at));
+    at = end + 1;
+  }
+  return RunProcess(argv).status;
 }
 
-std::string Quoted(const std::u16string& path) { return "'" + platform::Utf16ToUtf8(path) + "'"; }
+std::string Quoted(const std::u16string& path) { return Utf8(path); }
 
 TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
   TempDir dir;
@@ -57,7 +62,7 @@ TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibl
         << c.stages;
     const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.wav"));
     ASSERT_TRUE(out.has_value());
-    const auto le16 = [&](std::size_t at) { return (*out)[at] | (*out)[at + 1] << 8; };
+    const auto le16 = [&](std::size_t at) { return decode::LoadLe<std::uint16_t>(&(*out)[at]); };
     EXPECT_EQ(le16(20), c.tag) << c.stages;
     EXPECT_EQ(le16(34), c.container) << c.stages;
     if (c.valid != 0) {

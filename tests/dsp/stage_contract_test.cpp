@@ -1,0 +1,243 @@
+// What every stage promises, whatever it computes: the same result for any number of workers,
+// and a failure (a refused argument or record, a stop request) leaves the slot empty; the stages
+// that scale in place keep the record where it was instead.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "dsp/clip_guard.h"
+#include "dsp/compress.h"
+#include "dsp/decimate.h"
+#include "dsp/dsd_to_float.h"
+#include "dsp/float_to_output.h"
+#include "dsp/half_wave_limiter.h"
+#include "dsp/interpolate.h"
+#include "dsp/loudness_normalize.h"
+#include "dsp/pack_dop.h"
+#include "dsp/pcm_to_float.h"
+#include "dsp/peak_normalize.h"
+#include "dsp/resample.h"
+#include "dsp/to_one_bit.h"
+#include "tests/support/audio_slot.h"
+#include "tests/support/fake_memory_status.h"
+
+namespace lumaro::dsp {
+namespace {
+
+using namespace lumaro::testing;  // NOLINT: the record builders
+using StageRun = std::function<Result(BufferSlot&, const platform::StopWord&)>;
+
+// Noise that swells over 8 kHz-long passages with its peak in the very last sample, so that a
+// slice whose peak or level is lost changes the result.
+std::function<BufferSlot()> Noise(std::uint64_t frames, double peak, std::uint32_t rate = 44100) {
+  return [=] {
+    std::vector<double> samples = SwellingNoise(frames, 0.9 * peak, 7);
+    samples.back() = -peak;
+    return AudioSlot(samples, rate);
+  };
+}
+
+CompressParameters Compression(std::uint32_t type) {
+  CompressParameters p;
+  p.downward = 60;
+  p.upward = 100;
+  p.maxAmplification = 2000;
+  p.cellSize = 150;
+  p.timeLagBalance = 37;
+  p.loudnessType = type;
+  return p;
+}
+
+struct Stage {
+  const char* name;
+  std::function<BufferSlot()> input;  // a record the stage takes
+  StageRun run;
+  bool keeps = false;  // scales in place: a failure leaves the record in the slot
+  bool stops = true;   // polls the stop request
+  bool sameForAnyWorkers = true;
+};
+
+const std::vector<Stage>& Stages() {
+  static const std::vector<Stage> stages = {
+      {"pcm-to-float",
+       [] {
+         std::vector<unsigned char> bytes(1001 * 2 * 3);
+         for (std::size_t i = 0; i < bytes.size(); ++i)
+           bytes[i] = static_cast<unsigned char>(i * 37);
+         return PcmSlot(kPcmInteger, 2, 24, bytes);
+       },
+       PcmToFloat},
+      {"dsd-to-float",
+       [] {
+         return DsdSlot(
+             11289600, 4099,
+             [](std::uint64_t i) { return static_cast<unsigned char>(i * 262 + 7); },
+             [](std::uint64_t i) { return static_cast<unsigned char>(i * 13); });
+       },
+       DsdToFloat},
+      {"clip-guard", Noise(10007, 3.0), ClipGuard, true},
+      {"half-wave-limiter", Noise(50000, 1.6), HalfWaveLimiter, true, false},
+      {"peak", Noise(50001, 0.9),
+       [](BufferSlot& s, auto& stop) { return PeakNormalize(s, 90, stop); }},
+      {"loudness ARV", Noise(100003, 1.7),
+       [](BufferSlot& s, auto& stop) { return LoudnessNormalize(s, 300, 0, stop); }},
+      {"loudness RMS", Noise(100003, 1.7),
+       [](BufferSlot& s, auto& stop) { return LoudnessNormalize(s, 300, 1, stop); }},
+      {"compress ARV", Noise(200003, 0.95, 8000),
+       [](BufferSlot& s, auto& stop) { return Compress(s, Compression(0), stop); }},
+      {"compress RMS", Noise(200003, 0.95, 8000),
+       [](BufferSlot& s, auto& stop) { return Compress(s, Compression(1), stop); }},
+      {"interpolate", Noise(44100, 0.5),
+       [](BufferSlot& s, auto& stop) { return Interpolate(s, 48000, stop); }},
+      {"resample down", Noise(96000, 0.5, 96000),
+       [](BufferSlot& s, auto& stop) { return Resample(s, 44100, stop); }},
+      {"float-to-output", Noise(5000, 1.7),
+       [](BufferSlot& s, auto& stop) { return FloatToOutput(s, 24, 24, false, stop); }},
+      {"pack-dop", [] { return DsdSlot(2822400, 1000, 0x69); },
+       [](BufferSlot& s, auto& stop) { return PackDop(s, 24, stop); }, false, false},
+      // Each slice starts its modulator afresh: the bits depend on the slices.
+      {"to-one-bit", Noise(100000, 0.5, 352800),
+       [](BufferSlot& s, auto& stop) { return ToOneBit(s, 2822400, stop); }, false, true, false},
+  };
+  return stages;
+}
+
+TEST(StageContractTest, SameResultForAnyNumberOfWorkers) {
+  for (const Stage& stage : Stages()) {
+    if (!stage.sameForAnyWorkers) continue;
+    SCOPED_TRACE(stage.name);
+    std::vector<double> samples[3];
+    std::vector<unsigned char> bytes[3];
+    const unsigned workers[] = {1, 3, 63};
+    for (int i = 0; i < 3; ++i) {
+      ScopedWorkerCount count(workers[i]);
+      BufferSlot slot = stage.input();
+      ASSERT_EQ(stage.run(slot, platform::StopWord{}), kOk);
+      samples[i] = RealSamples(slot);
+      bytes[i] = RealBytes(slot);
+      ASSERT_FALSE(samples[i].empty() && bytes[i].empty());
+    }
+    for (int i = 1; i < 3; ++i) {
+      EXPECT_TRUE(samples[i] == samples[0]) << workers[i] << " workers";
+      EXPECT_TRUE(bytes[i] == bytes[0]) << workers[i] << " workers";
+    }
+  }
+}
+
+TEST(StageContractTest, AStopRequestOrARecordOfAnotherKindFails) {
+  for (const Stage& stage : Stages()) {
+    SCOPED_TRACE(stage.name);
+    BufferSlot empty;
+    EXPECT_NE(stage.run(empty, platform::StopWord{}), kOk);
+
+    const bool takesAudio = stage.input().Get<AudioBuffer>() != nullptr;
+    BufferSlot other = takesAudio ? PcmSlot(kPcmInteger, 2, 16, std::vector<unsigned char>(16, 1))
+                                  : AudioSlot(std::vector<double>(64, 0.25));
+    EXPECT_NE(stage.run(other, platform::StopWord{}), kOk);
+    EXPECT_EQ(other.Empty(), !stage.keeps);
+
+    if (!stage.stops) continue;
+    BufferSlot stopped = stage.input();
+    EXPECT_NE(stage.run(stopped, platform::StopWord{1}), kOk);
+    EXPECT_EQ(stopped.Empty(), !stage.keeps);
+  }
+}
+
+// Arguments and records each stage refuses (leaving the slot empty), beside the nearest ones it
+// takes.
+TEST(StageContractTest, RefusalsLeaveTheSlotEmpty) {
+  const auto audio = [](std::uint32_t rate, std::uint64_t leadIn = 48,
+                        std::uint64_t frames = 1000) {
+    return [=] { return AudioSlot(rate, frames, Flat(0.25), leadIn); };
+  };
+  const auto dsd = [](std::uint32_t rate, std::uint64_t length) {
+    return [=] { return DsdSlot(rate, length, 0x69); };
+  };
+  const auto pcm = [](std::uint16_t format, std::uint8_t bits, std::size_t bytes = 0) {
+    return [=] {
+      return PcmSlot(format, 2, bits, std::vector<unsigned char>(bytes ? bytes : bits / 4, 0x40));
+    };
+  };
+  const auto compress = [](std::uint32_t rateAfter) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) {
+      s.Get<AudioBuffer>()->sampleRate = rateAfter;
+      return Compress(s, {}, stop);
+    };
+  };
+  const auto resample = [](std::uint32_t target) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) { return Resample(s, target, stop); };
+  };
+  const auto decimate = [](std::uint32_t factor) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) { return Decimate(s, factor, stop); };
+  };
+  const auto interpolate = [](std::uint32_t target) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) { return Interpolate(s, target, stop); };
+  };
+  const auto loudness = [](std::uint32_t level) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) { return LoudnessNormalize(s, level, 0, stop); };
+  };
+  const auto toOutput = [](unsigned valid, unsigned container) -> StageRun {
+    return
+        [=](BufferSlot& s, auto& stop) { return FloatToOutput(s, valid, container, false, stop); };
+  };
+  const auto dop = [](unsigned container) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) { return PackDop(s, container, stop); };
+  };
+  const auto oneBit = [](std::uint32_t rate) -> StageRun {
+    return [=](BufferSlot& s, auto& stop) { return ToOneBit(s, rate, stop); };
+  };
+  struct Case {
+    const char* name;
+    std::function<BufferSlot()> input;
+    StageRun run;
+    bool refused = true;
+  } const cases[] = {
+      {"pcm-to-float: 64-bit integers", pcm(kPcmInteger, 64), PcmToFloat},
+      {"pcm-to-float: 8-bit float", pcm(kPcmFloat, 8), PcmToFloat},
+      {"pcm-to-float: 16-bit float", pcm(kPcmFloat, 16), PcmToFloat},
+      {"pcm-to-float: 24-bit float", pcm(kPcmFloat, 24), PcmToFloat},
+      {"pcm-to-float: no frames", [] { return PcmSlot(kPcmInteger, 2, 16, {}); }, PcmToFloat},
+      {"dsd-to-float: no frame at 22579200", dsd(22579200, 3), DsdToFloat},
+      {"compress: rate 7999", audio(8000, 48, 200000), compress(7999)},
+      {"compress: rate 2^30", audio(8000, 48, 200000), compress(0x40000000)},
+      {"compress: no room for the padded copy", audio(8000, 48, 200000),
+       [](BufferSlot& s, auto& stop) {
+         FakeMemoryStatus noRoom(0);
+         return Compress(s, {}, stop);
+       }},
+      {"loudness: level 0", audio(44100), loudness(0)},
+      {"loudness: level 801", audio(44100), loudness(801)},
+      {"loudness: level 1", audio(44100), loudness(1), false},
+      {"loudness: level 800", audio(44100), loudness(800), false},
+      {"resample: above 1411200", audio(44100), resample(1411201)},
+      {"resample: below 8000", audio(44100), resample(7999)},
+      {"decimate: 32000 by 8", audio(32000), decimate(8)},
+      {"decimate: 64000 by 8", audio(64000), decimate(8), false},
+      {"decimate: factor 3", audio(96000), decimate(3)},
+      {"decimate: lead-in 40 by 8", audio(96000, 40), decimate(8)},
+      {"decimate: lead-in 40 by 4", audio(96000, 40), decimate(4), false},
+      {"decimate: odd rate by 2", audio(44101), decimate(2)},
+      {"interpolate: lead-in 1", audio(44100, 1), interpolate(48000)},
+      {"interpolate: above 6144000", audio(44100), interpolate(6144001)},
+      {"to-one-bit: 2822401", audio(44100), oneBit(2822401)},
+      {"to-one-bit: lead-in 1", audio(352800, 1), oneBit(2822400)},
+      {"float-to-output: 24 in 16", audio(96000), toOutput(24, 16)},
+      {"float-to-output: 8 in 16", audio(96000), toOutput(8, 16)},
+      {"float-to-output: 16 in 20", audio(96000), toOutput(16, 20)},
+      {"pack-dop: 22579200", dsd(22579200, 100), dop(24)},
+      {"pack-dop: fewer than two frames", dsd(2822400, 3), dop(24)},
+      {"pack-dop: 16-bit container", dsd(2822400, 100), dop(16)},
+      {"pack-dop: 20-bit container", dsd(11289600, 100), dop(20)},
+  };
+  for (const Case& c : cases) {
+    BufferSlot slot = c.input();
+    ASSERT_FALSE(slot.Empty()) << c.name;
+    EXPECT_EQ(c.run(slot, platform::StopWord{}) != kOk, c.refused) << c.name;
+    EXPECT_EQ(slot.Empty(), c.refused) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace lumaro::dsp
