@@ -15,28 +15,22 @@ namespace {
 
 struct Outcome {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // Runs lumaro on `file` with standard output and error captured in files of `dir`.
 Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose) {
-  const std::string out = platform::Utf16ToUtf8(dir.File(u"out.txt"));
-  const std::string err = platform::Utf16ToUtf8(dir.File(u"err.txt"));
-  const std::string output = platform::Utf16ToUtf8(dir.File(u"out.wav"));
-  const std::string command = std::string("'") + LUMARO_PROGRAM + "'" +
-                              (verbose ? " --verbose" : "") + " --once --fast --output '" + output +
-                              "' '" + file + "' </dev/null >'" + out + "' 2>'" + err + "'";
-  Outcome run;
-  const int status = std::system(command.c_str());
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  const auto text = [](const std::u16string& path) {
-    const auto bytes = ReadFileBytes(path);
+  const auto path = [&](const char16_t* name) { return platform::Utf16ToUtf8(dir.File(name)); };
+  const auto text = [&](const char16_t* name) {
+    const auto bytes = ReadFileBytes(dir.File(name));
     return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("(none)");
   };
-  run.out = text(dir.File(u"out.txt"));
-  run.err = text(dir.File(u"err.txt"));
-  return run;
+  const int status =
+      std::system((std::string("'") + LUMARO_PROGRAM + "'" + (verbose ? " --verbose" : "") +
+                   " --once --fast --output '" + path(u"out.wav") + "' '" + file +
+                   "' </dev/null >'" + path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
+                      .c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(u"out.txt"), text(u"err.txt")};
 }
 
 TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
