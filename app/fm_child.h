@@ -6,7 +6,7 @@
 namespace lumaro::app {
 
 // Failure answer of the FM-music child while its libraries are not driven yet.
-inline constexpr Result kFmChildUnavailable = 0x4601;
+inline constexpr Result kFmChildUnavailable = FirstCode(FailureSite::kFmChild);
 
 // The FM-music child procedure from its first step: reads its arguments from app.ArgVector and
 // writes raw PCM to standard output. Until the child is built it ends at once with

@@ -5,6 +5,7 @@
 
 #include "app/driver_lists.h"
 #include "output/device_list.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -109,6 +110,13 @@ bool Found(const std::optional<std::u16string>& directory, std::u16string_view n
   return platform::GetFileAttributes(path, &attributes) && !attributes.directory;
 }
 
+constexpr platform::FailureNames kFailures{
+    FailureSite::kInitSettings,
+    kInitSoundFontAppendFailed,
+    {"no memory for the sound-font list", "program path unusable", "no program directory",
+     "sound-font pattern too long", "sound-font pattern append failed",
+     "sound-font append failed"}};
+
 bool IsSoundFontName(std::u16string_view name) {
   return name.size() > kSoundFontExtension.size() &&
          platform::EqualNoCase(name.substr(name.size() - kSoundFontExtension.size()),
@@ -117,17 +125,20 @@ bool IsSoundFontName(std::u16string_view name) {
 
 // The sound fonts beside the program, sorted by name. Answers 0 or the failure site.
 Result SearchSoundFonts(std::u16string_view programPath, context::StringList& list) {
-  if (programPath.empty() || programPath.size() > kMaxProgramPath) return kInitProgramPathUnusable;
+  if (programPath.empty() || programPath.size() > kMaxProgramPath)
+    return kFailures.Note(kInitProgramPathUnusable);
   const std::optional<std::u16string> directory = ProgramDirectory(programPath);
-  if (!directory) return kInitNoProgramDirectory;
-  if (directory->size() + 2 + kSoundFontPattern.size() >= kMaxPath) return kInitPatternTooLong;
+  if (!directory) return kFailures.Note(kInitNoProgramDirectory);
+  if (directory->size() + 2 + kSoundFontPattern.size() >= kMaxPath)
+    return kFailures.Note(kInitPatternTooLong);
   std::u16string pattern = *directory;
-  if (!platform::PathAppend(pattern, kSoundFontPattern)) return kInitPatternAppendFailed;
+  if (!platform::PathAppend(pattern, kSoundFontPattern))
+    return kFailures.Note(kInitPatternAppendFailed);
   std::vector<platform::DirectoryEntry> entries;
   if (!platform::ListDirectory(*directory, &entries)) return kOk;  // no match is not a failure
   for (const platform::DirectoryEntry& entry : entries) {
     if (entry.directory || !IsSoundFontName(entry.name)) continue;
-    if (list.Append(entry.name) != kOk) return kInitSoundFontAppendFailed;
+    if (list.Append(entry.name) != kOk) return kFailures.Note(kInitSoundFontAppendFailed);
   }
   list.Sort();
   return kOk;
@@ -170,7 +181,7 @@ Result InitSettings(context::AppContext& app, std::u16string_view programPath) {
   Result failure = kOk;
   app.SoundFontList = context::NewStringList();
   if (app.SoundFontList == nullptr) {
-    failure = kInitNoSoundFontList;
+    failure = kFailures.Note(kInitNoSoundFontList);
   } else {
     failure = SearchSoundFonts(programPath, *app.SoundFontList);
     if (failure != kOk) {

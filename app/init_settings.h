@@ -22,7 +22,7 @@ using context::kEndpointPrefix;
 
 // Failure sites of the sound-font search (the only failures of InitSettings).
 enum : Result {
-  kInitNoSoundFontList = 0x3301,
+  kInitNoSoundFontList = FirstCode(FailureSite::kInitSettings),
   kInitProgramPathUnusable,  // empty, or 259 units or longer
   kInitNoProgramDirectory,
   kInitPatternTooLong,

@@ -8,6 +8,7 @@
 #include "app/init_settings.h"
 #include "context/playback_gate.h"
 #include "engine/playback_thread.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/text.h"
 
@@ -15,11 +16,13 @@ namespace lumaro::app {
 namespace {
 constexpr std::size_t kFmChildMinArgs = 3;
 constexpr std::uint32_t kStopRetryMilliseconds = 1;
+constexpr platform::FailureNames kFmChildFailures{
+    FailureSite::kFmChild, kFmChildUnavailable, {"FM-music child unavailable"}};
 }  // namespace
 
 Result RunFmChild(context::AppContext& app) {
   (void)app;
-  return kFmChildUnavailable;
+  return kFmChildFailures.Note(kFmChildUnavailable);
 }
 
 bool IsFmChildMode(const std::vector<std::u16string>& args) {

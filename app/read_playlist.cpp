@@ -7,6 +7,7 @@
 
 #include "dsp/guarded_alloc.h"
 #include "dsp/paged_buffer.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -17,7 +18,7 @@ namespace {
 using platform::kMaxPath;
 
 enum : Result {
-  kErrPathLength = 0x3601,
+  kErrPathLength = FirstCode(FailureSite::kReadPlaylist),
   kErrNoFile,
   kErrDirectory,
   kErrOpen,
@@ -37,6 +38,20 @@ enum : Result {
   kErrAppend,
   kErrMemory,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kReadPlaylist,
+    kErrMemory,
+    {"play-list path too long", "play list not found", "play-list path is a directory",
+     "play-list open failed", "no memory for the play list", "play-list read stopped",
+     "no memory for a play-list chunk", "play-list read failed", "play-list line store failed",
+     "no memory for a play-list line", "play-list entry too long", "play-list entry not canonical",
+     "play-list directory too long", "play-list path join failed",
+     "play-list joined entry too long", "play-list joined entry not canonical",
+     "play-list entry missing", "play-list entry append failed",
+     "no memory while reading the play list"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // The file is taken in chunks; the lines are the same as if it were read byte by byte.
 constexpr std::size_t kChunkBytes = 64 * 1024;
@@ -62,7 +77,7 @@ class LineSource {
     for (;;) {
       if (begin_ == end_) {
         const std::int64_t got = file_.Read(chunk_.get(), kChunkBytes);
-        if (got < 0) return kErrRead;
+        if (got < 0) return Fail(kErrRead);
         if (got == 0) {
           atEnd_ = true;
           return kOk;
@@ -73,7 +88,7 @@ class LineSource {
       std::size_t stop = begin_;
       while (stop < end_ && !IsLineEnd(chunk_[stop])) ++stop;
       const std::uint64_t run = stop - begin_;
-      if (line.Append(chunk_.get() + begin_, run) != run) return kErrLineStore;
+      if (line.Append(chunk_.get() + begin_, run) != run) return Fail(kErrLineStore);
       if (stop < end_) {
         begin_ = stop + 1;
         return kOk;
@@ -94,10 +109,10 @@ class LineSource {
 Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
   const std::uint64_t bytes = line.Length();
   if (!dsp::MemoryGuardAllows(bytes) || !dsp::MemoryGuardAllows(bytes * sizeof(char16_t))) {
-    return kErrLineMemory;
+    return Fail(kErrLineMemory);
   }
   std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  if (!line.SetPosition(0) || line.Read(utf8.data(), bytes) != bytes) return kErrLineMemory;
+  if (!line.SetPosition(0) || line.Read(utf8.data(), bytes) != bytes) return Fail(kErrLineMemory);
   *text = platform::Utf8ToUtf16(utf8);
   return kOk;
 }
@@ -107,30 +122,30 @@ Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
 Result TreatLine(std::u16string_view text, const std::u16string& directory,
                  context::StringList& list) {
   if (!text.empty() && text.front() == u'#') return kOk;
-  if (text.size() >= kMaxPath) return kErrEntryLength;
+  if (text.size() >= kMaxPath) return Fail(kErrEntryLength);
   const std::optional<std::u16string> asWritten = platform::PathCanonicalize(text);
-  if (!asWritten) return kErrCanonical;
+  if (!asWritten) return Fail(kErrCanonical);
   if (platform::PathFileExists(*asWritten)) {
-    return list.Append(*asWritten) == kOk ? kOk : kErrAppend;
+    return list.Append(*asWritten) == kOk ? kOk : Fail(kErrAppend);
   }
-  if (directory.size() + text.size() + 2 >= kMaxPath) return kErrJoinLength;
+  if (directory.size() + text.size() + 2 >= kMaxPath) return Fail(kErrJoinLength);
   std::u16string joined = directory;
-  if (!platform::PathAppend(joined, text)) return kErrJoin;
-  if (joined.size() >= kMaxPath) return kErrJoinedLength;
+  if (!platform::PathAppend(joined, text)) return Fail(kErrJoin);
+  if (joined.size() >= kMaxPath) return Fail(kErrJoinedLength);
   const std::optional<std::u16string> resolved = platform::PathCanonicalize(joined);
-  if (!resolved) return kErrJoinedCanonical;
-  if (!platform::PathFileExists(*resolved)) return kErrMissingEntry;
-  return list.Append(*resolved) == kOk ? kOk : kErrAppend;
+  if (!resolved) return Fail(kErrJoinedCanonical);
+  if (!platform::PathFileExists(*resolved)) return Fail(kErrMissingEntry);
+  return list.Append(*resolved) == kOk ? kOk : Fail(kErrAppend);
 }
 
 // Reads the lines of the open file until its end or a stop.
 Result ReadLines(platform::File& file, const std::u16string& directory,
                  const platform::StopWord& stop, context::StringList& list) {
   LineSource source(file);
-  if (!source.Allocate()) return kErrChunkMemory;
+  if (!source.Allocate()) return Fail(kErrChunkMemory);
   const std::unique_ptr<dsp::PagedBuffer> line = dsp::PagedBuffer::Create();
-  if (!line) return kErrLineMemory;
-  if (stop.Load() != 0) return kErrStopped;
+  if (!line) return Fail(kErrLineMemory);
+  if (stop.Load() != 0) return Fail(kErrStopped);
   std::u16string text;
   while (!source.AtEnd()) {
     if (const Result r = source.Next(*line); r != kOk) return r;
@@ -145,15 +160,15 @@ Result ReadLines(platform::File& file, const std::u16string& directory,
 
 Result Read(std::u16string_view path, const platform::StopWord& stop,
             std::unique_ptr<context::StringList>* list) {
-  if (path.size() >= kMaxPath) return kErrPathLength;
-  if (!platform::PathFileExists(path)) return kErrNoFile;
+  if (path.size() >= kMaxPath) return Fail(kErrPathLength);
+  if (!platform::PathFileExists(path)) return Fail(kErrNoFile);
   std::u16string directory(path);
-  if (!platform::PathRemoveFileSpec(directory)) return kErrDirectory;
+  if (!platform::PathRemoveFileSpec(directory)) return Fail(kErrDirectory);
   const std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kReadExclusive);
-  if (!file) return kErrOpen;
+  if (!file) return Fail(kErrOpen);
   std::unique_ptr<context::StringList> result = context::NewStringList();
-  if (!result) return kErrListMemory;
+  if (!result) return Fail(kErrListMemory);
   if (const Result r = ReadLines(*file, directory, stop, *result); r != kOk) return r;
   *list = std::move(result);
   return kOk;
@@ -168,7 +183,7 @@ Result ReadPlaylistInto(std::u16string_view path, const platform::StopWord& stop
     return Read(path, stop, list);
   } catch (const std::exception&) {
     list->reset();
-    return kErrMemory;
+    return Fail(kErrMemory);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/failure.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "resources/scan_dialog_template.h"
@@ -17,7 +18,7 @@ using platform::ui::Dialog;
 namespace res = resources;
 
 enum : Result {
-  kErrNoWords = 0x3510,
+  kErrNoWords = FirstCode(FailureSite::kScanMusicFiles),
   kErrProgramPath,
   kErrProgramDirectory,
   kErrListMemory,
@@ -32,6 +33,20 @@ enum : Result {
   kErrWrite,
   kErrMemory,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kScanMusicFiles,
+    kErrMemory,
+    {"scan without extension words", "scan program path unusable", "scan program directory failed",
+     "no memory for the scan list", "scan loose-file append failed", "scan time name failed",
+     "scan pattern too long", "scan entry too long", "scan entry append failed",
+     "play-list name too long", "scan prefix too long", "play-list create failed",
+     "play-list write failed", "no memory for the scan"}};
+
+constexpr platform::FailureNames kStopFailures{
+    FailureSite::kScanStopped, kScanStopped, {"scan stopped"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // A sample of the longest time-based name, for the length check.
 constexpr std::u16string_view kLongestTimeName = u"655350101_235959_999.m3u8";
@@ -81,12 +96,12 @@ Result WritePlaylist(const std::u16string& path, context::StringList& files) {
   files.Sort();
   std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kCreateAlways);
-  if (!file) return kErrCreate;
+  if (!file) return Fail(kErrCreate);
   for (std::int32_t i = 0; i < files.Count(); ++i) {
     if (!WriteAll(*file, platform::Utf16ToUtf8(*files.Entry(i))) || !WriteAll(*file, kLineEnd)) {
       file.reset();
       platform::DeleteFile(path);
-      return kErrWrite;
+      return Fail(kErrWrite);
     }
   }
   return kOk;
@@ -103,38 +118,38 @@ std::u16string WithoutTrailingSeparators(std::u16string path) {
 // One directory of the walk: writes its play list, then visits its subdirectories in the order
 // found, each with the prefix this directory hands down.
 Result VisitDirectory(ScanJob& job, const std::u16string& prefix, const std::u16string& directory) {
-  if (directory.size() + 2 + kSearchPattern.size() >= kMaxPath) return kErrPatternLength;
+  if (directory.size() + 2 + kSearchPattern.size() >= kMaxPath) return Fail(kErrPatternLength);
   std::vector<platform::DirectoryEntry> entries;
   // A directory that cannot be listed is taken as empty, like an entry that cannot be examined.
   if (!platform::ListDirectory(directory, &entries)) entries.clear();
 
   const std::unique_ptr<context::StringList> files = context::NewStringList();
   const std::unique_ptr<context::StringList> subdirectories = context::NewStringList();
-  if (!files || !subdirectories) return kErrListMemory;
+  if (!files || !subdirectories) return Fail(kErrListMemory);
   for (const platform::DirectoryEntry& entry : entries) {
-    if (Stopped(job)) return kScanStopped;
-    if (directory.size() + 2 + entry.name.size() >= kMaxPath) return kErrEntryLength;
+    if (Stopped(job)) return kStopFailures.Note(kScanStopped);
+    if (directory.size() + 2 + entry.name.size() >= kMaxPath) return Fail(kErrEntryLength);
     const std::u16string full = Join(directory, entry.name);
     platform::FileAttributes attributes;
     if (!platform::GetFileAttributes(full, &attributes)) continue;
     if (attributes.directory) {
-      if (subdirectories->Append(full) != kOk) return kErrEntryAppend;
+      if (subdirectories->Append(full) != kOk) return Fail(kErrEntryAppend);
     } else if (IsMusicFile(full, *job.Words, /*ignoreCase=*/true)) {
-      if (files->Append(full) != kOk) return kErrEntryAppend;
+      if (files->Append(full) != kOk) return Fail(kErrEntryAppend);
     }
   }
 
   if (files->Count() > 0) {
     const std::optional<std::u16string> playlist =
         DirectoryPlaylistPath(job.OutputDir, prefix, directory, platform::CurrentLocalTime());
-    if (!playlist) return kErrPlaylistName;
+    if (!playlist) return Fail(kErrPlaylistName);
     if (const Result r = WritePlaylist(*playlist, *files); r != kOk) return r;
   }
 
   for (std::int32_t i = 0; i < subdirectories->Count(); ++i) {
     const std::optional<std::u16string> childPrefix =
         SubdirectoryPrefix(prefix, directory, job.App->ScanAddPath.Load() == 1);
-    if (!childPrefix) return kErrPrefixLength;
+    if (!childPrefix) return Fail(kErrPrefixLength);
     if (const Result r = VisitDirectory(job, *childPrefix, *subdirectories->Entry(i)); r != kOk) {
       return r;
     }
@@ -145,8 +160,8 @@ Result VisitDirectory(ScanJob& job, const std::u16string& prefix, const std::u16
 // The program's directory, from its own path (accepted at 1 to 258 characters).
 Result ProgramDirectory(std::u16string* directory) {
   std::u16string path = platform::ExecutablePath();
-  if (path.empty() || path.size() > kMaxPath - 2) return kErrProgramPath;
-  if (!platform::PathRemoveFileSpec(path)) return kErrProgramDirectory;
+  if (path.empty() || path.size() > kMaxPath - 2) return Fail(kErrProgramPath);
+  if (!platform::PathRemoveFileSpec(path)) return Fail(kErrProgramDirectory);
   *directory = std::move(path);
   return kOk;
 }
@@ -156,28 +171,28 @@ Result Scan(ScanJob& job) {
     if (const Result r = ProgramDirectory(&job.OutputDir); r != kOk) return r;
   }
   job.Words = context::NewStringList();
-  if (!job.Words) return kErrNoWords;
+  if (!job.Words) return Fail(kErrNoWords);
   if (const Result r = SplitExtensionWords(job.ExtensionText, *job.Words); r != kOk) return r;
 
   const std::unique_ptr<context::StringList> looseFiles = context::NewStringList();
   const std::unique_ptr<context::StringList> directories = context::NewStringList();
-  if (!looseFiles || !directories) return kErrListMemory;
+  if (!looseFiles || !directories) return Fail(kErrListMemory);
   for (std::int32_t i = 0; i < job.Paths->Count(); ++i) {
-    if (Stopped(job)) return kScanStopped;
+    if (Stopped(job)) return kStopFailures.Note(kScanStopped);
     const std::u16string& path = *job.Paths->Entry(i);
     platform::FileAttributes attributes;
     if (!platform::GetFileAttributes(path, &attributes)) continue;
     if (attributes.directory) {
-      if (directories->Append(WithoutTrailingSeparators(path)) != kOk) return kErrLooseAppend;
+      if (directories->Append(WithoutTrailingSeparators(path)) != kOk) return Fail(kErrLooseAppend);
     } else if (IsMusicFile(path, *job.Words, /*ignoreCase=*/false)) {
-      if (looseFiles->Append(path) != kOk) return kErrLooseAppend;
+      if (looseFiles->Append(path) != kOk) return Fail(kErrLooseAppend);
     }
   }
 
   if (looseFiles->Count() > 0) {
     const std::optional<std::u16string> playlist =
         TimePlaylistPath(job.OutputDir, platform::CurrentLocalTime());
-    if (!playlist) return kErrTimeName;
+    if (!playlist) return Fail(kErrTimeName);
     if (const Result r = WritePlaylist(*playlist, *looseFiles); r != kOk) return r;
   }
   for (std::int32_t i = 0; i < directories->Count(); ++i) {
@@ -232,7 +247,7 @@ Result SplitExtensionWords(std::u16string_view text, context::StringList& words)
     while (i < text.size() && !IsExtensionWordChar(text[i])) ++i;
     const std::size_t start = i;
     while (i < text.size() && IsExtensionWordChar(text[i])) ++i;
-    if (i > start && words.Append(text.substr(start, i - start)) != kOk) return kErrNoWords;
+    if (i > start && words.Append(text.substr(start, i - start)) != kOk) return Fail(kErrNoWords);
   }
   return kOk;
 }
@@ -276,7 +291,7 @@ Result RunScan(ScanJob& job) noexcept {
   try {
     return Scan(job);
   } catch (const std::exception&) {
-    return kErrMemory;
+    return Fail(kErrMemory);
   }
 }
 
@@ -308,15 +323,15 @@ Result ScanMusicFiles(context::AppContext& app, const std::vector<std::u16string
     job->App = &app;
     job->Dialog = dialog;
     job->Paths = context::NewStringList();
-    if (!job->Paths) return kErrListMemory;
+    if (!job->Paths) return Fail(kErrListMemory);
     for (const std::u16string& path : paths) {
-      if (job->Paths->Append(path) != kOk) return kErrListMemory;
+      if (job->Paths->Append(path) != kOk) return Fail(kErrListMemory);
     }
     job->ExtensionText = extensionText;
     job->OutputDir = outputDir;
     return RunScanJob(std::move(job));
   } catch (const std::exception&) {
-    return kErrMemory;
+    return Fail(kErrMemory);
   }
 }
 

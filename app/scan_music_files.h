@@ -25,7 +25,7 @@ struct ScanJob {
 };
 
 // The scan's answer when PlayCommand asked it to stop (any other nonzero answer is an error).
-inline constexpr Result kScanStopped = 0x3501;
+inline constexpr Result kScanStopped = FirstCode(FailureSite::kScanStopped);
 
 // True for the characters that make up extension words: letters and digits. Everything else
 // (spaces, line breaks, commas, dots, semicolons and other punctuation) separates words.

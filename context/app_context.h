@@ -8,6 +8,7 @@
 
 #include "context/string_list.h"
 #include "dsp/assist_limits.h"
+#include "platform/failure.h"
 #include "platform/services.h"
 #include "platform/shared_word.h"
 #include "platform/ui.h"
@@ -172,6 +173,11 @@ struct AppContext {
   Word PlayOnce{0};
   // The backends of this process.
   platform::Services* Services = nullptr;
+  // The result of the last playback that ended (its step 0's answer: 0 also after a stop, a
+  // jump or an ended track) and the failure chain of each failed one. Thread contract: written
+  // by the playback thread while it holds the playback gate, read and taken by any thread
+  // (the report has its own lock).
+  platform::FailureReport Failures;
 };
 
 // PlayCommand values.

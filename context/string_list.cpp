@@ -5,12 +5,18 @@
 #include <new>
 #include <utility>
 
+#include "platform/failure.h"
 #include "platform/text.h"
 
 namespace lumaro::context {
 namespace {
-enum : Result { kErrFull = 1, kErrNoMemory };
-}
+enum : Result { kErrFull = FirstCode(FailureSite::kStringList), kErrNoMemory };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kStringList, kErrNoMemory, {"string list full", "no memory for a string"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
+}  // namespace
 
 std::unique_ptr<StringList> NewStringList() noexcept {
   return std::unique_ptr<StringList>(new (std::nothrow) StringList());
@@ -20,10 +26,10 @@ Result StringList::Append(std::u16string_view text) noexcept {
   try {
     std::u16string copy(text);
     if (count_ == capacity_) {
-      if (capacity_ > std::numeric_limits<std::int32_t>::max() - kGrowth) return kErrFull;
+      if (capacity_ > std::numeric_limits<std::int32_t>::max() - kGrowth) return Fail(kErrFull);
       const std::int32_t grown = capacity_ + kGrowth;
       std::unique_ptr<std::u16string[]> items(new (std::nothrow) std::u16string[grown]);
-      if (!items) return kErrNoMemory;
+      if (!items) return Fail(kErrNoMemory);
       for (std::int32_t i = 0; i < count_; ++i) items[i] = std::move(items_[i]);
       items_ = std::move(items);
       capacity_ = grown;
@@ -32,7 +38,7 @@ Result StringList::Append(std::u16string_view text) noexcept {
     ++count_;
     return kOk;
   } catch (const std::exception&) {
-    return kErrNoMemory;
+    return Fail(kErrNoMemory);
   }
 }
 

@@ -1,13 +1,25 @@
 #include "decode/cache_file.h"
 
 #include "decode/cache_writers.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/path.h"
 
 namespace lumaro::decode {
 namespace {
 
-enum : Result { kErrDirectory = 0x4841, kErrPathTooLong, kErrWrongRecord };
+enum : Result {
+  kErrDirectory = FirstCode(FailureSite::kCacheFile),
+  kErrPathTooLong,
+  kErrWrongRecord
+};
+constexpr platform::FailureNames kFailures{
+    FailureSite::kCacheFile,
+    kErrWrongRecord,
+    {"cache path without a directory", "cache path too long", "cache of an unknown record"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // The longest path text this rule builds (the path limit less its terminator).
 constexpr std::size_t kMaxPathUnits = platform::kMaxPath - 1;
@@ -56,11 +68,11 @@ Result WriteCacheFile(std::u16string_view trackPath, const dsp::BufferSlot& reco
       directory.empty() ? platform::ExecutableDirectory() : std::u16string(directory);
   const dsp::AudioBuffer* audio = record.Get<dsp::AudioBuffer>();
   const dsp::DsdBuffer* dsd = record.Get<dsp::DsdBuffer>();
-  if (oneBit ? dsd == nullptr : audio == nullptr) return kErrWrongRecord;
+  if (oneBit ? dsd == nullptr : audio == nullptr) return Fail(kErrWrongRecord);
   const CacheFormat format = CacheFormatFor(oneBit, oneBit ? dsd->length : audio->frameCount);
-  if (playerDirectory.empty()) return kErrDirectory;
+  if (playerDirectory.empty()) return Fail(kErrDirectory);
   const std::optional<std::u16string> target = CacheFilePath(playerDirectory, trackPath, format);
-  if (!target) return kErrPathTooLong;
+  if (!target) return Fail(kErrPathTooLong);
   if (platform::PathFileExists(*target)) return kOk;
   switch (format) {
     case CacheFormat::kWav:

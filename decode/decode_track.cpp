@@ -12,6 +12,7 @@
 #include "decode/platform_decoder_reader.h"
 #include "decode/wav_reader.h"
 #include "dsp/pcm_to_float.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -25,7 +26,7 @@ using context::PlayRequest;
 namespace res = resources;
 
 enum : Result {
-  kErrPathNotFound = 0x4101,
+  kErrPathNotFound = FirstCode(FailureSite::kDecodeTrack),
   kErrDirectory,
   kErrStopped,
   kErrNonAnsi,
@@ -34,6 +35,17 @@ enum : Result {
   kErrNoReader,
   kErrEmptyData,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kDecodeTrack,
+    kErrEmptyData,
+    {"path not found", "path is a directory", "decode stopped", "path not in the ANSI code page",
+     "FM-music read failed", "Fluidsynth read failed", "no reader took the file",
+     "decoded track is empty"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(const context::PlayRequest& r, Result code) noexcept {
+  return kFailures.Note(code, *r.TrackPath);
+}
 
 constexpr std::array<std::u16string_view, 3> kWinfmpExtensions = {u".ovi", u".opi", u".ozi"};
 constexpr std::array<std::u16string_view, 3> kPmdwinExtensions = {u".m", u".m2", u".mz"};
@@ -91,7 +103,7 @@ Result CheckNotEmpty(PlayRequest& r) {
   if (length != 0) return kOk;
   r.Buffer.Clear();
   Show(r, res::kErrEmptyData);
-  return kErrEmptyData;
+  return Fail(r, kErrEmptyData);
 }
 
 // Steps 3 and 4: an FM-music file goes to its library and to no other reader.
@@ -101,18 +113,18 @@ Result DecodeFmMusic(PlayRequest& r, std::u16string_view status, std::uint32_t p
   Show(r, status);
   if (!platform::AnsiPathCheck(path)) {
     Show(r, res::kErrNonAnsiFilename);
-    return kErrNonAnsi;
+    return Fail(r, kErrNonAnsi);
   }
   if (ReadFmMusic(path, r.Buffer, r.App->PlayCommand, pps, ssgRhy) != kOk) {
     r.Buffer.Clear();
     if (!Stopped(r)) Show(r, res::kErrReadFailed);
-    return kErrFmMusic;
+    return Fail(r, kErrFmMusic);
   }
   DescribePcm(r, *r.Buffer.Get<dsp::PcmBuffer>());
   Show(r, res::kStatusConvertingToFloat);
   if (dsp::PcmToFloat(r.Buffer, r.App->PlayCommand) != kOk) {
     if (!Stopped(r)) Show(r, res::kErrReadFailed);
-    return kErrFmMusic;
+    return Fail(r, kErrFmMusic);
   }
   return kOk;
 }
@@ -140,7 +152,7 @@ Result DecodeMidi(PlayRequest& r) {
                          r.App->PlayCommand) != kOk) {
     r.Buffer.Clear();
     if (!Stopped(r)) Show(r, res::kErrReadFailed);
-    return kErrFluidsynth;
+    return Fail(r, kErrFluidsynth);
   }
   DescribeFloat(r, kFloatBits);
   return CheckNotEmpty(r);
@@ -164,7 +176,9 @@ constexpr ClaimRule kClaimRules[] = {
 // The attempts of the reader chain. Each reads into the empty slot and, on success, leaves an
 // AudioBuffer or a DsdBuffer there with the source description set.
 Result TryWav(PlayRequest& r) {
-  if (ReadWav(*r.TrackPath, r.Buffer, r.App->PlayCommand) != kOk) return kErrNoReader;
+  if (const Result read = ReadWav(*r.TrackPath, r.Buffer, r.App->PlayCommand); read != kOk) {
+    return read;
+  }
   DescribePcm(r, *r.Buffer.Get<dsp::PcmBuffer>());
   Show(r, res::kStatusConvertingToFloat);
   return dsp::PcmToFloat(r.Buffer, r.App->PlayCommand);
@@ -213,15 +227,15 @@ constexpr ChainReader kReaderChain[] = {
 // Steps 6 to 11: the chain, then the empty-data check of the reader that succeeded.
 Result DecodeWithChain(PlayRequest& r) {
   for (const ChainReader& reader : kReaderChain) {
-    if (Stopped(r)) return kErrStopped;
+    if (Stopped(r)) return Fail(r, kErrStopped);
     if (reader.enabledBy != nullptr && (r.App->*reader.enabledBy).Load() == 0) continue;
     Show(r, reader.status);
     if (reader.read(r) == kOk) return CheckNotEmpty(r);
     r.Buffer.Clear();
   }
-  if (Stopped(r)) return kErrStopped;
+  if (Stopped(r)) return Fail(r, kErrStopped);
   Show(r, res::kErrReadFailed);
-  return kErrNoReader;
+  return Fail(r, kErrNoReader);
 }
 
 }  // namespace
@@ -235,23 +249,23 @@ Result DecodeTrack(PlayRequest& r) {
   platform::FileAttributes attributes;
   if (!platform::GetFileAttributes(path, &attributes)) {
     Show(r, res::kErrPathNotFound);
-    return kErrPathNotFound;
+    return Fail(r, kErrPathNotFound);
   }
   if (attributes.directory) {
     Show(r, res::kErrDirectoryPath);
-    return kErrDirectory;
+    return Fail(r, kErrDirectory);
   }
 
   // Steps 2 to 5: the rules that claim a file by its extension.
   for (const ClaimRule& rule : kClaimRules) {
-    if (Stopped(r)) return kErrStopped;
+    if (Stopped(r)) return Fail(r, kErrStopped);
     if ((a.*rule.enabledBy).Load() != 0 && HasExtension(path, rule.extensions)) {
       return rule.decode(r);
     }
   }
 
   // Steps 6 to 11.
-  if (Stopped(r)) return kErrStopped;
+  if (Stopped(r)) return Fail(r, kErrStopped);
   return DecodeWithChain(r);
 }
 

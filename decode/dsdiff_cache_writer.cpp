@@ -5,11 +5,25 @@
 #include "decode/cache_writers.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "platform/failure.h"
 
 namespace lumaro::decode {
 namespace {
 
-enum : Result { kErrContext = 0x4831, kErrStopped, kErrHeader, kErrData };
+enum : Result {
+  kErrContext = FirstCode(FailureSite::kDsdiffCacheWriter),
+  kErrStopped,
+  kErrHeader,
+  kErrData
+};
+constexpr platform::FailureNames kFailures{
+    FailureSite::kDsdiffCacheWriter,
+    kErrData,
+    {"DSDIFF cache record refused", "DSDIFF cache write stopped",
+     "DSDIFF cache header write failed", "DSDIFF cache data write failed"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 constexpr std::uint32_t kVersion = 0x01050000;  // 1.5.0.0
 constexpr std::uint64_t kFormSizeBeyondData = 138;
@@ -62,20 +76,20 @@ std::array<unsigned char, kDsdiffCacheHeaderBytes> DsdiffCacheHeader(std::uint32
 Result WriteDsdiffCache(std::u16string_view target, const dsp::DsdBuffer& record,
                         const platform::StopWord& stop) {
   const ContextPtr<DsdiffWriterContext> c = NewContext<DsdiffWriterContext>(kCachePieceBytes);
-  if (!c) return kErrContext;
+  if (!c) return Fail(kErrContext);
   c->table = BitReversalTable();
   unsigned char* piece = ScratchOf(*c);
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
-    if (stop.Load() != 0) return kErrStopped;
+    if (stop.Load() != 0) return Fail(kErrStopped);
     const auto header = DsdiffCacheHeader(record.dsdRate, record.length);
-    if (WriteFully(file, header.data(), header.size()) != header.size()) return kErrHeader;
+    if (WriteFully(file, header.data(), header.size()) != header.size()) return Fail(kErrHeader);
     const unsigned char* data = record.Data();
     const std::uint64_t total = record.length * 2;
     for (std::uint64_t done = 0; done < total;) {
-      if (stop.Load() != 0) return kErrStopped;
+      if (stop.Load() != 0) return Fail(kErrStopped);
       const std::uint64_t n = std::min(total - done, kCachePieceBytes);
       for (std::uint64_t i = 0; i < n; ++i) piece[i] = c->table[data[done + i]];
-      if (WriteFully(file, piece, n) != n) return kErrData;
+      if (WriteFully(file, piece, n) != n) return Fail(kErrData);
       done += n;
     }
     return kOk;

@@ -5,12 +5,13 @@
 #include "decode/byte_order.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "platform/failure.h"
 
 namespace lumaro::decode {
 namespace {
 
 enum : Result {
-  kErrContext = 0x4401,
+  kErrContext = FirstCode(FailureSite::kDsdiffReader),
   kErrOpen,
   kErrForm,
   kErrVersion,
@@ -28,6 +29,15 @@ enum : Result {
   kErrStopped,
   kErrShortData,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kDsdiffReader,
+    kErrShortData,
+    {"DSDIFF reader record refused", "DSDIFF open failed", "DSDIFF FRM8 form bad",
+     "DSDIFF version not supported", "DSDIFF properties bad", "DSDIFF property chunk bad",
+     "DSDIFF rate chunk bad", "DSDIFF channel chunk bad", "DSDIFF compression not DSD",
+     "DSDIFF compression chunk missing", "DSDIFF channels missing", "DSDIFF sample rate too low",
+     "DSDIFF sound data missing", "DSDIFF sound data empty", "DSDIFF sample buffer failed",
+     "DSDIFF read stopped", "DSDIFF data shorter than its header says"}};
 
 constexpr std::uint64_t kChunkHeaderBytes = 12;
 constexpr std::uint32_t kMinRate = 64000;
@@ -175,7 +185,8 @@ Result ReadOpenFile(DsdiffContext& c) {
 }  // namespace
 
 Result ReadDsdiff(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
-  return ReadFileWith<DsdiffContext>(path, slot, stop, kErrContext, kErrOpen, ReadOpenFile);
+  return kFailures.Note(
+      ReadFileWith<DsdiffContext>(path, slot, stop, kErrContext, kErrOpen, ReadOpenFile), path);
 }
 
 }  // namespace lumaro::decode

@@ -5,18 +5,24 @@
 #include "decode/byte_order.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "platform/failure.h"
 
 namespace lumaro::decode {
 namespace {
 
 enum : Result {
-  kErrContext = 0x4301,
+  kErrContext = FirstCode(FailureSite::kDsfReader),
   kErrOpen,
   kErrHeader,
   kErrBuffer,
   kErrStopped,
   kErrShortData,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kDsfReader,
+    kErrShortData,
+    {"DSF reader record refused", "DSF open failed", "DSF header bad", "DSF sample buffer failed",
+     "DSF read stopped", "DSF data shorter than its header says"}};
 
 constexpr std::size_t kHeaderBytes = 92;
 constexpr std::uint64_t kDsdChunkSize = 28;
@@ -105,7 +111,8 @@ Result ReadOpenFile(DsfContext& c) {
 }  // namespace
 
 Result ReadDsf(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
-  return ReadFileWith<DsfContext>(path, slot, stop, kErrContext, kErrOpen, ReadOpenFile);
+  return kFailures.Note(
+      ReadFileWith<DsfContext>(path, slot, stop, kErrContext, kErrOpen, ReadOpenFile), path);
 }
 
 }  // namespace lumaro::decode

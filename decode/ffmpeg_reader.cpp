@@ -1,13 +1,17 @@
 #include "decode/ffmpeg_reader.h"
 
+#include "platform/failure.h"
+
 namespace lumaro::decode {
 namespace {
-enum : Result { kErrNotBuilt = 0x4501 };
-}
+enum : Result { kErrNotBuilt = FirstCode(FailureSite::kFfmpegReader) };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kFfmpegReader, kErrNotBuilt, {"FFmpeg reader not built"}};
+}  // namespace
 
-Result ReadWithFfmpeg(std::u16string_view, dsp::BufferSlot& slot, const platform::StopWord&) {
+Result ReadWithFfmpeg(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord&) {
   slot.Clear();
-  return kErrNotBuilt;
+  return kFailures.Note(kErrNotBuilt, path);
 }
 
 }  // namespace lumaro::decode

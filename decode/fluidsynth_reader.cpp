@@ -1,14 +1,18 @@
 #include "decode/fluidsynth_reader.h"
 
+#include "platform/failure.h"
+
 namespace lumaro::decode {
 namespace {
-enum : Result { kErrNotBuilt = 0x4511 };
-}
+enum : Result { kErrNotBuilt = FirstCode(FailureSite::kFluidsynthReader) };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kFluidsynthReader, kErrNotBuilt, {"Fluidsynth reader not built"}};
+}  // namespace
 
-Result ReadWithFluidsynth(std::u16string_view, std::u16string_view, std::u16string_view,
+Result ReadWithFluidsynth(std::u16string_view path, std::u16string_view, std::u16string_view,
                           std::u16string_view, dsp::BufferSlot& slot, const platform::StopWord&) {
   slot.Clear();
-  return kErrNotBuilt;
+  return kFailures.Note(kErrNotBuilt, path);
 }
 
 }  // namespace lumaro::decode

@@ -2,11 +2,25 @@
 #include "decode/cache_writer_frame.h"
 #include "decode/cache_writers.h"
 #include "decode/file_transfer.h"
+#include "platform/failure.h"
 
 namespace lumaro::decode {
 namespace {
 
-enum : Result { kErrTooLarge = 0x4811, kErrStopped, kErrHeader, kErrData };
+enum : Result {
+  kErrTooLarge = FirstCode(FailureSite::kWavCacheWriter),
+  kErrStopped,
+  kErrHeader,
+  kErrData
+};
+constexpr platform::FailureNames kFailures{
+    FailureSite::kWavCacheWriter,
+    kErrData,
+    {"WAV cache too large", "WAV cache write stopped", "WAV cache header write failed",
+     "WAV cache data write failed"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 constexpr std::uint16_t kTagFloat = 3;
 constexpr std::uint16_t kChannels = 2;
@@ -45,9 +59,9 @@ Result WriteAudioFrames(platform::File& file, const dsp::AudioBuffer& record,
   const auto* data = reinterpret_cast<const unsigned char*>(record.Frame(0));
   const std::uint64_t total = record.frameCount * dsp::kAudioFrameBytes;
   for (std::uint64_t done = 0; done < total;) {
-    if (stop.Load() != 0) return kErrStopped;
+    if (stop.Load() != 0) return Fail(kErrStopped);
     const std::uint64_t piece = total - done < kCachePieceBytes ? total - done : kCachePieceBytes;
-    if (WriteFully(file, data + done, piece) != piece) return kErrData;
+    if (WriteFully(file, data + done, piece) != piece) return Fail(kErrData);
     done += piece;
   }
   return kOk;
@@ -56,10 +70,10 @@ Result WriteAudioFrames(platform::File& file, const dsp::AudioBuffer& record,
 Result WriteWavCache(std::u16string_view target, const dsp::AudioBuffer& record,
                      const platform::StopWord& stop) {
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
-    if (record.frameCount > kMaxWavCacheData / dsp::kAudioFrameBytes) return kErrTooLarge;
-    if (stop.Load() != 0) return kErrStopped;
+    if (record.frameCount > kMaxWavCacheData / dsp::kAudioFrameBytes) return Fail(kErrTooLarge);
+    if (stop.Load() != 0) return Fail(kErrStopped);
     const auto header = WavCacheHeader(record.sampleRate, record.frameCount);
-    if (WriteFully(file, header.data(), header.size()) != header.size()) return kErrHeader;
+    if (WriteFully(file, header.data(), header.size()) != header.size()) return Fail(kErrHeader);
     return WriteAudioFrames(file, record, stop);
   });
 }

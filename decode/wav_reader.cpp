@@ -6,12 +6,13 @@
 #include "decode/byte_order.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "platform/failure.h"
 
 namespace lumaro::decode {
 namespace {
 
 enum : Result {
-  kErrContext = 0x4201,
+  kErrContext = FirstCode(FailureSite::kWavReader),
   kErrOpen,
   kErrRiffHeader,
   kErrChunkHeader,
@@ -26,6 +27,14 @@ enum : Result {
   kErrBuffer,
   kErrShortData,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kWavReader,
+    kErrShortData,
+    {"WAV reader record refused", "WAV open failed", "WAV RIFF header bad",
+     "WAV chunk header short", "WAV read stopped", "WAV seek failed", "WAV format size bad",
+     "WAV format read short", "WAV format not supported", "WAV channel count not supported",
+     "WAV sample rate too low", "WAV has no frames", "WAV sample buffer failed",
+     "WAV data shorter than its header says"}};
 
 constexpr std::uint64_t kFirstChunk = 12;
 constexpr std::uint16_t kTagPcm = 1;
@@ -168,10 +177,12 @@ Result ReadOpenFile(WavContext& c) {
 }  // namespace
 
 Result ReadWav(std::u16string_view path, dsp::BufferSlot& slot, const platform::StopWord& stop) {
-  return ReadFileWith<WavContext>(path, slot, stop, kErrContext, kErrOpen, [&](WavContext& c) {
-    c.path = path;
-    return ReadOpenFile(c);
-  });
+  const Result result =
+      ReadFileWith<WavContext>(path, slot, stop, kErrContext, kErrOpen, [&](WavContext& c) {
+        c.path = path;
+        return ReadOpenFile(c);
+      });
+  return kFailures.Note(result, path);
 }
 
 }  // namespace lumaro::decode

@@ -2,12 +2,20 @@
 #include "decode/cache_writer_frame.h"
 #include "decode/cache_writers.h"
 #include "decode/file_transfer.h"
+#include "platform/failure.h"
 
 namespace lumaro::decode {
 
 namespace {
 
-enum : Result { kErrStopped = 0x4821, kErrHeader };
+enum : Result { kErrStopped = FirstCode(FailureSite::kWave64CacheWriter), kErrHeader };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kWave64CacheWriter,
+    kErrHeader,
+    {"Wave64 cache write stopped", "Wave64 cache header write failed"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 constexpr std::uint16_t kTagFloat = 3;
 constexpr std::uint16_t kChannels = 2;
@@ -67,9 +75,9 @@ std::array<unsigned char, kWave64CacheHeaderBytes> Wave64CacheHeader(std::uint32
 Result WriteWave64Cache(std::u16string_view target, const dsp::AudioBuffer& record,
                         const platform::StopWord& stop) {
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
-    if (stop.Load() != 0) return kErrStopped;
+    if (stop.Load() != 0) return Fail(kErrStopped);
     const auto header = Wave64CacheHeader(record.sampleRate, record.frameCount);
-    if (WriteFully(file, header.data(), header.size()) != header.size()) return kErrHeader;
+    if (WriteFully(file, header.data(), header.size()) != header.size()) return Fail(kErrHeader);
     return WriteAudioFrames(file, record, stop);
   });
 }

@@ -4,10 +4,18 @@
 #include <cmath>
 
 #include "dsp/parallel_for.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
-enum : Result { kErrNoBuffer = 1, kErrEmptyBuffer };
+enum : Result { kErrNoBuffer = FirstCode(FailureSite::kClipGuard), kErrEmptyBuffer };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kClipGuard,
+    kErrEmptyBuffer,
+    {"clip-guard without a record", "clip-guard empty record"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 constexpr double kFullScale = 1.0;
 }  // namespace
 
@@ -39,8 +47,8 @@ void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, 
 
 Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop) {
   AudioBuffer* buffer = slot.Get<AudioBuffer>();
-  if (buffer == nullptr) return kErrNoBuffer;
-  if (buffer->frameCount == 0) return kErrEmptyBuffer;
+  if (buffer == nullptr) return Fail(kErrNoBuffer);
+  if (buffer->frameCount == 0) return Fail(kErrEmptyBuffer);
 
   std::array<double, kMaxWorkerSlots> peaks{};
   Result result = ParallelFor(buffer->frameCount, stop, [&](unsigned worker, Slice slice) {

@@ -9,12 +9,13 @@
 #include "dsp/level_sum.h"
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 
 enum : Result {
-  kErrNoBuffer = 1,
+  kErrNoBuffer = FirstCode(FailureSite::kCompress),
   kErrRate,
   kErrEmptyBuffer,
   kErrThreshold,
@@ -27,6 +28,16 @@ enum : Result {
   kErrCopyGuard,
   kErrOutputGuard,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kCompress,
+    kErrOutputGuard,
+    {"compress without a record", "compress rate", "compress empty record", "compress threshold",
+     "compress downward", "compress upward", "compress max amplification", "compress cell size",
+     "compress time-lag balance", "compress copy", "compress copy clip-guard",
+     "compress output clip-guard"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 constexpr std::uint32_t kMaxRate = 0x3FFFFFFF;
 constexpr std::uint64_t kMinWindow = 48;
@@ -121,7 +132,7 @@ void CompressSlice(const Measure& measure, const CompressGainRule& rule, Compres
 Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
                          const CompressParameters& parameters, CompressWindow window,
                          const platform::StopWord& stop) {
-  if (ClipGuard(copySlot, stop) != kOk) return kErrCopyGuard;
+  if (ClipGuard(copySlot, stop) != kOk) return Fail(kErrCopyGuard);
   AudioBuffer& copy = *copySlot.Get<AudioBuffer>();
   AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
   MirrorLeadIn(copy);
@@ -146,7 +157,7 @@ Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
   if (const Result result = ParallelFor(track.frameCount, stop, body); result != kOk) {
     return result;
   }
-  if (ClipGuard(trackSlot, stop) != kOk) return kErrOutputGuard;
+  if (ClipGuard(trackSlot, stop) != kOk) return Fail(kErrOutputGuard);
   return kOk;
 }
 
@@ -154,18 +165,18 @@ Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
 Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& parameters,
                         const platform::StopWord& stop) {
   const AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
-  if (track.sampleRate < kMinSampleRate || track.sampleRate > kMaxRate) return kErrRate;
-  if (track.frameCount == 0) return kErrEmptyBuffer;
+  if (track.sampleRate < kMinSampleRate || track.sampleRate > kMaxRate) return Fail(kErrRate);
+  if (track.frameCount == 0) return Fail(kErrEmptyBuffer);
   for (const Range& range : kRanges) {
     const std::uint32_t value = parameters.*range.field;
-    if (value < range.limits.min || value > range.limits.max) return range.failure;
+    if (value < range.limits.min || value > range.limits.max) return Fail(range.failure);
   }
   const CompressWindow window =
       CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);
 
   AudioBufferPtr copy;
   if (NewAudioBuffer(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
-    return kErrCopy;
+    return Fail(kErrCopy);
   }
   std::memcpy(copy->Frame(0), track.Frame(0), track.frameCount * kAudioFrameBytes);
   BufferSlot copySlot;
@@ -200,7 +211,7 @@ Result Compress(BufferSlot& slot, const CompressParameters& parameters,
                 const platform::StopWord& stop) {
   BufferSlot trackSlot;
   trackSlot.Put(slot.TakeAs<AudioBuffer>());
-  if (trackSlot.Empty()) return kErrNoBuffer;
+  if (trackSlot.Empty()) return Fail(kErrNoBuffer);
   const Result result = CompressWithCopy(trackSlot, parameters, stop);
   if (result == kOk) slot.Put(trackSlot.Take());
   return result;

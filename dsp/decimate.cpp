@@ -6,18 +6,27 @@
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
 #include "dsp/stereo_pair.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 
 enum : Result {
-  kErrNoBuffer = 0x5411,
+  kErrNoBuffer = FirstCode(FailureSite::kDecimate),
   kErrFactor,
   kErrRate,
   kErrLeadIn,
   kErrFrameCount,
   kErrOutput,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kDecimate,
+    kErrOutput,
+    {"decimate without a record", "decimate factor", "decimate rate", "decimate lead-in",
+     "decimate frame count", "decimate output"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 constexpr double kHalf2[] = {0.3708958988501661,    0.17904411463856038,    -0.0011527622004668774,
                              -0.04534898876693014,  -0.013640011468105482,  0.006512806410988658,
@@ -98,18 +107,18 @@ std::span<const double> DecimationFilter(std::uint32_t factor) noexcept {
 Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord& stop,
                 platform::ThreadStarter& threads) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return kErrNoBuffer;
+  if (!in) return Fail(kErrNoBuffer);
   const std::span<const double> half = DecimationFilter(factor);
-  if (half.empty()) return kErrFactor;
+  if (half.empty()) return Fail(kErrFactor);
   const std::uint32_t rate = in->sampleRate;
   if (rate < static_cast<std::uint64_t>(factor) * kMinSampleRate || rate % factor != 0) {
-    return kErrRate;
+    return Fail(kErrRate);
   }
-  if (in->leadIn < DecimationHalfTaps(factor)) return kErrLeadIn;
+  if (in->leadIn < DecimationHalfTaps(factor)) return Fail(kErrLeadIn);
   const std::uint64_t frames = in->frameCount / factor;
-  if (frames == 0) return kErrFrameCount;
+  if (frames == 0) return Fail(kErrFrameCount);
   AudioBufferPtr out;
-  if (NewAudioBuffer(out, rate / factor, frames, kResampledLeadIn) != kOk) return kErrOutput;
+  if (NewAudioBuffer(out, rate / factor, frames, kResampledLeadIn) != kOk) return Fail(kErrOutput);
 
   MirrorLeadIn(*in);
   // The filter is serial work on one thread, as the playback thread waits for it anyway.
@@ -126,9 +135,9 @@ Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord
         break;
     }
   });
-  if (!worker) return kErrThreadStart;
+  if (!worker) return Fail(kErrThreadStart);
   worker->Join();
-  if (stop.Load() != 0) return kErrStopped;
+  if (stop.Load() != 0) return Fail(kErrStopped);
   slot.Put(std::move(out));
   return kOk;
 }

@@ -3,10 +3,19 @@
 #include <cstring>
 #include <new>
 
+#include "platform/failure.h"
+
 namespace lumaro::dsp {
 namespace {
-enum : Result { kErrRate = 1, kErrTooLarge, kErrNoMemory };
-}
+enum : Result { kErrRate = FirstCode(FailureSite::kDsdBuffer), kErrTooLarge, kErrNoMemory };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kDsdBuffer,
+    kErrNoMemory,
+    {"DSD buffer rate not supported", "DSD buffer too large", "no memory for a DSD buffer"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
+}  // namespace
 
 bool IsDsdRate(std::uint32_t rate) noexcept {
   for (std::uint32_t known : kDsdRates) {
@@ -17,12 +26,12 @@ bool IsDsdRate(std::uint32_t rate) noexcept {
 
 Result NewDsdBuffer(DsdBufferPtr& out, std::uint32_t dsdRate, std::uint64_t length) noexcept {
   out.reset();
-  if (!IsDsdRate(dsdRate)) return kErrRate;
+  if (!IsDsdRate(dsdRate)) return Fail(kErrRate);
   const Size128 samples = (static_cast<Size128>(length) + 2 * kDsdLeadIn) * 2;
   const Size128 size = sizeof(DsdBuffer) + samples;
-  if (size > kMaxBlock63) return kErrTooLarge;
+  if (size > kMaxBlock63) return Fail(kErrTooLarge);
   void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
-  if (block == nullptr) return kErrNoMemory;
+  if (block == nullptr) return Fail(kErrNoMemory);
   auto* buffer = new (block) DsdBuffer;
   buffer->dsdRate = dsdRate;
   buffer->length = length;

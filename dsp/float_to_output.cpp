@@ -6,6 +6,7 @@
 
 #include "dsp/clip_guard.h"
 #include "dsp/parallel_for.h"
+#include "platform/failure.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,11 +16,19 @@ namespace lumaro::dsp {
 namespace {
 
 enum : Result {
-  kErrNoBuffer = 0x5301,
+  kErrNoBuffer = FirstCode(FailureSite::kFloatToOutput),
   kErrEmptySource,
   kErrBits,
   kErrOutput,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kFloatToOutput,
+    kErrOutput,
+    {"float-to-output without a record", "float-to-output empty source", "float-to-output width",
+     "float-to-output output"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 bool IsOutputWidth(unsigned bits) { return bits == 16 || bits == 24 || bits == 32; }
 
@@ -89,17 +98,17 @@ void ConvertFloat(const AudioBuffer& in, PcmBuffer& out, std::uint64_t first, st
 Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,
                      const platform::StopWord& stop) {
   const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return kErrNoBuffer;
-  if (in->frameCount == 0) return kErrEmptySource;
+  if (!in) return Fail(kErrNoBuffer);
+  if (in->frameCount == 0) return Fail(kErrEmptySource);
   if (!IsOutputWidth(validBits) || !IsOutputWidth(containerBits) || validBits > containerBits) {
-    return kErrBits;
+    return Fail(kErrBits);
   }
   const bool writeFloat = asFloat && validBits == 32 && containerBits == 32;
   PcmBufferPtr out;
   if (NewPcmBuffer(out, writeFloat ? kPcmFloat : kPcmInteger, 2,
                    static_cast<std::uint8_t>(containerBits), in->sampleRate,
                    in->frameCount) != kOk) {
-    return kErrOutput;
+    return Fail(kErrOutput);
   }
 
   std::array<double, kMaxWorkerSlots> peaks{};

@@ -1,17 +1,49 @@
 #include "dsp/guarded_alloc.h"
 
 #include <cstdlib>
+#include <exception>
+#include <string>
 
+#include "platform/failure.h"
 #include "platform/os.h"
 
 namespace lumaro::dsp {
+namespace {
+
+enum : Result {
+  kErrGuardRefused = FirstCode(FailureSite::kMemoryGuard),
+  kErrNoMemoryStatus,
+  kErrAddressSpace,
+  kErrHeapRefused,
+};
+constexpr platform::FailureNames kFailures{FailureSite::kMemoryGuard,
+                                           kErrHeapRefused,
+                                           {"memory guard refused", "memory status unreadable",
+                                            "too large for the address space", "heap refused"}};
+
+// Why the guard refuses `bytes`, or kOk; `available` is set when the memory status was read.
+Result GuardAnswer(std::uint64_t bytes, std::uint64_t* available) noexcept {
+  if (bytes <= kGuardThreshold) return kOk;
+  if (!platform::AvailablePhysicalMemory(available)) return kErrNoMemoryStatus;
+  if (bytes > UINT64_MAX - kGuardReserve) return kErrGuardRefused;
+  return bytes + kGuardReserve <= *available ? kOk : kErrGuardRefused;
+}
+
+// Notes a refused request with its size (and the memory available when it was read).
+void NoteRefused(Result code, std::uint64_t bytes, std::uint64_t available) noexcept {
+  try {
+    std::string detail = platform::FormatBytes(bytes);
+    if (code == kErrGuardRefused) detail += " (" + platform::FormatBytes(available) + " available)";
+    (void)kFailures.Note(code, detail);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
 
 bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
-  if (bytes <= kGuardThreshold) return true;
   std::uint64_t available = 0;
-  if (!platform::AvailablePhysicalMemory(&available)) return false;
-  if (bytes > UINT64_MAX - kGuardReserve) return false;
-  return bytes + kGuardReserve <= available;
+  return GuardAnswer(bytes, &available) == kOk;
 }
 
 namespace {
@@ -23,16 +55,26 @@ constexpr std::uint64_t kLargeBlock = 16 * kLargePage;
 }  // namespace
 
 void* GuardedAlloc(std::uint64_t bytes) noexcept {
-  if (!MemoryGuardAllows(bytes)) return nullptr;
-  if (bytes > SIZE_MAX - kLargePage) return nullptr;
+  std::uint64_t available = 0;
+  if (const Result refused = GuardAnswer(bytes, &available); refused != kOk) {
+    NoteRefused(refused, bytes, available);
+    return nullptr;
+  }
+  if (bytes > SIZE_MAX - kLargePage) {
+    NoteRefused(kErrAddressSpace, bytes, available);
+    return nullptr;
+  }
+  void* block = nullptr;
   if (bytes >= kLargeBlock) {
     const std::uint64_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    void* block = std::aligned_alloc(kLargePage, static_cast<std::size_t>(rounded));
+    block = std::aligned_alloc(kLargePage, static_cast<std::size_t>(rounded));
     if (block != nullptr) platform::AdviseLargePages(block, rounded);
-    return block;
+  } else {
+    // A zero-byte request still gets a distinct block, as a heap does.
+    block = std::malloc(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
   }
-  // A zero-byte request still gets a distinct block, as a heap does.
-  return std::malloc(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
+  if (block == nullptr) NoteRefused(kErrHeapRefused, bytes, available);
+  return block;
 }
 
 void GuardedFree(void* block) noexcept { std::free(block); }

@@ -8,12 +8,13 @@
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
 #include "dsp/stereo_pair.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 
 enum : Result {
-  kErrNoBuffer = 0x5401,
+  kErrNoBuffer = FirstCode(FailureSite::kInterpolate),
   kErrSourceRate,
   kErrEmptySource,
   kErrTargetRate,
@@ -22,6 +23,15 @@ enum : Result {
   kErrOutput,
   kErrPhaseTable,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kInterpolate,
+    kErrPhaseTable,
+    {"interpolate without a record", "interpolate source rate", "interpolate empty source",
+     "interpolate target rate", "interpolate lead-in", "interpolate frame count",
+     "interpolate output", "interpolate phase table"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // One phase: the four weights, and how many input frames to move on after it.
 struct Phase {
@@ -69,22 +79,22 @@ std::uint64_t InterpolatedFrames(std::uint64_t frames, std::uint32_t source,
 
 Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return kErrNoBuffer;
+  if (!in) return Fail(kErrNoBuffer);
   const std::uint32_t source = in->sampleRate;
-  if (source < kMinSampleRate) return kErrSourceRate;
-  if (in->frameCount == 0) return kErrEmptySource;
-  if (target < kMinSampleRate || target > kMaxInterpolateRate) return kErrTargetRate;
-  if (in->leadIn < kInterpolateLeadIn) return kErrLeadIn;
+  if (source < kMinSampleRate) return Fail(kErrSourceRate);
+  if (in->frameCount == 0) return Fail(kErrEmptySource);
+  if (target < kMinSampleRate || target > kMaxInterpolateRate) return Fail(kErrTargetRate);
+  if (in->leadIn < kInterpolateLeadIn) return Fail(kErrLeadIn);
   const std::uint64_t frames = InterpolatedFrames(in->frameCount, source, target);
-  if (frames == 0) return kErrFrameCount;
+  if (frames == 0) return Fail(kErrFrameCount);
   AudioBufferPtr out;
-  if (NewAudioBuffer(out, target, frames, kResampledLeadIn) != kOk) return kErrOutput;
+  if (NewAudioBuffer(out, target, frames, kResampledLeadIn) != kOk) return Fail(kErrOutput);
 
   // Phase j lies at (j × source mod target) / target past its input frame; the whole table
   // repeats after L frames, as L × source is a multiple of target.
   const std::uint64_t phaseCount = InterpolationPhases(source, target);
   auto* phases = static_cast<Phase*>(GuardedAlloc(phaseCount * sizeof(Phase)));
-  if (phases == nullptr) return kErrPhaseTable;
+  if (phases == nullptr) return Fail(kErrPhaseTable);
   const RecordPtr<Phase> phaseOwner(phases);
   std::uint64_t a = 0;
   for (std::uint64_t j = 0; j < phaseCount; ++j) {

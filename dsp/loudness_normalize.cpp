@@ -7,11 +7,24 @@
 #include "dsp/clip_guard.h"
 #include "dsp/level_sum.h"
 #include "dsp/parallel_for.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 
-enum : Result { kErrNoBuffer = 1, kErrEmptyBuffer, kErrLevel };
+enum : Result {
+  kErrNoBuffer = FirstCode(FailureSite::kLoudnessNormalize),
+  kErrEmptyBuffer,
+  kErrLevel
+};
+constexpr platform::FailureNames kFailures{
+    FailureSite::kLoudnessNormalize,
+    kErrLevel,
+    {"loudness-normalize without a record", "loudness-normalize empty record",
+     "loudness-normalize level"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // The sum of the ARV or RMS terms of both channels over real frames [first, first + count),
 // polling `stop` between blocks (a partial sum when it is set; the caller then fails).
@@ -33,8 +46,8 @@ Sum128 SumOfTerms(const AudioBuffer& buffer, Slice slice, const platform::StopWo
 // Step 1: measures the track in the slot and scales it to the target.
 Result MeasureAndScale(AudioBuffer& track, std::uint32_t level, std::uint32_t loudnessType,
                        const platform::StopWord& stop) {
-  if (track.frameCount == 0) return kErrEmptyBuffer;
-  if (level < kLoudnessTargetLimits.min || level > kLoudnessTargetLimits.max) return kErrLevel;
+  if (track.frameCount == 0) return Fail(kErrEmptyBuffer);
+  if (level < kLoudnessTargetLimits.min || level > kLoudnessTargetLimits.max) return Fail(kErrLevel);
 
   const bool rms = loudnessType != kLoudnessTypeArv;
   std::array<Sum128, kMaxWorkerSlots> sums{};
@@ -62,7 +75,7 @@ Result MeasureAndScale(AudioBuffer& track, std::uint32_t level, std::uint32_t lo
 Result LoudnessNormalize(BufferSlot& slot, std::uint32_t level, std::uint32_t loudnessType,
                          const platform::StopWord& stop) {
   AudioBufferPtr track = slot.TakeAs<AudioBuffer>();
-  if (!track) return kErrNoBuffer;
+  if (!track) return Fail(kErrNoBuffer);
   const Result result = MeasureAndScale(*track, level, loudnessType, stop);
   if (result == kOk) slot.Put(std::move(track));
   return result;

@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/failure.h"
+
 namespace lumaro::dsp {
+namespace {
+
+constexpr platform::FailureNames kFailures{
+    FailureSite::kParallelFor,
+    kErrStopped,
+    {"parallel pass over no frames", "worker thread start failed", "parallel pass stopped"}};
+
+}  // namespace
 
 SlicePlan PlanSlices(std::uint64_t frames, unsigned workers) {
   SlicePlan plan;
@@ -20,7 +30,7 @@ SlicePlan PlanSlices(std::uint64_t frames, unsigned workers) {
 
 Result ParallelFor(std::uint64_t frames, const platform::StopWord& stop, const WorkerBody& body,
                    platform::ThreadStarter& threads) {
-  if (frames == 0) return kErrNoFrames;
+  if (frames == 0) return kFailures.Note(kErrNoFrames);
   const SlicePlan plan = PlanSlices(frames, WorkerCount());
   std::array<std::unique_ptr<platform::Thread>, kMaxWorkerSlots> handles;
   unsigned started = 0;
@@ -36,8 +46,8 @@ Result ParallelFor(std::uint64_t frames, const platform::StopWord& stop, const W
   for (unsigned i = started; i > 0; --i) {
     handles[i - 1]->Join();
   }
-  if (startFailed) return kErrThreadStart;
-  if (stop.Load() != 0) return kErrStopped;
+  if (startFailed) return kFailures.Note(kErrThreadStart);
+  if (stop.Load() != 0) return kFailures.Note(kErrStopped);
   return kOk;
 }
 

@@ -32,9 +32,9 @@ SlicePlan PlanSlices(std::uint64_t frames, unsigned workers);
 using WorkerBody = std::function<void(unsigned worker, Slice slice)>;
 
 enum : Result {
-  kErrNoFrames = 0x5101,  // a pass over zero frames
-  kErrThreadStart,        // a worker thread could not be started
-  kErrStopped,            // the stop request was set when the workers had joined
+  kErrNoFrames = FirstCode(FailureSite::kParallelFor),  // a pass over zero frames
+  kErrThreadStart,                                      // a worker thread could not be started
+  kErrStopped,  // the stop request was set when the workers had joined
 };
 
 // Runs one pass of a stage: one thread per slice of PlanSlices(frames, WorkerCount()), all

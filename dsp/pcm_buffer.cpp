@@ -4,10 +4,27 @@
 #include <new>
 
 #include "dsp/audio_buffer.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
-enum : Result { kErrFormat = 1, kErrChannels, kErrBits, kErrRate, kErrTooLarge, kErrNoMemory };
+enum : Result {
+  kErrFormat = FirstCode(FailureSite::kPcmBuffer),
+  kErrChannels,
+  kErrBits,
+  kErrRate,
+  kErrTooLarge,
+  kErrNoMemory
+};
+constexpr platform::FailureNames kFailures{
+    FailureSite::kPcmBuffer,
+    kErrNoMemory,
+    {"PCM buffer format not supported", "PCM buffer channel count not supported",
+     "PCM buffer width not supported", "PCM buffer rate too low", "PCM buffer too large",
+     "no memory for a PCM buffer"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 bool IsPcmWidth(std::uint8_t bits) {
   return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64;
@@ -17,15 +34,15 @@ bool IsPcmWidth(std::uint8_t bits) {
 Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
                     std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {
   out.reset();
-  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return kErrFormat;
-  if (channels != 1 && channels != 2) return kErrChannels;
-  if (!IsPcmWidth(bits)) return kErrBits;
-  if (sampleRate < kMinSampleRate) return kErrRate;
+  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return Fail(kErrFormat);
+  if (channels != 1 && channels != 2) return Fail(kErrChannels);
+  if (!IsPcmWidth(bits)) return Fail(kErrBits);
+  if (sampleRate < kMinSampleRate) return Fail(kErrRate);
   const Size128 size =
       sizeof(PcmBuffer) + (static_cast<Size128>(frames) + 2 * kPcmLeadIn) * (bits / 8U * channels);
-  if (size > kMaxBlock63) return kErrTooLarge;
+  if (size > kMaxBlock63) return Fail(kErrTooLarge);
   void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
-  if (block == nullptr) return kErrNoMemory;
+  if (block == nullptr) return Fail(kErrNoMemory);
   std::memset(block, 0, static_cast<std::size_t>(size));
   auto* buffer = new (block) PcmBuffer;
   buffer->sampleFormat = sampleFormat;

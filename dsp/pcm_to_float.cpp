@@ -5,12 +5,13 @@
 #include <cstring>
 
 #include "dsp/parallel_for.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 
 enum : Result {
-  kErrNotPcm = 0x5201,
+  kErrNotPcm = FirstCode(FailureSite::kPcmToFloat),
   kErrFormat,
   kErrChannels,
   kErrBits,
@@ -19,6 +20,15 @@ enum : Result {
   kErrNoConversion,
   kErrNoMemory,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kPcmToFloat,
+    kErrNoMemory,
+    {"pcm-to-float without a PCM record", "pcm-to-float sample format",
+     "pcm-to-float channel count", "pcm-to-float width", "pcm-to-float sample rate",
+     "pcm-to-float without frames", "pcm-to-float conversion unknown", "pcm-to-float output"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // An integer sample placed in the top bits of a signed 32-bit word, times this, is full scale 1.0.
 constexpr double kInt32Scale = 1.0 / 2147483648.0;  // 2^-31
@@ -90,14 +100,14 @@ bool HasConversion(const PcmBuffer& pcm) {
 }
 
 Result CheckHeader(const PcmBuffer& pcm) {
-  if (pcm.sampleFormat != kPcmInteger && pcm.sampleFormat != kPcmFloat) return kErrFormat;
-  if (pcm.channels != 1 && pcm.channels != 2) return kErrChannels;
+  if (pcm.sampleFormat != kPcmInteger && pcm.sampleFormat != kPcmFloat) return Fail(kErrFormat);
+  if (pcm.channels != 1 && pcm.channels != 2) return Fail(kErrChannels);
   if (pcm.bits != 8 && pcm.bits != 16 && pcm.bits != 24 && pcm.bits != 32 && pcm.bits != 64) {
-    return kErrBits;
+    return Fail(kErrBits);
   }
-  if (pcm.sampleRate < kMinSampleRate) return kErrRate;
-  if (pcm.frameCount == 0) return kErrZeroFrames;
-  if (!HasConversion(pcm)) return kErrNoConversion;
+  if (pcm.sampleRate < kMinSampleRate) return Fail(kErrRate);
+  if (pcm.frameCount == 0) return Fail(kErrZeroFrames);
+  if (!HasConversion(pcm)) return Fail(kErrNoConversion);
   return kOk;
 }
 
@@ -125,13 +135,13 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
 Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 0: the source leaves the slot and is freed when this scope ends, whatever happens.
   const PcmBufferPtr pcm = slot.TakeAs<PcmBuffer>();
-  if (!pcm) return kErrNotPcm;
+  if (!pcm) return Fail(kErrNotPcm);
 
   // Step 1: header checks and the new record.
   if (const Result checked = CheckHeader(*pcm); checked != kOk) return checked;
   AudioBufferPtr audio;
   if (NewAudioBuffer(audio, pcm->sampleRate, pcm->frameCount, kPcmLeadIn) != kOk) {
-    return kErrNoMemory;
+    return Fail(kErrNoMemory);
   }
 
   // Step 2: one pass, each worker converting its slice in runs between looks at the stop word.

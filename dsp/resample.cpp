@@ -4,16 +4,25 @@
 
 #include "dsp/decimate.h"
 #include "dsp/interpolate.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 enum : Result {
-  kErrNoBuffer = 0x5421,
+  kErrNoBuffer = FirstCode(FailureSite::kResample),
   kErrSourceRate,
   kErrTargetRate,
   kErrNoFrames,
   kErrStep,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kResample,
+    kErrStep,
+    {"resample without a record", "resample source rate", "resample target rate",
+     "resample without frames", "resample step"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 }  // namespace
 
 RateStep NextRateStep(std::uint32_t rate, std::uint32_t target) noexcept {
@@ -45,7 +54,7 @@ Result Resample(BufferSlot& slot, std::uint32_t target, const platform::StopWord
   }
   if (refused != kOk) {
     slot.Clear();
-    return refused;
+    return Fail(refused);
   }
   for (;;) {
     const RateStep step = NextRateStep(slot.Get<AudioBuffer>()->sampleRate, target);
@@ -60,7 +69,7 @@ Result Resample(BufferSlot& slot, std::uint32_t target, const platform::StopWord
         result = Interpolate(slot, step.value, stop);
         break;
     }
-    if (result != kOk) return kErrStep;
+    if (result != kOk) return Fail(kErrStep);
   }
 }
 

@@ -9,12 +9,13 @@
 #include "dsp/parallel_for.h"
 #include "dsp/resample.h"
 #include "dsp/stereo_pair.h"
+#include "platform/failure.h"
 
 namespace lumaro::dsp {
 namespace {
 
 enum : Result {
-  kErrNoBuffer = 0x5801,
+  kErrNoBuffer = FirstCode(FailureSite::kToOneBit),
   kErrSourceRate,
   kErrEmptySource,
   kErrDsdRate,
@@ -24,6 +25,15 @@ enum : Result {
   kErrTooLong,
   kErrOutput,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kToOneBit,
+    kErrOutput,
+    {"to-one-bit without a record", "to-one-bit source rate", "to-one-bit empty source",
+     "to-one-bit DSD rate", "to-one-bit rate change", "to-one-bit clip-guard", "to-one-bit lead-in",
+     "to-one-bit too long", "to-one-bit output"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 // Loop filter of the modulator: u = x + Σ a_k·e(t−k) decides the bit y = ±1, and
 // e(t) = (u − y) + Σ b_k·e(t−k). The b_k sum to 1 (a pole at 1), so the state grows to
@@ -135,23 +145,24 @@ Result ToOneBit(BufferSlot& slot, std::uint32_t dsdRate, const platform::StopWor
   }
   if (refused != kOk) {
     slot.Clear();
-    return refused;
+    return Fail(refused);
   }
-  if (Resample(slot, plan->pcmRate, stop) != kOk) return kErrRateChange;
+  if (Resample(slot, plan->pcmRate, stop) != kOk) return Fail(kErrRateChange);
   if (ClipGuard(slot, stop) != kOk) {
     slot.Clear();
-    return kErrClipGuard;
+    return Fail(kErrClipGuard);
   }
 
   const AudioBufferPtr pcm = slot.TakeAs<AudioBuffer>();
-  if (pcm->sampleRate < kMinSampleRate) return kErrSourceRate;
-  if (pcm->frameCount == 0) return kErrEmptySource;
+  if (pcm->sampleRate < kMinSampleRate) return Fail(kErrSourceRate);
+  if (pcm->frameCount == 0) return Fail(kErrEmptySource);
   // A buffer already at the PCM rate keeps its own lead-in; the four taps need two frames.
-  if (pcm->leadIn < kInterpolateLeadIn) return kErrLeadIn;
+  if (pcm->leadIn < kInterpolateLeadIn) return Fail(kErrLeadIn);
   const Size128 length = static_cast<Size128>(pcm->frameCount) * (plan->bitsPerFrame / 8);
-  if (length > kMaxBlock63) return kErrTooLong;
+  if (length > kMaxBlock63) return Fail(kErrTooLong);
   DsdBufferPtr dsd;
-  if (NewDsdBuffer(dsd, dsdRate, static_cast<std::uint64_t>(length)) != kOk) return kErrOutput;
+  if (NewDsdBuffer(dsd, dsdRate, static_cast<std::uint64_t>(length)) != kOk)
+    return Fail(kErrOutput);
 
   MirrorLeadIn(*pcm);
   const Result result = plan->bitsPerFrame == 8 ? ModulateTrack<8>(*pcm, *dsd, stop)

@@ -6,6 +6,7 @@
 
 #include "engine/playback_event.h"
 #include "engine/step_machine.h"
+#include "platform/failure.h"
 #include "resources/control_ids.h"
 #include "resources/status_texts.h"
 
@@ -14,7 +15,12 @@ namespace {
 
 namespace res = resources;
 
-enum : Result { kErrNoEvent = 0x1400, kErrWaitFailed };
+enum : Result { kErrNoEvent = FirstCode(FailureSite::kFeeding), kErrWaitFailed };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kFeeding, kErrWaitFailed, {"no PlaybackEvent", "device wait failed"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 constexpr std::uint8_t kDsdIdleByte = 0xCC;
 constexpr std::uint8_t kMarkerFlip = 0xFF;
@@ -83,12 +89,12 @@ std::u16string DecodeLine(const context::PlayRequest& r, const DecodeLineOutput&
 
 Result WaitForDevice(const context::PlayRequest& r) {
   platform::Event* event = PlaybackEvent();
-  if (event == nullptr) return kErrNoEvent;
+  if (event == nullptr) return Fail(kErrNoEvent);
   if (r.App->Services->clock->Wait(*event, kWaitMilliseconds) == platform::WaitResult::kSignalled) {
     return kOk;
   }
   if (r.App->PlayCommand.Load() == context::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
-  return kErrWaitFailed;
+  return Fail(kErrWaitFailed);
 }
 
 void SetStartOffsets(context::PlayRequest& r) {

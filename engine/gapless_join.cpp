@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/step_machine.h"
+#include "platform/failure.h"
 #include "resources/status_texts.h"
 
 namespace lumaro::engine {
@@ -12,7 +13,15 @@ using context::PlayRequest;
 using dsp::AudioBuffer;
 using dsp::DsdBuffer;
 
-enum : Result { kErrWrongRecord = 0x1200, kErrTooLong, kErrNoMemory };
+enum : Result { kErrWrongRecord = FirstCode(FailureSite::kGaplessJoin), kErrTooLong, kErrNoMemory };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kGaplessJoin,
+    kErrNoMemory,
+    {"gapless track of another record", "gapless list too long",
+     "no memory for the joined tracks"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 inline constexpr std::uint64_t kJoinedPcmLeadIn = 48;
 
@@ -23,8 +32,8 @@ Result TotalLength(const PlayRequest& r, Length length, std::uint64_t* total) {
   *total = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
     const T* record = r.TrackTable[i].Record.Get<T>();
-    if (record == nullptr) return kErrWrongRecord;
-    if (length(*record) > UINT64_MAX - *total) return kErrTooLong;
+    if (record == nullptr) return Fail(kErrWrongRecord);
+    if (length(*record) > UINT64_MAX - *total) return Fail(kErrTooLong);
     *total += length(*record);
   }
   return kOk;
@@ -39,7 +48,7 @@ Result JoinPcm(PlayRequest& r) {
   const AudioBuffer& first = *r.TrackTable[0].Record.Get<AudioBuffer>();
   dsp::AudioBufferPtr joined;
   if (dsp::NewAudioBuffer(joined, first.sampleRate, total, kJoinedPcmLeadIn) != kOk) {
-    return kErrNoMemory;
+    return Fail(kErrNoMemory);
   }
   std::uint64_t done = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
@@ -63,7 +72,7 @@ Result JoinDsd(PlayRequest& r) {
   }
   const DsdBuffer& first = *r.TrackTable[0].Record.Get<DsdBuffer>();
   dsp::DsdBufferPtr joined;
-  if (dsp::NewDsdBuffer(joined, first.dsdRate, total) != kOk) return kErrNoMemory;
+  if (dsp::NewDsdBuffer(joined, first.dsdRate, total) != kOk) return Fail(kErrNoMemory);
   std::uint64_t done = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
     context::TrackTableEntry& entry = r.TrackTable[i];

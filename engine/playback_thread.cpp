@@ -3,12 +3,15 @@
 #include <exception>
 
 #include "engine/step_machine.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 
 namespace lumaro::engine {
 
 namespace {
-constexpr Result kErrUnexpected = 0x1600;
+enum : Result { kErrUnexpected = FirstCode(FailureSite::kPlaybackThread) };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kPlaybackThread, kErrUnexpected, {"unexpected exception in the playback"}};
 // Made once and never destroyed: a detached playback thread may still leave it while the
 // process ends.
 platform::ThreadCount& Running() {
@@ -25,11 +28,14 @@ bool WaitForPlaybackThreads(std::uint32_t milliseconds) {
 
 Result RunPlayback(std::unique_ptr<context::PlayRequest> request) {
   Result result = kErrUnexpected;
+  const platform::FailureRecording recording(&request->App->PlayCommand);
   try {
     result = StepMachine(*request, 0);
   } catch (const std::exception&) {
     // Only an allocation inside a standard container can throw here; every step has released
     // what it held on the way out, and the gate was given back by its scope guard.
+    (void)kFailures.Note(result);
+    request->App->Failures.Add(result, platform::TakeFailureChain());
   }
   request.reset();
   platform::CompactHeap();

@@ -9,7 +9,9 @@
 namespace lumaro::engine {
 
 // The playback thread's procedure: runs the step machine from step 0 with the request, frees the
-// request, compacts the heap and answers step 0's result (the thread's exit code).
+// request, compacts the heap and answers step 0's result (the thread's exit code). The thread
+// records its failure chain meanwhile; step 0 leaves the result, and the chain of a failure, in
+// the AppContext's Failures before it gives the playback gate back.
 Result RunPlayback(std::unique_ptr<context::PlayRequest> request);
 
 // Starts a playback thread that owns `request` (nobody waits for it). A newer playback takes over

@@ -7,6 +7,7 @@
 #include "context/playback_gate.h"
 #include "engine/gapless_join.h"
 #include "engine/playback_event.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/path.h"
 #include "platform/scope_exit.h"
@@ -23,7 +24,7 @@ using platform::ui::Dialog;
 namespace res = resources;
 
 enum : Result {
-  kErrStepNumber = 0x1100,
+  kErrStepNumber = FirstCode(FailureSite::kStepMachine),
   kErrNoHandler,
   kErrTracksMemory,
   kErrPlaylistRead,
@@ -39,6 +40,18 @@ enum : Result {
   kErrCoInitialize,
   kErrCreateEvent,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kStepMachine,
+    kErrCreateEvent,
+    {"no such step", "step without a handler", "no memory for the track list",
+     "play list read failed", "no memory for a play-list entry", "no memory for a track",
+     "no tracks dropped", "no device", "no resample choice", "file title failed",
+     "no memory for a file title", "no memory for the gapless table",
+     "gapless tracks differ in format", "component system setup failed",
+     "PlaybackEvent creation failed"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code, std::u16string_view path = {}) { return kFailures.Note(code, path); }
 
 constexpr std::u16string_view kPlaylistExtension = u".m3u8";
 constexpr std::uint32_t kGateRetryMilliseconds = 1;
@@ -54,7 +67,7 @@ const context::StepTable& Steps(const PlayRequest& r) {
 }
 
 Result RunHandler(const context::StepHandler& handler, PlayRequest& r) {
-  return handler ? handler(r) : kErrNoHandler;
+  return handler ? handler(r) : Fail(kErrNoHandler);
 }
 
 // Shows a path in the file text (shortened to fit by a real window).
@@ -85,7 +98,10 @@ Result TakeGate(PlayRequest& r) {
     (void)context::WaitForPlaybackGate(kGateRetryMilliseconds);
   }
   ScopeExit giveBack([] { context::ReleasePlaybackGate(); });
-  return StepMachine(r, Step::kResetPlaybackWords);
+  const Result result = StepMachine(r, Step::kResetPlaybackWords);
+  // Published while the gate is held, so a newer playback's result always comes later.
+  r.App->Failures.Add(result, platform::TakeFailureChain());
+  return result;
 }
 
 // Step 1: resets the playback words; frees the dropped paths afterwards.
@@ -138,7 +154,7 @@ Result AppendPlaylist(PlayRequest& r, const context::StringList& list) {
     const std::u16string* entry = list.Entry(i);
     if (entry == nullptr || r.Tracks->Append(*entry) != kOk) {
       ShowStatus(r, res::kErrOutOfMemory);
-      return kErrPlaylistAppend;
+      return Fail(kErrPlaylistAppend);
     }
   }
   return kOk;
@@ -150,7 +166,7 @@ Result ExpandPlaylists(PlayRequest& r) {
   r.Tracks = context::NewStringList();
   if (!r.Tracks) {
     ShowStatus(r, res::kErrOutOfMemory);
-    return kErrTracksMemory;
+    return Fail(kErrTracksMemory);
   }
   ScopeExit freeTracks([&] { r.Tracks.reset(); });
   const context::StringList& paths = *r.Paths;
@@ -159,7 +175,7 @@ Result ExpandPlaylists(PlayRequest& r) {
     if (platform::PathFindExtension(path) != kPlaylistExtension) {
       if (r.Tracks->Append(path) != kOk) {
         ShowStatus(r, res::kErrOutOfMemory);
-        return kErrTrackAppend;
+        return Fail(kErrTrackAppend);
       }
       continue;
     }
@@ -169,11 +185,10 @@ Result ExpandPlaylists(PlayRequest& r) {
     const std::unique_ptr<context::StringList> list =
         reader ? reader(path, r.App->PlayCommand) : nullptr;
     if (!list) {
-      if (Command(r) == context::kCommandNone) {
-        ShowPath(r, &path);
-        ShowStatus(r, res::kErrPlaylistReadFailed);
-      }
-      return kErrPlaylistRead;
+      if (Command(r) != context::kCommandNone) return kOk;  // the reader was stopped
+      ShowPath(r, &path);
+      ShowStatus(r, res::kErrPlaylistReadFailed);
+      return Fail(kErrPlaylistRead, path);
     }
     if (Command(r) == context::kCommandNone) {
       if (const Result appended = AppendPlaylist(r, *list); appended != kOk) return appended;
@@ -192,11 +207,11 @@ Result AddFileTitles(PlayRequest& r) {
       title = platform::GetFileTitle(*r.Tracks->Entry(i));
     } catch (const std::exception&) {
       ShowStatus(r, res::kErrOutOfMemory);
-      return kErrTitleMemory;
+      return Fail(kErrTitleMemory);
     }
     if (!title) {
       ShowStatus(r, res::kErrGetFileTitle);
-      return kErrFileTitle;
+      return Fail(kErrFileTitle, *r.Tracks->Entry(i));
     }
     if (Dialog* w = Window(r)) w->ComboAdd(res::kIdPlayList, *title);
   }
@@ -210,15 +225,15 @@ Result RegisterFileList(PlayRequest& r) {
   r.TrackCount = static_cast<std::uint32_t>(r.Tracks->Count());
   if (r.TrackCount == 0) {
     ShowStatus(r, res::kErrNoDropFiles);
-    return kErrNoDropFiles;
+    return Fail(kErrNoDropFiles);
   }
   if (r.Device.empty()) {
     ShowStatus(r, res::kErrNoAvailableDevices);
-    return kErrNoDevice;
+    return Fail(kErrNoDevice);
   }
   if (r.Rate.empty()) {
     ShowStatus(r, res::kErrDeviceMayNotBeAvailable);
-    return kErrNoRate;
+    return Fail(kErrNoRate);
   }
   const Result titles = AddFileTitles(r);
   if (titles != kOk || Command(r) != context::kCommandNone) {
@@ -284,7 +299,7 @@ Result RunTrackLoop(PlayRequest& r) {
   r.TrackTable.reset(new (std::nothrow) context::TrackTableEntry[r.TrackCount]);
   if (!r.TrackTable) {
     ShowStatus(r, res::kErrOutOfMemory);
-    return kErrTableMemory;
+    return Fail(kErrTableMemory);
   }
   ScopeExit freeTable([&] { r.TrackTable.reset(); });
   return StepMachine(r, Step::kPrepareTrack);
@@ -338,7 +353,7 @@ Result DecodeAllTracks(PlayRequest& r) {
     } else if (FormatOf(r) != reference) {
       ShowPath(r, r.TrackPath);
       ShowStatus(r, res::kErrNotSameFormat);
-      return kErrNotSameFormat;
+      return Fail(kErrNotSameFormat, *r.TrackPath);
     }
   }
   return kOk;
@@ -372,7 +387,7 @@ Result InitializeCom(PlayRequest& r) {
   ShowStatus(r, res::kStatusComInitializing);
   if (!platform::InitializeApartment()) {
     ShowStatus(r, res::kErrCoInitializeFailed);
-    return kErrCoInitialize;
+    return Fail(kErrCoInitialize);
   }
   ScopeExit uninitialize([] { platform::UninitializeApartment(); });
   return StepMachine(r, FamilyStepsOf(r).open);
@@ -383,7 +398,7 @@ Result CreatePlaybackEvent(PlayRequest& r) {
   const std::unique_ptr<platform::Event> event = platform::Event::Create();
   if (!event) {
     ShowStatus(r, res::kErrCreateEventFailed);
-    return kErrCreateEvent;
+    return Fail(kErrCreateEvent);
   }
   PlaybackEventScope published(event.get());
   return StepMachine(r, FamilyStepsOf(r).render);
@@ -395,8 +410,10 @@ const context::FamilySteps& FamilyStepsOf(const PlayRequest& r) {
   return Steps(r).Family(context::FamilyOf(r.Device));
 }
 
-Result StepMachine(PlayRequest& r, unsigned number) {
-  if (number > context::Number(context::kLastStep)) return kErrStepNumber;
+namespace {
+
+Result RunStep(PlayRequest& r, unsigned number) {
+  if (number > context::Number(context::kLastStep)) return Fail(kErrStepNumber);
   const auto step = static_cast<Step>(number);
   switch (step) {
     case Step::kTakeGate:
@@ -428,6 +445,17 @@ Result StepMachine(PlayRequest& r, unsigned number) {
     default:
       return RunHandler(FamilyStepsOf(r).handlers[number], r);
   }
+}
+
+}  // namespace
+
+Result StepMachine(PlayRequest& r, unsigned number) {
+  // A step that succeeds leaves the failure chain as it found it: what failed inside it was
+  // recovered from (a reader that did not take the file, a stop).
+  const std::size_t mark = platform::FailureChainMark();
+  const Result result = RunStep(r, number);
+  if (result == kOk) platform::RewindFailureChain(mark);
+  return result;
 }
 
 }  // namespace lumaro::engine

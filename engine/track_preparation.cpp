@@ -12,6 +12,7 @@
 #include "dsp/resample.h"
 #include "dsp/to_one_bit.h"
 #include "engine/step_machine.h"
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/text.h"
 #include "resources/status_texts.h"
@@ -22,7 +23,13 @@ namespace {
 namespace res = resources;
 using context::PlayRequest;
 
-enum : Result { kErrNotEnoughData = 0x1500, kErrNoBuffer };
+enum : Result { kErrNotEnoughData = FirstCode(FailureSite::kTrackPreparation), kErrNoBuffer };
+constexpr platform::FailureNames kFailures{FailureSite::kTrackPreparation,
+                                           kErrNoBuffer,
+                                           {"not enough data for the device", "no output record"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(Result code) noexcept { return kFailures.Note(code); }
 
 bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != context::kCommandNone; }
 
@@ -175,10 +182,10 @@ Result PrepareEndpointOutput(PlayRequest& r) {
   const Result prepared = r.DopOutput != 0 ? PrepareDopOutput(r) : PreparePcmOutput(r);
   if (prepared != kOk) return prepared;
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
-  if (output == nullptr) return kErrNoBuffer;
+  if (output == nullptr) return Fail(kErrNoBuffer);
   if (output->frameCount == 0) {
     ShowStatus(r, res::kErrNotEnoughData);
-    return kErrNotEnoughData;
+    return Fail(kErrNotEnoughData);
   }
   return StepMachine(r, context::Step::kInitializeEndpoint);
 }

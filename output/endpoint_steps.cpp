@@ -8,6 +8,7 @@
 #include "engine/step_machine.h"
 #include "engine/track_preparation.h"
 #include "output/endpoint_format.h"
+#include "platform/failure.h"
 #include "platform/scope_exit.h"
 #include "resources/status_texts.h"
 
@@ -23,7 +24,7 @@ using engine::StepMachine;
 using platform::ScopeExit;
 
 enum : Result {
-  kErrCreate = 0x2200,
+  kErrCreate = FirstCode(FailureSite::kEndpointSteps),
   kErrEnumerate,
   kErrCount,
   kErrNotFound,
@@ -43,6 +44,20 @@ enum : Result {
   kErrSessionMemory,
   kErrNoDriverKey,
 };
+constexpr platform::FailureNames kFailures{
+    FailureSite::kEndpointSteps,
+    kErrNoDriverKey,
+    {"CreateEnumerator failed", "EnumAudioEndpoints failed", "GetCount failed", "device not found",
+     "Activate failed", "IsFormatSupported failed", "shared-mode rate out of range",
+     "audio format not supported", "Initialize failed", "GetBufferSize failed",
+     "SetEventHandle failed", "GetService failed", "GetBuffer failed", "Start failed",
+     "GetCurrentPadding failed", "device feeding stopped", "no output frames",
+     "no memory for the device session", "no driver backend"}};
+
+// Notes one of this file's failures; answers its code.
+Result Fail(const context::PlayRequest& r, Result code) noexcept {
+  return kFailures.Note(code, r.Device);
+}
 
 constexpr std::int64_t kBufferDuration = 2'000'000;  // 200 ms in 100-ns units
 constexpr double kHundredNanosecondsPerSecond = 10'000'000.0;
@@ -123,7 +138,7 @@ Result ChooseSharedFormat(PlayRequest& r) {
     const std::uint32_t rate = closest->samplesPerSec;
     if (rate < kSharedMinRate || rate > kSharedMaxRate) {
       ShowStatus(r, res::kErrUnsupportedSampleRate);
-      return kErrSampleRate;
+      return Fail(r, kErrSampleRate);
     }
     r.WaveFormat =
         ep::MakeWaveFormat(ep::SubFormat::kIeeeFloat, rate, kSharedFloatBits, kSharedFloatBits);
@@ -131,7 +146,7 @@ Result ChooseSharedFormat(PlayRequest& r) {
   }
   if (answer != ep::kSOk) {
     ShowStatus(r, res::kErrIsFormatSupported);
-    return kErrIsFormatSupported;
+    return Fail(r, kErrIsFormatSupported);
   }
   r.DopOutput = 0;
   return StepMachine(r, Step::kRaisePriority);
@@ -153,7 +168,7 @@ Result ChooseAutoFormat(PlayRequest& r) {
     found = TryPcm(r, kRateLadder[i]);
   if (!found) {
     ShowStatus(r, res::kErrUnsupportedAudioFormat);
-    return kErrAudioFormat;
+    return Fail(r, kErrAudioFormat);
   }
   r.DopOutput = 0;
   return StepMachine(r, Step::kRaisePriority);
@@ -165,7 +180,7 @@ Result ReactivateClient(PlayRequest& r) {
   if (ep::Failed(S(r).Endpoint->Activate(&S(r).AudioClient)) || !S(r).AudioClient) {
     S(r).AudioClient.reset();
     ShowStatus(r, res::kErrActivateFailed);
-    return kErrActivate;
+    return Fail(r, kErrActivate);
   }
   return kOk;
 }
@@ -180,7 +195,7 @@ Result FramesToFill(PlayRequest& r, std::uint32_t* frames) {
   std::uint32_t padding = 0;
   if (ep::Failed(S(r).AudioClient->GetCurrentPadding(&padding))) {
     ShowStatus(r, res::kErrGetCurrentPadding);
-    return kErrPadding;
+    return Fail(r, kErrPadding);
   }
   *frames = padding < S(r).BufferFrames ? S(r).BufferFrames - padding : 0;
   return kOk;
@@ -192,7 +207,7 @@ Result RenderFrames(PlayRequest& r, std::uint32_t frames, Fill&& fill) {
   std::uint8_t* data = nullptr;
   if (ep::Failed(S(r).RenderClient->GetBuffer(frames, &data))) {
     ShowStatus(r, res::kErrGetBufferFailed);
-    return kErrGetBuffer;
+    return Fail(r, kErrGetBuffer);
   }
   fill(data, frames);
   (void)S(r).RenderClient->ReleaseBuffer(frames);
@@ -220,7 +235,7 @@ engine::DecodeLineOutput LineOutput(const PlayRequest& r) {
 // without a text.
 Result OpenDriversWithoutBackend(PlayRequest& r) {
   ShowStatus(r, res::kStatusPreparingDevice);
-  return kErrNoDriverKey;
+  return Fail(r, kErrNoDriverKey);
 }
 
 }  // namespace
@@ -255,7 +270,7 @@ Result CreateEndpointEnumerator(PlayRequest& r) {
     r.Session = std::make_unique<EndpointSession>();
   } catch (const std::bad_alloc&) {
     ShowStatus(r, res::kErrOutOfMemory);
-    return kErrSessionMemory;
+    return Fail(r, kErrSessionMemory);
   }
   ScopeExit endSession([&] { r.Session.reset(); });
   ep::EndpointSystem* system = r.App->Services != nullptr ? r.App->Services->endpoints : nullptr;
@@ -263,7 +278,7 @@ Result CreateEndpointEnumerator(PlayRequest& r) {
       !S(r).Enumerator) {
     S(r).Enumerator.reset();
     ShowStatus(r, res::kErrCoCreateInstanceFailed);
-    return kErrCreate;
+    return Fail(r, kErrCreate);
   }
   ScopeExit release([&] { S(r).Enumerator.reset(); });
   return StepMachine(r, Step::kFindEndpoint);
@@ -274,13 +289,13 @@ Result FindEndpoint(PlayRequest& r) {
   if (ep::Failed(S(r).Enumerator->EnumAudioEndpoints(&S(r).Endpoints)) || !S(r).Endpoints) {
     S(r).Endpoints.reset();
     ShowStatus(r, res::kErrEnumAudioEndpointsFailed);
-    return kErrEnumerate;
+    return Fail(r, kErrEnumerate);
   }
   ScopeExit release([&] { S(r).Endpoints.reset(); });
   std::uint32_t count = 0;
   if (ep::Failed(S(r).Endpoints->GetCount(&count))) {
     ShowStatus(r, res::kErrGetCountFailed);
-    return kErrCount;
+    return Fail(r, kErrCount);
   }
   const std::u16string_view wanted =
       r.Device.size() >= context::kEndpointPrefix.size()
@@ -296,7 +311,7 @@ Result FindEndpoint(PlayRequest& r) {
     return StepMachine(r, Step::kActivateEndpoint);
   }
   ShowStatus(r, res::kErrDeviceNotFound);
-  return kErrNotFound;
+  return Fail(r, kErrNotFound);
 }
 
 Result ActivateEndpoint(PlayRequest& r) {
@@ -304,7 +319,7 @@ Result ActivateEndpoint(PlayRequest& r) {
   if (ep::Failed(S(r).Endpoint->Activate(&S(r).AudioClient)) || !S(r).AudioClient) {
     S(r).AudioClient.reset();
     ShowStatus(r, res::kErrActivateFailed);
-    return kErrActivate;
+    return Fail(r, kErrActivate);
   }
   ScopeExit release([&] { S(r).AudioClient.reset(); });
   return StepMachine(r, Step::kChooseEndpointFormat);
@@ -317,14 +332,14 @@ Result ChooseEndpointFormat(PlayRequest& r) {
   if (r.Rate.starts_with(u'D')) {
     if (!TryDop(r, DopRateOf(r.Rate))) {
       ShowStatus(r, res::kErrUnsupportedAudioFormat);
-      return kErrAudioFormat;
+      return Fail(r, kErrAudioFormat);
     }
     r.DopOutput = 1;
     return StepMachine(r, Step::kRaisePriority);
   }
   if (!TryPcm(r, ReadDecimal(r.Rate))) {
     ShowStatus(r, res::kErrUnsupportedAudioFormat);
-    return kErrAudioFormat;
+    return Fail(r, kErrAudioFormat);
   }
   r.DopOutput = 0;
   return StepMachine(r, Step::kRaisePriority);
@@ -340,7 +355,7 @@ Result InitializeEndpoint(PlayRequest& r) {
     std::uint32_t frames = 0;
     if (ep::Failed(S(r).AudioClient->GetBufferSize(&frames))) {
       ShowStatus(r, res::kErrGetBufferSizeFailed);
-      return kErrBufferSize;
+      return Fail(r, kErrBufferSize);
     }
     if (const Result reactivated = ReactivateClient(r); reactivated != kOk) return reactivated;
     const auto aligned = static_cast<std::int64_t>(
@@ -350,7 +365,7 @@ Result InitializeEndpoint(PlayRequest& r) {
   }
   if (ep::Failed(answer)) {
     ShowStatus(r, res::kErrInitializeFailed);
-    return kErrInitialize;
+    return Fail(r, kErrInitialize);
   }
   return StepMachine(r, Step::kCreatePlaybackEvent);
 }
@@ -358,16 +373,16 @@ Result InitializeEndpoint(PlayRequest& r) {
 Result PrepareRendering(PlayRequest& r) {
   if (ep::Failed(S(r).AudioClient->SetEventHandle(engine::PlaybackEvent()))) {
     ShowStatus(r, res::kErrSetEventHandleFailed);
-    return kErrSetEvent;
+    return Fail(r, kErrSetEvent);
   }
   if (ep::Failed(S(r).AudioClient->GetBufferSize(&S(r).BufferFrames))) {
     ShowStatus(r, res::kErrGetBufferSizeFailed);
-    return kErrBufferSize;
+    return Fail(r, kErrBufferSize);
   }
   if (ep::Failed(S(r).AudioClient->GetService(&S(r).RenderClient)) || !S(r).RenderClient) {
     S(r).RenderClient.reset();
     ShowStatus(r, res::kErrGetServiceFailed);
-    return kErrService;
+    return Fail(r, kErrService);
   }
   ScopeExit release([&] { S(r).RenderClient.reset(); });
   return StepMachine(r, Step::kStartEndpoint);
@@ -381,7 +396,7 @@ Result StartEndpoint(PlayRequest& r) {
   if (filled != kOk) return filled;
   if (ep::Failed(S(r).AudioClient->Start())) {
     ShowStatus(r, res::kErrStartFailed);
-    return kErrStart;
+    return Fail(r, kErrStart);
   }
   ScopeExit stop([&] { (void)S(r).AudioClient->Stop(); });
   return StepMachine(r, Step::kPlayEndpointLeadIn);
@@ -390,12 +405,12 @@ Result StartEndpoint(PlayRequest& r) {
 Result PlayEndpointLeadIn(PlayRequest& r) {
   ShowStatus(r, res::kStatusStarting);
   const engine::OutputView view = engine::ViewOf(r.Buffer);
-  if (view.frameBytes == 0) return kErrNoOutput;
+  if (view.frameBytes == 0) return Fail(r, kErrNoOutput);
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
   const std::uint64_t target =
       output != nullptr ? std::uint64_t{platform::kLeadInSeconds} * output->sampleRate : 0;
   for (std::uint64_t written = 0; written < target;) {
-    if (r.App->PlayCommand.Load() != context::kCommandNone) return kErrStopped;
+    if (r.App->PlayCommand.Load() != context::kCommandNone) return Fail(r, kErrStopped);
     if (const Result waited = engine::WaitForDevice(r); waited != kOk) return waited;
     std::uint32_t frames = 0;
     if (const Result room = FramesToFill(r, &frames); room != kOk) return room;

@@ -18,6 +18,7 @@
 #include "app/process_entry.h"
 #include "app/scan_music_files.h"
 #include "engine/playback_thread.h"
+#include "platform/failure.h"
 #include "platform/file_output/file_output.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/os.h"
@@ -40,9 +41,6 @@ constexpr std::uint32_t kPollMilliseconds = 50;
 constexpr std::uint32_t kTicksPerTimer = app::kMainTimerPeriod / kPollMilliseconds;
 constexpr std::uint32_t kThreadWaitMilliseconds = 10000;
 
-constexpr std::u16string_view kErrorPrefix = u"ERROR: ";
-constexpr std::u16string_view kDeviceErrorPrefix = u"DEVICE ERROR: ";
-
 constexpr const char* kUsage =
     "Usage: lumaro [options] FILE|PLAYLIST...   play: the files are dropped on the main window\n"
     "       lumaro [--asio] devices             the devices and, for each, its resample choices\n"
@@ -59,8 +57,9 @@ constexpr const char* kUsage =
     "On a machine without a sound card the device is \"W: File output\": it writes what it\n"
     "plays to ./lumaro-output.wav (see --output).\n"
     "\n"
-    "Exit status: 0 when the window ends idle, 1 when an error text stays in the status line\n"
-    "(or nothing could be started), 2 for a usage error.\n"
+    "Exit status: 0 when the window ends idle without a failure, 1 when the last playback\n"
+    "failed (its error text stays in the status line) or nothing could be started, 2 for a\n"
+    "usage error.\n"
     "\n";
 
 volatile std::sig_atomic_t closeRequested = 0;
@@ -74,10 +73,6 @@ extern "C" void CloseOnSignal(int) {
     scanning->PlayCommand = context::kCommandStop;
 }
 
-bool IsError(std::u16string_view text) {
-  return text.starts_with(kErrorPrefix) || text.starts_with(kDeviceErrorPrefix);
-}
-
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "lumaro: %s\n(lumaro --help shows the options)\n", problem.c_str());
   return kExitUsage;
@@ -86,6 +81,21 @@ int Usage(const std::string& problem) {
 void PrintLine(std::u16string_view text) {
   std::fprintf(stdout, "%s\n", platform::Utf16ToUtf8(text).c_str());
   std::fflush(stdout);
+}
+
+// Each failed playback's chain of failing calls, outermost first; its code leads when the
+// outermost call noted is not the one that ended the playback.
+void PrintFailures(const std::vector<platform::FailureReport::Failed>& failed) {
+  for (const auto& playback : failed) {
+    std::string line = "lumaro: playback failed";
+    if (playback.chain.empty() || playback.chain.back().code != playback.result) {
+      char code[16];
+      std::snprintf(code, sizeof code, " [0x%04x]", static_cast<unsigned>(playback.result));
+      line += code;
+    }
+    if (!playback.chain.empty()) line += ": " + platform::FormatFailureChain(playback.chain);
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
 }
 
 // Starts a playback thread the front end counts, so it knows when the window is idle again.
@@ -174,7 +184,6 @@ int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
   }
   if (terminal) terminal->Draw(*window);
   if (!window->Ended()) window->Send(ui::Close{});
-  const bool error = IsError(window->Text(res::kIdStatusLine));
   if (!app::WaitForPlaybackEnd(app, kThreadWaitMilliseconds)) {
     // A playback that does not stop still uses the window and the AppContext: end the process
     // here rather than free them under it (the terminal gets its settings back first).
@@ -182,7 +191,8 @@ int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
     std::fflush(stdout);
     std::_Exit(kExitError);
   }
-  return error ? kExitError : kExitIdle;
+  if (options.verbose) PrintFailures(app.Failures.TakeFailed());
+  return app.Failures.LastResult() != kOk ? kExitError : kExitIdle;
 }
 
 // `lumaro devices`: each device and its resample choices.

@@ -130,7 +130,12 @@ const char* const kPlayOptionHelp =
     "  --once                   play the list once and stop (default: repeat until stopped)\n"
     "  --output FILE            the WAV file \"W: File output\" writes (default\n"
     "                           ./lumaro-output.wav; later tracks add -2, -3 ...)\n"
-    "  --fast                   let the File output run as fast as it is fed, not in real time\n";
+    "  --fast                   let the File output run as fast as it is fed, not in real time\n"
+    "  --verbose                for each failed playback, print on standard error the failing\n"
+    "                           calls with their names and codes, outermost first (the last one\n"
+    "                           is the innermost cause), e.g. \"to-one-bit output [0x5809]: no\n"
+    "                           memory for a DSD buffer [0x5033]: memory guard refused [0x5001]\n"
+    "                           6.8 GB (5.1 GB available)\"\n";
 
 std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args,
                                             PlayOptions* options) {
@@ -158,6 +163,8 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
       options->once = true;
     } else if (arg == "--asio") {
       options->asio = true;
+    } else if (arg == "--verbose") {
+      options->verbose = true;
     } else if (IsSwitch(arg)) {
       options->settings.emplace_back(arg, "");
     } else if (TakesValue(arg)) {

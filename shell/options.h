@@ -21,6 +21,7 @@ struct PlayOptions {
   bool fast = false;
   bool once = false;
   bool asio = false;
+  bool verbose = false;  // the failure chain of each failed playback on standard error
   // Option name and value, in command-line order, for ApplySettings.
   std::vector<std::pair<std::string, std::string>> settings;
 };

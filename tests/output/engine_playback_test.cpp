@@ -238,6 +238,16 @@ TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
                          u"ERROR: out of memory"),
               stop ? 0 : 1);
     EXPECT_EQ(window_.Text(2003), stop ? u"" : u"ERROR: out of memory");
+    // The failure's chain, from the memory guard out to the stage; nothing during a stop.
+    const auto failed = app_.Failures.TakeFailed();
+    ASSERT_EQ(failed.size(), stop ? 0u : 1u);
+    EXPECT_EQ(app_.Failures.LastResult(), stop ? kOk : failed[0].result);
+    if (!stop) {
+      EXPECT_EQ(failed[0].chain.front().name, "memory guard refused");
+      EXPECT_TRUE(failed[0].chain.front().detail.ends_with(" (0 bytes available)"));
+      EXPECT_EQ(failed[0].chain.back().name, "compress copy");
+      EXPECT_EQ(failed[0].chain.back().code, failed[0].result);
+    }
   }
   steps_ = app::PlayerSteps();
   app_.VolumeAssist = context::kAssistNone;

@@ -1,0 +1,72 @@
+// lumaro --verbose as a process: the chain of failing calls on standard error, and the same
+// status lines and exit status as without it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "tests/support/audio_files.h"
+
+namespace lumaro::testing {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs lumaro on `file` with standard output and error captured in files of `dir`.
+Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose) {
+  const auto path = [&](const char16_t* name) { return platform::Utf16ToUtf8(dir.File(name)); };
+  const auto text = [&](const char16_t* name) {
+    const auto bytes = ReadFileBytes(dir.File(name));
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("(none)");
+  };
+  const int status =
+      std::system((std::string("'") + LUMARO_PROGRAM + "'" + (verbose ? " --verbose" : "") +
+                   " --once --fast --output '" + path(u"out.wav") + "' '" + file +
+                   "' </dev/null >'" + path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
+                      .c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(u"out.txt"), text(u"err.txt")};
+}
+
+TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
+  TempDir dir;
+  const Bytes tone = MakeWav({}, PackLe(std::vector<std::int64_t>(2 * 4410, 1000), 16));
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"tone.wav"), tone));
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"cut.wav"), Bytes(tone.begin(), tone.end() - 100)));
+  const auto path = [&](const char16_t* name) { return platform::Utf16ToUtf8(dir.File(name)); };
+  struct Case {
+    std::string file;
+    int status;
+    std::string outermost;  // empty: nothing on standard error
+    std::string innermost;
+  };
+  const Case cases[] = {
+      {path(u"tone.wav"), 0, "", ""},
+      {path(u"cut.wav"), 1, "no reader took the file [0x4107] " + path(u"cut.wav") + ": ",
+       ": WAV data shorter than its header says [0x420e]\n"},
+      {path(u"none.wav"), 1, "path not found [0x4101] " + path(u"none.wav"), "\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome quiet = Lumaro(dir, c.file, false);
+    const Outcome verbose = Lumaro(dir, c.file, true);
+    EXPECT_EQ(quiet.status, c.status) << c.file;
+    EXPECT_EQ(verbose.status, c.status) << c.file;
+    EXPECT_EQ(verbose.out, quiet.out);
+    EXPECT_EQ(quiet.err, "");
+    if (c.outermost.empty()) {
+      EXPECT_EQ(verbose.err, "");
+    } else {
+      EXPECT_TRUE(verbose.err.starts_with("lumaro: playback failed: " + c.outermost))
+          << verbose.err;
+      EXPECT_TRUE(verbose.err.ends_with(c.innermost)) << verbose.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumaro::testing
