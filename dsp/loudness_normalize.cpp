@@ -47,7 +47,8 @@ Sum128 SumOfTerms(const AudioBuffer& buffer, Slice slice, const platform::StopWo
 Result MeasureAndScale(AudioBuffer& track, std::uint32_t level, std::uint32_t loudnessType,
                        const platform::StopWord& stop) {
   if (track.frameCount == 0) return Fail(kErrEmptyBuffer);
-  if (level < kLoudnessTargetLimits.min || level > kLoudnessTargetLimits.max) return Fail(kErrLevel);
+  if (level < kLoudnessTargetLimits.min || level > kLoudnessTargetLimits.max)
+    return Fail(kErrLevel);
 
   const bool rms = loudnessType != kLoudnessTypeArv;
   std::array<Sum128, kMaxWorkerSlots> sums{};
