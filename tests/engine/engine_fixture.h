@@ -33,11 +33,8 @@ struct FakeTrack {
 // What the feeding stub (step 10) does when a track reaches the device: set PlayCommand (and
 // RequestedTrack for a jump), or fail with a text.
 struct FeedAction {
-  FeedAction(std::uint32_t command = context::kCommandStop, std::uint32_t requested = 0,
-             std::u16string failText = {})
-      : command(command), requested(requested), failText(std::move(failText)) {}
-  std::uint32_t command;
-  std::uint32_t requested;
+  std::uint32_t command = context::kCommandStop;
+  std::uint32_t requested = 0;
   std::u16string failText;  // non-empty: write it and fail
 };
 

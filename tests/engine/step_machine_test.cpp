@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/player_steps.h"
 #include "engine/playback_event.h"
 #include "engine/playback_thread.h"
 #include "resources/control_ids.h"
@@ -13,7 +12,6 @@ namespace lumaro::testing {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 namespace ids = resources;
 
 constexpr char16_t kDropHere[] = u"Drop music files here";
@@ -101,23 +99,33 @@ TEST_F(StepMachineTest, PlayListsExpandInPlaceAndOnlyWithTheExactExtension) {
                           "decode /m/p2.wav", "play 2"));
 }
 
-TEST_F(StepMachineTest, AFailedPlayListShowsItsPathAndText) {
-  EXPECT_NE(Play({u"/m/a.wav", u"/m/missing.m3u8"}), kOk);
-  EXPECT_THAT(Statuses(),
-              ElementsAre(u"", u"Play list reading ...", u"ERROR: play list read failed"));
-  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/missing.m3u8");
-  EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
-  EXPECT_FALSE(window_.IsVisible(ids::kIdStopButton));
-}
-
-TEST_F(StepMachineTest, AFailedDecodeKeepsItsTextAndPath) {
+// A failed play list, decode or device keeps its text and shows its path where the play list was.
+TEST_F(StepMachineTest, AFailureKeepsItsTextAndShowsItsPath) {
   tracks_[u"/m/bad.wav"].fail = true;
-  feed_ = {{context::kCommandTrackEnded}};
-  EXPECT_NE(Play({u"/m/a.wav", u"/m/bad.wav"}), kOk);
-  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: read failed");
-  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/bad.wav");
-  EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
-  EXPECT_FALSE(window_.IsVisible(ids::kIdPlayList));
+  const FeedAction ended{context::kCommandTrackEnded};
+  const std::u16string start = u"DEVICE ERROR: Start failed";
+  struct Case {
+    std::vector<std::u16string> paths;
+    std::deque<FeedAction> feed;
+    std::u16string text, path;
+  } const cases[] = {
+      {{u"/m/a.wav", u"/m/missing.m3u8"}, {}, u"ERROR: play list read failed", u"/m/missing.m3u8"},
+      {{u"/m/a.wav", u"/m/bad.wav"}, {ended}, u"ERROR: read failed", u"/m/bad.wav"},
+      {{u"/m/a", u"/m/b"}, {ended, {.failText = start}}, start, u"/m/b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.text));
+    feed_ = c.feed;
+    EXPECT_NE(Play(c.paths), kOk);
+    EXPECT_EQ(window_.Text(ids::kIdStatusLine), c.text);
+    EXPECT_EQ(window_.Text(ids::kIdFileText), c.path);
+    EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdStopButton));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdPlayList));
+  }
+  const auto shown = Statuses();  // the play list's, the first row's
+  EXPECT_THAT(std::vector(shown.begin(), shown.begin() + 3),
+              ElementsAre(u"", u"Play list reading ...", u"ERROR: play list read failed"));
 }
 
 // Device steps that nest like the real ones (10 → 12 → 18 → 23 → 24), each recording its entry
@@ -203,20 +211,6 @@ TEST_F(StepMachineTest, StepNumbersBeyondTheLastFail) {
   EXPECT_NE(engine::StepMachine(*request, context::Number(context::kLastStep) + 1), kOk);
   EXPECT_NE(engine::StepMachine(*request, 255), kOk);
   EXPECT_NE(engine::StepMachine(*request, 22), kOk);  // a step nobody provides fails
-}
-
-TEST_F(StepMachineTest, StandardStepsBehaveLikeAbsentComponents) {
-  app_.MainWindow = &window_;
-  auto request = MakeRequest({u"/m/a.wav"});
-  request->Steps = &app::PlayerSteps();
-  EXPECT_NE(engine::RunPlayback(std::move(request)), kOk);
-  // The player's own decode step looks at the path first, and /m/a.wav does not exist.
-  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: path not found");
-
-  auto list = MakeRequest({u"/m/l.m3u8"});
-  list->Steps = &app::PlayerSteps();
-  EXPECT_NE(engine::RunPlayback(std::move(list)), kOk);
-  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: play list read failed");
 }
 
 }  // namespace
