@@ -32,11 +32,6 @@ class DecodeTrackTest : public ::testing::Test {
     request_.TrackPath = &path_;
     return decode::DecodeTrack(request_);
   }
-  std::u16string Write(std::u16string_view name, const Bytes& bytes) {
-    const std::u16string path = dir_.File(name);
-    EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return path;
-  }
   std::vector<std::u16string> Statuses() const {
     return window_.TextHistory(resources::kIdStatusLine);
   }
@@ -50,7 +45,7 @@ class DecodeTrackTest : public ::testing::Test {
 
 TEST_F(DecodeTrackTest, WavIsReadConvertedAndDescribed) {
   WavSpec spec{.channels = 1, .rate = 96000, .bits = 24};
-  ASSERT_EQ(Decode(Write(u"a.flac", MakeWav(spec, PackLe({0x7FFFFF, -0x800000}, 24)))), kOk);
+  ASSERT_EQ(Decode(dir_.Write(u"a.flac", MakeWav(spec, PackLe({0x7FFFFF, -0x800000}, 24)))), kOk);
   EXPECT_THAT(Statuses(), ElementsAre(kBuiltIn, kConverting));
   const dsp::AudioBuffer* audio = request_.Buffer.Get<dsp::AudioBuffer>();
   ASSERT_NE(audio, nullptr);
@@ -63,14 +58,14 @@ TEST_F(DecodeTrackTest, WavIsReadConvertedAndDescribed) {
 
   spec.formatTag = 3;
   spec.bits = 32;
-  ASSERT_EQ(Decode(Write(u"f.wav", MakeWav(spec, PackLe({0x3FC00000}, 32)))), kOk);
+  ASSERT_EQ(Decode(dir_.Write(u"f.wav", MakeWav(spec, PackLe({0x3FC00000}, 32)))), kOk);
   EXPECT_EQ(request_.DecodedKind, context::kKindFloat);
   EXPECT_EQ(request_.Buffer.Get<dsp::AudioBuffer>()->Frame(0)[0], 1.5);
 }
 
 TEST_F(DecodeTrackTest, DsdFilesAreReadWhateverTheirName) {
   const std::vector<Bytes> channels = {Bytes(100, 0x96), Bytes(100, 0x69)};
-  ASSERT_EQ(Decode(Write(u"dsf.wav", MakeDsf({.rate = 11289600}, channels))), kOk);
+  ASSERT_EQ(Decode(dir_.Write(u"dsf.wav", MakeDsf({.rate = 11289600}, channels))), kOk);
   EXPECT_THAT(Statuses(), ElementsAre(kBuiltIn, kBuiltIn));
   EXPECT_EQ(request_.IsDsd, 1U);
   EXPECT_EQ(request_.DecodedKind, context::kKindInteger);
@@ -78,7 +73,7 @@ TEST_F(DecodeTrackTest, DsdFilesAreReadWhateverTheirName) {
   EXPECT_EQ(request_.DecodedRate, 11289600U);
   EXPECT_EQ(request_.Buffer.Get<dsp::DsdBuffer>()->length, 100U);
 
-  ASSERT_EQ(Decode(Write(u"x.dff", MakeDsdiff({}, channels))), kOk);
+  ASSERT_EQ(Decode(dir_.Write(u"x.dff", MakeDsdiff({}, channels))), kOk);
   EXPECT_EQ(request_.DecodedRate, 2822400U);
   EXPECT_EQ(request_.Buffer.Get<dsp::DsdBuffer>()->Data()[0], 0x96);
   EXPECT_EQ(request_.Buffer.Get<dsp::DsdBuffer>()->Data()[1], 0x69);
@@ -126,7 +121,7 @@ TEST_F(DecodeTrackTest, ShowsEveryAttemptAndFailsWithItsText) {
 
 // A WAV the reader takes but whose float copy the memory guard refuses goes on down the chain.
 TEST_F(DecodeTrackTest, AWavWhoseConversionFailsGoesOnDownTheChain) {
-  const std::u16string path = Write(u"big.wav", MakeWav({.channels = 1}, Bytes(2'000'000)));
+  const std::u16string path = dir_.Write(u"big.wav", MakeWav({.channels = 1}, Bytes(2'000'000)));
   constexpr std::uint64_t kGuardReserve = 128ULL << 20;
   // Room for the 10 MiB read block and the 2 MB of samples, not for the 16 MB float copy.
   FakeMemoryStatus memory(kGuardReserve + (12ULL << 20));
@@ -140,7 +135,7 @@ TEST_F(DecodeTrackTest, FmMusicPathOutsideTheCodePageFailsBeforeAnyReader) {
   const locale_t ascii = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
   const locale_t previous = uselocale(ascii);
   app_.UseWinfmp = 1;
-  const std::u16string path = Write(u"caf\u00e9.ozi", Bytes(16));
+  const std::u16string path = dir_.Write(u"caf\u00e9.ozi", Bytes(16));
   EXPECT_NE(Decode(path), kOk);
   uselocale(previous);
   freelocale(ascii);

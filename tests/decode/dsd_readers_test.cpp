@@ -47,9 +47,7 @@ Maker Dff(DsdiffSpec s) {
 class DsdReaderTest : public ::testing::Test {
  protected:
   Result Read(Reader reader, const Bytes& file) {
-    const std::u16string path = dir_.File(u"in.dsd");
-    EXPECT_TRUE(WriteFileBytes(path, file));
-    return reader(path, slot_, stop_);
+    return reader(dir_.Write(u"in.dsd", file), slot_, stop_);
   }
 
   TempDir dir_;

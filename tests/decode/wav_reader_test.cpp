@@ -18,9 +18,7 @@ constexpr auto kFloatSub = kWavSubFormatFloat;
 class WavReaderTest : public ::testing::Test {
  protected:
   Result Read(const Bytes& file) {
-    const std::u16string path = dir_.File(u"in.wav");
-    EXPECT_TRUE(WriteFileBytes(path, file));
-    return decode::ReadWav(path, slot_, stop_);
+    return decode::ReadWav(dir_.Write(u"in.wav", file), slot_, stop_);
   }
   std::vector<unsigned char> Samples() const {
     const dsp::PcmBuffer* b = slot_.Get<dsp::PcmBuffer>();

@@ -1,5 +1,6 @@
 // Seeks inside a playing track: where the feeding continues, the DoP markers staying in step with
 // the data, and the current track of a gapless list.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "dsp/bit_reverse.h"
@@ -11,6 +12,8 @@ namespace {
 
 using platform::endpoint::ShareMode;
 using platform::endpoint::WaveFormat;
+using ::testing::Contains;
+using ::testing::Not;
 using SeekTest = EndpointTest;
 
 // The feeding continues at target × bytes per second of the output, in every output kind; in a
@@ -46,32 +49,50 @@ TEST_F(SeekTest, FeedingContinuesAtTheTargetSecondAndTheCurrentTrackFollows) {
   }
 }
 
-// A DSD64 file played as DoP: after a seek the device gets the file's frames from the target on,
-// and the markers 0x05/0xFA alternate without a break through the whole stream (lead-in, data
-// before the seek, data after it), so the DAC keeps its DoP lock.
-TEST_F(SeekTest, DopMarkersStayInStepWithTheDataThroughASeek) {
+// A DSD64 file plays as DoP at its own rate without conversion: per sample the later byte, the
+// earlier byte (bits reversed), then the marker, in 24- or 32-bit containers. After a seek the
+// device gets the file's frames from the target on, and the markers 0x05/0xFA alternate without
+// a break through the whole stream (lead-in, data before the seek and after it), so the DAC
+// keeps its DoP lock.
+TEST_F(SeekTest, DsdPlaysAsDopWithTheMarkersInStepThroughASeek) {
   steps_ = app::PlayerSteps();
   TempDir dir;
-  Bytes left(2 * 352800);  // 2 s of DSD64
-  for (std::size_t i = 0; i < left.size(); ++i) left[i] = static_cast<unsigned char>(i * 7 + i / 9);
-  const std::u16string dsf = dir.File(u"a.dsf");
-  ASSERT_TRUE(WriteFileBytes(dsf, MakeDsf({}, {left, Bytes(left.size(), 0x69)})));
+  Bytes left(2 * 352800), right(left.size());  // 2 s of DSD64
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    left[i] = static_cast<unsigned char>(i * 7 + i / 9);
+    right[i] = static_cast<unsigned char>(i * 13 + 5);
+  }
+  const std::u16string dsf = dir.Write(u"a.dsf", MakeDsf({}, {left, right}));
   for (const std::size_t container : {24, 32}) {
     SCOPED_TRACE(container);
     PlayActingOnData(
         {dsf}, u"Auto", [this] { app_.Seek.Request(1); },
         [container](ShareMode, const WaveFormat& f) { return f.bitsPerSample == container; });
+    const auto dop = [&](std::size_t first, std::size_t count) {  // DoP frames of the file
+      Bytes bytes;
+      for (std::size_t f = first; f < first + count; ++f) {
+        for (const Bytes* channel : {&left, &right}) {
+          if (container == 32) bytes.push_back(0);
+          bytes.push_back(dsp::kBitReversed[(*channel)[2 * f + 1]]);
+          bytes.push_back(dsp::kBitReversed[(*channel)[2 * f]]);
+          bytes.push_back(f % 2 == 0 ? 0x05 : 0xFA);
+        }
+      }
+      return bytes;
+    };
     const std::size_t frameBytes = container / 4, half = frameBytes / 2;
-    ASSERT_EQ(next_.size(), 35280 * frameBytes);
-    // Frame 176400 of the file: its DSD bytes 352800 and 352801, the later one lowest.
-    EXPECT_EQ(next_[half - 3], dsp::kBitReversed[left[352801]]);
-    EXPECT_EQ(next_[half - 2], dsp::kBitReversed[left[352800]]);
     const std::vector<std::uint8_t> stream = endpoints_->Bytes();
+    EXPECT_TRUE(BytesAt(stream, 16 * 35280 * frameBytes, dop(0, 35280)));  // after the lead-in
+    EXPECT_EQ(next_, dop(176400, 35280));                                  // from second 1 on
     for (std::size_t f = 0; f < stream.size() / frameBytes; ++f) {
       const std::uint8_t marker = f % 2 == 0 ? 0x05 : 0xFA;
       ASSERT_EQ(stream[f * frameBytes + half - 1], marker) << f;
       ASSERT_EQ(stream[f * frameBytes + 2 * half - 1], marker) << f;
     }
+    EXPECT_THAT(Statuses(), Not(Contains(u"Converting to 64bit float ...")));
+    EXPECT_THAT(Statuses(),
+                Contains(u"Decode: 1bit 2822400Hz - Out: 24/" +
+                         std::u16string(container == 24 ? u"24" : u"32") + u"bit 176400Hz DoP"));
   }
 }
 
