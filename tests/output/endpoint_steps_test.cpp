@@ -15,6 +15,7 @@ using platform::sim::SimSystemScript;
 
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -69,28 +70,6 @@ TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
   EXPECT_EQ(window_.TextHistory(2003).at(10), u"Decode: 16bit 44100Hz - Out: 16/16bit 48000Hz");
 }
 
-TEST_F(EndpointTest, FixedRatesAndDopRatesChooseTheirFormats) {
-  struct Case {
-    std::u16string rate;
-    std::string initialize;
-  } const cases[] = {
-      {u"96000", "Initialize exclusive pcm 96000 32/32"},
-      {u"D64", "Initialize exclusive pcm 176400 24/24"},
-      {u"D256", "Initialize exclusive pcm 705600 24/24"},
-  };
-  for (const auto& c : cases) {
-    UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
-    EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
-    ASSERT_EQ(CallsStartingWith("Initialize").size(), 1U);
-    EXPECT_THAT(CallsStartingWith("Initialize")[0], HasSubstr(c.initialize));
-  }
-  for (std::u16string rate : {u"D512", u"12345"}) {
-    UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
-    EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", rate), kOk);
-    EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: unsupported audio format");
-  }
-}
-
 TEST_F(EndpointTest, DopTakesTheWiderContainerWhen24IsRefusedAndPreFillsTheIdlePattern) {
   SimEndpointScript e = SimEndpoint(u"Test");
   e.accepts = [](ShareMode, const WaveFormat& f) { return f.bitsPerSample == 32; };
@@ -108,33 +87,48 @@ TEST_F(EndpointTest, DopTakesTheWiderContainerWhen24IsRefusedAndPreFillsTheIdleP
             u"Decode: 16bit 44100Hz - Out: 24/32bit 352800Hz DoP");
 }
 
-TEST_F(EndpointTest, SharedModeTakesTheClosestMatchWithinItsRange) {
+// Fixed and DoP rates ask for their format only; shared mode takes the closest match the
+// endpoint offers, within 8 kHz … 384 kHz.
+TEST_F(EndpointTest, EachRateChoosesItsFormatOrFailsWithItsText) {
   struct Case {
-    std::uint32_t closest;
-    std::u16string text;
+    std::u16string rate;
+    std::uint32_t closest;  // shared mode: the closest match offered
+    std::string initialize;
+    std::u16string text;  // after "Decode: 16bit 44100Hz - Out: ", or the failure
   } const cases[] = {
-      {48000, u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"},
-      {8000, u"Decode: 16bit 44100Hz - Out: 32/32bit float 8000Hz"},
-      {7999, u"DEVICE ERROR: unsupported sample rate"},
-      {384001, u"DEVICE ERROR: unsupported sample rate"},
+      {u"96000", 0, "exclusive pcm 96000 32/32", u"32/32bit 96000Hz"},
+      {u"D64", 0, "exclusive pcm 176400 24/24", u"24/24bit 176400Hz DoP"},
+      {u"D256", 0, "exclusive pcm 705600 24/24", u"24/24bit 705600Hz DoP"},
+      {u"D512", 0, "", u"DEVICE ERROR: unsupported audio format"},
+      {u"12345", 0, "", u"DEVICE ERROR: unsupported audio format"},
+      {u"share", 48000, "shared float 48000 32/32 flags=0xc0000 2000000 0",
+       u"32/32bit float 48000Hz"},
+      {u"share", 8000, "shared float 8000 32/32 flags=0xc0000 2000000 0", u"32/32bit float 8000Hz"},
+      {u"share", 7999, "", u"DEVICE ERROR: unsupported sample rate"},
+      {u"share", 384001, "", u"DEVICE ERROR: unsupported sample rate"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.rate) + " " + std::to_string(c.closest));
     SimEndpointScript e = SimEndpoint(u"Test");
-    const std::uint32_t closest = c.closest;
-    e.accepts = [closest](ShareMode mode, const WaveFormat& f) {
-      return mode == ShareMode::kShared && f.samplesPerSec == closest;
-    };
-    e.sharedClosest = platform::endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, c.closest, 32, 32);
+    if (c.closest != 0) {
+      e.accepts = [r = c.closest](ShareMode m, const WaveFormat& f) {
+        return m == ShareMode::kShared && f.samplesPerSec == r;
+      };
+      e.sharedClosest =
+          platform::endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, c.closest, 32, 32);
+    }
     UseEndpoints({.endpoints = {e}});
-    (void)Play({u"/m/a.wav"}, u"W: Test", u"share");
-    const auto history = window_.TextHistory(2003);
-    EXPECT_NE(std::find(history.begin(), history.end(), c.text), history.end()) << c.closest;
+    const Result result = Play({u"/m/a.wav"}, u"W: Test", c.rate);
     const auto initialized = CallsStartingWith("Initialize");
-    if (c.text.starts_with(u"Decode")) {
-      EXPECT_THAT(initialized, ElementsAre("Initialize shared float " + std::to_string(c.closest) +
-                                           " 32/32 flags=0xc0000 2000000 0"));
-    } else {
+    if (c.initialize.empty()) {
+      EXPECT_NE(result, kOk);
+      EXPECT_EQ(window_.Text(2003), c.text);
       EXPECT_TRUE(initialized.empty());
+    } else {
+      EXPECT_EQ(result, kOk);
+      EXPECT_THAT(window_.TextHistory(2003), Contains(u"Decode: 16bit 44100Hz - Out: " + c.text));
+      ASSERT_EQ(initialized.size(), 1U);
+      EXPECT_THAT(initialized[0], HasSubstr("Initialize " + c.initialize));
     }
   }
 }
@@ -158,34 +152,31 @@ TEST_F(EndpointTest, ANotAlignedBufferIsRetriedOnceOnAFreshClient) {
 TEST_F(EndpointTest, EveryDeviceErrorTextAndEverythingReleased) {
   struct Case {
     SimSystemScript script;
-    std::u16string rate;
     std::u16string text;
+    std::u16string rate = u"Auto";
   };
   const auto failing = [](std::string call) {
-    SimEndpointScript e = SimEndpoint(u"Test");
-    e.failing = {std::move(call)};
-    return SimSystemScript{.endpoints = {e}};
+    return SimSystemScript{.endpoints = {{.name = u"Test", .failing = {std::move(call)}}}};
   };
   const Case cases[] = {
-      {{.failCreate = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: CoCreateInstance failed"},
-      {{.failEnumerate = true, .endpoints = {}},
-       u"Auto",
-       u"DEVICE ERROR: EnumAudioEndpoints failed"},
-      {{.failCount = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: GetCount failed"},
-      {{.endpoints = {SimEndpoint(u"test")}}, u"Auto", u"DEVICE ERROR: device not found"},
-      {failing("GetFriendlyName"), u"Auto", u"DEVICE ERROR: device not found"},
-      {failing("Activate"), u"Auto", u"DEVICE ERROR: Activate failed"},
-      {failing("IsFormatSupported"), u"Auto", u"DEVICE ERROR: unsupported audio format"},
-      {failing("IsFormatSupported"), u"Share", u"DEVICE ERROR: IsFormatSupported"},
-      {failing("Initialize"), u"Auto", u"DEVICE ERROR: Initialize failed"},
-      {failing("SetEventHandle"), u"Auto", u"DEVICE ERROR: SetEventHandle failed"},
-      {failing("GetBufferSize"), u"Auto", u"DEVICE ERROR: GetBufferSize failed"},
-      {failing("GetService"), u"Auto", u"DEVICE ERROR: GetService failed"},
-      {failing("GetBuffer"), u"Auto", u"DEVICE ERROR: GetBuffer failed"},
-      {failing("Start"), u"Auto", u"DEVICE ERROR: Start failed"},
-      {failing("GetCurrentPadding"), u"Share", u"DEVICE ERROR: GetCurrentPadding"},
+      {{.failCreate = true}, u"DEVICE ERROR: CoCreateInstance failed"},
+      {{.failEnumerate = true}, u"DEVICE ERROR: EnumAudioEndpoints failed"},
+      {{.failCount = true}, u"DEVICE ERROR: GetCount failed"},
+      {{.endpoints = {SimEndpoint(u"test")}}, u"DEVICE ERROR: device not found"},
+      {failing("GetFriendlyName"), u"DEVICE ERROR: device not found"},
+      {failing("Activate"), u"DEVICE ERROR: Activate failed"},
+      {failing("IsFormatSupported"), u"DEVICE ERROR: unsupported audio format"},
+      {failing("IsFormatSupported"), u"DEVICE ERROR: IsFormatSupported", u"Share"},
+      {failing("Initialize"), u"DEVICE ERROR: Initialize failed"},
+      {failing("SetEventHandle"), u"DEVICE ERROR: SetEventHandle failed"},
+      {failing("GetBufferSize"), u"DEVICE ERROR: GetBufferSize failed"},
+      {failing("GetService"), u"DEVICE ERROR: GetService failed"},
+      {failing("GetBuffer"), u"DEVICE ERROR: GetBuffer failed"},
+      {failing("Start"), u"DEVICE ERROR: Start failed"},
+      {failing("GetCurrentPadding"), u"DEVICE ERROR: GetCurrentPadding", u"Share"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.text));
     UseEndpoints(c.script);
     EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
     EXPECT_EQ(window_.Text(2003), c.text);
