@@ -7,16 +7,6 @@
 
 namespace lumaro::testing {
 
-void Recorder::Add(std::string entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  entries_.push_back(std::move(entry));
-}
-
-std::vector<std::string> Recorder::Entries() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return entries_;
-}
-
 namespace {
 
 enum : Result { kErrFakeDecode = 0xF001, kErrFakeFeed };

@@ -41,8 +41,14 @@ struct FeedAction {
 // Thread-safe list of what the stubs saw, in order.
 class Recorder {
  public:
-  void Add(std::string entry);
-  std::vector<std::string> Entries() const;
+  void Add(std::string entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(std::move(entry));
+  }
+  std::vector<std::string> Entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
+  }
 
  private:
   mutable std::mutex mutex_;
