@@ -77,13 +77,4 @@ std::unique_ptr<context::PlayRequest> EngineTest::MakeRequest(
   return request;
 }
 
-Result EngineTest::Play(const std::vector<std::u16string>& paths, std::u16string device,
-                        std::u16string rate) {
-  return engine::RunPlayback(MakeRequest(paths, std::move(device), std::move(rate)));
-}
-
-std::vector<std::u16string> EngineTest::Statuses() const {
-  return window_.TextHistory(resources::kIdStatusLine);
-}
-
 }  // namespace lumaro::testing

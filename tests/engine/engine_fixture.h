@@ -13,6 +13,7 @@
 #include "context/app_context.h"
 #include "context/play_request.h"
 #include "context/step_table.h"
+#include "engine/playback_thread.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/services.h"
 #include "tests/support/audio_files.h"
@@ -67,9 +68,10 @@ class EngineTest : public ::testing::Test {
                                                     std::u16string rate = u"Auto");
   // Runs a whole playback of `paths` on this thread and answers its result.
   Result Play(const std::vector<std::u16string>& paths, std::u16string device = u"W: Test",
-              std::u16string rate = u"Auto");
-
-  std::vector<std::u16string> Statuses() const;
+              std::u16string rate = u"Auto") {
+    return engine::RunPlayback(MakeRequest(paths, std::move(device), std::move(rate)));
+  }
+  std::vector<std::u16string> Statuses() const { return window_.TextHistory(2003); }
   // Decode and feed entries of the recorder as "decode <path>" / "play <track>".
   std::vector<std::string> Log() const { return recorder_.Entries(); }
 
