@@ -77,46 +77,35 @@ TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
   EXPECT_EQ(window_.TextHistory(2003).at(10), u"Decode: 16bit 44100Hz - Out: 16/16bit 48000Hz");
 }
 
-TEST_F(EndpointTest, DopTakesTheWiderContainerWhen24IsRefusedAndPreFillsTheIdlePattern) {
-  SimEndpointScript e = SimEndpoint(u"Test");
-  e.accepts = [](ShareMode, const WaveFormat& f) { return f.bitsPerSample == 32; };
-  UseEndpoints({.endpoints = {e}});
-  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", u"D128"), kOk);
-  EXPECT_THAT(CallsStartingWith("IsFormatSupported"),
-              ElementsAre("IsFormatSupported exclusive pcm 352800 24/24",
-                          "IsFormatSupported exclusive pcm 352800 24/32"));
-  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
-  ASSERT_GE(bytes.size(), 16U);
-  EXPECT_THAT(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 16),
-              ElementsAre(0x00, 0xCC, 0xCC, 0x05, 0x00, 0xCC, 0xCC, 0x05,  //
-                          0x00, 0xCC, 0xCC, 0xFA, 0x00, 0xCC, 0xCC, 0xFA));
-  EXPECT_EQ(window_.TextHistory(2003).at(10),
-            u"Decode: 16bit 44100Hz - Out: 24/32bit 352800Hz DoP");
-}
-
-// Fixed and DoP rates ask for their format only; shared mode takes the closest match the
-// endpoint offers, within 8 kHz … 384 kHz.
+// Fixed and DoP rates ask for their format only (DoP takes the 32-bit container when 24 is
+// refused); shared mode takes the closest match the endpoint offers, within 8 kHz … 384 kHz.
 TEST_F(EndpointTest, EachRateChoosesItsFormatOrFailsWithItsText) {
   struct Case {
     std::u16string rate;
     std::uint32_t closest;  // shared mode: the closest match offered
+    std::uint16_t bits;     // exclusive mode: the one container taken (0: any)
     std::string initialize;
     std::u16string text;  // after "Decode: 16bit 44100Hz - Out: ", or the failure
   } const cases[] = {
-      {u"96000", 0, "exclusive pcm 96000 32/32", u"32/32bit 96000Hz"},
-      {u"D64", 0, "exclusive pcm 176400 24/24", u"24/24bit 176400Hz DoP"},
-      {u"D256", 0, "exclusive pcm 705600 24/24", u"24/24bit 705600Hz DoP"},
-      {u"D512", 0, "", u"DEVICE ERROR: unsupported audio format"},
-      {u"12345", 0, "", u"DEVICE ERROR: unsupported audio format"},
-      {u"share", 48000, "shared float 48000 32/32 flags=0xc0000 2000000 0",
+      {u"96000", 0, 0, "exclusive pcm 96000 32/32", u"32/32bit 96000Hz"},
+      {u"D64", 0, 0, "exclusive pcm 176400 24/24", u"24/24bit 176400Hz DoP"},
+      {u"D128", 0, 32, "exclusive pcm 352800 24/32", u"24/32bit 352800Hz DoP"},
+      {u"D256", 0, 0, "exclusive pcm 705600 24/24", u"24/24bit 705600Hz DoP"},
+      {u"D512", 0, 0, "", u"DEVICE ERROR: unsupported audio format"},
+      {u"12345", 0, 0, "", u"DEVICE ERROR: unsupported audio format"},
+      {u"share", 48000, 0, "shared float 48000 32/32 flags=0xc0000 2000000 0",
        u"32/32bit float 48000Hz"},
-      {u"share", 8000, "shared float 8000 32/32 flags=0xc0000 2000000 0", u"32/32bit float 8000Hz"},
-      {u"share", 7999, "", u"DEVICE ERROR: unsupported sample rate"},
-      {u"share", 384001, "", u"DEVICE ERROR: unsupported sample rate"},
+      {u"share", 8000, 0, "shared float 8000 32/32 flags=0xc0000 2000000 0",
+       u"32/32bit float 8000Hz"},
+      {u"share", 7999, 0, "", u"DEVICE ERROR: unsupported sample rate"},
+      {u"share", 384001, 0, "", u"DEVICE ERROR: unsupported sample rate"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf8(c.rate) + " " + std::to_string(c.closest));
     SimEndpointScript e = SimEndpoint(u"Test");
+    if (c.bits != 0) {
+      e.accepts = [b = c.bits](ShareMode, const WaveFormat& f) { return f.bitsPerSample == b; };
+    }
     if (c.closest != 0) {
       e.accepts = [r = c.closest](ShareMode m, const WaveFormat& f) {
         return m == ShareMode::kShared && f.samplesPerSec == r;

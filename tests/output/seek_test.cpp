@@ -82,6 +82,9 @@ TEST_F(SeekTest, DsdPlaysAsDopWithTheMarkersInStepThroughASeek) {
     };
     const std::size_t frameBytes = container / 4, half = frameBytes / 2;
     const std::vector<std::uint8_t> stream = endpoints_->Bytes();
+    const Bytes idle = container == 24 ? Bytes{0xCC, 0xCC, 0x05, 0xCC, 0xCC, 0x05}
+                                       : Bytes{0, 0xCC, 0xCC, 0x05, 0, 0xCC, 0xCC, 0x05};
+    EXPECT_TRUE(BytesAt(stream, 0, idle));  // the lead-in starts with the idle pattern
     EXPECT_TRUE(BytesAt(stream, 16 * 35280 * frameBytes, dop(0, 35280)));  // after the lead-in
     EXPECT_EQ(next_, dop(176400, 35280));                                  // from second 1 on
     for (std::size_t f = 0; f < stream.size() / frameBytes; ++f) {
