@@ -32,8 +32,16 @@ void ExpectIdleLook(const platform::ui::HeadlessDialog& w) {
 
 using StepMachineTest = EngineTest;
 
-TEST_F(StepMachineTest, OneTrackShowsEveryStatusInOrderAndEndsIdle) {
-  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+// The playing look while the device runs, every status in order, then the idle look.
+TEST_F(StepMachineTest, EveryStatusInOrderThePlayingLookThenIdle) {
+  onFeed_ = [this](context::PlayRequest&) {
+    EXPECT_TRUE(window_.IsVisible(ids::kIdStopButton) && window_.IsEnabled(ids::kIdStopButton));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdFileText));
+    EXPECT_TRUE(window_.IsVisible(ids::kIdPlayList) && window_.IsEnabled(ids::kIdPlayList));
+    EXPECT_THAT(window_.Control(ids::kIdPlayList).items, ElementsAre(u"a.wav", u"b.flac"));
+    EXPECT_EQ(app_.ListActive, 1U);
+  };
+  EXPECT_EQ(Play({u"/m/a.wav", u"/n/b.flac"}), kOk);
   EXPECT_THAT(Statuses(), ElementsAre(u"", u"Registering file list ...", u"Preparing ...",
                                       u"COM initializing ...", u""));
   EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "play 0"));
@@ -42,19 +50,6 @@ TEST_F(StepMachineTest, OneTrackShowsEveryStatusInOrderAndEndsIdle) {
   ExpectIdleLook(window_);
   EXPECT_EQ(app_.PositionValid, 0U);
   EXPECT_EQ(app_.ListActive, 0U);
-}
-
-TEST_F(StepMachineTest, PlayingLookWhileTheDeviceRuns) {
-  onFeed_ = [this](context::PlayRequest&) {
-    EXPECT_TRUE(window_.IsVisible(ids::kIdStopButton));
-    EXPECT_TRUE(window_.IsEnabled(ids::kIdStopButton));
-    EXPECT_FALSE(window_.IsVisible(ids::kIdFileText));
-    EXPECT_TRUE(window_.IsVisible(ids::kIdPlayList));
-    EXPECT_TRUE(window_.IsEnabled(ids::kIdPlayList));
-    EXPECT_THAT(window_.Control(ids::kIdPlayList).items, ElementsAre(u"a.wav", u"b.flac"));
-    EXPECT_EQ(app_.ListActive, 1U);
-  };
-  EXPECT_EQ(Play({u"/m/a.wav", u"/n/b.flac"}), kOk);
 }
 
 TEST_F(StepMachineTest, RefusalsOfTheRegistrationInTheirOrder) {

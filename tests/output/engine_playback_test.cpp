@@ -9,10 +9,8 @@
 
 #include "app/player_steps.h"
 #include "engine/track_preparation.h"
-#include "tests/engine/engine_fixture.h"
-#include "tests/support/audio_files.h"
+#include "tests/output/endpoint_test_fixture.h"
 #include "tests/support/fake_memory_status.h"
-#include "tests/support/sim_endpoints.h"
 
 namespace lumaro::testing {
 namespace {
@@ -25,16 +23,12 @@ using ::testing::ElementsAre;
 
 constexpr std::size_t kLeadInReleases = 16;  // the pre-fill and 3 s of 200 ms buffers
 
-class PlaybackTest : public EngineTest {
+class PlaybackTest : public EndpointTest {
  protected:
-  PlaybackTest() {
-    steps_ = app::PlayerSteps();
-    app_.PlayOnce = 1;
-  }
+  PlaybackTest() { steps_ = app::PlayerSteps(); }
   // An endpoint "DAC" that takes only the formats `accepts` allows.
   void UseDac(std::function<bool(ShareMode, const WaveFormat&)> accepts = {}) {
-    UseSimEndpoints(services_, endpoints_,
-                    {.endpoints = {SimEndpoint(u"DAC", std::move(accepts))}});
+    UseEndpoints({.endpoints = {SimEndpoint(u"DAC", std::move(accepts))}});
   }
   // The bytes the device got after its lead-in.
   std::vector<std::uint8_t> Played() const {
@@ -46,7 +40,6 @@ class PlaybackTest : public EngineTest {
     return {bytes.begin() + static_cast<std::ptrdiff_t>(lead * frameBytes), bytes.end()};
   }
   TempDir dir_;
-  std::unique_ptr<platform::sim::SimEndpointSystem> endpoints_;
 };
 
 // A 24-bit value as the player plays it through a 24-bit device: s / 2^23, then × 8388607,
@@ -173,7 +166,7 @@ TEST_F(PlaybackTest, EveryStatusOfAWholePlaybackInOrder) {
   });
   e.sharedClosest =
       platform::endpoint::MakeWaveFormat(platform::endpoint::SubFormat::kIeeeFloat, 48000, 32, 32);
-  UseSimEndpoints(services_, endpoints_, {.endpoints = {e}});
+  UseEndpoints({.endpoints = {e}});
   ASSERT_EQ(Play({wav}, u"W: DAC", u"Share"), kOk) << Utf8(window_.Text(2003));
   expected.insert(expected.end() - 5, u"Resampling ...");
   expected.end()[-2] = u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz";
