@@ -67,12 +67,10 @@ TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
   const auto asked = CallsStartingWith("IsFormatSupported");
   ASSERT_EQ(asked.size(), 4U + 8U * 4U + 4U);
-  EXPECT_THAT(std::vector<std::string>(asked.begin(), asked.begin() + 5),
-              ElementsAre("IsFormatSupported exclusive pcm 44100 32/32",
-                          "IsFormatSupported exclusive pcm 44100 24/32",
-                          "IsFormatSupported exclusive pcm 44100 24/24",
-                          "IsFormatSupported exclusive pcm 44100 16/16",
-                          "IsFormatSupported exclusive pcm 768000 32/32"));
+  const char* first[] = {"44100 32/32", "44100 24/32", "44100 24/24", "44100 16/16",
+                         "768000 32/32"};
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(asked[i], "IsFormatSupported exclusive pcm " + std::string(first[i]));
   EXPECT_EQ(asked.back(), "IsFormatSupported exclusive pcm 48000 16/16");
   EXPECT_EQ(window_.TextHistory(2003).at(10), u"Decode: 16bit 44100Hz - Out: 16/16bit 48000Hz");
 }
