@@ -124,24 +124,19 @@ TEST_F(CacheWriteTest, DsdiffRoundTripsAndHoldsReversedBits) {
   EXPECT_EQ(std::memcmp(read->Data(), data, 3000), 0);
 }
 
-TEST_F(CacheWriteTest, AnExistingFileIsLeftAlone) {
-  const dsp::BufferSlot first = AudioSlot(2);
-  const dsp::BufferSlot second = AudioSlot(9);
-  ASSERT_EQ(decode::WriteCacheFile(u"/a/song.flac", first, false, stop_, dir_.Path()), kOk);
-  ASSERT_EQ(decode::WriteCacheFile(u"/b/song.mp3", second, false, stop_, dir_.Path()), kOk);
-  EXPECT_EQ(ReadFileBytes(dir_.File(u"song.wav"))->size(), 58U + 2 * 16);
-}
-
-TEST_F(CacheWriteTest, FailuresLeaveNoFile) {
+// An existing file is left alone; a stop, a record not matching the flag or a missing
+// directory leave no file.
+TEST_F(CacheWriteTest, WritesOnlyANewCompleteFile) {
   const dsp::BufferSlot audio = AudioSlot(4);
+  ASSERT_EQ(decode::WriteCacheFile(u"/a/song.flac", AudioSlot(2), false, stop_, dir_.Path()), kOk);
+  ASSERT_EQ(decode::WriteCacheFile(u"/b/song.mp3", audio, false, stop_, dir_.Path()), kOk);
+  EXPECT_EQ(ReadFileBytes(dir_.File(u"song.wav"))->size(), 58U + 2 * 16);
   stop_.Store(1);
-  EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, false, stop_, dir_.Path()), kOk);
-  EXPECT_FALSE(ReadFileBytes(dir_.File(u"song.wav")));
+  EXPECT_NE(decode::WriteCacheFile(u"/m/stop.flac", audio, false, stop_, dir_.Path()), kOk);
+  EXPECT_FALSE(ReadFileBytes(dir_.File(u"stop.wav")));
   stop_.Store(0);
-  // The record does not match the flag.
   EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, true, stop_, dir_.Path()), kOk);
   EXPECT_FALSE(ReadFileBytes(dir_.File(u"song.dff")));
-  // A directory that does not exist cannot take the file.
   EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, false, stop_, dir_.File(u"none")), kOk);
 }
 

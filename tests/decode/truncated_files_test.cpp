@@ -17,12 +17,6 @@ namespace {
 using namespace std::string_view_literals;
 using Reader = Result (*)(std::u16string_view, dsp::BufferSlot&, const platform::StopWord&);
 
-// `file` with a chunk the readers never look at appended after the sample data.
-Bytes WithTrailer(Bytes file, std::string_view trailer) {
-  file.insert(file.end(), trailer.begin(), trailer.end());
-  return file;
-}
-
 TEST(TruncatedFilesTest, EveryPrefixIsReadWholeOrRefusedCleanly) {
   std::vector<std::int64_t> samples;
   for (int i = 0; i < 48; ++i) samples.push_back((i * 2731) % 65536 - 32768);
@@ -32,6 +26,11 @@ TEST(TruncatedFilesTest, EveryPrefixIsReadWholeOrRefusedCleanly) {
     Bytes file;
     std::size_t dataEnd;  // the prefixes this long or longer hold every sample
   };
+  // A chunk the readers never look at, appended after the sample data.
+  const auto withTrailer = [](Bytes file, std::string_view t) {
+    file.insert(file.end(), t.begin(), t.end());
+    return file;
+  };
   const Bytes pcm = PackLe(samples, 16);  // also the DSD channels' bytes
   const Bytes wav = MakeWav({.before = {{"JUNK", Bytes(6, 0)}}}, pcm);
   const Bytes extensible = MakeWav({.formatTag = 0xFFFE, .bits = 32, .validBits = 24},
@@ -39,10 +38,10 @@ TEST(TruncatedFilesTest, EveryPrefixIsReadWholeOrRefusedCleanly) {
   const Bytes dsf = MakeDsf({.channels = 1}, {pcm});      // one padded 4096-byte block
   const Bytes dsdiff = MakeDsdiff({.beforeData = {{"COMT", Bytes(10, 0)}}}, {pcm, Bytes(96, 1)});
   const Case cases[] = {
-      {"wav", decode::ReadWav, WithTrailer(wav, "LIST\4\0\0\0INFO"sv), wav.size()},
+      {"wav", decode::ReadWav, withTrailer(wav, "LIST\4\0\0\0INFO"sv), wav.size()},
       {"extensible wav", decode::ReadWav, extensible, extensible.size()},
-      {"dsf", decode::ReadDsf, WithTrailer(dsf, "ID3\3\0\0\0\0\0\0"sv), dsf.size()},
-      {"dsdiff", decode::ReadDsdiff, WithTrailer(dsdiff, "DIIN\0\0\0\0\0\0\0\0"sv), dsdiff.size()},
+      {"dsf", decode::ReadDsf, withTrailer(dsf, "ID3\3\0\0\0\0\0\0"sv), dsf.size()},
+      {"dsdiff", decode::ReadDsdiff, withTrailer(dsdiff, "DIIN\0\0\0\0\0\0\0\0"sv), dsdiff.size()},
   };
   TempDir dir;
   const std::u16string path = dir.File(u"cut");

@@ -7,16 +7,6 @@
 
 namespace lumaro::testing {
 
-void Recorder::Add(std::string entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  entries_.push_back(std::move(entry));
-}
-
-std::vector<std::string> Recorder::Entries() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return entries_;
-}
-
 namespace {
 
 enum : Result { kErrFakeDecode = 0xF001, kErrFakeFeed };
@@ -85,15 +75,6 @@ std::unique_ptr<context::PlayRequest> EngineTest::MakeRequest(
   for (const auto& path : paths) EXPECT_EQ(request->Paths->Append(path), kOk);
   request->Steps = &steps_;
   return request;
-}
-
-Result EngineTest::Play(const std::vector<std::u16string>& paths, std::u16string device,
-                        std::u16string rate) {
-  return engine::RunPlayback(MakeRequest(paths, std::move(device), std::move(rate)));
-}
-
-std::vector<std::u16string> EngineTest::Statuses() const {
-  return window_.TextHistory(resources::kIdStatusLine);
 }
 
 }  // namespace lumaro::testing

@@ -13,6 +13,7 @@
 #include "context/app_context.h"
 #include "context/play_request.h"
 #include "context/step_table.h"
+#include "engine/playback_thread.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/services.h"
 #include "tests/support/audio_files.h"
@@ -33,19 +34,22 @@ struct FakeTrack {
 // What the feeding stub (step 10) does when a track reaches the device: set PlayCommand (and
 // RequestedTrack for a jump), or fail with a text.
 struct FeedAction {
-  FeedAction(std::uint32_t command = context::kCommandStop, std::uint32_t requested = 0,
-             std::u16string failText = {})
-      : command(command), requested(requested), failText(std::move(failText)) {}
-  std::uint32_t command;
-  std::uint32_t requested;
+  std::uint32_t command = context::kCommandStop;
+  std::uint32_t requested = 0;
   std::u16string failText;  // non-empty: write it and fail
 };
 
 // Thread-safe list of what the stubs saw, in order.
 class Recorder {
  public:
-  void Add(std::string entry);
-  std::vector<std::string> Entries() const;
+  void Add(std::string entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(std::move(entry));
+  }
+  std::vector<std::string> Entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -64,9 +68,10 @@ class EngineTest : public ::testing::Test {
                                                     std::u16string rate = u"Auto");
   // Runs a whole playback of `paths` on this thread and answers its result.
   Result Play(const std::vector<std::u16string>& paths, std::u16string device = u"W: Test",
-              std::u16string rate = u"Auto");
-
-  std::vector<std::u16string> Statuses() const;
+              std::u16string rate = u"Auto") {
+    return engine::RunPlayback(MakeRequest(paths, std::move(device), std::move(rate)));
+  }
+  std::vector<std::u16string> Statuses() const { return window_.TextHistory(2003); }
   // Decode and feed entries of the recorder as "decode <path>" / "play <track>".
   std::vector<std::string> Log() const { return recorder_.Entries(); }
 

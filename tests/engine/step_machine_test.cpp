@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/player_steps.h"
 #include "engine/playback_event.h"
 #include "engine/playback_thread.h"
 #include "resources/control_ids.h"
@@ -13,7 +12,6 @@ namespace lumaro::testing {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 namespace ids = resources;
 
 constexpr char16_t kDropHere[] = u"Drop music files here";
@@ -24,21 +22,26 @@ void ExpectIdleLook(const platform::ui::HeadlessDialog& w) {
   EXPECT_TRUE(w.IsVisible(ids::kIdFileText));
   EXPECT_EQ(w.Text(ids::kIdStatusLine), u"");
   EXPECT_EQ(w.Text(ids::kIdTimeText), u"");
-  EXPECT_FALSE(w.IsVisible(ids::kIdStopButton));
-  EXPECT_FALSE(w.IsEnabled(ids::kIdStopButton));
-  EXPECT_FALSE(w.IsVisible(ids::kIdSeekBar));
-  EXPECT_FALSE(w.IsEnabled(ids::kIdSeekBar));
+  for (const auto id : {ids::kIdStopButton, ids::kIdSeekBar, ids::kIdPlayList}) {
+    EXPECT_FALSE(w.IsVisible(id) || w.IsEnabled(id)) << id;
+  }
   EXPECT_EQ(w.ScrollPosition(ids::kIdSeekBar), 0);
-  EXPECT_FALSE(w.IsVisible(ids::kIdPlayList));
-  EXPECT_FALSE(w.IsEnabled(ids::kIdPlayList));
   EXPECT_EQ(w.ComboCount(ids::kIdPlayList), 0);
   EXPECT_GE(w.RepaintCount(), 1);
 }
 
 using StepMachineTest = EngineTest;
 
-TEST_F(StepMachineTest, OneTrackShowsEveryStatusInOrderAndEndsIdle) {
-  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
+// The playing look while the device runs, every status in order, then the idle look.
+TEST_F(StepMachineTest, EveryStatusInOrderThePlayingLookThenIdle) {
+  onFeed_ = [this](context::PlayRequest&) {
+    EXPECT_TRUE(window_.IsVisible(ids::kIdStopButton) && window_.IsEnabled(ids::kIdStopButton));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdFileText));
+    EXPECT_TRUE(window_.IsVisible(ids::kIdPlayList) && window_.IsEnabled(ids::kIdPlayList));
+    EXPECT_THAT(window_.Control(ids::kIdPlayList).items, ElementsAre(u"a.wav", u"b.flac"));
+    EXPECT_EQ(app_.ListActive, 1U);
+  };
+  EXPECT_EQ(Play({u"/m/a.wav", u"/n/b.flac"}), kOk);
   EXPECT_THAT(Statuses(), ElementsAre(u"", u"Registering file list ...", u"Preparing ...",
                                       u"COM initializing ...", u""));
   EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "play 0"));
@@ -47,19 +50,6 @@ TEST_F(StepMachineTest, OneTrackShowsEveryStatusInOrderAndEndsIdle) {
   ExpectIdleLook(window_);
   EXPECT_EQ(app_.PositionValid, 0U);
   EXPECT_EQ(app_.ListActive, 0U);
-}
-
-TEST_F(StepMachineTest, PlayingLookWhileTheDeviceRuns) {
-  onFeed_ = [this](context::PlayRequest&) {
-    EXPECT_TRUE(window_.IsVisible(ids::kIdStopButton));
-    EXPECT_TRUE(window_.IsEnabled(ids::kIdStopButton));
-    EXPECT_FALSE(window_.IsVisible(ids::kIdFileText));
-    EXPECT_TRUE(window_.IsVisible(ids::kIdPlayList));
-    EXPECT_TRUE(window_.IsEnabled(ids::kIdPlayList));
-    EXPECT_THAT(window_.Control(ids::kIdPlayList).items, ElementsAre(u"a.wav", u"b.flac"));
-    EXPECT_EQ(app_.ListActive, 1U);
-  };
-  EXPECT_EQ(Play({u"/m/a.wav", u"/n/b.flac"}), kOk);
 }
 
 TEST_F(StepMachineTest, RefusalsOfTheRegistrationInTheirOrder) {
@@ -101,23 +91,33 @@ TEST_F(StepMachineTest, PlayListsExpandInPlaceAndOnlyWithTheExactExtension) {
                           "decode /m/p2.wav", "play 2"));
 }
 
-TEST_F(StepMachineTest, AFailedPlayListShowsItsPathAndText) {
-  EXPECT_NE(Play({u"/m/a.wav", u"/m/missing.m3u8"}), kOk);
-  EXPECT_THAT(Statuses(),
-              ElementsAre(u"", u"Play list reading ...", u"ERROR: play list read failed"));
-  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/missing.m3u8");
-  EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
-  EXPECT_FALSE(window_.IsVisible(ids::kIdStopButton));
-}
-
-TEST_F(StepMachineTest, AFailedDecodeKeepsItsTextAndPath) {
+// A failed play list, decode or device keeps its text and shows its path where the play list was.
+TEST_F(StepMachineTest, AFailureKeepsItsTextAndShowsItsPath) {
   tracks_[u"/m/bad.wav"].fail = true;
-  feed_ = {{context::kCommandTrackEnded}};
-  EXPECT_NE(Play({u"/m/a.wav", u"/m/bad.wav"}), kOk);
-  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: read failed");
-  EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/bad.wav");
-  EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
-  EXPECT_FALSE(window_.IsVisible(ids::kIdPlayList));
+  const FeedAction ended{context::kCommandTrackEnded};
+  const std::u16string start = u"DEVICE ERROR: Start failed";
+  struct Case {
+    std::vector<std::u16string> paths;
+    std::deque<FeedAction> feed;
+    std::u16string text, path;
+  } const cases[] = {
+      {{u"/m/a.wav", u"/m/missing.m3u8"}, {}, u"ERROR: play list read failed", u"/m/missing.m3u8"},
+      {{u"/m/a.wav", u"/m/bad.wav"}, {ended}, u"ERROR: read failed", u"/m/bad.wav"},
+      {{u"/m/a", u"/m/b"}, {ended, {.failText = start}}, start, u"/m/b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.text));
+    feed_ = c.feed;
+    EXPECT_NE(Play(c.paths), kOk);
+    EXPECT_EQ(window_.Text(ids::kIdStatusLine), c.text);
+    EXPECT_EQ(window_.Text(ids::kIdFileText), c.path);
+    EXPECT_TRUE(window_.IsVisible(ids::kIdFileText));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdStopButton));
+    EXPECT_FALSE(window_.IsVisible(ids::kIdPlayList));
+  }
+  const auto shown = Statuses();  // the play list's, the first row's
+  EXPECT_THAT(std::vector(shown.begin(), shown.begin() + 3),
+              ElementsAre(u"", u"Play list reading ...", u"ERROR: play list read failed"));
 }
 
 // Device steps that nest like the real ones (10 → 12 → 18 → 23 → 24), each recording its entry
@@ -172,30 +172,22 @@ TEST_F(StepMachineTest, AStopDuringAnyStepLeavesNoError) {
     EXPECT_EQ(list->Append(u"/m/a.wav"), kOk);
     return list;
   };
-  for (int where = 0; where < 4; ++where) {
+  for (int where = 0; where < 4; ++where) {  // play list, decode, device, gapless decode
     context::StepTable steps = steps_;
     if (where == 0) steps.readPlaylist = readAndStop;
-    if (where == 1) steps.decode = stopAndFail;
+    if (where == 1 || where == 3) steps.decode = stopAndFail;
     if (where == 2)
       steps.Handler(context::DeviceFamily::kEndpoint, context::Step::kCreateEndpointEnumerator) =
           stopAndFail;
-    if (where == 3) {
-      app_.Gapless = 1;
-      steps.decode = stopAndFail;
-    }
+    app_.Gapless = where == 3 ? 1 : 0;
     auto request = MakeRequest({u"/m/list.m3u8", u"/m/b.wav"});
     playlists_[u"/m/list.m3u8"] = {u"/m/a.wav"};
     request->Steps = &steps;
     // A stop is never shown as an error; only a failed gapless decode keeps its own result.
-    const Result result = engine::RunPlayback(std::move(request));
-    if (where == 3) {
-      EXPECT_NE(result, kOk);
-    } else {
-      EXPECT_EQ(result, kOk) << where;
-    }
+    EXPECT_EQ(engine::RunPlayback(std::move(request)) == kOk, where != 3) << where;
     ExpectIdleLook(window_);
-    app_.Gapless = 0;
   }
+  app_.Gapless = 0;
 }
 
 TEST_F(StepMachineTest, StepNumbersBeyondTheLastFail) {
@@ -203,20 +195,6 @@ TEST_F(StepMachineTest, StepNumbersBeyondTheLastFail) {
   EXPECT_NE(engine::StepMachine(*request, context::Number(context::kLastStep) + 1), kOk);
   EXPECT_NE(engine::StepMachine(*request, 255), kOk);
   EXPECT_NE(engine::StepMachine(*request, 22), kOk);  // a step nobody provides fails
-}
-
-TEST_F(StepMachineTest, StandardStepsBehaveLikeAbsentComponents) {
-  app_.MainWindow = &window_;
-  auto request = MakeRequest({u"/m/a.wav"});
-  request->Steps = &app::PlayerSteps();
-  EXPECT_NE(engine::RunPlayback(std::move(request)), kOk);
-  // The player's own decode step looks at the path first, and /m/a.wav does not exist.
-  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: path not found");
-
-  auto list = MakeRequest({u"/m/l.m3u8"});
-  list->Steps = &app::PlayerSteps();
-  EXPECT_NE(engine::RunPlayback(std::move(list)), kOk);
-  EXPECT_EQ(window_.Text(ids::kIdStatusLine), u"ERROR: play list read failed");
 }
 
 }  // namespace

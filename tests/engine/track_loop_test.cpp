@@ -6,72 +6,44 @@
 namespace lumaro::testing {
 namespace {
 
-using ::testing::ElementsAreArray;
-
-struct LoopCase {
-  const char* name;
-  int tracks;
-  std::deque<FeedAction> feed;
-  std::vector<std::string> played;  // "play N" entries, in order
-  friend void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class TrackLoopTest : public EngineTest, public ::testing::WithParamInterface<LoopCase> {};
-
-TEST_P(TrackLoopTest, FollowsTheCommands) {
-  const LoopCase& c = GetParam();
-  std::vector<std::u16string> paths;
-  for (int i = 0; i < c.tracks; ++i) paths.push_back(u"/m/" + std::u16string(1, u'a' + i));
-  feed_ = c.feed;
-  EXPECT_EQ(Play(paths), kOk);
-  std::vector<std::string> played;
-  for (const auto& entry : Log()) {
-    if (entry.starts_with("play ")) played.push_back(entry);
-  }
-  EXPECT_THAT(played, ElementsAreArray(c.played));
-  EXPECT_EQ(window_.Text(2003), u"");
-}
-
 constexpr std::uint32_t kEnded = context::kCommandTrackEnded;
 constexpr std::uint32_t kJump = context::kCommandJump;
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, TrackLoopTest,
-    ::testing::Values(
-        LoopCase{"ended_advances_and_wraps",
-                 3,
-                 {{kEnded}, {kEnded}, {kEnded}},
-                 {"play 0", "play 1", "play 2", "play 0"}},
-        LoopCase{"jump_goes_to_the_requested_track",
-                 4,
-                 {{kJump, 2}, {kJump, 0}},
-                 {"play 0", "play 2", "play 0"}},
-        LoopCase{"jump_past_the_end_stops", 3, {{kJump, 3}}, {"play 0"}},
-        LoopCase{"jump_then_ended_continues_after_it",
-                 3,
-                 {{kJump, 1}, {kEnded}},
-                 {"play 0", "play 1", "play 2"}},
-        LoopCase{"single_track_repeats", 1, {{kEnded}, {kEnded}}, {"play 0", "play 0", "play 0"}},
-        LoopCase{"unknown_command_stops", 2, {{7}}, {"play 0"}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(EngineTest, CurrentTrackFollowsTheTrackIndex) {
-  feed_ = {{kEnded}, {kJump, 0}};
-  std::vector<std::uint32_t> seen;
-  onFeed_ = [&](context::PlayRequest& r) {
-    seen.push_back(app_.CurrentTrack.Load());
-    EXPECT_EQ(r.TrackIndex, app_.CurrentTrack.Load());
-    EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandNone);  // every track starts with 0
+// Each track starts with no command and as the current track; the feeding stub's commands
+// choose the next one.
+TEST_F(EngineTest, TheTrackLoopFollowsTheCommands) {
+  struct Case {
+    int tracks;
+    std::deque<FeedAction> feed;
+    std::vector<std::string> played;  // "play N" entries, in order
+  } const cases[] = {
+      {3, {{kEnded}, {kEnded}, {kEnded}}, {"play 0", "play 1", "play 2", "play 0"}},  // wraps
+      {4, {{kJump, 2}, {kJump, 0}}, {"play 0", "play 2", "play 0"}},
+      {3, {{kJump, 3}}, {"play 0"}},  // past the end: stops
+      {3, {{kJump, 1}, {kEnded}}, {"play 0", "play 1", "play 2"}},
+      {2, {{kEnded}, {kJump, 0}}, {"play 0", "play 1", "play 0"}},
+      {1, {{kEnded}, {kEnded}}, {"play 0", "play 0", "play 0"}},  // a single track repeats
+      {2, {{7}}, {"play 0"}},                                     // an unknown command stops
   };
-  EXPECT_EQ(Play({u"/m/a", u"/m/b"}), kOk);
-  EXPECT_EQ(seen, (std::vector<std::uint32_t>{0, 1, 0}));
-}
-
-TEST_F(EngineTest, AFailingTrackEndsTheWholeList) {
-  feed_ = {{kEnded}, {kEnded, 0, u"DEVICE ERROR: Start failed"}};
-  EXPECT_NE(Play({u"/m/a", u"/m/b", u"/m/c"}), kOk);
-  EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: Start failed");
-  EXPECT_EQ(window_.Text(2000), u"/m/b");
+  onFeed_ = [this](context::PlayRequest& r) {
+    EXPECT_EQ(r.TrackIndex, app_.CurrentTrack.Load());
+    EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandNone);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.played));
+    std::vector<std::u16string> paths;
+    for (int i = 0; i < c.tracks; ++i) paths.push_back(u"/m/" + std::u16string(1, u'a' + i));
+    feed_ = c.feed;
+    const std::size_t before = Log().size();
+    EXPECT_EQ(Play(paths), kOk);
+    const auto log = Log();
+    std::vector<std::string> played;
+    for (std::size_t i = before; i < log.size(); ++i) {
+      if (log[i].starts_with("play ")) played.push_back(log[i]);
+    }
+    EXPECT_EQ(played, c.played);
+    EXPECT_EQ(window_.Text(2003), u"");
+  }
 }
 
 }  // namespace

@@ -18,15 +18,6 @@ TEST(EndpointFormatTest, DecimalReaderCountsEveryCharacterAsADigitPlace) {
   for (const auto& c : cases) EXPECT_EQ(ReadDecimal(c.text), c.value);
 }
 
-TEST(EndpointFormatTest, DopRatesOfTheDsdMultiples) {
-  EXPECT_EQ(DopRateOf(u"D64"), 176400U);
-  EXPECT_EQ(DopRateOf(u"D128"), 352800U);
-  EXPECT_EQ(DopRateOf(u"D256"), 705600U);
-  EXPECT_EQ(DopRateOf(u"D512"), 0U);
-  EXPECT_EQ(DopRateOf(u"D"), 0U);
-  EXPECT_EQ(DopRateOf(u""), 0U);
-}
-
 TEST(EndpointFormatTest, ShareAndAutoIgnoreLetterCase) {
   EXPECT_TRUE(IsShareRate(u"Share"));
   EXPECT_TRUE(IsShareRate(u"SHARE"));

@@ -13,92 +13,49 @@ using platform::endpoint::WaveFormat;
 using platform::sim::SimEndpointScript;
 using platform::sim::SimSystemScript;
 
-EndpointTest::EndpointTest() {
-  EndpointStep(context::Step::kCreateEndpointEnumerator) = output::CreateEndpointEnumerator;
-  EndpointStep(context::Step::kFindEndpoint) = output::FindEndpoint;
-  EndpointStep(context::Step::kActivateEndpoint) = output::ActivateEndpoint;
-  EndpointStep(context::Step::kChooseEndpointFormat) = output::ChooseEndpointFormat;
-  steps_.raisePriority = [this](context::PlayRequest& r) -> Result {
-    recorder_.Add("prepare");
-    dsp::PcmBufferPtr out;
-    const WaveFormat& f = r.WaveFormat;
-    if (dsp::NewPcmBuffer(out, dsp::kPcmInteger, 2, static_cast<std::uint8_t>(f.bitsPerSample),
-                          f.samplesPerSec, outputFrames_) != kOk) {
-      return 1;
-    }
-    for (std::uint64_t k = 0; k < out->DataSize(); ++k) out->Data()[k] = PatternByte(k);
-    r.Buffer.Put(std::move(out));
-    return engine::StepMachine(r, 21);
-  };
-  EndpointStep(context::Step::kInitializeEndpoint) = output::InitializeEndpoint;
-  EndpointStep(context::Step::kPrepareRendering) = output::PrepareRendering;
-  EndpointStep(context::Step::kStartEndpoint) = output::StartEndpoint;
-  EndpointStep(context::Step::kPlayEndpointLeadIn) = output::PlayEndpointLeadIn;
-  EndpointStep(context::Step::kFeedEndpoint) = output::FeedEndpoint;
-  app_.PlayOnce = 1;
-}
-
-void EndpointTest::UseEndpoints(SimSystemScript script) {
-  UseSimEndpoints(services_, endpoints_, std::move(script));
-}
-
-std::vector<std::string> EndpointTest::CallsStartingWith(std::string_view prefix) const {
-  std::vector<std::string> out;
-  for (const auto& call : endpoints_->Calls()) {
-    if (call.starts_with(prefix)) out.push_back(call);
-  }
-  return out;
-}
-
 namespace {
 
+using ::testing::Contains;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-TEST_F(EndpointTest, PlaysOnceThroughAnExclusiveEndpointWithEveryStatusInOrder) {
-  UseEndpoints({.endpoints = {SimEndpoint(u"Other"), SimEndpoint(u"Test")}});
-  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
-  EXPECT_THAT(
-      Statuses(),
-      ElementsAre(u"", u"Registering file list ...", u"Preparing ...", u"COM initializing ...",
-                  u"CoCreateInstance ...", u"Creating end point ...", u"Activating device ...",
-                  u"Selecting output format ...", u"Device initializing ...", u"Starting ...",
-                  u"Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", u""));
-  EXPECT_THAT(CallsStartingWith("Initialize"),
-              ElementsAre("Initialize exclusive pcm 44100 32/32 flags=0xc0000 2000000 2000000"));
-  EXPECT_EQ(endpoints_->LiveClients(), 0);
-  EXPECT_EQ(window_.Text(2000), u"Drop music files here");
-}
-
-TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilenceToLetTheTailSound) {
-  UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
-  outputFrames_ = 20000;  // 2 full buffers of 8820 frames and a tail of 2360
-  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
-  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
-  const std::vector<std::uint32_t> releases = endpoints_->Releases();
-  // Pre-fill, then 3 s of lead-in in whole buffers (15 × 8820 ≥ 132300), then the data.
-  ASSERT_EQ(releases.size(), 1U + 15U + 4U);
-  for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(releases[i], 8820U);
-  const std::size_t leadBytes = 16 * 8820 * 8, dataBytes = 20000 * 8;
-  EXPECT_TRUE(BytesAt(bytes, 0, Bytes(leadBytes, 0)));
-  EXPECT_TRUE(BytesAt(bytes, leadBytes, PatternBytes(dataBytes)));
-  // The tail buffer is padded with silence and followed by one buffer of silence.
-  ASSERT_EQ(bytes.size(), leadBytes + 4 * 8820 * 8);
-  EXPECT_TRUE(BytesAt(bytes, leadBytes + dataBytes, Bytes(bytes.size() - leadBytes - dataBytes, 0)));
-  EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandStop);
-}
-
-TEST_F(EndpointTest, InSharedModeTheWholeTailPlaysHoweverLittleRoomTheDeviceOffers) {
-  SimEndpointScript e = SimEndpoint(u"Test");
-  e.padding = 4410;  // half of every 8820-frame buffer is still queued at each period
-  UseEndpoints({.endpoints = {e}});
-  outputFrames_ = 9000;
-  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", u"Share"), kOk);
-  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
-  const std::size_t lead = (8820 + 30 * 4410) * 8;  // pre-fill, then 3 s in 4410-frame passes
-  ASSERT_GE(bytes.size(), lead + (9000 + 8820) * 8);
-  EXPECT_TRUE(BytesAt(bytes, lead, PatternBytes(9000 * 8)));
-  EXPECT_TRUE(BytesAt(bytes, lead + 9000 * 8, Bytes(bytes.size() - lead - 9000 * 8, 0)));
+// After the pre-fill and 3 s of lead-in come the data, then silence to let the tail sound: the
+// tail buffer padded, then one more buffer; in shared mode the whole tail plays however little
+// room the device offers.
+TEST_F(EndpointTest, TheBytesAfterTheLeadInAreTheDataThenSilence) {
+  struct Case {
+    std::u16string rate;
+    std::uint32_t padding;  // frames still queued at each period
+    std::uint64_t frames;
+    std::size_t lead, size;  // bytes
+  } const cases[] = {
+      // 15 × 8820 ≥ 132300; 2 full buffers and a tail of 2360
+      {u"Auto", 0, 20000, 16 * 8820 * 8, (16 + 4) * 8820 * 8},
+      // half of every 8820-frame buffer still queued: 3 s in 4410-frame passes
+      {u"Share", 4410, 9000, (8820 + 30 * 4410) * 8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.rate));
+    SimEndpointScript e = SimEndpoint(u"Test");
+    e.padding = c.padding;
+    UseEndpoints({.endpoints = {e}});
+    outputFrames_ = c.frames;
+    EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
+    const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
+    const std::size_t dataEnd = c.lead + c.frames * 8;
+    if (c.size != 0) {
+      ASSERT_EQ(bytes.size(), c.size);
+      EXPECT_TRUE(BytesAt(bytes, 0, Bytes(c.lead, 0)));
+      const std::vector<std::uint32_t> releases = endpoints_->Releases();
+      ASSERT_EQ(releases.size(), c.size / (8820 * 8));
+      EXPECT_THAT(std::vector(releases.begin(), releases.begin() + 16), Each(8820U));
+    }
+    ASSERT_GE(bytes.size(), dataEnd + 8820 * 8);
+    EXPECT_TRUE(BytesAt(bytes, c.lead, PatternBytes(c.frames * 8)));
+    EXPECT_TRUE(BytesAt(bytes, dataEnd, Bytes(bytes.size() - dataEnd, 0)));
+    EXPECT_EQ(app_.PlayCommand.Load(), context::kCommandStop);
+  }
 }
 
 TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
@@ -110,82 +67,62 @@ TEST_F(EndpointTest, AutoTriesTheTracksRateThenTheLadderFromTheTop) {
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
   const auto asked = CallsStartingWith("IsFormatSupported");
   ASSERT_EQ(asked.size(), 4U + 8U * 4U + 4U);
-  EXPECT_THAT(std::vector<std::string>(asked.begin(), asked.begin() + 5),
-              ElementsAre("IsFormatSupported exclusive pcm 44100 32/32",
-                          "IsFormatSupported exclusive pcm 44100 24/32",
-                          "IsFormatSupported exclusive pcm 44100 24/24",
-                          "IsFormatSupported exclusive pcm 44100 16/16",
-                          "IsFormatSupported exclusive pcm 768000 32/32"));
+  const char* first[] = {"44100 32/32", "44100 24/32", "44100 24/24", "44100 16/16",
+                         "768000 32/32"};
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(asked[i], "IsFormatSupported exclusive pcm " + std::string(first[i]));
   EXPECT_EQ(asked.back(), "IsFormatSupported exclusive pcm 48000 16/16");
   EXPECT_EQ(window_.TextHistory(2003).at(10), u"Decode: 16bit 44100Hz - Out: 16/16bit 48000Hz");
 }
 
-TEST_F(EndpointTest, FixedRatesAndDopRatesChooseTheirFormats) {
+// Fixed and DoP rates ask for their format only (DoP takes the 32-bit container when 24 is
+// refused); shared mode takes the closest match the endpoint offers, within 8 kHz … 384 kHz.
+TEST_F(EndpointTest, EachRateChoosesItsFormatOrFailsWithItsText) {
   struct Case {
     std::u16string rate;
+    std::uint32_t closest;  // shared mode: the closest match offered
+    std::uint16_t bits;     // exclusive mode: the one container taken (0: any)
     std::string initialize;
+    std::u16string text;  // after "Decode: 16bit 44100Hz - Out: ", or the failure
   } const cases[] = {
-      {u"96000", "Initialize exclusive pcm 96000 32/32"},
-      {u"D64", "Initialize exclusive pcm 176400 24/24"},
-      {u"D256", "Initialize exclusive pcm 705600 24/24"},
+      {u"96000", 0, 0, "exclusive pcm 96000 32/32", u"32/32bit 96000Hz"},
+      {u"D64", 0, 0, "exclusive pcm 176400 24/24", u"24/24bit 176400Hz DoP"},
+      {u"D128", 0, 32, "exclusive pcm 352800 24/32", u"24/32bit 352800Hz DoP"},
+      {u"D256", 0, 0, "exclusive pcm 705600 24/24", u"24/24bit 705600Hz DoP"},
+      {u"D512", 0, 0, "", u"DEVICE ERROR: unsupported audio format"},
+      {u"12345", 0, 0, "", u"DEVICE ERROR: unsupported audio format"},
+      {u"share", 48000, 0, "shared float 48000 32/32 flags=0xc0000 2000000 0",
+       u"32/32bit float 48000Hz"},
+      {u"share", 8000, 0, "shared float 8000 32/32 flags=0xc0000 2000000 0",
+       u"32/32bit float 8000Hz"},
+      {u"share", 7999, 0, "", u"DEVICE ERROR: unsupported sample rate"},
+      {u"share", 384001, 0, "", u"DEVICE ERROR: unsupported sample rate"},
   };
   for (const auto& c : cases) {
-    UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
-    EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
-    ASSERT_EQ(CallsStartingWith("Initialize").size(), 1U);
-    EXPECT_THAT(CallsStartingWith("Initialize")[0], HasSubstr(c.initialize));
-  }
-  for (std::u16string rate : {u"D512", u"12345"}) {
-    UseEndpoints({.endpoints = {SimEndpoint(u"Test")}});
-    EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", rate), kOk);
-    EXPECT_EQ(window_.Text(2003), u"DEVICE ERROR: unsupported audio format");
-  }
-}
-
-TEST_F(EndpointTest, DopTakesTheWiderContainerWhen24IsRefusedAndPreFillsTheIdlePattern) {
-  SimEndpointScript e = SimEndpoint(u"Test");
-  e.accepts = [](ShareMode, const WaveFormat& f) { return f.bitsPerSample == 32; };
-  UseEndpoints({.endpoints = {e}});
-  EXPECT_EQ(Play({u"/m/a.wav"}, u"W: Test", u"D128"), kOk);
-  EXPECT_THAT(CallsStartingWith("IsFormatSupported"),
-              ElementsAre("IsFormatSupported exclusive pcm 352800 24/24",
-                          "IsFormatSupported exclusive pcm 352800 24/32"));
-  const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
-  ASSERT_GE(bytes.size(), 16U);
-  EXPECT_THAT(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 16),
-              ElementsAre(0x00, 0xCC, 0xCC, 0x05, 0x00, 0xCC, 0xCC, 0x05,  //
-                          0x00, 0xCC, 0xCC, 0xFA, 0x00, 0xCC, 0xCC, 0xFA));
-  EXPECT_EQ(window_.TextHistory(2003).at(10),
-            u"Decode: 16bit 44100Hz - Out: 24/32bit 352800Hz DoP");
-}
-
-TEST_F(EndpointTest, SharedModeTakesTheClosestMatchWithinItsRange) {
-  struct Case {
-    std::uint32_t closest;
-    std::u16string text;
-  } const cases[] = {
-      {48000, u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"},
-      {8000, u"Decode: 16bit 44100Hz - Out: 32/32bit float 8000Hz"},
-      {7999, u"DEVICE ERROR: unsupported sample rate"},
-      {384001, u"DEVICE ERROR: unsupported sample rate"},
-  };
-  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.rate) + " " + std::to_string(c.closest));
     SimEndpointScript e = SimEndpoint(u"Test");
-    const std::uint32_t closest = c.closest;
-    e.accepts = [closest](ShareMode mode, const WaveFormat& f) {
-      return mode == ShareMode::kShared && f.samplesPerSec == closest;
-    };
-    e.sharedClosest = platform::endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, c.closest, 32, 32);
+    if (c.bits != 0) {
+      e.accepts = [b = c.bits](ShareMode, const WaveFormat& f) { return f.bitsPerSample == b; };
+    }
+    if (c.closest != 0) {
+      e.accepts = [r = c.closest](ShareMode m, const WaveFormat& f) {
+        return m == ShareMode::kShared && f.samplesPerSec == r;
+      };
+      e.sharedClosest =
+          platform::endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, c.closest, 32, 32);
+    }
     UseEndpoints({.endpoints = {e}});
-    (void)Play({u"/m/a.wav"}, u"W: Test", u"share");
-    const auto history = window_.TextHistory(2003);
-    EXPECT_NE(std::find(history.begin(), history.end(), c.text), history.end()) << c.closest;
+    const Result result = Play({u"/m/a.wav"}, u"W: Test", c.rate);
     const auto initialized = CallsStartingWith("Initialize");
-    if (c.text.starts_with(u"Decode")) {
-      EXPECT_THAT(initialized, ElementsAre("Initialize shared float " + std::to_string(c.closest) +
-                                           " 32/32 flags=0xc0000 2000000 0"));
-    } else {
+    if (c.initialize.empty()) {
+      EXPECT_NE(result, kOk);
+      EXPECT_EQ(window_.Text(2003), c.text);
       EXPECT_TRUE(initialized.empty());
+    } else {
+      EXPECT_EQ(result, kOk);
+      EXPECT_THAT(window_.TextHistory(2003), Contains(u"Decode: 16bit 44100Hz - Out: " + c.text));
+      ASSERT_EQ(initialized.size(), 1U);
+      EXPECT_THAT(initialized[0], HasSubstr("Initialize " + c.initialize));
     }
   }
 }
@@ -193,7 +130,7 @@ TEST_F(EndpointTest, SharedModeTakesTheClosestMatchWithinItsRange) {
 TEST_F(EndpointTest, ANotAlignedBufferIsRetriedOnceOnAFreshClient) {
   SimEndpointScript e = SimEndpoint(u"Test");
   e.alignedFrames = 8192;
-  UseEndpoints({.endpoints = {e}});
+  UseEndpoints({.endpoints = {SimEndpoint(u"Other"), e}});  // found past another endpoint
   EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
   const auto calls = endpoints_->Calls();
   const auto first = std::find_if(calls.begin(), calls.end(),
@@ -209,34 +146,31 @@ TEST_F(EndpointTest, ANotAlignedBufferIsRetriedOnceOnAFreshClient) {
 TEST_F(EndpointTest, EveryDeviceErrorTextAndEverythingReleased) {
   struct Case {
     SimSystemScript script;
-    std::u16string rate;
     std::u16string text;
+    std::u16string rate = u"Auto";
   };
   const auto failing = [](std::string call) {
-    SimEndpointScript e = SimEndpoint(u"Test");
-    e.failing = {std::move(call)};
-    return SimSystemScript{.endpoints = {e}};
+    return SimSystemScript{.endpoints = {{.name = u"Test", .failing = {std::move(call)}}}};
   };
   const Case cases[] = {
-      {{.failCreate = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: CoCreateInstance failed"},
-      {{.failEnumerate = true, .endpoints = {}},
-       u"Auto",
-       u"DEVICE ERROR: EnumAudioEndpoints failed"},
-      {{.failCount = true, .endpoints = {}}, u"Auto", u"DEVICE ERROR: GetCount failed"},
-      {{.endpoints = {SimEndpoint(u"test")}}, u"Auto", u"DEVICE ERROR: device not found"},
-      {failing("GetFriendlyName"), u"Auto", u"DEVICE ERROR: device not found"},
-      {failing("Activate"), u"Auto", u"DEVICE ERROR: Activate failed"},
-      {failing("IsFormatSupported"), u"Auto", u"DEVICE ERROR: unsupported audio format"},
-      {failing("IsFormatSupported"), u"Share", u"DEVICE ERROR: IsFormatSupported"},
-      {failing("Initialize"), u"Auto", u"DEVICE ERROR: Initialize failed"},
-      {failing("SetEventHandle"), u"Auto", u"DEVICE ERROR: SetEventHandle failed"},
-      {failing("GetBufferSize"), u"Auto", u"DEVICE ERROR: GetBufferSize failed"},
-      {failing("GetService"), u"Auto", u"DEVICE ERROR: GetService failed"},
-      {failing("GetBuffer"), u"Auto", u"DEVICE ERROR: GetBuffer failed"},
-      {failing("Start"), u"Auto", u"DEVICE ERROR: Start failed"},
-      {failing("GetCurrentPadding"), u"Share", u"DEVICE ERROR: GetCurrentPadding"},
+      {{.failCreate = true}, u"DEVICE ERROR: CoCreateInstance failed"},
+      {{.failEnumerate = true}, u"DEVICE ERROR: EnumAudioEndpoints failed"},
+      {{.failCount = true}, u"DEVICE ERROR: GetCount failed"},
+      {{.endpoints = {SimEndpoint(u"test")}}, u"DEVICE ERROR: device not found"},
+      {failing("GetFriendlyName"), u"DEVICE ERROR: device not found"},
+      {failing("Activate"), u"DEVICE ERROR: Activate failed"},
+      {failing("IsFormatSupported"), u"DEVICE ERROR: unsupported audio format"},
+      {failing("IsFormatSupported"), u"DEVICE ERROR: IsFormatSupported", u"Share"},
+      {failing("Initialize"), u"DEVICE ERROR: Initialize failed"},
+      {failing("SetEventHandle"), u"DEVICE ERROR: SetEventHandle failed"},
+      {failing("GetBufferSize"), u"DEVICE ERROR: GetBufferSize failed"},
+      {failing("GetService"), u"DEVICE ERROR: GetService failed"},
+      {failing("GetBuffer"), u"DEVICE ERROR: GetBuffer failed"},
+      {failing("Start"), u"DEVICE ERROR: Start failed"},
+      {failing("GetCurrentPadding"), u"DEVICE ERROR: GetCurrentPadding", u"Share"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.text));
     UseEndpoints(c.script);
     EXPECT_NE(Play({u"/m/a.wav"}, u"W: Test", c.rate), kOk);
     EXPECT_EQ(window_.Text(2003), c.text);
@@ -258,69 +192,10 @@ TEST_F(EndpointTest, ASilentEndpointTimesOutAfterTwoSecondsOfItsClock) {
   EXPECT_EQ(clock_.NowMicroseconds(), 2'000'000U);
 }
 
-TEST_F(EndpointTest, ASeekBeyondTheEndWrapsToTheStart) {
-  app_.PlayOnce = 0;
-  SimEndpointScript e = SimEndpoint(u"Test");
-  constexpr std::uint64_t kFirstData = 17;  // release number of the first data buffer
-  std::vector<std::uint8_t> afterSeek;
-  e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
-    if (release == kFirstData) app_.Seek.Request(3600);
-    if (release == kFirstData + 1) {
-      afterSeek = bytes;
-      app_.PlayCommand = context::kCommandStop;
-    }
-  };
-  UseEndpoints({.endpoints = {e}});
-  outputFrames_ = 50000;
-  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
-  ASSERT_EQ(afterSeek.size(), 8820U * 8);
-  EXPECT_TRUE(BytesAt(afterSeek, 0, PatternBytes(64)));
-  EXPECT_EQ(app_.SeekPending.Load(), 0U);
-}
-
-TEST_F(EndpointTest, AGaplessJumpLandsOnTheTracksStartOffsetWithoutStoppingTheDevice) {
-  app_.PlayOnce = 0;
-  app_.Gapless = 1;
-  tracks_[u"/m/a.wav"] = {.frames = 20000};
-  tracks_[u"/m/b.wav"] = {.frames = 30000};
-  outputFrames_ = 50000;
-  SimEndpointScript e = SimEndpoint(u"Test");
-  std::vector<std::uint8_t> afterJump;
-  std::uint32_t currentAfterJump = 99;
-  e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
-    if (release == 17) {
-      app_.RequestedTrack = 1;
-      app_.PlayCommand = context::kCommandJump;
-    }
-    if (release == 18) {
-      afterJump = bytes;
-      currentAfterJump = app_.CurrentTrack.Load();
-      app_.PlayCommand = context::kCommandStop;
-    }
-  };
-  UseEndpoints({.endpoints = {e}});
-  EXPECT_EQ(Play({u"/m/a.wav", u"/m/b.wav"}), kOk);
-  const std::uint64_t offset =
-      static_cast<std::uint64_t>(44100 * (20000.0 / 44100)) * 8;  // the start offset rule
-  EXPECT_EQ(afterJump.size(), 8820U * 8);
-  EXPECT_TRUE(BytesAt(afterJump, 0, PatternBytes(8820 * 8, offset)));
-  EXPECT_EQ(currentAfterJump, 1U);
-  EXPECT_EQ(CallsStartingWith("Start").size(), 1U);
-}
-
 TEST_F(EndpointTest, ASingleTrackWithoutOnceLoopsWithoutAGap) {
-  app_.PlayOnce = 0;
-  SimEndpointScript e = SimEndpoint(u"Test");
-  std::vector<std::uint8_t> all;
-  e.onRelease = [&](std::uint64_t release, const std::vector<std::uint8_t>& bytes) {
-    if (release > 16) all.insert(all.end(), bytes.begin(), bytes.end());
-    if (release == 16 + 3) app_.PlayCommand = context::kCommandStop;
-  };
-  UseEndpoints({.endpoints = {e}});
-  outputFrames_ = 10000;  // 3 buffers of 8820 frames cover the track twice and a bit
-  EXPECT_EQ(Play({u"/m/a.wav"}), kOk);
-  EXPECT_EQ(all.size(), 3U * 8820 * 8);
-  EXPECT_TRUE(BytesAt(all, 0, PatternBytes(3 * 8820 * 8, 0, 10000 * 8)));
+  outputFrames_ = 10000;  // the second data buffer of 8820 frames wraps to the start
+  PlayActingOnData({u"/m/a.wav"}, u"Auto", [] {});
+  EXPECT_EQ(next_, PatternBytes(8820 * 8, 8820 * 8, 10000 * 8));
 }
 
 TEST_F(EndpointTest, AListPlaysEachTailThenTheNextTrackAndOnceEndsAfterTheLast) {

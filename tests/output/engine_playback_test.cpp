@@ -5,14 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
+#include <set>
 
 #include "app/player_steps.h"
-#include "dsp/bit_reverse.h"
 #include "engine/track_preparation.h"
-#include "tests/engine/engine_fixture.h"
-#include "tests/support/audio_files.h"
+#include "tests/output/endpoint_test_fixture.h"
 #include "tests/support/fake_memory_status.h"
-#include "tests/support/sim_endpoints.h"
 
 namespace lumaro::testing {
 namespace {
@@ -22,46 +21,26 @@ using platform::endpoint::WaveFormat;
 using platform::sim::SimEndpointScript;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::Not;
 
 constexpr std::size_t kLeadInReleases = 16;  // the pre-fill and 3 s of 200 ms buffers
 
-class PlaybackTest : public EngineTest {
+class PlaybackTest : public EndpointTest {
  protected:
-  PlaybackTest() {
-    steps_ = app::PlayerSteps();
-    app_.PlayOnce = 1;
-  }
+  PlaybackTest() { steps_ = app::PlayerSteps(); }
   // An endpoint "DAC" that takes only the formats `accepts` allows.
   void UseDac(std::function<bool(ShareMode, const WaveFormat&)> accepts = {}) {
-    UseSimEndpoints(services_, endpoints_,
-                    {.endpoints = {SimEndpoint(u"DAC", std::move(accepts))}});
+    UseEndpoints({.endpoints = {SimEndpoint(u"DAC", std::move(accepts))}});
   }
   // The bytes the device got after its lead-in.
   std::vector<std::uint8_t> Played() const {
     const std::vector<std::uint8_t> bytes = endpoints_->Bytes();
-    const std::vector<std::uint32_t> releases = endpoints_->Releases();
-    std::size_t skip = 0;
-    const std::size_t frameBytes = bytes.size() / std::max<std::size_t>(1, Total(releases));
-    for (std::size_t i = 0; i < kLeadInReleases && i < releases.size(); ++i) {
-      skip += releases[i] * frameBytes;
-    }
-    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(skip),
-                                     bytes.end());
+    const std::vector<std::uint32_t> r = endpoints_->Releases();
+    if (r.size() < kLeadInReleases) return {};
+    const std::size_t frameBytes = bytes.size() / std::accumulate(r.begin(), r.end(), 0UL);
+    const std::size_t lead = std::accumulate(r.begin(), r.begin() + kLeadInReleases, 0UL);
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(lead * frameBytes), bytes.end()};
   }
-  static std::size_t Total(const std::vector<std::uint32_t>& releases) {
-    std::size_t total = 0;
-    for (std::uint32_t r : releases) total += r;
-    return total;
-  }
-  std::u16string Write(std::u16string_view name, const Bytes& bytes) {
-    const std::u16string path = dir_.File(name);
-    EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return path;
-  }
-
   TempDir dir_;
-  std::unique_ptr<platform::sim::SimEndpointSystem> endpoints_;
 };
 
 // A 24-bit value as the player plays it through a 24-bit device: s / 2^23, then × 8388607,
@@ -73,55 +52,23 @@ std::int32_t Played24(std::int32_t s) {
 TEST_F(PlaybackTest, A24BitWavAtItsOwnRateThroughExclusive24BitContainers) {
   const std::vector<std::int64_t> samples = {8388607, -8388608, 1, -1, 4194304, -3, 0, 12345};
   const std::u16string wav =
-      Write(u"a.wav", MakeWav({.rate = 48000, .bits = 24}, PackLe(samples, 24)));
+      dir_.Write(u"a.wav", MakeWav({.rate = 48000, .bits = 24}, PackLe(samples, 24)));
   for (std::uint16_t container : {24, 32}) {
     UseDac([container](ShareMode mode, const WaveFormat& f) {
       return mode == ShareMode::kExclusive && f.validBitsPerSample == 24 &&
              f.bitsPerSample == container;
     });
     ASSERT_EQ(Play({wav}, u"W: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
-    const std::vector<std::uint8_t> played = Played();
-    const std::size_t sampleBytes = container / 8;
-    ASSERT_GE(played.size(), samples.size() * sampleBytes);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-      const std::uint8_t* p = played.data() + i * sampleBytes + (sampleBytes - 3);
-      const std::int32_t v = (p[0] | p[1] << 8 | p[2] << 16) << 8 >> 8;
-      EXPECT_EQ(v, Played24(static_cast<std::int32_t>(samples[i]))) << i;
-      if (container == 32) {
-        EXPECT_EQ(played[i * 4], 0) << "left-justified";
-      }
+    Bytes expected;  // little-endian, left-justified in 32 bits
+    for (const std::int64_t s : samples) {
+      if (container == 32) expected.push_back(0);
+      const std::int32_t v = Played24(static_cast<std::int32_t>(s));
+      for (int k = 0; k < 3; ++k) expected.push_back(static_cast<std::uint8_t>(v >> 8 * k));
     }
+    EXPECT_TRUE(BytesAt(Played(), 0, expected));
     EXPECT_THAT(Statuses(),
                 Contains(u"Decode: 24bit 48000Hz - Out: 24/" +
                          std::u16string(container == 24 ? u"24" : u"32") + u"bit 48000Hz"));
-  }
-}
-
-TEST_F(PlaybackTest, ADsd64FilePlaysAsDopAtItsOwnRateWithoutConversion) {
-  Bytes left, right;
-  for (int i = 0; i < 4096; ++i) {
-    left.push_back(static_cast<unsigned char>(i * 7 + 1));
-    right.push_back(static_cast<unsigned char>(i * 13 + 5));
-  }
-  const std::u16string dsf = Write(u"a.dsf", MakeDsf({}, {left, right}));
-  for (std::uint16_t container : {24, 32}) {
-    UseDac([container](ShareMode, const WaveFormat& f) { return f.bitsPerSample == container; });
-    ASSERT_EQ(Play({dsf}, u"W: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
-    EXPECT_THAT(Statuses(), Not(Contains(u"Converting to 64bit float ...")));
-    EXPECT_THAT(Statuses(),
-                Contains(u"Decode: 1bit 2822400Hz - Out: 24/" +
-                         std::u16string(container == 24 ? u"24" : u"32") + u"bit 176400Hz DoP"));
-    // Each DoP sample: the later byte, the earlier byte (bits reversed), then the marker.
-    Bytes expected;
-    for (std::size_t f = 0; f < 2048; ++f) {
-      for (const Bytes* channel : {&left, &right}) {
-        if (container == 32) expected.push_back(0);
-        expected.push_back(dsp::kBitReversed[(*channel)[2 * f + 1]]);
-        expected.push_back(dsp::kBitReversed[(*channel)[2 * f]]);
-        expected.push_back(f % 2 == 0 ? 0x05 : 0xFA);
-      }
-    }
-    EXPECT_TRUE(BytesAt(Played(), 0, expected));
   }
 }
 
@@ -132,7 +79,7 @@ TEST_F(PlaybackTest, APcmTrackToD64IsModulatedThenPackedAndADsdTrackAtAnotherRat
     sine.push_back(v);
     sine.push_back(-v);
   }
-  const std::u16string wav = Write(u"s.wav", MakeWav({}, PackLe(sine, 16)));
+  const std::u16string wav = dir_.Write(u"s.wav", MakeWav({}, PackLe(sine, 16)));
   UseDac();
   ASSERT_EQ(Play({wav}, u"W: DAC", u"D64"), kOk) << Utf8(window_.Text(2003));
   EXPECT_THAT(Statuses(), Contains(u"Converting to 1bit ..."));
@@ -144,7 +91,8 @@ TEST_F(PlaybackTest, APcmTrackToD64IsModulatedThenPackedAndADsdTrackAtAnotherRat
     ASSERT_EQ(played[f * 6 + 5], f % 2 == 0 ? 0x05 : 0xFA) << f;
   }
 
-  const std::u16string dsf = Write(u"b.dsf", MakeDsf({}, {Bytes(8192, 0x69), Bytes(8192, 0x96)}));
+  const std::u16string dsf =
+      dir_.Write(u"b.dsf", MakeDsf({}, {Bytes(8192, 0x69), Bytes(8192, 0x96)}));
   UseDac();
   ASSERT_EQ(Play({dsf}, u"W: DAC", u"D128"), kOk) << Utf8(window_.Text(2003));
   EXPECT_THAT(Statuses(), Contains(u"Converting to 64bit float ..."));
@@ -154,7 +102,9 @@ TEST_F(PlaybackTest, APcmTrackToD64IsModulatedThenPackedAndADsdTrackAtAnotherRat
 
 TEST_F(PlaybackTest, VolumeAssistRunsInItsOrder) {
   const std::u16string wav =
-      Write(u"v.wav", MakeWav({}, PackLe({1000, -1000, 2000, -2000, 3000, 0}, 16)));
+      dir_.Write(u"v.wav", MakeWav({}, PackLe({1000, -1000, 2000, -2000, 3000, 0}, 16)));
+  const std::set<std::u16string> assistTexts = {u"Compressing ...", u"Peak normalizing ...",
+                                                u"Loudness normalizing ..."};
   struct Case {
     std::uint32_t assist;
     std::uint32_t peakAfterCompression;
@@ -174,47 +124,50 @@ TEST_F(PlaybackTest, VolumeAssistRunsInItsOrder) {
     const std::vector<std::u16string> statuses = Statuses();
     std::vector<std::u16string> assist;
     for (std::size_t i = before; i < statuses.size(); ++i) {
-      const std::u16string& s = statuses[i];
-      if (s == u"Compressing ..." || s == u"Peak normalizing ..." ||
-          s == u"Loudness normalizing ...") {
-        assist.push_back(s);
-      }
+      if (assistTexts.contains(statuses[i])) assist.push_back(statuses[i]);
     }
     EXPECT_EQ(assist, c.texts) << c.assist;
   }
 }
 
-TEST_F(PlaybackTest, SharedModeResamplesToTheClosestMatch) {
+// Every status of a whole playback in order; in shared mode the track is first resampled to
+// the closest match the endpoint offers.
+TEST_F(PlaybackTest, EveryStatusOfAWholePlaybackInOrder) {
   const std::u16string wav =
-      Write(u"r.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(8820, 100), 16)));
+      dir_.Write(u"o.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(8820, 100), 16)));
+  std::vector<std::u16string> expected = {u"",
+                                          u"Registering file list ...",
+                                          u"Preparing ...",
+                                          u"Reading with built-in decoder ...",
+                                          u"Converting to 64bit float ...",
+                                          u"COM initializing ...",
+                                          u"CoCreateInstance ...",
+                                          u"Creating end point ...",
+                                          u"Activating device ...",
+                                          u"Selecting output format ...",
+                                          u"Setting process priority ...",
+                                          u"Volume assist starting ...",
+                                          u"Converting to output data ...",
+                                          u"Device initializing ...",
+                                          u"Starting ...",
+                                          u"Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz",
+                                          u""};
+  UseDac();
+  ASSERT_EQ(Play({wav}, u"W: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
+  EXPECT_EQ(Statuses(), expected);
+
   SimEndpointScript e = SimEndpoint(u"DAC", [](ShareMode mode, const WaveFormat& f) {
     return mode == ShareMode::kShared && f.samplesPerSec == 48000;
   });
   e.sharedClosest =
       platform::endpoint::MakeWaveFormat(platform::endpoint::SubFormat::kIeeeFloat, 48000, 32, 32);
-  UseSimEndpoints(services_, endpoints_, {.endpoints = {e}});
+  UseEndpoints({.endpoints = {e}});
   ASSERT_EQ(Play({wav}, u"W: DAC", u"Share"), kOk) << Utf8(window_.Text(2003));
-  const auto statuses = Statuses();
-  const auto resampling = std::find(statuses.begin(), statuses.end(), u"Resampling ...");
-  const auto converting =
-      std::find(statuses.begin(), statuses.end(), u"Converting to output data ...");
-  EXPECT_LT(resampling, converting);
-  EXPECT_THAT(statuses, Contains(u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"));
-}
-
-TEST_F(PlaybackTest, EveryStatusOfAWholePlaybackInOrder) {
-  const std::u16string wav = Write(u"o.wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
-  UseDac();
-  ASSERT_EQ(Play({wav}, u"W: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
-  EXPECT_THAT(
-      Statuses(),
-      ElementsAre(u"", u"Registering file list ...", u"Preparing ...",
-                  u"Reading with built-in decoder ...", u"Converting to 64bit float ...",
-                  u"COM initializing ...", u"CoCreateInstance ...", u"Creating end point ...",
-                  u"Activating device ...", u"Selecting output format ...",
-                  u"Setting process priority ...", u"Volume assist starting ...",
-                  u"Converting to output data ...", u"Device initializing ...", u"Starting ...",
-                  u"Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", u""));
+  expected.insert(expected.end() - 5, u"Resampling ...");
+  expected.end()[-2] = u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz";
+  const auto both = Statuses();
+  EXPECT_EQ(std::vector(both.end() - static_cast<std::ptrdiff_t>(expected.size()), both.end()),
+            expected);
 }
 
 // A stage that runs out of memory says so, unless a stop was asked for; a cache file that
@@ -222,7 +175,7 @@ TEST_F(PlaybackTest, EveryStatusOfAWholePlaybackInOrder) {
 TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
   // Ten seconds: the decoded track fits the memory guard, the compressor's padded copy not.
   const std::u16string wav =
-      Write(u"long.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(2 * 441000, 1000), 16)));
+      dir_.Write(u"long.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(2 * 441000, 1000), 16)));
   app_.VolumeAssist = context::kAssistCompression;
   for (const bool stop : {false, true}) {
     steps_.applyVolumeAssist = [stop, this](context::PlayRequest& r) {
@@ -254,7 +207,7 @@ TEST_F(PlaybackTest, PreparationFailuresShowTheirTextsOnlyWithoutAStop) {
   app_.Cache = 1;
   // A cache name longer than a path may be cannot be written.
   const std::u16string longName =
-      Write(std::u16string(240, u'n') + u".wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
+      dir_.Write(std::u16string(240, u'n') + u".wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
   UseDac();
   EXPECT_NE(Play({longName}, u"W: DAC", u"Auto"), kOk);
   const auto statuses = Statuses();

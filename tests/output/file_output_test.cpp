@@ -68,39 +68,39 @@ TEST_F(FileOutputTest, EveryInitialisationGetsItsOwnNumberedFile) {
 
 TEST_F(FileOutputTest, TakesTheLadderInExclusiveModeAndFloatWhenShared) {
   fo::FileOutputSystem system({.path = Path("f.wav"), .paced = false});
-  std::unique_ptr<platform::endpoint::Enumerator> enumerator;
-  ASSERT_EQ(system.CreateEnumerator(&enumerator), platform::endpoint::kSOk);
-  std::unique_ptr<platform::endpoint::EndpointCollection> all;
-  ASSERT_EQ(enumerator->EnumAudioEndpoints(&all), platform::endpoint::kSOk);
-  std::unique_ptr<platform::endpoint::Endpoint> endpoint;
-  ASSERT_EQ(all->Item(0, &endpoint), platform::endpoint::kSOk);
-  std::unique_ptr<platform::endpoint::AudioClient> client;
-  ASSERT_EQ(endpoint->Activate(&client), platform::endpoint::kSOk);
-  using platform::endpoint::MakeWaveFormat;
-  using platform::endpoint::ShareMode;
-  using platform::endpoint::SubFormat;
+  namespace ep = platform::endpoint;
+  std::unique_ptr<ep::Enumerator> enumerator;
+  std::unique_ptr<ep::EndpointCollection> all;
+  std::unique_ptr<ep::Endpoint> endpoint;
+  std::unique_ptr<ep::AudioClient> client;
+  ASSERT_EQ(system.CreateEnumerator(&enumerator), ep::kSOk);
+  ASSERT_EQ(enumerator->EnumAudioEndpoints(&all), ep::kSOk);
+  ASSERT_EQ(all->Item(0, &endpoint), ep::kSOk);
+  ASSERT_EQ(endpoint->Activate(&client), ep::kSOk);
+  using enum ep::ShareMode;
+  using enum ep::SubFormat;
   struct Case {
-    ShareMode mode;
-    SubFormat format;
+    ep::ShareMode mode;
+    ep::SubFormat format;
     std::uint32_t rate, valid, container;
-    platform::endpoint::HResult answer;
+    ep::HResult answer;
   } const cases[] = {
-      {ShareMode::kExclusive, SubFormat::kPcm, 32000, 24, 24, platform::endpoint::kSOk},
-      {ShareMode::kExclusive, SubFormat::kPcm, 44100, 24, 24, platform::endpoint::kSOk},
-      {ShareMode::kExclusive, SubFormat::kPcm, 352800, 24, 24, platform::endpoint::kSOk},
-      {ShareMode::kExclusive, SubFormat::kPcm, 705600, 24, 24, platform::endpoint::kSOk},
-      {ShareMode::kExclusive, SubFormat::kPcm, 768000, 24, 24, platform::endpoint::kSOk},
-      {ShareMode::kExclusive, SubFormat::kPcm, 22050, 16, 16, platform::endpoint::kEFail},
-      {ShareMode::kExclusive, SubFormat::kPcm, 44100, 16, 32, platform::endpoint::kEFail},
-      {ShareMode::kShared, SubFormat::kIeeeFloat, 8000, 32, 32, platform::endpoint::kSOk},
-      {ShareMode::kShared, SubFormat::kIeeeFloat, 705600, 32, 32, platform::endpoint::kSFalse},
+      {kExclusive, kPcm, 32000, 24, 24, ep::kSOk},
+      {kExclusive, kPcm, 44100, 24, 24, ep::kSOk},
+      {kExclusive, kPcm, 352800, 24, 24, ep::kSOk},
+      {kExclusive, kPcm, 705600, 24, 24, ep::kSOk},
+      {kExclusive, kPcm, 768000, 24, 24, ep::kSOk},
+      {kExclusive, kPcm, 22050, 16, 16, ep::kEFail},
+      {kExclusive, kPcm, 44100, 16, 32, ep::kEFail},
+      {kShared, kIeeeFloat, 8000, 32, 32, ep::kSOk},
+      {kShared, kIeeeFloat, 705600, 32, 32, ep::kSFalse},
   };
-  std::optional<platform::endpoint::WaveFormat> closest;
+  std::optional<ep::WaveFormat> closest;
   for (const Case& c : cases) {
     const auto answer = client->IsFormatSupported(
-        c.mode, MakeWaveFormat(c.format, c.rate, c.valid, c.container), &closest);
-    EXPECT_EQ(answer == platform::endpoint::kSOk, c.answer == platform::endpoint::kSOk) << c.rate;
-    EXPECT_EQ(answer == platform::endpoint::kSFalse, c.answer == platform::endpoint::kSFalse);
+        c.mode, ep::MakeWaveFormat(c.format, c.rate, c.valid, c.container), &closest);
+    EXPECT_EQ(answer == ep::kSOk, c.answer == ep::kSOk) << c.rate;
+    EXPECT_EQ(answer == ep::kSFalse, c.answer == ep::kSFalse);
   }
   ASSERT_TRUE(closest.has_value());
   EXPECT_EQ(closest->samplesPerSec, 384000U);

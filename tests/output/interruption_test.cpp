@@ -16,13 +16,13 @@ class InterruptionTest : public EndpointTest {
     steps_ = app::PlayerSteps();
     std::vector<std::int64_t> samples(2 * 44100);  // one second of a sawtooth
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = (i * 37) % 20000 - 10000;
-    EXPECT_TRUE(WriteFileBytes(wav_, MakeWav({}, PackLe(samples, 16))));
-    EXPECT_TRUE(WriteFileBytes(dsf_, MakeDsf({}, {Bytes(44100, 0x69), Bytes(44100, 0x96)})));
+    wav_ = dir_.Write(u"interrupted.wav", MakeWav({}, PackLe(samples, 16)));
   }
 
   TempDir dir_;
-  const std::u16string wav_ = dir_.File(u"interrupted.wav");
-  const std::u16string dsf_ = dir_.File(u"interrupted.dsf");
+  std::u16string wav_;
+  const std::u16string dsf_ =
+      dir_.Write(u"interrupted.dsf", MakeDsf({}, {Bytes(44100, 0x69), Bytes(44100, 0x96)}));
 };
 
 // A stop given as a preparation stage starts (its status text appears) ends the playback quietly:

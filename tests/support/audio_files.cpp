@@ -70,6 +70,11 @@ std::u16string TempDir::File(std::u16string_view name) const {
   return path_ + u"/" + std::u16string(name);
 }
 
+std::u16string TempDir::Write(std::u16string_view name, const Bytes& bytes) const {
+  EXPECT_TRUE(WriteFileBytes(File(name), bytes)) << Utf8(name);
+  return File(name);
+}
+
 std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
 ::testing::AssertionResult BytesAt(const Bytes& bytes, std::size_t at, const Bytes& expected) {

@@ -27,6 +27,8 @@ class TempDir {
   const std::u16string& Path() const { return path_; }
   // The full path of `name` inside the directory.
   std::u16string File(std::u16string_view name) const;
+  // Writes `bytes` as `name` inside the directory (the test fails if it cannot); answers its path.
+  std::u16string Write(std::u16string_view name, const std::vector<unsigned char>& bytes) const;
 
  private:
   std::u16string path_;
