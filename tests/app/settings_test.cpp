@@ -14,58 +14,37 @@ namespace ui = platform::ui;
 using ::testing::ElementsAre;
 using testing::ShellFixture;
 
-// What InitSettings finds depends only on the files beside the program.
-struct DetectionCase {
-  const char* name;
-  std::vector<std::u16string> files;
-  std::vector<std::u16string> directories;
-  std::uint32_t ffmpeg, fluidsynthUsable, pmdwin, winfmp;
-  std::vector<std::u16string> soundFonts;
-};
-
-class DetectionTest : public ::testing::TestWithParam<DetectionCase> {};
-
-TEST_P(DetectionTest, FindsTheComponentsBesideTheProgram) {
-  const DetectionCase& c = GetParam();
-  ShellFixture f;
-  for (const auto& name : c.files) (void)f.tree.File(name, "x");
-  for (const auto& name : c.directories) (void)f.tree.Dir(name);
-  ASSERT_EQ(f.Init(), kOk);
-  EXPECT_EQ(f.app.FfmpegFound.Load(), c.ffmpeg);
-  EXPECT_EQ(f.app.UseFfmpeg.Load(), c.ffmpeg);
-  EXPECT_EQ(f.app.FluidsynthUsable.Load(), c.fluidsynthUsable);
-  EXPECT_EQ(f.app.UseFluidsynth.Load(), c.fluidsynthUsable);
-  EXPECT_EQ(f.app.PmdwinFound.Load(), c.pmdwin);
-  EXPECT_EQ(f.app.UsePmdwin.Load(), c.pmdwin);
-  EXPECT_EQ(f.app.WinfmpFound.Load(), c.winfmp);
-  EXPECT_EQ(f.app.UseWinfmp.Load(), c.winfmp);
-  EXPECT_EQ(testing::Entries(f.app.SoundFontList.get()), c.soundFonts);
+// What InitSettings finds depends only on the files beside the program: each component is found
+// (and used) or not; Fluidsynth needs a sound font; directories of those names are no components.
+TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
+  const std::vector<std::u16string> all = {u"ffmpeg",    u"fluidsynth", u"PMDWin.so",
+                                           u"WinFMP.so", u"b.SF2",      u"a.sf2"};
+  struct Case {
+    std::vector<std::u16string> files, directories, soundFonts;
+    std::uint32_t ffmpeg, fluidsynth, pmdwin, winfmp;
+  } const cases[] = {
+      {{}, {}, {}, 0, 0, 0, 0},
+      {all, {}, {u"a.sf2", u"b.SF2"}, 1, 1, 1, 1},
+      {{u"fluidsynth"}, {}, {}, 0, 0, 0, 0},
+      {{u"fluidsynth", u"notes.sf2x"}, {u"ffmpeg", u"PMDWin.so", u"dir.sf2"}, {}, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    ShellFixture f;
+    for (const auto& name : c.files) (void)f.tree.File(name, "x");
+    for (const auto& name : c.directories) (void)f.tree.Dir(name);
+    ASSERT_EQ(f.Init(), kOk);
+    EXPECT_EQ(f.app.FfmpegFound.Load(), c.ffmpeg);
+    EXPECT_EQ(f.app.UseFfmpeg.Load(), c.ffmpeg);
+    EXPECT_EQ(f.app.FluidsynthUsable.Load(), c.fluidsynth);
+    EXPECT_EQ(f.app.UseFluidsynth.Load(), c.fluidsynth);
+    EXPECT_EQ(f.app.PmdwinFound.Load(), c.pmdwin);
+    EXPECT_EQ(f.app.UsePmdwin.Load(), c.pmdwin);
+    EXPECT_EQ(f.app.WinfmpFound.Load(), c.winfmp);
+    EXPECT_EQ(f.app.UseWinfmp.Load(), c.winfmp);
+    EXPECT_EQ(testing::Entries(f.app.SoundFontList.get()), c.soundFonts);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Components, DetectionTest,
-    ::testing::Values(
-        DetectionCase{"nothing", {}, {}, 0, 0, 0, 0, {}},
-        DetectionCase{"all",
-                      {u"ffmpeg", u"fluidsynth", u"PMDWin.so", u"WinFMP.so", u"b.SF2", u"a.sf2"},
-                      {},
-                      1,
-                      1,
-                      1,
-                      1,
-                      {u"a.sf2", u"b.SF2"}},
-        // Fluidsynth without a sound font cannot be used.
-        DetectionCase{"fluidsynthAlone", {u"fluidsynth"}, {}, 0, 0, 0, 0, {}},
-        // Directories of those names are not components; a name only ending in sf2 is no font.
-        DetectionCase{"directories",
-                      {u"fluidsynth", u"notes.sf2x"},
-                      {u"ffmpeg", u"PMDWin.so", u"dir.sf2"},
-                      0,
-                      0,
-                      0,
-                      0,
-                      {}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InitSettingsTest, AnOverlongProgramPathFailsTheFontSearchAndSkipsTheFmLibraries) {
   ShellFixture f;

@@ -35,9 +35,7 @@ TEST(CompressWindowTest, LengthAndOffset) {
 
 TEST(CompressGainRuleTest, Table) {
   const CompressParameters defaults;  // threshold 80, downward 0, upward 50, max 800
-  CompressParameters full = defaults;
-  full.downward = 100;
-  full.upward = 100;
+  const CompressParameters full{.downward = 100, .upward = 100};
   struct Case {
     const char* name;
     CompressParameters p;
@@ -58,21 +56,17 @@ TEST(CompressGainRuleTest, Table) {
 
 // Tracks whose window level is the same everywhere: the output is the input times one gain.
 TEST(CompressTest, SteadyTracks) {
-  CompressParameters atEighth;
-  atEighth.threshold = 125;  // T = 0.125, exactly a power of two, as are the levels below
-  CompressParameters loudDown;
-  loudDown.threshold = 100;
-  loudDown.downward = 100;
+  // T = 0.125 in the first row: exactly a power of two, as are the levels below.
   struct Case {
     const char* name;
     CompressParameters p;
     double left, right, expected;  // expected: |output sample|, with the input's sign
     double tolerance;
   } const cases[] = {
-      {"level exactly T is unchanged", atEighth, 0.125, -0.125, 0.125, 0.0},
-      {"silence stays silent", CompressParameters{}, 0.0, 0.0, 0.0, 0.0},
-      {"quiet 0.01 lifted by 4.5", CompressParameters{}, 0.01, 0.01, 0.045, 1e-9},
-      {"loud 0.5 brought down to T", loudDown, 0.5, -0.5, 0.1, 1e-12},
+      {"level exactly T is unchanged", {.threshold = 125}, 0.125, -0.125, 0.125, 0.0},
+      {"silence stays silent", {}, 0.0, 0.0, 0.0, 0.0},
+      {"quiet 0.01 lifted by 4.5", {}, 0.01, 0.01, 0.045, 1e-9},
+      {"loud 0.5 brought down to T", {.threshold = 100, .downward = 100}, 0.5, -0.5, 0.1, 1e-12},
   };
   for (const std::uint32_t type : {0U, 1U}) {
     for (const auto& c : cases) {
@@ -149,13 +143,12 @@ std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32
 TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
   constexpr std::uint32_t kRate = 8000;
   for (const std::uint32_t type : {0U, 1U}) {
-    CompressParameters p;
-    p.downward = 60;
-    p.upward = 100;
-    p.maxAmplification = 2000;
-    p.cellSize = 150;
-    p.timeLagBalance = 37;
-    p.loudnessType = type;
+    const CompressParameters p{.downward = 60,
+                               .upward = 100,
+                               .maxAmplification = 2000,
+                               .cellSize = 150,
+                               .timeLagBalance = 37,
+                               .loudnessType = type};
     const std::vector<double> in = SwellingNoise(1'200'007, 0.95, 7 + type);
     const std::vector<double> expected = ReferenceCompress(in, kRate, p);
     BufferSlot slot = AudioSlot(in, kRate);
