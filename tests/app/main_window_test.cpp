@@ -63,39 +63,31 @@ TEST(MainWindowTest, InitialisationShowsTheIdleLookAndStartsOneTimer) {
   EXPECT_EQ(f.dialog.TimerPeriod(kMainTimerId), 0u);
 }
 
-struct TimerCase {
-  const char* name;
-  std::uint32_t elapsed, total;
-  std::uint32_t seekBusy, thumbTracking, seekPending, playCommand;
-  const char16_t* text;  // nullptr: not written
-  int thumb;
-};
-
-class TimerTest : public ::testing::TestWithParam<TimerCase> {};
-
-TEST_P(TimerTest, DrawsTheTimeAndMovesTheThumbUnlessTheUserIsSeeking) {
-  const TimerCase& c = GetParam();
-  WindowFixture f;
-  f.Playing(c.elapsed, c.total);
-  f.dialog.ScrollSetPosition(res::kIdSeekBar, 7, false);
-  f.app.SeekBusy = c.seekBusy;
-  f.app.ThumbTracking = c.thumbTracking;
-  f.app.SeekPending = c.seekPending;
-  f.app.PlayCommand = c.playCommand;
-  f.dialog.Send(ui::Timer{kMainTimerId});
-  EXPECT_EQ(f.dialog.Text(res::kIdTimeText), c.text ? std::u16string(c.text) : u"");
-  EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.thumb);
+TEST(MainWindowTest, TimerDrawsTheTimeAndMovesTheThumbUnlessTheUserIsSeeking) {
+  struct Case {
+    std::uint32_t elapsed, total;
+    std::uint32_t seekBusy, thumbTracking, seekPending, playCommand;
+    const char16_t* text;  // nullptr: not written
+    int thumb;
+  } const cases[] = {
+      {65, 3725, 0, 0, 0, 0, u"1:05 / 62:05", 65}, {0, 9, 0, 0, 0, 0, u"0:00 / 0:09", 0},
+      {65, 70, 1, 0, 0, 0, u"1:05 / 1:10", 7},     {65, 70, 0, 1, 0, 0, u"1:05 / 1:10", 7},
+      {65, 70, 0, 0, 1, 0, u"1:05 / 1:10", 7},     {65, 70, 0, 0, 0, 2, nullptr, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    WindowFixture f;
+    f.Playing(c.elapsed, c.total);
+    f.dialog.ScrollSetPosition(res::kIdSeekBar, 7, false);
+    f.app.SeekBusy = c.seekBusy;
+    f.app.ThumbTracking = c.thumbTracking;
+    f.app.SeekPending = c.seekPending;
+    f.app.PlayCommand = c.playCommand;
+    f.dialog.Send(ui::Timer{kMainTimerId});
+    EXPECT_EQ(f.dialog.Text(res::kIdTimeText), c.text ? std::u16string(c.text) : u"");
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.thumb);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ticks, TimerTest,
-    ::testing::Values(TimerCase{"plain", 65, 3725, 0, 0, 0, 0, u"1:05 / 62:05", 65},
-                      TimerCase{"zero", 0, 9, 0, 0, 0, 0, u"0:00 / 0:09", 0},
-                      TimerCase{"seekBusy", 65, 70, 1, 0, 0, 0, u"1:05 / 1:10", 7},
-                      TimerCase{"dragging", 65, 70, 0, 1, 0, 0, u"1:05 / 1:10", 7},
-                      TimerCase{"seekPending", 65, 70, 0, 0, 1, 0, u"1:05 / 1:10", 7},
-                      TimerCase{"commandPending", 65, 70, 0, 0, 0, 2, nullptr, 7}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MainWindowTest, TimeTextChangesOncePerSecond) {
   WindowFixture f;
@@ -157,40 +149,31 @@ TEST(MainWindowTest, DraggingSeeksOnlyWhenTheThumbIsReleased) {
   EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), 42);
 }
 
-struct SelectCase {
-  const char* name;
-  std::uint32_t gapless;
-  int selected;
-  bool restart;  // else a jump
-};
-
-class SelectTrackTest : public ::testing::TestWithParam<SelectCase> {};
-
-TEST_P(SelectTrackTest, PlayingTrackRestartsWithoutGaplessOtherwiseJumps) {
-  const SelectCase& c = GetParam();
-  WindowFixture f;
-  for (const char16_t* title : {u"a", u"b", u"c"}) (void)f.dialog.ComboAdd(res::kIdPlayList, title);
-  f.app.CurrentTrack = 1;
-  f.app.Gapless = c.gapless;
-  (void)f.dialog.ComboSelect(res::kIdPlayList, c.selected);
-  f.dialog.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
-  if (c.restart) {
-    EXPECT_EQ(f.app.Seek.SeekFlag(), 1u);
-    EXPECT_EQ(f.app.Seek.SeekTarget(), 0);
-    EXPECT_EQ(f.app.PlayCommand.Load(), context::kCommandNone);
-  } else {
-    EXPECT_EQ(f.app.Seek.SeekFlag(), 0u);
-    EXPECT_EQ(f.app.PlayCommand.Load(), context::kCommandJump);
-    EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(c.selected));
+// Choosing the playing track again restarts it, unless gapless; any other choice jumps.
+TEST(MainWindowTest, SelectingATrackRestartsOrJumps) {
+  struct Case {
+    std::uint32_t gapless;
+    int selected;
+    bool restart;  // else a jump
+  } const cases[] = {{0, 1, true}, {1, 1, false}, {0, 2, false}, {1, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    WindowFixture f;
+    for (const char16_t* title : {u"a", u"b", u"c"})
+      (void)f.dialog.ComboAdd(res::kIdPlayList, title);
+    f.app.CurrentTrack = 1;
+    f.app.Gapless = c.gapless;
+    (void)f.dialog.ComboSelect(res::kIdPlayList, c.selected);
+    f.dialog.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
+    EXPECT_EQ(f.app.Seek.SeekFlag(), c.restart ? 1u : 0u);
+    EXPECT_EQ(f.app.PlayCommand.Load(), c.restart ? context::kCommandNone : context::kCommandJump);
+    if (c.restart) {
+      EXPECT_EQ(f.app.Seek.SeekTarget(), 0);
+    } else {
+      EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(c.selected));
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Selection, SelectTrackTest,
-                         ::testing::Values(SelectCase{"sameTrack", 0, 1, true},
-                                           SelectCase{"sameTrackGapless", 1, 1, false},
-                                           SelectCase{"otherTrack", 0, 2, false},
-                                           SelectCase{"otherTrackGapless", 1, 0, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MainWindowTest, PlayListBoxFollowsTheTrackExceptWhileItsListIsOpen) {
   WindowFixture f;
@@ -222,22 +205,12 @@ TEST(MainWindowTest, DropBecomesARequestForTheSelectedDeviceAndRate) {
 }
 
 TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
-  {
-    WindowFixture f(false);  // never initialised: no DeviceList
+  for (int c = 0; c < 3; ++c) {
+    WindowFixture f(c != 0);  // case 0: never initialised, so no DeviceList
+    if (c == 1) f.app.DeviceList = context::NewStringList();  // empty
+    if (c == 2) f.app.ResampleIndex = 1000;
     f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
-    EXPECT_TRUE(f.started.empty());
-  }
-  {
-    WindowFixture f;
-    f.app.DeviceList = context::NewStringList();  // empty
-    f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
-    EXPECT_TRUE(f.started.empty());
-  }
-  {
-    WindowFixture f;
-    f.app.ResampleIndex = 1000;
-    f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
-    EXPECT_TRUE(f.started.empty());
+    EXPECT_TRUE(f.started.empty()) << c;
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,8 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using testing::TempTree;
-using testing::Utf8;
 using ::testing::UnorderedElementsAre;
+using testing::Utf8;
 namespace res = resources;
 
 std::vector<std::u16string> Words(std::u16string_view text) {
@@ -55,15 +56,9 @@ std::map<std::u16string, std::vector<std::u16string>> Written(const std::u16stri
   return out;
 }
 
-// "YYYYMMDD_hhmmss_mmm.m3u8" (digits where the pattern has '9').
+// "YYYYMMDD_hhmmss_mmm.m3u8".
 bool IsTimeName(std::u16string_view name) {
-  constexpr std::u16string_view kPattern = u"99999999_999999_999.m3u8";
-  if (name.size() != kPattern.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const bool digit = name[i] >= u'0' && name[i] <= u'9';
-    if (kPattern[i] == u'9' ? !digit : name[i] != kPattern[i]) return false;
-  }
-  return true;
+  return std::regex_match(Utf8(name), std::regex(R"(\d{8}_\d{6}_\d{3}\.m3u8)"));
 }
 
 class ScanTest : public ::testing::Test {

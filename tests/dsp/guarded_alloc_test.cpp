@@ -22,23 +22,22 @@ TEST(GuardedAllocTest, OnlyRequestsAboveOneMebibyteAskForTheMemoryStatus) {
 
 TEST(GuardedAllocTest, KeepsTheReserveFreeWithEqualityAllowed) {
   const std::uint64_t request = kGuardThreshold + 1;
-  {
-    FakeMemoryStatus exact(request + kGuardReserve);
-    void* block = GuardedAlloc(request);
-    EXPECT_NE(block, nullptr);
+  struct Case {
+    std::uint64_t free;
+    bool answers;
+    std::uint64_t request;
+    bool granted;
+  } const cases[] = {
+      {request + kGuardReserve, true, request, true},
+      {request + kGuardReserve - 1, true, request, false},
+      {UINT64_MAX, false, request, false},        // the status is unknown
+      {UINT64_MAX, true, UINT64_MAX - 1, false},  // request + reserve would wrap
+  };
+  for (const Case& c : cases) {
+    FakeMemoryStatus status(c.free, c.answers);
+    void* block = GuardedAlloc(c.request);
+    EXPECT_EQ(block != nullptr, c.granted) << (&c - cases);
     GuardedFree(block);
-  }
-  {
-    FakeMemoryStatus oneShort(request + kGuardReserve - 1);
-    EXPECT_EQ(GuardedAlloc(request), nullptr);
-  }
-  {
-    FakeMemoryStatus unknown(UINT64_MAX, /*answers=*/false);
-    EXPECT_EQ(GuardedAlloc(request), nullptr);
-  }
-  {
-    FakeMemoryStatus plenty(UINT64_MAX);
-    EXPECT_EQ(GuardedAlloc(UINT64_MAX - 1), nullptr);  // request + reserve would wrap
   }
 }
 

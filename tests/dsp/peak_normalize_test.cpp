@@ -26,10 +26,7 @@ TEST(PeakNormalizeTest, Table) {
       {"the sign of the peak does not matter", 100, {0.4, -0.8, 0.2, 0.0}, {0.5, -1.0, 0.25, 0.0}},
       {"silence stays silent", 100, {0.0, 0.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 0.0}},
       {"target 0 gives silence", 0, {0.4, -0.8, 0.2, 0.1}, {0.0, -0.0, 0.0, 0.0}},
-      {"a subnormal peak still gives finite samples",
-       100,
-       {5e-324, 0.0, -5e-324, 0.0},
-       {1.0, 0.0, -1.0, 0.0}},
+      {"a subnormal peak: finite", 100, {5e-324, 0.0, -5e-324, 0.0}, {1.0, 0.0, -1.0, 0.0}},
   };
   for (const auto& c : cases) {
     BufferSlot slot = AudioSlot(c.in);

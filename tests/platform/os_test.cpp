@@ -44,20 +44,6 @@ TEST(OsTest, ReportsTheMachine) {
   EXPECT_EQ(PathFindFileName(ExecutablePath()), u"lumaro_platform_tests");
 }
 
-TEST(ThreadStarterTest, RunsAndJoins) {
-  int ran = 0;
-  auto thread = SystemThreads().Start([&] { ran = 1; });
-  ASSERT_NE(thread, nullptr);
-  thread->Join();
-  EXPECT_EQ(ran, 1);
-}
-
-}  // namespace
-}  // namespace lumaro::platform
-
-namespace lumaro::platform {
-namespace {
-
 using testing::TempDir;
 
 TEST(FileTest, CreateWriteReadAndRefusals) {

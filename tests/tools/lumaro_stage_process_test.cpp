@@ -23,13 +23,11 @@ int RunStage(const std::string& args) {
   return RunProcess(argv).status;
 }
 
-std::string Quoted(const std::u16string& path) { return Utf8(path); }
-
 TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
   TempDir dir;
   const std::vector<std::int64_t> samples = {32767, -32768, 16384, -1, 0, 100};
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe(samples, 16))));
-  ASSERT_EQ(RunStage(Quoted(dir.File(u"in.wav")) + " " + Quoted(dir.File(u"out.raw")) +
+  ASSERT_EQ(RunStage(Utf8(dir.File(u"in.wav")) + " " + Utf8(dir.File(u"out.raw")) +
                      " pcm-to-float --then clip-guard --then float-to-output 16 16 --workers 2"),
             0);
   const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.raw"));
@@ -57,8 +55,7 @@ TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibl
   };
   for (const auto& c : cases) {
     ASSERT_EQ(
-        RunStage(Quoted(dir.File(u"in.wav")) + " " + Quoted(dir.File(u"out.wav")) + " " + c.stages),
-        0)
+        RunStage(Utf8(dir.File(u"in.wav")) + " " + Utf8(dir.File(u"out.wav")) + " " + c.stages), 0)
         << c.stages;
     const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.wav"));
     ASSERT_TRUE(out.has_value());
@@ -76,8 +73,8 @@ TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibl
 TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
   TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({1, 2, 3, 4}, 16))));
-  const std::string in = Quoted(dir.File(u"in.wav"));
-  const std::string out = Quoted(dir.File(u"out.wav"));
+  const std::string in = Utf8(dir.File(u"in.wav"));
+  const std::string out = Utf8(dir.File(u"out.wav"));
   struct Case {
     std::string args;
     int status;
@@ -85,7 +82,7 @@ TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
       {in + " " + out + " pcm-to-float --then peak 100", 0},
       {in + " " + out, 0},
       {in + " " + out + " pcm-to-float --then loudness 0 1", 1},  // the stage refuses level 0
-      {Quoted(dir.File(u"missing.wav")) + " " + out + " pcm-to-float", 1},
+      {Utf8(dir.File(u"missing.wav")) + " " + out + " pcm-to-float", 1},
       {in + " " + out + " no-such-stage", 2},
       {in + " " + out + " --then peak 100", 2},
       {in + " " + out + " peak", 2},

@@ -122,14 +122,9 @@ TEST(ParseUnsignedTest, StrictDecimal) {
     bool ok;
     std::uint64_t value;
   } const cases[] = {
-      {"0", true, 0},
-      {"0800", true, 800},
-      {"18446744073709551615", true, UINT64_MAX},
-      {"18446744073709551616", false, 0},
-      {"", false, 0},
-      {"+1", false, 0},
-      {" 1", false, 0},
-      {"1.5", false, 0},
+      {"0", true, 0},   {"0800", true, 800}, {"18446744073709551615", true, UINT64_MAX},
+      {"", false, 0},   {"+1", false, 0},    {"18446744073709551616", false, 0},
+      {" 1", false, 0}, {"1.5", false, 0},
   };
   for (const auto& c : cases) {
     std::uint64_t value = 7;
