@@ -3,12 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <thread>
 
 #include "app/process_entry.h"
 #include "context/playback_gate.h"
 #include "platform/os.h"
-#include "platform/scope_exit.h"
 #include "resources/dialog_templates.h"
 #include "tests/app/shell_fixture.h"
 
@@ -101,37 +101,32 @@ TEST(MainWindowTest, TimeTextChangesOncePerSecond) {
               ElementsAre(u"", u"0:03 / 0:10", u"0:04 / 0:10"));
 }
 
-struct SeekCase {
-  int code;
-  int from;
-  int expected;
-};
-
 // Range 0..100: each key moves the thumb at once and asks for a seek to that second; the timer
 // does not move the thumb back before the engine has fed the device again.
 TEST(MainWindowTest, KeyboardSeeksMoveTheThumbAndAreNotUndoneByTheTimer) {
-  const SeekCase cases[] = {
+  // Scroll code, thumb before, thumb after.
+  const std::array<int, 3> cases[] = {
       {ui::kLineLeft, 50, 49},  {ui::kLineRight, 50, 51}, {ui::kPageLeft, 50, 40},
       {ui::kPageRight, 50, 60}, {ui::kPageLeft, 3, 0},    {ui::kPageRight, 95, 100},
       {ui::kLineLeft, 0, 0},    {ui::kLeftmost, 50, 0},   {ui::kRightmost, 50, 100},
   };
-  for (const SeekCase& c : cases) {
-    SCOPED_TRACE(c.code);
+  for (const auto& [code, from, expected] : cases) {
+    SCOPED_TRACE(code);
     WindowFixture f;
-    f.Playing(static_cast<std::uint32_t>(c.from), 100);
-    f.dialog.ScrollSetPosition(res::kIdSeekBar, c.from, false);
-    f.dialog.Send(ui::HScroll{res::kIdSeekBar, c.code});
+    f.Playing(static_cast<std::uint32_t>(from), 100);
+    f.dialog.ScrollSetPosition(res::kIdSeekBar, from, false);
+    f.dialog.Send(ui::HScroll{res::kIdSeekBar, code});
     f.dialog.Send(ui::HScroll{res::kIdSeekBar, ui::kEndScroll});
-    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.expected);
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), expected);
     EXPECT_EQ(f.app.Seek.SeekFlag(), 1u);
-    EXPECT_EQ(f.app.Seek.SeekTarget(), c.expected);
+    EXPECT_EQ(f.app.Seek.SeekTarget(), expected);
     EXPECT_EQ(f.app.SeekBusy.Load(), 0u);
     f.dialog.Send(ui::Timer{kMainTimerId});
-    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.expected);
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), expected);
     f.app.SeekPending = 0;  // the engine has fed the device from the new place
     f.app.ShownSecond = -1;
     f.dialog.Send(ui::Timer{kMainTimerId});
-    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.from);
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), from);
   }
 }
 

@@ -7,13 +7,9 @@
 namespace lumaro::app {
 namespace {
 
-struct SwitchCase {
-  std::vector<std::u16string> args;
-  bool child;
-};
-
 TEST(ProcessEntryTest, FmChildSwitchNeedsAFurtherArgumentAndIgnoresLetterCase) {
-  const SwitchCase cases[] = {
+  // Arguments, a child runs.
+  const std::pair<std::vector<std::u16string>, bool> cases[] = {
       {{u"lumaro"}, false},
       {{u"lumaro", u"/FMPMD"}, false},
       {{u"lumaro", u"/FMPMD", u"a"}, true},
@@ -23,7 +19,7 @@ TEST(ProcessEntryTest, FmChildSwitchNeedsAFurtherArgumentAndIgnoresLetterCase) {
       {{u"lumaro", u"FMPMD", u"a"}, false},
       {{u"lumaro", u"/FMPMDX", u"a"}, false},
   };
-  for (const SwitchCase& c : cases) {
+  for (const auto& [args, child] : cases) {
     testing::ShellFixture f;
     bool childRan = false;
     bool windowRan = false;
@@ -31,13 +27,13 @@ TEST(ProcessEntryTest, FmChildSwitchNeedsAFurtherArgumentAndIgnoresLetterCase) {
     hooks.programPath = f.program;
     hooks.runFmChild = [&](context::AppContext& app) {
       childRan = true;
-      EXPECT_EQ(app.ArgVector, c.args);
+      EXPECT_EQ(app.ArgVector, args);
       EXPECT_EQ(app.DeviceList, nullptr);  // no settings in the child
     };
     hooks.runMainWindow = [&](context::AppContext&) { windowRan = true; };
-    EXPECT_EQ(ProcessEntry(c.args, f.services, hooks), 0);
-    EXPECT_EQ(childRan, c.child) << ::testing::PrintToString(c.args.size());
-    EXPECT_EQ(windowRan, !c.child);
+    EXPECT_EQ(ProcessEntry(args, f.services, hooks), 0);
+    EXPECT_EQ(childRan, child) << args.size();
+    EXPECT_EQ(windowRan, !child);
   }
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <map>
 #include <regex>
 #include <string>
@@ -24,10 +23,8 @@ namespace lumaro::app {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using testing::TempTree;
-using ::testing::UnorderedElementsAre;
 using testing::Utf8;
 namespace res = resources;
 

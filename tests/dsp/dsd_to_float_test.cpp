@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -31,23 +31,19 @@ TEST(DsdToFloatTest, FilterTapsAreSymmetricPhaseNormalisedAndSumToTwo) {
 }
 
 TEST(DsdToFloatTest, DecimatesEachRateToItsRateAndLength) {
-  struct Case {
-    std::uint32_t dsdRate;
-    std::uint64_t length;
-    std::uint32_t pcmRate;
-    std::uint64_t frames;
-  } const cases[] = {{2822400, 1000, 352800, 1000},
-                     {5644800, 999, 705600, 999},
-                     {11289600, 1001, 705600, 500},
-                     {22579200, 1003, 705600, 250}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.dsdRate);
-    BufferSlot slot = DsdSlot(c.dsdRate, c.length, kDsdSilence);
+  // DSD rate, byte pairs; PCM rate, frames.
+  const std::array<std::uint64_t, 4> cases[] = {{2822400, 1000, 352800, 1000},
+                                                {5644800, 999, 705600, 999},
+                                                {11289600, 1001, 705600, 500},
+                                                {22579200, 1003, 705600, 250}};
+  for (const auto& [dsdRate, length, pcmRate, frames] : cases) {
+    SCOPED_TRACE(dsdRate);
+    BufferSlot slot = DsdSlot(static_cast<std::uint32_t>(dsdRate), length, kDsdSilence);
     ASSERT_EQ(DsdToFloat(slot, platform::StopWord{}), kOk);
     const AudioBuffer* out = slot.Get<AudioBuffer>();
     ASSERT_NE(out, nullptr);
-    EXPECT_EQ(out->sampleRate, c.pcmRate);
-    EXPECT_EQ(out->frameCount, c.frames);
+    EXPECT_EQ(out->sampleRate, pcmRate);
+    EXPECT_EQ(out->frameCount, frames);
     EXPECT_EQ(out->leadIn, 48U);
     // 0xCC is odd about the middle of the symmetric filter: silence.
     for (double x : lumaro::testing::RealSamples(slot)) ASSERT_NEAR(x, 0.0, 1e-12);

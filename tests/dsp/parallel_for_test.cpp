@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 #include "tests/support/audio_slot.h"

@@ -1,7 +1,4 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "dsp/buffer_slot.h"
 #include "tests/support/fake_memory_status.h"

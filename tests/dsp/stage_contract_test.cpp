@@ -3,7 +3,6 @@
 // that scale in place keep the record where it was instead.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <type_traits>
 #include <vector>

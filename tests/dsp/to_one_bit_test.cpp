@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -17,11 +16,8 @@ using lumaro::testing::AudioSlot;
 using lumaro::testing::Flat;
 using lumaro::testing::Sine;
 
-class ToOneBitTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetWorkerCountOverride(0); }
-  platform::StopWord stop_;
-};
+using lumaro::testing::ScopedWorkerCount;
+const platform::StopWord stop_;
 
 // 1-bit sample i of a channel, in time order.
 int Bit(const DsdBuffer& dsd, int channel, std::uint64_t i) {
@@ -34,7 +30,7 @@ std::uint64_t Ones(const DsdBuffer& dsd, int channel, std::uint64_t first, std::
   return ones;
 }
 
-TEST_F(ToOneBitTest, RatePlansAndLengths) {
+TEST(ToOneBitTest, RatePlansAndLengths) {
   struct Case {
     std::uint32_t sourceRate, dsdRate;
     std::uint64_t frames, length;
@@ -56,8 +52,8 @@ TEST_F(ToOneBitTest, RatePlansAndLengths) {
   }
 }
 
-TEST_F(ToOneBitTest, SilenceIsBalancedAndEverySliceStartsWithOneThenZero) {
-  SetWorkerCountOverride(3);
+TEST(ToOneBitTest, SilenceIsBalancedAndEverySliceStartsWithOneThenZero) {
+  ScopedWorkerCount workers(3);
   const std::uint64_t frames = 30000;
   BufferSlot slot = AudioSlot(352800, frames, Flat(0.0));
   ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);
@@ -76,7 +72,7 @@ TEST_F(ToOneBitTest, SilenceIsBalancedAndEverySliceStartsWithOneThenZero) {
 
 // Constant input at a share of the ±1 swing m (halved first, and a peak above 1.0 limited to
 // 1.0 first) gives ones in (1 + m) / 2 of the bits, and the loop stays stable.
-TEST_F(ToOneBitTest, ConstantInputsGiveTheirShareOfOnes) {
+TEST(ToOneBitTest, ConstantInputsGiveTheirShareOfOnes) {
   struct Case {
     double left, right;
     std::uint32_t dsdRate;
@@ -142,8 +138,8 @@ double InBandSinad(const DsdBuffer& dsd, int channel, std::uint64_t first, std::
   return 10.0 * std::log10(signal / noise);
 }
 
-TEST_F(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
-  SetWorkerCountOverride(1);
+TEST(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
+  ScopedWorkerCount workers(1);
   constexpr std::size_t kFftLength = 1 << 20;
   constexpr std::uint64_t kSettle = 1 << 17;  // bits skipped while the loop settles
   for (const std::uint32_t dsdRate : {2822400U, 5644800U}) {
@@ -168,8 +164,8 @@ TEST_F(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
 // single bit shows here. Input: 2205 frames at 44.1 kHz of exact binary fractions (a sawtooth, no
 // library maths; the right channel inverted and later), three workers, DSD64; FNV-1a 64 over the
 // real byte pairs, from the release build.
-TEST_F(ToOneBitTest, TheSameBitsOnEveryBuild) {
-  SetWorkerCountOverride(3);
+TEST(ToOneBitTest, TheSameBitsOnEveryBuild) {
+  ScopedWorkerCount workers(3);
   const auto saw = [](std::uint64_t n) { return static_cast<double>(n * 37 % 256) / 256 - 0.5; };
   BufferSlot slot = AudioSlot(44100, 2205, saw, [&](std::uint64_t n) { return -saw(n + 100); });
   ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <thread>
 
 #include "platform/path.h"

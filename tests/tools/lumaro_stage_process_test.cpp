@@ -75,10 +75,8 @@ TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({1, 2, 3, 4}, 16))));
   const std::string in = Utf8(dir.File(u"in.wav"));
   const std::string out = Utf8(dir.File(u"out.wav"));
-  struct Case {
-    std::string args;
-    int status;
-  } const cases[] = {
+  // Arguments, exit status.
+  const std::pair<std::string, int> cases[] = {
       {in + " " + out + " pcm-to-float --then peak 100", 0},
       {in + " " + out, 0},
       {in + " " + out + " pcm-to-float --then loudness 0 1", 1},  // the stage refuses level 0
@@ -88,7 +86,7 @@ TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
       {in + " " + out + " peak", 2},
       {in, 2},
   };
-  for (const auto& c : cases) EXPECT_EQ(RunStage(c.args), c.status) << c.args;
+  for (const auto& [args, status] : cases) EXPECT_EQ(RunStage(args), status) << args;
 }
 
 }  // namespace
