@@ -7,6 +7,7 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/read_playlist.h"
@@ -90,22 +91,19 @@ TEST_F(ScanTest, WritesOnePlaylistPerDirectoryNamedWithOrWithoutThePath) {
   const std::u16string t2 = tree_.File(u"in/Music/Artist/Album/01 One.dff");
   const std::u16string t3 = tree_.File(u"in/Music/Artist/Album/10 Ten.m4a");
 
-  struct Case {
-    std::uint32_t addPath;
-    std::u16string artist, album;
-  };
-  for (const Case& c : {Case{1, u"Music Artist.m3u8", u"Music Artist Album.m3u8"},
-                        Case{0, u"Artist.m3u8", u"Album.m3u8"}}) {
-    SCOPED_TRACE(c.addPath);
+  for (const auto& [addPath, artist, album] :
+       {std::tuple{1u, u"Music Artist.m3u8", u"Music Artist Album.m3u8"},
+        std::tuple{0u, u"Artist.m3u8", u"Album.m3u8"}}) {
+    SCOPED_TRACE(addPath);
     for (const auto& [name, lines] : Written(out_)) platform::DeleteFile(out_ + u"/" + name);
-    app_.ScanAddPath = c.addPath;
+    app_.ScanAddPath = addPath;
     ASSERT_EQ(Scan({music}), kOk);
     EXPECT_EQ(Message(), res::kScanCompleted);
     const auto written = Written(out_);
     ASSERT_EQ(written.size(), 3U);
     EXPECT_THAT(written.at(u"Music.m3u8"), ElementsAre(m1));
-    EXPECT_THAT(written.at(c.artist), ElementsAre(a2, a1));
-    EXPECT_THAT(written.at(c.album), ElementsAre(t2, t1, t3));
+    EXPECT_THAT(written.at(artist), ElementsAre(a2, a1));
+    EXPECT_THAT(written.at(album), ElementsAre(t2, t1, t3));
   }
 }
 
@@ -197,15 +195,11 @@ TEST_F(ScanTest, AFailedWriteLeavesNoPartialFile) {
   tree_.Dir(u"in/A/B");
   tree_.File(u"in/A/one.wav");
   tree_.File(u"in/A/B/two.wav");
-  struct Case {
-    const char* what;
-    bool directoryInTheWay;
-  };
-  for (const Case& c : {Case{"device full", false}, Case{"cannot create", true}}) {
-    SCOPED_TRACE(c.what);
+  for (const bool directoryInTheWay : {false, true}) {  // else the device is full
+    SCOPED_TRACE(directoryInTheWay);
     std::system(("rm -rf '" + Utf8(out_) + "'/*").c_str());
     const std::string blocked = Utf8(out_ + u"/A B.m3u8");
-    if (c.directoryInTheWay) {
+    if (directoryInTheWay) {
       tree_.Dir(u"out/A B.m3u8");
     } else {
       ASSERT_EQ(::symlink("/dev/full", blocked.c_str()), 0);
@@ -213,7 +207,7 @@ TEST_F(ScanTest, AFailedWriteLeavesNoPartialFile) {
     EXPECT_NE(Scan({tree_.Path(u"in/A")}), kOk);
     EXPECT_EQ(Message(), res::kScanAbortedByError);
     platform::FileAttributes attributes;
-    EXPECT_EQ(platform::GetFileAttributes(out_ + u"/A B.m3u8", &attributes), c.directoryInTheWay);
+    EXPECT_EQ(platform::GetFileAttributes(out_ + u"/A B.m3u8", &attributes), directoryInTheWay);
     EXPECT_NE(TempTree::Read(out_ + u"/A.m3u8"), "");
   }
 }

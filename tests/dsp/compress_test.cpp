@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -15,10 +16,8 @@ using lumaro::testing::RealSamples;
 using lumaro::testing::SwellingNoise;
 
 TEST(CompressWindowTest, LengthAndOffset) {
-  struct Case {
-    std::uint32_t rate, cell, balance;
-    std::uint64_t length, offset;
-  } const cases[] = {
+  // Rate, cell size, time lag balance; window length and offset.
+  const std::array<std::uint32_t, 5> cases[] = {
       {44100, 2000, 50, 88200, 44100},  // a window of 88,201 frames centred on the frame
       {8000, 100, 50, 800, 400},
       {8000, 100, 100, 800, 0},      // the whole window at and after the frame
@@ -26,10 +25,10 @@ TEST(CompressWindowTest, LengthAndOffset) {
       {44100, 123, 37, 5424, 3417},  // floors: 44100 × 123 / 1000 = 5424.3, 63 % of 5424
       {400, 100, 50, 48, 24},        // never shorter than 48 frames
   };
-  for (const auto& c : cases) {
-    const CompressWindow w = CompressWindowFor(c.rate, c.cell, c.balance);
-    EXPECT_EQ(w.length, c.length) << c.rate << " Hz, " << c.cell << " ms";
-    EXPECT_EQ(w.offset, c.offset) << c.rate << " Hz, " << c.cell << " ms, " << c.balance;
+  for (const auto& [rate, cell, balance, length, offset] : cases) {
+    const CompressWindow w = CompressWindowFor(rate, cell, balance);
+    EXPECT_EQ(w.length, length) << rate << " Hz, " << cell << " ms";
+    EXPECT_EQ(w.offset, offset) << rate << " Hz, " << cell << " ms, " << balance;
   }
 }
 

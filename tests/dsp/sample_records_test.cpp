@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "dsp/buffer_slot.h"
 #include "tests/support/fake_memory_status.h"
 
@@ -21,20 +23,17 @@ TEST(NewAudioBufferTest, FillsEveryByteThenWritesTheHeader) {
 }
 
 TEST(NewAudioBufferTest, RefusesBadRequestsAndLeavesNothing) {
-  struct Case {
-    std::uint32_t rate;
-    std::uint64_t frames;
-    std::uint64_t leadIn;
-  } const cases[] = {
+  // Rate, frames, lead-in.
+  const std::tuple<std::uint32_t, std::uint64_t, std::uint64_t> cases[] = {
       {7999, 10, 0},                // rate below 8000
       {8000, 0, 48},                // no frames
       {44100, UINT64_MAX / 16, 0},  // 16 × frames + header overflows 64 bits
       {44100, 1, UINT64_MAX / 2},   // 2 × lead-in fits, its bytes do not
   };
-  for (const auto& c : cases) {
+  for (const auto& [rate, frames, leadIn] : cases) {
     AudioBufferPtr buffer;
     ASSERT_EQ(NewAudioBuffer(buffer, 44100, 1, 0), kOk);  // a failure must empty `out`
-    EXPECT_NE(NewAudioBuffer(buffer, c.rate, c.frames, c.leadIn), kOk);
+    EXPECT_NE(NewAudioBuffer(buffer, rate, frames, leadIn), kOk);
     EXPECT_EQ(buffer, nullptr);
   }
   AudioBufferPtr lowest;

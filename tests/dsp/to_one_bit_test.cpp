@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -31,23 +32,21 @@ std::uint64_t Ones(const DsdBuffer& dsd, int channel, std::uint64_t first, std::
 }
 
 TEST(ToOneBitTest, RatePlansAndLengths) {
-  struct Case {
-    std::uint32_t sourceRate, dsdRate;
-    std::uint64_t frames, length;
-  } const cases[] = {
+  // Source rate, DSD rate, frames, length.
+  const std::array<std::uint32_t, 4> cases[] = {
       {44100, 2822400, 441, 441 * 8},    // interpolated once to 352800, a byte per frame
       {352800, 5644800, 1000, 2000},     // no rate change, two bytes per frame
       {768000, 2822400, 7680, 3528},     // 384000, 705600, 352800
       {48000, 11289600, 480, 7056 * 2},  // up to 705600, R = 16
       {44100, 22579200, 100, 3200 * 2},  // up to 1411200
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = AudioSlot(c.sourceRate, c.frames, Sine(1000, c.sourceRate, 0.3));
-    ASSERT_EQ(ToOneBit(slot, c.dsdRate, stop_), kOk) << c.sourceRate << " " << c.dsdRate;
+  for (const auto& [sourceRate, dsdRate, frames, length] : cases) {
+    BufferSlot slot = AudioSlot(sourceRate, frames, Sine(1000, sourceRate, 0.3));
+    ASSERT_EQ(ToOneBit(slot, dsdRate, stop_), kOk) << sourceRate << " " << dsdRate;
     const DsdBuffer* dsd = slot.Get<DsdBuffer>();
     ASSERT_NE(dsd, nullptr);
-    EXPECT_EQ(dsd->dsdRate, c.dsdRate);
-    EXPECT_EQ(dsd->length, c.length) << c.sourceRate << " " << c.dsdRate;
+    EXPECT_EQ(dsd->dsdRate, dsdRate);
+    EXPECT_EQ(dsd->length, length) << sourceRate << " " << dsdRate;
     EXPECT_EQ(dsd->Samples()[0], kDsdSilence);  // the lead-in stays silence
   }
 }
