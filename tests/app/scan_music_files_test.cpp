@@ -107,11 +107,13 @@ TEST_F(ScanTest, WritesOnePlaylistPerDirectoryNamedWithOrWithoutThePath) {
   }
 }
 
-// Dropped files must match a word exactly; inside a directory letter case does not matter.
+// Dropped files must match a word exactly; inside a directory letter case does not matter; with
+// no words every file is music, also one without an extension.
 TEST_F(ScanTest, LooseFilesMatchExactlyAndGoToATimeNamedList) {
   const std::u16string upper = tree_.File(u"in/LOUD.MP3");
   const std::u16string lower = tree_.File(u"in/quiet.mp3");
-  const std::u16string other = tree_.File(u"in/notes.txt");
+  const std::u16string other = tree_.File(u"in/Z.txt");
+  const std::u16string bare = tree_.File(u"in/readme");
   ASSERT_EQ(Scan({upper, other, tree_.Path(u"in/missing.mp3")}), kOk);
   EXPECT_THAT(Written(out_), IsEmpty());
 
@@ -126,6 +128,8 @@ TEST_F(ScanTest, LooseFilesMatchExactlyAndGoToATimeNamedList) {
   written = Written(out_);
   ASSERT_EQ(written.size(), 1U);
   EXPECT_THAT(written.at(u"in.m3u8"), ElementsAre(upper, lower));
+  ASSERT_EQ(Scan({in_}, u" ; "), kOk);
+  EXPECT_THAT(Written(out_).at(u"in.m3u8"), ElementsAre(upper, lower, bare, other));
 }
 
 TEST_F(ScanTest, ExtensionWordsAreRunsOfLettersAndDigits) {
@@ -134,15 +138,6 @@ TEST_F(ScanTest, ExtensionWordsAreRunsOfLettersAndDigits) {
   EXPECT_THAT(Words(u"caf\u00E9\u3001\u97F3\u697D"), ElementsAre(u"caf\u00E9", u"\u97F3\u697D"));
   EXPECT_THAT(Words(u" ,;. \r\n"), IsEmpty());
   EXPECT_THAT(Words(context::kDefaultExtensions), ::testing::SizeIs(29));
-}
-
-// With no words every file is music, also one without an extension.
-TEST_F(ScanTest, AnEmptyWordListTakesEveryFile) {
-  const std::u16string x = tree_.File(u"in/readme");
-  const std::u16string y = tree_.File(u"in/Z.txt");
-  const std::u16string z = tree_.File(u"in/a.wav");
-  ASSERT_EQ(Scan({in_}, u" ; "), kOk);
-  EXPECT_THAT(Written(out_).at(u"in.m3u8"), ElementsAre(z, x, y));
 }
 
 // A root directory's own files get a time-named list and add nothing to the names below it.

@@ -73,8 +73,8 @@ TEST(InitSettingsTest, RateListFollowsTheFirstDevice) {
 // ---- Configuration dialog ------------------------------------------------------------------
 
 struct ConfigFixture : ShellFixture {
-  ConfigFixture() {
-    (void)tree.File(u"PMDWin.so", "x");
+  explicit ConfigFixture(std::u16string_view component = u"PMDWin.so") {
+    (void)tree.File(component, "x");
     EXPECT_EQ(Init(), kOk);
     dialog.Attach(&behaviour);
     dialog.Send(ui::InitDialog{});
@@ -154,12 +154,7 @@ TEST(ConfigurationDialogTest, UncheckingPmdwinHidesPpsAndSsgRhyAndCheckingShowsT
 }
 
 TEST(ConfigurationDialogTest, WithoutSoundFontsTheFluidsynthBoxAndFontListsAreOff) {
-  ShellFixture f;
-  (void)f.tree.File(u"fluidsynth", "x");
-  ASSERT_EQ(f.Init(), kOk);
-  ConfigurationDialog behaviour(f.app, f.program);
-  f.dialog.Attach(&behaviour);
-  f.dialog.Send(ui::InitDialog{});
+  ConfigFixture f(u"fluidsynth");
   EXPECT_FALSE(f.dialog.IsEnabled(res::kIdConfigFluidsynth));
   EXPECT_FALSE(f.dialog.IsChecked(res::kIdConfigFluidsynth));
   for (ui::ControlId id :

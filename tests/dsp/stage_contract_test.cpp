@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dsp/clip_guard.h"
@@ -96,20 +97,15 @@ TEST(StageContractTest, SameResultForAnyNumberOfWorkers) {
   for (const Stage& stage : Stages()) {
     if (!stage.sameForAnyWorkers) continue;
     SCOPED_TRACE(stage.name);
-    std::vector<double> samples[3];
-    std::vector<unsigned char> bytes[3];
-    const unsigned workers[] = {1, 3, 63};
-    for (int i = 0; i < 3; ++i) {
-      ScopedWorkerCount count(workers[i]);
+    std::pair<std::vector<double>, std::vector<unsigned char>> first;  // samples or bytes
+    for (const unsigned workers : {1, 3, 63}) {
+      ScopedWorkerCount count(workers);
       BufferSlot slot = stage.input();
       ASSERT_EQ(stage.run(slot, platform::StopWord{}), kOk);
-      samples[i] = RealSamples(slot);
-      bytes[i] = RealBytes(slot);
-      ASSERT_FALSE(samples[i].empty() && bytes[i].empty());
-    }
-    for (int i = 1; i < 3; ++i) {
-      EXPECT_TRUE(samples[i] == samples[0]) << workers[i] << " workers";
-      EXPECT_TRUE(bytes[i] == bytes[0]) << workers[i] << " workers";
+      const auto result = std::pair(RealSamples(slot), RealBytes(slot));
+      ASSERT_FALSE(result.first.empty() && result.second.empty());
+      if (workers == 1) first = result;
+      EXPECT_TRUE(result == first) << workers << " workers";
     }
   }
 }

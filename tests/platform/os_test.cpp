@@ -23,11 +23,7 @@ TEST(EventTest, AutoResetsAfterOneWait) {
   event->Set();
   event->Reset();
   EXPECT_EQ(event->Wait(1), WaitResult::kTimeout);
-}
-
-TEST(EventTest, WakesAWaiterOnAnotherThread) {
-  auto event = Event::Create();
-  std::thread setter([&] { event->Set(); });
+  std::thread setter([&] { event->Set(); });  // wakes a waiter on another thread
   EXPECT_EQ(event->Wait(10000), WaitResult::kSignalled);
   setter.join();
 }
