@@ -31,6 +31,7 @@ TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     ShellFixture f;
+    f.app.DeviceIndex = 1;  // the rate list follows the first device all the same
     for (const auto& name : c.files) (void)f.tree.File(name, "x");
     for (const auto& name : c.directories) (void)f.tree.Dir(name);
     ASSERT_EQ(f.Init(), kOk);
@@ -43,6 +44,11 @@ TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
     EXPECT_EQ(f.app.WinfmpFound.Load(), c.winfmp);
     EXPECT_EQ(f.app.UseWinfmp.Load(), c.winfmp);
     EXPECT_EQ(testing::Entries(f.app.SoundFontList.get()), c.soundFonts);
+    EXPECT_EQ(f.app.DeviceIndex.Load(), 0u);
+    const auto rates = testing::Entries(f.app.RateList.get());
+    ASSERT_GT(rates.size(), 3u);  // the speakers take more rates than the line's one
+    EXPECT_EQ(rates[0], u"Share");
+    EXPECT_EQ(rates[1], u"Auto");
   }
 }
 
@@ -57,17 +63,6 @@ TEST(InitSettingsTest, AnOverlongProgramPathFailsTheFontSearchAndSkipsTheFmLibra
   EXPECT_EQ(f.app.PmdwinFound.Load(), 0u);
   // The device list is built all the same.
   EXPECT_THAT(testing::Entries(f.app.DeviceList.get()), ElementsAre(u"W: Speakers", u"W: Line"));
-}
-
-TEST(InitSettingsTest, RateListFollowsTheFirstDevice) {
-  ShellFixture f;
-  f.app.DeviceIndex = 1;
-  ASSERT_EQ(f.Init(), kOk);
-  EXPECT_EQ(f.app.DeviceIndex.Load(), 0u);
-  const auto rates = testing::Entries(f.app.RateList.get());
-  ASSERT_GE(rates.size(), 3u);
-  EXPECT_EQ(rates[0], u"Share");
-  EXPECT_EQ(rates[1], u"Auto");
 }
 
 // ---- Configuration dialog ------------------------------------------------------------------
@@ -176,56 +171,53 @@ TEST(ConfigurationDialogTest, OptionOpensTheDialogOfTheChosenAssist) {
 
 // ---- Volume-assist dialogs -----------------------------------------------------------------
 
-class VolumeAssistDialogTest : public ::testing::TestWithParam<AssistDialogKind> {};
-
 // Every row of every dialog: Home/End move the bar to its limits and show the value; the
 // Setting takes the bar's value only at close; Reset after a move restores the reset value.
-TEST_P(VolumeAssistDialogTest, BarsMoveWithinLimitsAndReachTheSettingsOnlyAtClose) {
+TEST(VolumeAssistDialogTest, BarsMoveWithinLimitsAndReachTheSettingsOnlyAtClose) {
   context::AppContext app;
-  for (const AssistRow& row : AssistRows(GetParam())) {
-    const std::uint32_t minimum = (app.*row.minimum).Load();
-    const std::uint32_t maximum = (app.*row.maximum).Load();
-    const std::uint32_t reset = (app.*row.reset).Load();
-    const std::uint32_t before = (app.*row.setting).Load();
-    SCOPED_TRACE(row.bar);
+  for (const AssistDialogKind kind :
+       {AssistDialogKind::kPeak, AssistDialogKind::kCompression, AssistDialogKind::kLoudness}) {
+    for (const AssistRow& row : AssistRows(kind)) {
+      const std::uint32_t minimum = (app.*row.minimum).Load();
+      const std::uint32_t maximum = (app.*row.maximum).Load();
+      const std::uint32_t reset = (app.*row.reset).Load();
+      const std::uint32_t before = (app.*row.setting).Load();
+      SCOPED_TRACE(row.bar);
 
-    platform::ui::HeadlessDialog dialog;
-    VolumeAssistDialog behaviour(app, GetParam());
-    dialog.Attach(&behaviour);
-    dialog.Send(ui::InitDialog{});
-    dialog.Send(ui::HScroll{row.bar, ui::kRightmost});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
-    EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(maximum));
-    dialog.Send(ui::HScroll{row.bar, ui::kLineRight});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
-    dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
-    dialog.Send(ui::HScroll{row.bar, ui::kPageLeft});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum));
-    EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum));
-    dialog.Send(ui::HScroll{row.bar, ui::kPageRight});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum + 10));
-    dialog.DragThumb(row.bar, static_cast<int>(minimum + 1));
-    dialog.Send(ui::HScroll{row.bar, ui::kThumbTrack});
-    EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum + 1));
-    EXPECT_EQ((app.*row.setting).Load(), before);
+      platform::ui::HeadlessDialog dialog;
+      VolumeAssistDialog behaviour(app, kind);
+      dialog.Attach(&behaviour);
+      dialog.Send(ui::InitDialog{});
+      dialog.Send(ui::HScroll{row.bar, ui::kRightmost});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
+      EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(maximum));
+      dialog.Send(ui::HScroll{row.bar, ui::kLineRight});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
+      dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
+      dialog.Send(ui::HScroll{row.bar, ui::kPageLeft});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum));
+      EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum));
+      dialog.Send(ui::HScroll{row.bar, ui::kPageRight});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum + 10));
+      dialog.DragThumb(row.bar, static_cast<int>(minimum + 1));
+      dialog.Send(ui::HScroll{row.bar, ui::kThumbTrack});
+      EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum + 1));
+      EXPECT_EQ((app.*row.setting).Load(), before);
 
-    const ui::ControlId resetId = GetParam() == AssistDialogKind::kLoudness
-                                      ? res::kIdLoudnessReset
-                                      : res::kIdCompReset;  // 1001 in the other two
-    dialog.Send(ui::Command{resetId, 0});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(reset));
-    EXPECT_EQ((app.*row.setting).Load(), reset);
+      const ui::ControlId resetId = kind == AssistDialogKind::kLoudness
+                                        ? res::kIdLoudnessReset
+                                        : res::kIdCompReset;  // 1001 in the other two
+      dialog.Send(ui::Command{resetId, 0});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(reset));
+      EXPECT_EQ((app.*row.setting).Load(), reset);
 
-    dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
-    dialog.Send(ui::Close{});
-    EXPECT_TRUE(dialog.Ended());
-    EXPECT_EQ((app.*row.setting).Load(), minimum);
+      dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
+      dialog.Send(ui::Close{});
+      EXPECT_TRUE(dialog.Ended());
+      EXPECT_EQ((app.*row.setting).Load(), minimum);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Dialogs, VolumeAssistDialogTest,
-                         ::testing::Values(AssistDialogKind::kPeak, AssistDialogKind::kCompression,
-                                           AssistDialogKind::kLoudness));
 
 TEST(CompressionDialogTest, PeakNormalizationOffDisablesOptionAndResetRestoresTheLists) {
   context::AppContext app;
