@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -35,11 +36,7 @@ TEST(CompressWindowTest, LengthAndOffset) {
 TEST(CompressGainRuleTest, Table) {
   const CompressParameters defaults;  // threshold 80, downward 0, upward 50, max 800
   const CompressParameters full{.downward = 100, .upward = 100};
-  struct Case {
-    const char* name;
-    CompressParameters p;
-    double level, gain;
-  } const cases[] = {
+  const std::tuple<const char*, CompressParameters, double, double> cases[] = {
       {"quiet window lifted half way", defaults, 0.01, 4.5},
       {"level exactly at the threshold", defaults, 0.08, 1.0},
       {"downward 0 leaves loud windows alone", defaults, 0.5, 1.0},
@@ -48,40 +45,36 @@ TEST(CompressGainRuleTest, Table) {
       {"upward 100 lifts to T", full, 0.02, 4.0},
       {"maximum amplification caps the lift", full, 0.001, 8.0},
   };
-  for (const auto& c : cases) {
-    EXPECT_DOUBLE_EQ(CompressGainRule::From(c.p).GainFor(c.level), c.gain) << c.name;
+  for (const auto& [name, p, level, gain] : cases) {
+    EXPECT_DOUBLE_EQ(CompressGainRule::From(p).GainFor(level), gain) << name;
   }
 }
 
 // Tracks whose window level is the same everywhere: the output is the input times one gain.
 TEST(CompressTest, SteadyTracks) {
-  // T = 0.125 in the first row: exactly a power of two, as are the levels below.
-  struct Case {
-    const char* name;
-    CompressParameters p;
-    double left, right, expected;  // expected: |output sample|, with the input's sign
-    double tolerance;
-  } const cases[] = {
+  // T = 0.125 in the first row: exactly a power of two, as are the levels below. Expected is
+  // |output sample|, with the input's sign.
+  const std::tuple<const char*, CompressParameters, double, double, double, double> cases[] = {
       {"level exactly T is unchanged", {.threshold = 125}, 0.125, -0.125, 0.125, 0.0},
       {"silence stays silent", {}, 0.0, 0.0, 0.0, 0.0},
       {"quiet 0.01 lifted by 4.5", {}, 0.01, 0.01, 0.045, 1e-9},
       {"loud 0.5 brought down to T", {.threshold = 100, .downward = 100}, 0.5, -0.5, 0.1, 1e-12},
   };
   for (const std::uint32_t type : {0U, 1U}) {
-    for (const auto& c : cases) {
-      CompressParameters p = c.p;
+    for (const auto& [name, parameters, left, right, expected, tolerance] : cases) {
+      CompressParameters p = parameters;
       p.loudnessType = type;
       std::vector<double> in;
       for (int i = 0; i < 3000; ++i) {
         const double sign = (i % 3 == 0) ? -1.0 : 1.0;  // signs do not change a level
-        in.insert(in.end(), {sign * c.left, sign * c.right});
+        in.insert(in.end(), {sign * left, sign * right});
       }
       BufferSlot slot = AudioSlot(in, 8000);
-      ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk) << c.name << ", type " << type;
+      ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk) << name << ", type " << type;
       const std::vector<double> out = RealSamples(slot);
       ASSERT_EQ(out.size(), in.size());
       for (std::size_t k = 0; k < out.size(); ++k) {
-        ASSERT_NEAR(out[k], std::copysign(c.expected, in[k]), c.tolerance) << c.name << " " << k;
+        ASSERT_NEAR(out[k], std::copysign(expected, in[k]), tolerance) << name << " " << k;
       }
     }
   }

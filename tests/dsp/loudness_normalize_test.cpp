@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "dsp/half_wave_limiter.h"
@@ -19,12 +20,7 @@ using lumaro::testing::SwellingNoise;
 using ::testing::ElementsAreArray;
 
 TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
-  struct Case {
-    const char* name;
-    double left, right;
-    std::uint32_t level, type;
-    double gain;
-  } const cases[] = {
+  const std::tuple<const char*, double, double, std::uint32_t, std::uint32_t, double> cases[] = {
       // Both channels count in one mean per frame: 0.1 + 0.1 gives 0.2.
       {"constant 0.1, ARV", 0.1, 0.1, 126, 0, 0.63},
       {"constant 0.1, RMS", 0.1, -0.1, 126, 1, 0.8909545442950499},
@@ -32,14 +28,14 @@ TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
       {"one silent channel", 0.5, 0.0, 800, 0, 0.8 / 0.5},
       {"any nonzero type is RMS", 0.25, 0.25, 500, 7, 0.5 / std::sqrt(0.125)},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, left, right, level, type, gain] : cases) {
     std::vector<double> in;
-    for (int i = 0; i < 1001; ++i) in.insert(in.end(), {c.left, c.right});
+    for (int i = 0; i < 1001; ++i) in.insert(in.end(), {left, right});
     BufferSlot slot = AudioSlot(in);
-    ASSERT_EQ(LoudnessNormalize(slot, c.level, c.type, platform::StopWord{}), kOk) << c.name;
+    ASSERT_EQ(LoudnessNormalize(slot, level, type, platform::StopWord{}), kOk) << name;
     const std::vector<double> out = RealSamples(slot);
     for (std::size_t k = 0; k < out.size(); ++k) {
-      ASSERT_NEAR(out[k], in[k] * c.gain, 1e-8) << c.name << " at " << k;
+      ASSERT_NEAR(out[k], in[k] * gain, 1e-8) << name << " at " << k;
     }
   }
 }
@@ -60,10 +56,8 @@ TEST(LevelTermTest, TruncateToU64Saturates) {
 }
 
 TEST(HalfWaveLimiterTest, Table) {
-  struct Case {
-    const char* name;
-    std::vector<double> in, out;  // one channel
-  } const cases[] = {
+  // A wave on one channel, and the same wave limited.
+  const std::tuple<const char*, std::vector<double>, std::vector<double>> cases[] = {
       {"a peak of 1.25 is scaled by 0.8, its neighbours stay",
        {0.5, -0.9, 0.5, 1.25, 0.25, -0.9, 0.3},
        {0.5, -0.9, 0.4, 1.0, 0.2, -0.9, 0.3}},
@@ -78,19 +72,19 @@ TEST(HalfWaveLimiterTest, Table) {
        {3.0, 1e-200, -1e-200, -0.5},
        {1.0, 1e-200 * (1.0 / 3.0), -1e-200, -0.5}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, wave, limited] : cases) {
     // The right channel carries the same wave negated: signs do not matter.
     std::vector<double> in, left, right;
-    for (const double x : c.in) in.insert(in.end(), {x, -x});
+    for (const double x : wave) in.insert(in.end(), {x, -x});
     BufferSlot slot = AudioSlot(in);
-    ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk) << c.name;
+    ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk) << name;
     const std::vector<double> out = RealSamples(slot);
     for (std::size_t k = 0; k < out.size(); k += 2) {
       left.push_back(out[k]);
       right.push_back(-out[k + 1]);
     }
-    EXPECT_THAT(left, ElementsAreArray(c.out)) << c.name;
-    EXPECT_THAT(right, ElementsAreArray(c.out)) << c.name;
+    EXPECT_THAT(left, ElementsAreArray(limited)) << name;
+    EXPECT_THAT(right, ElementsAreArray(limited)) << name;
   }
 }
 

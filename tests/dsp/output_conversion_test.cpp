@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "dsp/float_to_output.h"
@@ -37,13 +38,7 @@ double Exactly(double product, double scale) {
 
 TEST(FloatToOutputTest, BytesOfEachLayout) {
   const double tie = Exactly(0.5, 32767.0);
-  struct Case {
-    const char* name;
-    std::vector<double> in;
-    unsigned valid, container;
-    bool asFloat;
-    Bytes out;
-  } const cases[] = {
+  const std::tuple<const char*, std::vector<double>, unsigned, unsigned, bool, Bytes> cases[] = {
       {"16: full scale", {1.0, -1.0}, 16, 16, false, Hex("FF7F0180")},
       {"24: full scale", {1.0, -1.0}, 24, 24, false, Hex("FFFF7F010080")},
       {"32: full scale", {1.0, -1.0}, 32, 32, false, Hex("FFFFFF7F01000080")},
@@ -56,15 +51,14 @@ TEST(FloatToOutputTest, BytesOfEachLayout) {
       {"float flag ignored below 32 bits", {1.0, 0.0}, 16, 16, true, Hex("FF7F0000")},
       {"not a number becomes 0", {std::nan(""), 1.0}, 16, 16, false, Hex("0000FF7F")},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = lumaro::testing::AudioSlot(c.in, 96000);
-    ASSERT_EQ(FloatToOutput(slot, c.valid, c.container, c.asFloat, platform::StopWord{}), kOk)
-        << c.name;
+  for (const auto& [name, in, valid, container, asFloat, out] : cases) {
+    BufferSlot slot = lumaro::testing::AudioSlot(in, 96000);
+    ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk) << name;
     const PcmBuffer* pcm = slot.Get<PcmBuffer>();
-    EXPECT_EQ(pcm->bits, c.container) << c.name;
-    EXPECT_EQ(pcm->sampleRate, 96000U) << c.name;
-    EXPECT_EQ(pcm->sampleFormat, c.asFloat && c.valid == 32 ? kPcmFloat : kPcmInteger) << c.name;
-    EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out)) << c.name;
+    EXPECT_EQ(pcm->bits, container) << name;
+    EXPECT_EQ(pcm->sampleRate, 96000U) << name;
+    EXPECT_EQ(pcm->sampleFormat, asFloat && valid == 32 ? kPcmFloat : kPcmInteger) << name;
+    EXPECT_THAT(RealBytes(slot), ElementsAreArray(out)) << name;
   }
 }
 
@@ -75,33 +69,24 @@ BufferSlot Dsd(std::uint32_t rate, std::uint64_t length) {
 
 TEST(PackDopTest, FramesMarkersAndBitOrder) {
   // rev(0x01) = 0x80, rev(0x02) = 0x40, rev(0x81) = 0x81, rev(0x82) = 0x41, …
-  struct Case {
-    unsigned container;
-    std::uint32_t dsdRate, dopRate;
-    Bytes out;
-  } const cases[] = {
+  const std::tuple<unsigned, std::uint32_t, std::uint32_t, Bytes> cases[] = {
       {24, 2822400, 176400, Hex("40800541810520C0FA21C1FA")},
       {24, 11289600, 705600, Hex("40800541810520C0FA21C1FA")},
       {32, 5644800, 352800, Hex("00408005004181050020C0FA0021C1FA")},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = Dsd(c.dsdRate, 7);  // 7 / 2 = 3 frames, rounded down to 2
-    ASSERT_EQ(PackDop(slot, c.container, platform::StopWord{}), kOk);
+  for (const auto& [container, dsdRate, dopRate, out] : cases) {
+    BufferSlot slot = Dsd(dsdRate, 7);  // 7 / 2 = 3 frames, rounded down to 2
+    ASSERT_EQ(PackDop(slot, container, platform::StopWord{}), kOk);
     const PcmBuffer* pcm = slot.Get<PcmBuffer>();
     EXPECT_EQ(pcm->frameCount, 2U);
-    EXPECT_EQ(pcm->sampleRate, c.dopRate);
-    EXPECT_EQ(pcm->bits, c.container);
-    EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out));
+    EXPECT_EQ(pcm->sampleRate, dopRate);
+    EXPECT_EQ(pcm->bits, container);
+    EXPECT_THAT(RealBytes(slot), ElementsAreArray(out));
   }
 }
 
 TEST(SwapToBigEndianTest, EveryContainerAndValidWidth) {
-  struct Case {
-    const char* name;
-    std::uint8_t container;
-    unsigned valid;
-    Bytes in, out;
-  } const cases[] = {
+  const std::tuple<const char*, std::uint8_t, unsigned, Bytes, Bytes> cases[] = {
       {"16", 16, 16, Hex("0102FF7F"), Hex("02017FFF")},
       {"24", 24, 24, Hex("010203040506"), Hex("030201060504")},
       {"32", 32, 32, Hex("0102030405060708"), Hex("0403020108070605")},
@@ -109,11 +94,11 @@ TEST(SwapToBigEndianTest, EveryContainerAndValidWidth) {
       {"16 in 32: -2 and 0x1234", 32, 16, Hex("0000FEFF00003412"), Hex("FFFFFFFE00001234")},
       {"20 valid: left alone", 32, 20, Hex("0102030405060708"), Hex("0102030405060708")},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = lumaro::testing::PcmSlot(kPcmInteger, 2, c.container, c.in, 48000);
-    SwapToBigEndian(slot, c.valid);
-    EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out)) << c.name;
-    EXPECT_EQ(slot.Get<PcmBuffer>()->Samples()[0], 0) << c.name;  // lead-in untouched
+  for (const auto& [name, container, valid, in, out] : cases) {
+    BufferSlot slot = lumaro::testing::PcmSlot(kPcmInteger, 2, container, in, 48000);
+    SwapToBigEndian(slot, valid);
+    EXPECT_THAT(RealBytes(slot), ElementsAreArray(out)) << name;
+    EXPECT_EQ(slot.Get<PcmBuffer>()->Samples()[0], 0) << name;  // lead-in untouched
   }
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <tuple>
 #include <vector>
 
 #include "dsp/worker_count.h"
@@ -56,24 +57,19 @@ TEST(ToOneBitTest, RatePlansAndLengths) {
 // every slice of silence starts with a one, then a zero.
 TEST(ToOneBitTest, ConstantInputsGiveTheirShareOfOnes) {
   ScopedWorkerCount workers(3);
-  struct Case {
-    double left, right;
-    std::uint32_t dsdRate;
-    std::uint64_t frames;
-    double leftOnes, rightOnes, tolerance;
-  } const cases[] = {
+  const std::tuple<double, double, std::uint32_t, std::uint64_t, double, double, double> cases[] = {
       {0.0, 0.0, 2822400, 30000, 0.5, 0.5, 1e-4},
       {0.5, 0.5, 5644800, 40000, 0.625, 0.625, 1e-4},
       {4.0, -4.0, 2822400, 20000, 0.75, 0.25, 1e-3},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = AudioSlot(352800, c.frames, Flat(c.left), Flat(c.right));
-    ASSERT_EQ(ToOneBit(slot, c.dsdRate, stop_), kOk);
+  for (const auto& [left, right, dsdRate, frames, leftOnes, rightOnes, tolerance] : cases) {
+    BufferSlot slot = AudioSlot(352800, frames, Flat(left), Flat(right));
+    ASSERT_EQ(ToOneBit(slot, dsdRate, stop_), kOk);
     const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
-    const std::uint64_t bits = c.frames * c.dsdRate / 352800;
-    EXPECT_NEAR(static_cast<double>(Ones(dsd, 0, 0, bits)) / bits, c.leftOnes, c.tolerance);
-    EXPECT_NEAR(static_cast<double>(Ones(dsd, 1, 0, bits)) / bits, c.rightOnes, c.tolerance);
-    for (std::uint64_t slice = 0; slice < 3 && c.left == 0.0; ++slice) {
+    const std::uint64_t bits = frames * dsdRate / 352800;
+    EXPECT_NEAR(static_cast<double>(Ones(dsd, 0, 0, bits)) / bits, leftOnes, tolerance);
+    EXPECT_NEAR(static_cast<double>(Ones(dsd, 1, 0, bits)) / bits, rightOnes, tolerance);
+    for (std::uint64_t slice = 0; slice < 3 && left == 0.0; ++slice) {
       for (int channel = 0; channel < 2; ++channel) {
         EXPECT_EQ(Bit(dsd, channel, slice * bits / 3), 1) << slice;
         EXPECT_EQ(Bit(dsd, channel, slice * bits / 3 + 1), 0) << slice;

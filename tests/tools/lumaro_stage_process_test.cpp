@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "decode/byte_order.h"
 #include "tests/support/audio_files.h"
@@ -42,30 +43,26 @@ TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
 TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibleWav) {
   TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({100, -100, 7, -7}, 16))));
-  struct Case {
-    const char* stages;
-    std::uint16_t tag;
-    std::uint16_t container;
-    std::uint16_t valid;  // for the extensible format
-  } const cases[] = {
+  // The valid bits are written for the extensible format only.
+  const std::tuple<const char*, std::uint16_t, std::uint16_t, std::uint16_t> cases[] = {
       {"pcm-to-float --then float-to-output 24 32", 0xFFFE, 32, 24},
       {"pcm-to-float --then float-to-output 16 24", 0xFFFE, 24, 16},
       {"pcm-to-float --then float-to-output 24 24", 1, 24, 0},
       {"pcm-to-float --then float-to-output 32 32 float", 3, 32, 0},
   };
-  for (const auto& c : cases) {
-    ASSERT_EQ(
-        RunStage(Utf8(dir.File(u"in.wav")) + " " + Utf8(dir.File(u"out.wav")) + " " + c.stages), 0)
-        << c.stages;
+  for (const auto& [stages, tag, container, valid] : cases) {
+    ASSERT_EQ(RunStage(Utf8(dir.File(u"in.wav")) + " " + Utf8(dir.File(u"out.wav")) + " " + stages),
+              0)
+        << stages;
     const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.wav"));
     ASSERT_TRUE(out.has_value());
     const auto le16 = [&](std::size_t at) { return decode::LoadLe<std::uint16_t>(&(*out)[at]); };
-    EXPECT_EQ(le16(20), c.tag) << c.stages;
-    EXPECT_EQ(le16(34), c.container) << c.stages;
-    if (c.valid != 0) {
-      EXPECT_EQ(le16(38), c.valid) << c.stages;
+    EXPECT_EQ(le16(20), tag) << stages;
+    EXPECT_EQ(le16(34), container) << stages;
+    if (valid != 0) {
+      EXPECT_EQ(le16(38), valid) << stages;
       EXPECT_EQ(std::string(out->begin() + 60, out->begin() + 64), "data");
-      EXPECT_EQ(out->size(), 68U + 2 * 2 * c.container / 8);
+      EXPECT_EQ(out->size(), 68U + 2 * 2 * container / 8);
     }
   }
 }
