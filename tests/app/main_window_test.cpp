@@ -5,6 +5,7 @@
 
 #include <array>
 #include <thread>
+#include <tuple>
 
 #include "app/process_entry.h"
 #include "context/playback_gate.h"
@@ -146,26 +147,24 @@ TEST(MainWindowTest, DraggingSeeksOnlyWhenTheThumbIsReleased) {
 
 // Choosing the playing track again restarts it, unless gapless; any other choice jumps.
 TEST(MainWindowTest, SelectingATrackRestartsOrJumps) {
-  struct Case {
-    std::uint32_t gapless;
-    int selected;
-    bool restart;  // else a jump
-  } const cases[] = {{0, 1, true}, {1, 1, false}, {0, 2, false}, {1, 0, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  // Gapless, the track chosen, whether it restarts (else a jump).
+  const std::tuple<std::uint32_t, int, bool> cases[] = {
+      {0, 1, true}, {1, 1, false}, {0, 2, false}, {1, 0, false}};
+  for (const auto& [gapless, selected, restart] : cases) {
+    SCOPED_TRACE(::testing::Message() << gapless << " " << selected);
     WindowFixture f;
     for (const char16_t* title : {u"a", u"b", u"c"})
       (void)f.dialog.ComboAdd(res::kIdPlayList, title);
     f.app.CurrentTrack = 1;
-    f.app.Gapless = c.gapless;
-    (void)f.dialog.ComboSelect(res::kIdPlayList, c.selected);
+    f.app.Gapless = gapless;
+    (void)f.dialog.ComboSelect(res::kIdPlayList, selected);
     f.dialog.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
-    EXPECT_EQ(f.app.Seek.SeekFlag(), c.restart ? 1u : 0u);
-    EXPECT_EQ(f.app.PlayCommand.Load(), c.restart ? context::kCommandNone : context::kCommandJump);
-    if (c.restart) {
+    EXPECT_EQ(f.app.Seek.SeekFlag(), restart ? 1u : 0u);
+    EXPECT_EQ(f.app.PlayCommand.Load(), restart ? context::kCommandNone : context::kCommandJump);
+    if (restart) {
       EXPECT_EQ(f.app.Seek.SeekTarget(), 0);
     } else {
-      EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(c.selected));
+      EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(selected));
     }
   }
 }

@@ -143,24 +143,21 @@ TEST_F(ScanTest, ExtensionWordsAreRunsOfLettersAndDigits) {
 // A root directory's own files get a time-named list and add nothing to the names below it.
 TEST_F(ScanTest, PlaylistNamesAndPrefixes) {
   const platform::LocalTime t{2024, 3, 7, 9, 5, 1, 42};
-  struct Case {
-    std::u16string prefix, directory;
-    std::optional<std::u16string> playlist;
-    std::optional<std::u16string> childPrefix;  // with the path added
-  };
   const std::u16string long259(250, u'x');
-  const Case cases[] = {
+  // Prefix, directory; its play list, and the prefix of its children with the path added.
+  using Name = std::optional<std::u16string>;
+  const std::tuple<std::u16string, std::u16string, Name, Name> cases[] = {
       {u"", u"/m/Music", u"/o/Music.m3u8", u"Music"},
       {u"Music", u"/m/Music/Artist", u"/o/Music Artist.m3u8", u"Music Artist"},
       {u"", u"/", u"/o/20240307_090501_042.m3u8", u""},
       {u"Music", u"/", u"/o/20240307_090501_042.m3u8", u"Music"},
       {u"0123456789", u"/m/" + long259, std::nullopt, std::nullopt},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.directory));
-    EXPECT_EQ(DirectoryPlaylistPath(u"/o", c.prefix, c.directory, t), c.playlist);
-    EXPECT_EQ(SubdirectoryPrefix(c.prefix, c.directory, true), c.childPrefix);
-    EXPECT_EQ(SubdirectoryPrefix(c.prefix, c.directory, false), u"");
+  for (const auto& [prefix, directory, playlist, childPrefix] : cases) {
+    SCOPED_TRACE(Utf8(directory));
+    EXPECT_EQ(DirectoryPlaylistPath(u"/o", prefix, directory, t), playlist);
+    EXPECT_EQ(SubdirectoryPrefix(prefix, directory, true), childPrefix);
+    EXPECT_EQ(SubdirectoryPrefix(prefix, directory, false), u"");
   }
   EXPECT_EQ(TimePlaylistPath(std::u16string(233, u'o'), t), std::nullopt);
   EXPECT_NE(TimePlaylistPath(std::u16string(232, u'o'), t), std::nullopt);

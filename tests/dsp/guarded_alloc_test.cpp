@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/support/fake_memory_status.h"
 
 namespace lumaro::dsp {
@@ -22,21 +24,17 @@ TEST(GuardedAllocTest, OnlyRequestsAboveOneMebibyteAskForTheMemoryStatus) {
 
 TEST(GuardedAllocTest, KeepsTheReserveFreeWithEqualityAllowed) {
   const std::uint64_t request = kGuardThreshold + 1;
-  struct Case {
-    std::uint64_t free;
-    bool answers;
-    std::uint64_t request;
-    bool granted;
-  } const cases[] = {
+  // Bytes free, whether the status answers, the request, whether it is granted.
+  const std::tuple<std::uint64_t, bool, std::uint64_t, bool> cases[] = {
       {request + kGuardReserve, true, request, true},
       {request + kGuardReserve - 1, true, request, false},
       {UINT64_MAX, false, request, false},        // the status is unknown
       {UINT64_MAX, true, UINT64_MAX - 1, false},  // request + reserve would wrap
   };
-  for (const Case& c : cases) {
-    FakeMemoryStatus status(c.free, c.answers);
-    void* block = GuardedAlloc(c.request);
-    EXPECT_EQ(block != nullptr, c.granted) << (&c - cases);
+  for (const auto& [free, answers, size, granted] : cases) {
+    FakeMemoryStatus status(free, answers);
+    void* block = GuardedAlloc(size);
+    EXPECT_EQ(block != nullptr, granted) << free << " " << size;
     GuardedFree(block);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -24,36 +25,33 @@ std::vector<unsigned char> Le(T value, unsigned width = sizeof(T)) {
 TEST(PcmToFloatTest, ConvertsOneSampleExactlyToBothChannels) {
   constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  struct Case {
-    std::uint16_t format;
-    std::uint8_t bits;
-    std::vector<unsigned char> sample;  // one mono sample
-    double expected;
-  } const cases[] = {{kPcmInteger, 8, {0}, -1.0},
-                     {kPcmInteger, 8, {128}, 0.0},
-                     {kPcmInteger, 8, {255}, 0.9921875},
-                     {kPcmInteger, 16, Le<std::int16_t>(-32768), -1.0},
-                     {kPcmInteger, 16, Le<std::int16_t>(32767), 0.999969482421875},
-                     {kPcmInteger, 24, Le<std::int32_t>(8388607, 3), 0.99999988079071045},
-                     {kPcmInteger, 24, Le<std::int32_t>(-8388608, 3), -1.0},
-                     {kPcmInteger, 24, Le<std::int32_t>(-1, 3), -1.0 / 8388608},
-                     {kPcmInteger, 32, Le<std::int32_t>(INT32_MIN), -1.0},
-                     {kPcmInteger, 32, Le<std::int32_t>(1 << 30), 0.5},
-                     {kPcmFloat, 32, Le<float>(1.5F), 1.5},
-                     {kPcmFloat, 32, Le<float>(-kInf), 0.0},
-                     {kPcmFloat, 64, Le<double>(-2.25), -2.25},
-                     {kPcmFloat, 64, Le<double>(kNan), 0.0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << int{c.bits} << "-bit, expecting " << c.expected);
-    BufferSlot slot = PcmSlot(c.format, 1, c.bits, c.sample);
+  // Format, bits, one mono sample, its value.
+  const std::tuple<std::uint16_t, std::uint8_t, std::vector<unsigned char>, double> cases[] = {
+      {kPcmInteger, 8, {0}, -1.0},
+      {kPcmInteger, 8, {128}, 0.0},
+      {kPcmInteger, 8, {255}, 0.9921875},
+      {kPcmInteger, 16, Le<std::int16_t>(-32768), -1.0},
+      {kPcmInteger, 16, Le<std::int16_t>(32767), 0.999969482421875},
+      {kPcmInteger, 24, Le<std::int32_t>(8388607, 3), 0.99999988079071045},
+      {kPcmInteger, 24, Le<std::int32_t>(-8388608, 3), -1.0},
+      {kPcmInteger, 24, Le<std::int32_t>(-1, 3), -1.0 / 8388608},
+      {kPcmInteger, 32, Le<std::int32_t>(INT32_MIN), -1.0},
+      {kPcmInteger, 32, Le<std::int32_t>(1 << 30), 0.5},
+      {kPcmFloat, 32, Le<float>(1.5F), 1.5},
+      {kPcmFloat, 32, Le<float>(-kInf), 0.0},
+      {kPcmFloat, 64, Le<double>(-2.25), -2.25},
+      {kPcmFloat, 64, Le<double>(kNan), 0.0}};
+  for (const auto& [format, bits, sample, expected] : cases) {
+    SCOPED_TRACE(::testing::Message() << int{bits} << "-bit, expecting " << expected);
+    BufferSlot slot = PcmSlot(format, 1, bits, sample);
     ASSERT_EQ(PcmToFloat(slot, platform::StopWord{}), kOk);
     const AudioBuffer* out = slot.Get<AudioBuffer>();
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->frameCount, 1U);
     EXPECT_EQ(out->leadIn, 48U);
     EXPECT_EQ(out->sampleRate, 44100U);
-    EXPECT_EQ(out->Frame(0)[0], c.expected);
-    EXPECT_EQ(out->Frame(0)[1], c.expected);
+    EXPECT_EQ(out->Frame(0)[0], expected);
+    EXPECT_EQ(out->Frame(0)[1], expected);
   }
 }
 
