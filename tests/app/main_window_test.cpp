@@ -4,12 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <thread>
 #include <tuple>
 
-#include "app/process_entry.h"
-#include "context/playback_gate.h"
-#include "platform/os.h"
 #include "resources/dialog_templates.h"
 #include "tests/app/shell_fixture.h"
 
@@ -208,36 +204,10 @@ TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
   }
 }
 
-// Holds the playback gate as a running playback does, on a thread of its own that lets go as
-// soon as the window asks it to stop (or after a generous bound, so that a missing stop fails
-// instead of hanging); on release waits until the window's stop thread has let go of the
-// AppContext.
-struct HeldGate {
-  explicit HeldGate(context::AppContext& app) : app_(app) {
-    EXPECT_TRUE(context::TryTakePlaybackGate());
-    holder_ = std::thread([this] {
-      for (int i = 0; i < kBoundMilliseconds && !Stopping(); ++i) platform::SleepMilliseconds(1);
-      stopAsked_ = Stopping();
-      context::ReleasePlaybackGate();
-    });
-  }
-  ~HeldGate() { EXPECT_TRUE(StopAsked() && WaitForPlaybackEnd(app_, kBoundMilliseconds)); }
-  // True once the window has asked the playback to stop; the gate is free afterwards.
-  bool StopAsked() {
-    if (holder_.joinable()) holder_.join();
-    return stopAsked_;
-  }
-  bool Stopping() const { return app_.PlayCommand.Load() == context::kCommandStop; }
-  static constexpr int kBoundMilliseconds = 30000;
-  context::AppContext& app_;
-  std::thread holder_;
-  bool stopAsked_ = false;
-};
-
 TEST(MainWindowTest, RightClickMenuStopsPlaybackEvenWhenDismissed) {
   WindowFixture f;
   {
-    HeldGate gate(f.app);
+    testing::HeldGate gate(f.app);
     f.dialog.Send(ui::RButtonUp{10, 10});
     EXPECT_TRUE(gate.StopAsked());
   }
@@ -285,7 +255,7 @@ TEST(MainWindowTest, ConfigurationRunsModallyThenTheIdleLookReturns) {
 TEST(MainWindowTest, CloseStopsPlaybackFreesTheListsAndEndsTheDialog) {
   WindowFixture f;
   f.app.ScanExtensions = std::make_unique<std::u16string>(u"wav");
-  HeldGate gate(f.app);
+  testing::HeldGate gate(f.app);
   f.dialog.Send(ui::Close{});
   EXPECT_TRUE(gate.StopAsked());
   EXPECT_TRUE(f.dialog.Ended());
