@@ -19,9 +19,7 @@ using ::testing::ElementsAre;
 // A main window whose drops are recorded instead of played.
 struct WindowFixture : testing::ShellFixture {
   explicit WindowFixture(bool init = true) {
-    if (init) {
-      EXPECT_EQ(Init(), kOk);
-    }
+    EXPECT_EQ(init ? Init() : kOk, kOk);
     MainWindowOptions options;
     options.startPlayback = [this](std::unique_ptr<context::PlayRequest> request) {
       started.push_back(std::move(request));

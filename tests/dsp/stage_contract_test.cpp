@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -52,13 +51,11 @@ CompressParameters Compression(std::uint32_t type) {
 // A stage run with its arguments after the slot bound: Call(Resample, 44100).
 template <class F, class... A>
 StageRun Call(F stage, A... args) {
-  return [=](BufferSlot& s, const platform::StopWord& stop) {
-    if constexpr (std::is_invocable_v<F, BufferSlot&, A..., const platform::StopWord&>) {
-      return stage(s, args..., stop);
-    } else {
-      return stage(s, args..., stop, platform::SystemThreads());  // a default lost with the name
-    }
-  };
+  return [=](BufferSlot& s, const platform::StopWord& stop) { return stage(s, args..., stop); };
+}
+// Decimate's thread starter is a default argument, which a pointer to it does not carry.
+Result Decimating(BufferSlot& s, std::uint32_t factor, const platform::StopWord& stop) {
+  return Decimate(s, factor, stop);
 }
 
 struct Stage {
@@ -173,12 +170,12 @@ TEST(StageContractTest, RefusalsLeaveTheSlotEmpty) {
       {"loudness: level 800", audio(44100), Call(LoudnessNormalize, 800, 0), false},
       {"resample: above 1411200", audio(44100), Call(Resample, 1411201)},
       {"resample: below 8000", audio(44100), Call(Resample, 7999)},
-      {"decimate: 32000 by 8", audio(32000), Call(Decimate, 8)},
-      {"decimate: 64000 by 8", audio(64000), Call(Decimate, 8), false},
-      {"decimate: factor 3", audio(96000), Call(Decimate, 3)},
-      {"decimate: lead-in 40 by 8", audio(96000, 40), Call(Decimate, 8)},
-      {"decimate: lead-in 40 by 4", audio(96000, 40), Call(Decimate, 4), false},
-      {"decimate: odd rate by 2", audio(44101), Call(Decimate, 2)},
+      {"decimate: 32000 by 8", audio(32000), Call(Decimating, 8)},
+      {"decimate: 64000 by 8", audio(64000), Call(Decimating, 8), false},
+      {"decimate: factor 3", audio(96000), Call(Decimating, 3)},
+      {"decimate: lead-in 40 by 8", audio(96000, 40), Call(Decimating, 8)},
+      {"decimate: lead-in 40 by 4", audio(96000, 40), Call(Decimating, 4), false},
+      {"decimate: odd rate by 2", audio(44101), Call(Decimating, 2)},
       {"interpolate: lead-in 1", audio(44100, 1), Call(Interpolate, 48000)},
       {"interpolate: above 6144000", audio(44100), Call(Interpolate, 6144001)},
       {"to-one-bit: 2822401", audio(44100), Call(ToOneBit, 2822401)},

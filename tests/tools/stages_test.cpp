@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -83,10 +84,7 @@ TEST(StagesTest, ArgumentsReachTheStagesAsTheDialogsStoreThem) {
 }
 
 TEST(StagesTest, ChainFromTrackToDeviceBytes) {
-  struct Step {
-    std::vector<std::string_view> words;
-    std::uint32_t rate;  // of the record afterwards
-  };
+  using Step = std::pair<std::vector<std::string_view>, std::uint32_t>;  // words, rate afterwards
   const std::vector<Step> pcmChain = {{{"clip-guard"}, 44100},
                                       {{"resample", "96000"}, 96000},
                                       {{"decimate", "2"}, 48000},
@@ -99,16 +97,15 @@ TEST(StagesTest, ChainFromTrackToDeviceBytes) {
                                       {{"pack-dop", "32"}, 352800}};
   for (const auto* chain : {&pcmChain, &dsdChain}) {
     dsp::BufferSlot slot = AudioSlot(44100, 4410, Sine(440, 44100, 1.5));
-    for (const Step& step : *chain) {
-      ASSERT_EQ(Find(step.words.front())
-                    ->run(slot, std::span(step.words).subspan(1), platform::StopWord{}),
+    for (const auto& [words, expected] : *chain) {
+      ASSERT_EQ(Find(words.front())->run(slot, std::span(words).subspan(1), platform::StopWord{}),
                 StageStatus::kOk)
-          << step.words.front();
+          << words.front();
       std::uint32_t rate = 0;
       if (auto* a = slot.Get<dsp::AudioBuffer>()) rate = a->sampleRate;
       if (auto* p = slot.Get<dsp::PcmBuffer>()) rate = p->sampleRate;
       if (auto* d = slot.Get<dsp::DsdBuffer>()) rate = d->dsdRate;
-      EXPECT_EQ(rate, step.rate) << step.words.front();
+      EXPECT_EQ(rate, expected) << words.front();
     }
   }
 }
