@@ -42,13 +42,10 @@ std::map<std::u16string, std::vector<std::u16string>> Written(const std::u16stri
   EXPECT_TRUE(platform::ListDirectory(dir, &entries));
   for (const auto& entry : entries) {
     const std::string bytes = TempTree::Read(dir + u"/" + entry.name);
+    EXPECT_TRUE(bytes.empty() || bytes.ends_with("\r\n")) << "every line ends with CR LF";
     std::vector<std::u16string>& lines = out[entry.name];
-    for (std::size_t at = 0; at < bytes.size();) {
-      const std::size_t end = bytes.find("\r\n", at);
-      EXPECT_NE(end, std::string::npos) << "every line ends with CR LF";
-      if (end == std::string::npos) break;
+    for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != bytes.npos; at = end + 2) {
       lines.push_back(platform::Utf8ToUtf16(bytes.substr(at, end - at)));
-      at = end + 2;
     }
   }
   return out;

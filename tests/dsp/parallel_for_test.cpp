@@ -103,8 +103,7 @@ TEST(ParallelForTest, FailedThirdStartStillJoinsTheFirstTwo) {
 }
 
 TEST(ParallelForTest, AStopRequestFailsThePassAndZeroFramesAreRefused) {
-  platform::StopWord stop;
-  stop = 1;
+  platform::StopWord stop{1};
   bool ran = false;
   EXPECT_NE(ParallelFor(4, stop, [&](unsigned, Slice) { ran = true; }), kOk);
   EXPECT_TRUE(ran);  // workers start; they poll the request themselves

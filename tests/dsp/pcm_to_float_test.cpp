@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -23,8 +22,6 @@ std::vector<unsigned char> Le(T value, unsigned width = sizeof(T)) {
 }
 
 TEST(PcmToFloatTest, ConvertsOneSampleExactlyToBothChannels) {
-  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
-  constexpr float kInf = std::numeric_limits<float>::infinity();
   // Format, bits, one mono sample, its value.
   const std::tuple<std::uint16_t, std::uint8_t, std::vector<unsigned char>, double> cases[] = {
       {kPcmInteger, 8, {0}, -1.0},
@@ -38,9 +35,9 @@ TEST(PcmToFloatTest, ConvertsOneSampleExactlyToBothChannels) {
       {kPcmInteger, 32, Le<std::int32_t>(INT32_MIN), -1.0},
       {kPcmInteger, 32, Le<std::int32_t>(1 << 30), 0.5},
       {kPcmFloat, 32, Le<float>(1.5F), 1.5},
-      {kPcmFloat, 32, Le<float>(-kInf), 0.0},
+      {kPcmFloat, 32, Le<float>(-INFINITY), 0.0},
       {kPcmFloat, 64, Le<double>(-2.25), -2.25},
-      {kPcmFloat, 64, Le<double>(kNan), 0.0}};
+      {kPcmFloat, 64, Le<double>(NAN), 0.0}};
   for (const auto& [format, bits, sample, expected] : cases) {
     SCOPED_TRACE(::testing::Message() << int{bits} << "-bit, expecting " << expected);
     BufferSlot slot = PcmSlot(format, 1, bits, sample);
