@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "tests/support/string_list.h"
 
 namespace lumaro::app {
@@ -13,10 +14,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-std::u16string Numbered(int i) {
-  const std::string s = std::to_string(i);
-  return std::u16string(s.begin(), s.end());
-}
+std::u16string Numbered(int i) { return platform::Utf8ToUtf16(std::to_string(i)); }
 
 TEST(StringListTest, GrowsBy1024WithoutLosingEntries) {
   context::StringList list;
