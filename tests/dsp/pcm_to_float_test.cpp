@@ -53,7 +53,7 @@ TEST(PcmToFloatTest, ConvertsOneSampleExactlyToBothChannels) {
 }
 
 TEST(PcmToFloatTest, StereoKeepsChannelOrder) {
-  const std::vector<unsigned char> bytes = lumaro::testing::Bytes(2 * 2 * 3, 37);
+  const std::vector<unsigned char> bytes = lumaro::testing::RampBytes(2 * 2 * 3, 37);
   BufferSlot slot = PcmSlot(kPcmInteger, 2, 24, bytes);
   ASSERT_EQ(PcmToFloat(slot, platform::StopWord{}), kOk);
   // Frame 1's right sample is bytes 9..11.

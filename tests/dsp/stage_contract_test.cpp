@@ -69,7 +69,7 @@ struct Stage {
 
 const std::vector<Stage>& Stages() {
   static const std::vector<Stage> stages = {
-      {"pcm-to-float", [] { return PcmSlot(kPcmInteger, 2, 24, Bytes(1001 * 2 * 3, 37)); },
+      {"pcm-to-float", [] { return PcmSlot(kPcmInteger, 2, 24, RampBytes(1001 * 2 * 3, 37)); },
        PcmToFloat},
       {"dsd-to-float", [] { return DsdSlot(11289600, 4099, ByteRamp(262, 7), ByteRamp(13)); },
        DsdToFloat},
@@ -137,7 +137,7 @@ TEST(StageContractTest, RefusalsLeaveTheSlotEmpty) {
     return [=] { return DsdSlot(rate, length, 0x69); };
   };
   const auto pcm = [](std::uint16_t format, std::uint8_t bits) {
-    return [=] { return PcmSlot(format, 2, bits, Bytes(bits / 4, 0, 0x40)); };
+    return [=] { return PcmSlot(format, 2, bits, RampBytes(bits / 4, 0, 0x40)); };
   };
   const auto compress = [](std::uint32_t rateAfter) -> StageRun {
     return [=](BufferSlot& s, auto& stop) {

@@ -86,11 +86,11 @@ inline dsp::BufferSlot DsdSlot(std::uint32_t rate, std::uint64_t length, unsigne
   return DsdSlot(rate, length, same, same);
 }
 
-// Byte i is start + step · i (mod 256); Bytes(n, …) gives the first n of them.
+// Byte i is start + step · i (mod 256); RampBytes(n, …) gives the first n of them.
 inline std::function<unsigned char(std::uint64_t)> ByteRamp(unsigned step, unsigned start = 0) {
   return [=](std::uint64_t i) { return static_cast<unsigned char>(start + step * i); };
 }
-inline std::vector<unsigned char> Bytes(std::size_t n, unsigned step, unsigned start = 0) {
+inline std::vector<unsigned char> RampBytes(std::size_t n, unsigned step, unsigned start = 0) {
   std::vector<unsigned char> bytes(n);
   for (std::size_t i = 0; i < n; ++i) bytes[i] = ByteRamp(step, start)(i);
   return bytes;
