@@ -21,8 +21,7 @@ TEST(ProcessEntryTest, FmChildSwitchNeedsAFurtherArgumentAndIgnoresLetterCase) {
   };
   for (const auto& [args, child] : cases) {
     testing::ShellFixture f;
-    bool childRan = false;
-    bool windowRan = false;
+    bool childRan = false, windowRan = false;
     EntryHooks hooks;
     hooks.programPath = f.program;
     hooks.runFmChild = [&](context::AppContext& app) {

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -51,9 +51,12 @@ std::map<std::u16string, std::vector<std::u16string>> Written(const std::u16stri
   return out;
 }
 
-// "YYYYMMDD_hhmmss_mmm.m3u8".
+// "YYYYMMDD_hhmmss_mmm.m3u8": digits where the pattern has '9'.
 bool IsTimeName(std::u16string_view name) {
-  return std::regex_match(Utf8(name), std::regex(R"(\d{8}_\d{6}_\d{3}\.m3u8)"));
+  constexpr std::u16string_view kPattern = u"99999999_999999_999.m3u8";
+  return std::equal(
+      name.begin(), name.end(), kPattern.begin(), kPattern.end(),
+      [](char16_t c, char16_t p) { return p == u'9' ? c >= u'0' && c <= u'9' : c == p; });
 }
 
 class ScanTest : public ::testing::Test {

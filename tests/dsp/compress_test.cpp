@@ -124,9 +124,7 @@ std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32
       peak = std::max(peak, std::fabs(out[2 * i + c]));
     }
   }
-  if (peak > 1.0) {
-    for (double& x : out) x *= 1.0 / peak;
-  }
+  for (double& x : out) x *= peak > 1.0 ? 1.0 / peak : 1.0;  // × 1.0 leaves x as it is
   return out;
 }
 
