@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "context/playback_gate.h"
 #include "context/stop_playback.h"
+#include "tests/app/shell_fixture.h"
 
 namespace lumaro::app {
 namespace {
@@ -39,23 +36,11 @@ TEST(PlaybackGateTest, OneHolderAtATime) {
 }
 
 TEST(StopPlaybackTest, RaisesStopUntilTheHolderLeaves) {
-  context::AppContext a;
-  ASSERT_TRUE(context::TryTakePlaybackGate());
-  std::atomic<bool> stopSeen{false};
-  std::thread holder([&] {
-    // Leaves after the stop, or after a generous bound so that a missing stop fails, not hangs.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (a.PlayCommand.Load() != context::kCommandStop &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
-    stopSeen = a.PlayCommand.Load() == context::kCommandStop;
-    context::ReleasePlaybackGate();
-  });
-  context::StopPlayback(a);
+  context::AppContext app;
+  testing::HeldGate gate(app);
+  context::StopPlayback(app);
   EXPECT_TRUE(context::PlaybackGateFree());
-  holder.join();
-  EXPECT_TRUE(stopSeen.load());
+  EXPECT_TRUE(gate.StopAsked());
 }
 
 }  // namespace

@@ -3,12 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <array>
+#include <tuple>
 
-#include "app/process_entry.h"
-#include "context/playback_gate.h"
-#include "platform/os.h"
-#include "platform/scope_exit.h"
 #include "resources/dialog_templates.h"
 #include "tests/app/shell_fixture.h"
 
@@ -22,9 +19,7 @@ using ::testing::ElementsAre;
 // A main window whose drops are recorded instead of played.
 struct WindowFixture : testing::ShellFixture {
   explicit WindowFixture(bool init = true) {
-    if (init) {
-      EXPECT_EQ(Init(), kOk);
-    }
+    EXPECT_EQ(init ? Init() : kOk, kOk);
     MainWindowOptions options;
     options.startPlayback = [this](std::unique_ptr<context::PlayRequest> request) {
       started.push_back(std::move(request));
@@ -63,39 +58,31 @@ TEST(MainWindowTest, InitialisationShowsTheIdleLookAndStartsOneTimer) {
   EXPECT_EQ(f.dialog.TimerPeriod(kMainTimerId), 0u);
 }
 
-struct TimerCase {
-  const char* name;
-  std::uint32_t elapsed, total;
-  std::uint32_t seekBusy, thumbTracking, seekPending, playCommand;
-  const char16_t* text;  // nullptr: not written
-  int thumb;
-};
-
-class TimerTest : public ::testing::TestWithParam<TimerCase> {};
-
-TEST_P(TimerTest, DrawsTheTimeAndMovesTheThumbUnlessTheUserIsSeeking) {
-  const TimerCase& c = GetParam();
-  WindowFixture f;
-  f.Playing(c.elapsed, c.total);
-  f.dialog.ScrollSetPosition(res::kIdSeekBar, 7, false);
-  f.app.SeekBusy = c.seekBusy;
-  f.app.ThumbTracking = c.thumbTracking;
-  f.app.SeekPending = c.seekPending;
-  f.app.PlayCommand = c.playCommand;
-  f.dialog.Send(ui::Timer{kMainTimerId});
-  EXPECT_EQ(f.dialog.Text(res::kIdTimeText), c.text ? std::u16string(c.text) : u"");
-  EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.thumb);
+TEST(MainWindowTest, TimerDrawsTheTimeAndMovesTheThumbUnlessTheUserIsSeeking) {
+  struct Case {
+    std::uint32_t elapsed, total;
+    std::uint32_t seekBusy, thumbTracking, seekPending, playCommand;
+    const char16_t* text;  // nullptr: not written
+    int thumb;
+  } const cases[] = {
+      {65, 3725, 0, 0, 0, 0, u"1:05 / 62:05", 65}, {0, 9, 0, 0, 0, 0, u"0:00 / 0:09", 0},
+      {65, 70, 1, 0, 0, 0, u"1:05 / 1:10", 7},     {65, 70, 0, 1, 0, 0, u"1:05 / 1:10", 7},
+      {65, 70, 0, 0, 1, 0, u"1:05 / 1:10", 7},     {65, 70, 0, 0, 0, 2, nullptr, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    WindowFixture f;
+    f.Playing(c.elapsed, c.total);
+    f.dialog.ScrollSetPosition(res::kIdSeekBar, 7, false);
+    f.app.SeekBusy = c.seekBusy;
+    f.app.ThumbTracking = c.thumbTracking;
+    f.app.SeekPending = c.seekPending;
+    f.app.PlayCommand = c.playCommand;
+    f.dialog.Send(ui::Timer{kMainTimerId});
+    EXPECT_EQ(f.dialog.Text(res::kIdTimeText), c.text ? std::u16string(c.text) : u"");
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.thumb);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ticks, TimerTest,
-    ::testing::Values(TimerCase{"plain", 65, 3725, 0, 0, 0, 0, u"1:05 / 62:05", 65},
-                      TimerCase{"zero", 0, 9, 0, 0, 0, 0, u"0:00 / 0:09", 0},
-                      TimerCase{"seekBusy", 65, 70, 1, 0, 0, 0, u"1:05 / 1:10", 7},
-                      TimerCase{"dragging", 65, 70, 0, 1, 0, 0, u"1:05 / 1:10", 7},
-                      TimerCase{"seekPending", 65, 70, 0, 0, 1, 0, u"1:05 / 1:10", 7},
-                      TimerCase{"commandPending", 65, 70, 0, 0, 0, 2, nullptr, 7}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MainWindowTest, TimeTextChangesOncePerSecond) {
   WindowFixture f;
@@ -109,37 +96,32 @@ TEST(MainWindowTest, TimeTextChangesOncePerSecond) {
               ElementsAre(u"", u"0:03 / 0:10", u"0:04 / 0:10"));
 }
 
-struct SeekCase {
-  int code;
-  int from;
-  int expected;
-};
-
 // Range 0..100: each key moves the thumb at once and asks for a seek to that second; the timer
 // does not move the thumb back before the engine has fed the device again.
 TEST(MainWindowTest, KeyboardSeeksMoveTheThumbAndAreNotUndoneByTheTimer) {
-  const SeekCase cases[] = {
+  // Scroll code, thumb before, thumb after.
+  const std::array<int, 3> cases[] = {
       {ui::kLineLeft, 50, 49},  {ui::kLineRight, 50, 51}, {ui::kPageLeft, 50, 40},
       {ui::kPageRight, 50, 60}, {ui::kPageLeft, 3, 0},    {ui::kPageRight, 95, 100},
       {ui::kLineLeft, 0, 0},    {ui::kLeftmost, 50, 0},   {ui::kRightmost, 50, 100},
   };
-  for (const SeekCase& c : cases) {
-    SCOPED_TRACE(c.code);
+  for (const auto& [code, from, expected] : cases) {
+    SCOPED_TRACE(code);
     WindowFixture f;
-    f.Playing(static_cast<std::uint32_t>(c.from), 100);
-    f.dialog.ScrollSetPosition(res::kIdSeekBar, c.from, false);
-    f.dialog.Send(ui::HScroll{res::kIdSeekBar, c.code});
+    f.Playing(static_cast<std::uint32_t>(from), 100);
+    f.dialog.ScrollSetPosition(res::kIdSeekBar, from, false);
+    f.dialog.Send(ui::HScroll{res::kIdSeekBar, code});
     f.dialog.Send(ui::HScroll{res::kIdSeekBar, ui::kEndScroll});
-    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.expected);
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), expected);
     EXPECT_EQ(f.app.Seek.SeekFlag(), 1u);
-    EXPECT_EQ(f.app.Seek.SeekTarget(), c.expected);
+    EXPECT_EQ(f.app.Seek.SeekTarget(), expected);
     EXPECT_EQ(f.app.SeekBusy.Load(), 0u);
     f.dialog.Send(ui::Timer{kMainTimerId});
-    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.expected);
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), expected);
     f.app.SeekPending = 0;  // the engine has fed the device from the new place
     f.app.ShownSecond = -1;
     f.dialog.Send(ui::Timer{kMainTimerId});
-    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), c.from);
+    EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), from);
   }
 }
 
@@ -157,40 +139,29 @@ TEST(MainWindowTest, DraggingSeeksOnlyWhenTheThumbIsReleased) {
   EXPECT_EQ(f.dialog.ScrollPosition(res::kIdSeekBar), 42);
 }
 
-struct SelectCase {
-  const char* name;
-  std::uint32_t gapless;
-  int selected;
-  bool restart;  // else a jump
-};
-
-class SelectTrackTest : public ::testing::TestWithParam<SelectCase> {};
-
-TEST_P(SelectTrackTest, PlayingTrackRestartsWithoutGaplessOtherwiseJumps) {
-  const SelectCase& c = GetParam();
-  WindowFixture f;
-  for (const char16_t* title : {u"a", u"b", u"c"}) (void)f.dialog.ComboAdd(res::kIdPlayList, title);
-  f.app.CurrentTrack = 1;
-  f.app.Gapless = c.gapless;
-  (void)f.dialog.ComboSelect(res::kIdPlayList, c.selected);
-  f.dialog.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
-  if (c.restart) {
-    EXPECT_EQ(f.app.Seek.SeekFlag(), 1u);
-    EXPECT_EQ(f.app.Seek.SeekTarget(), 0);
-    EXPECT_EQ(f.app.PlayCommand.Load(), context::kCommandNone);
-  } else {
-    EXPECT_EQ(f.app.Seek.SeekFlag(), 0u);
-    EXPECT_EQ(f.app.PlayCommand.Load(), context::kCommandJump);
-    EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(c.selected));
+// Choosing the playing track again restarts it, unless gapless; any other choice jumps.
+TEST(MainWindowTest, SelectingATrackRestartsOrJumps) {
+  // Gapless, the track chosen, whether it restarts (else a jump).
+  const std::tuple<std::uint32_t, int, bool> cases[] = {
+      {0, 1, true}, {1, 1, false}, {0, 2, false}, {1, 0, false}};
+  for (const auto& [gapless, selected, restart] : cases) {
+    SCOPED_TRACE(::testing::Message() << gapless << " " << selected);
+    WindowFixture f;
+    for (const char16_t* title : {u"a", u"b", u"c"})
+      (void)f.dialog.ComboAdd(res::kIdPlayList, title);
+    f.app.CurrentTrack = 1;
+    f.app.Gapless = gapless;
+    (void)f.dialog.ComboSelect(res::kIdPlayList, selected);
+    f.dialog.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
+    EXPECT_EQ(f.app.Seek.SeekFlag(), restart ? 1u : 0u);
+    EXPECT_EQ(f.app.PlayCommand.Load(), restart ? context::kCommandNone : context::kCommandJump);
+    if (restart) {
+      EXPECT_EQ(f.app.Seek.SeekTarget(), 0);
+    } else {
+      EXPECT_EQ(f.app.RequestedTrack.Load(), static_cast<std::uint32_t>(selected));
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Selection, SelectTrackTest,
-                         ::testing::Values(SelectCase{"sameTrack", 0, 1, true},
-                                           SelectCase{"sameTrackGapless", 1, 1, false},
-                                           SelectCase{"otherTrack", 0, 2, false},
-                                           SelectCase{"otherTrackGapless", 1, 0, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MainWindowTest, PlayListBoxFollowsTheTrackExceptWhileItsListIsOpen) {
   WindowFixture f;
@@ -222,55 +193,19 @@ TEST(MainWindowTest, DropBecomesARequestForTheSelectedDeviceAndRate) {
 }
 
 TEST(MainWindowTest, DropsWithoutADeviceOrRateChoiceAreRefused) {
-  {
-    WindowFixture f(false);  // never initialised: no DeviceList
+  for (int c = 0; c < 3; ++c) {
+    WindowFixture f(c != 0);  // case 0: never initialised, so no DeviceList
+    if (c == 1) f.app.DeviceList = context::NewStringList();  // empty
+    if (c == 2) f.app.ResampleIndex = 1000;
     f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
-    EXPECT_TRUE(f.started.empty());
-  }
-  {
-    WindowFixture f;
-    f.app.DeviceList = context::NewStringList();  // empty
-    f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
-    EXPECT_TRUE(f.started.empty());
-  }
-  {
-    WindowFixture f;
-    f.app.ResampleIndex = 1000;
-    f.dialog.Send(ui::DropFiles{{u"/music/a.wav"}});
-    EXPECT_TRUE(f.started.empty());
+    EXPECT_TRUE(f.started.empty()) << c;
   }
 }
-
-// Holds the playback gate as a running playback does, on a thread of its own that lets go as
-// soon as the window asks it to stop (or after a generous bound, so that a missing stop fails
-// instead of hanging); on release waits until the window's stop thread has let go of the
-// AppContext.
-struct HeldGate {
-  explicit HeldGate(context::AppContext& app) : app_(app) {
-    EXPECT_TRUE(context::TryTakePlaybackGate());
-    holder_ = std::thread([this] {
-      for (int i = 0; i < kBoundMilliseconds && !Stopping(); ++i) platform::SleepMilliseconds(1);
-      stopAsked_ = Stopping();
-      context::ReleasePlaybackGate();
-    });
-  }
-  ~HeldGate() { EXPECT_TRUE(StopAsked() && WaitForPlaybackEnd(app_, kBoundMilliseconds)); }
-  // True once the window has asked the playback to stop; the gate is free afterwards.
-  bool StopAsked() {
-    if (holder_.joinable()) holder_.join();
-    return stopAsked_;
-  }
-  bool Stopping() const { return app_.PlayCommand.Load() == context::kCommandStop; }
-  static constexpr int kBoundMilliseconds = 30000;
-  context::AppContext& app_;
-  std::thread holder_;
-  bool stopAsked_ = false;
-};
 
 TEST(MainWindowTest, RightClickMenuStopsPlaybackEvenWhenDismissed) {
   WindowFixture f;
   {
-    HeldGate gate(f.app);
+    testing::HeldGate gate(f.app);
     f.dialog.Send(ui::RButtonUp{10, 10});
     EXPECT_TRUE(gate.StopAsked());
   }
@@ -318,7 +253,7 @@ TEST(MainWindowTest, ConfigurationRunsModallyThenTheIdleLookReturns) {
 TEST(MainWindowTest, CloseStopsPlaybackFreesTheListsAndEndsTheDialog) {
   WindowFixture f;
   f.app.ScanExtensions = std::make_unique<std::u16string>(u"wav");
-  HeldGate gate(f.app);
+  testing::HeldGate gate(f.app);
   f.dialog.Send(ui::Close{});
   EXPECT_TRUE(gate.StopAsked());
   EXPECT_TRUE(f.dialog.Ended());

@@ -60,12 +60,9 @@ TEST_F(ReadPlaylistTest, LineEndsBlankLinesAndCommentsGiveTheSameList) {
     ASSERT_NE(list, nullptr);
     EXPECT_THAT(testing::Entries(list.get()), ElementsAre(a_, b_));
   }
-}
-
-TEST_F(ReadPlaylistTest, CommentsOnlyIsAnEmptyList) {
-  const auto list = Read("#EXTM3U\n#EXTINF:1,x\n\n");
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->Count(), 0);
+  const auto comments = Read("#EXTM3U\n#EXTINF:1,x\n\n");  // no entry: an empty list
+  ASSERT_NE(comments, nullptr);
+  EXPECT_EQ(comments->Count(), 0);
 }
 
 // A relative entry climbs to a sibling directory and is stored canonical; a directory entry is
@@ -90,37 +87,31 @@ TEST_F(ReadPlaylistTest, AnEntryExistingFromTheCurrentDirectoryWins) {
   EXPECT_THAT(testing::Entries(list.get()), ElementsAre(u"a.wav", besideList));
 }
 
-// One bad entry, a byte-order mark, a long entry or a stop before the first line fail the read.
+// One bad entry, a byte-order mark, a long entry, a list held open elsewhere or a stop before the
+// first line fail the read.
 TEST_F(ReadPlaylistTest, RefusesWholeLists) {
   const std::string a = Utf8(a_);
-  struct Case {
-    const char* what;
-    std::string contents;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"missing entry", a + "\n" + Utf8(tree_.Path(u"music/none.wav")) + "\n"},
       {"byte-order mark", "\xEF\xBB\xBF" + a + "\n"},
       {"spaces before #", "  #EXTM3U\n" + a + "\n"},
       {"entry of 260 units", std::string(260, 'x') + "\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, contents] : cases) {
+    SCOPED_TRACE(what);
     std::unique_ptr<context::StringList> list;
-    const std::u16string path = tree_.File(u"lists/list.m3u8", c.contents);
+    const std::u16string path = tree_.File(u"lists/list.m3u8", contents);
     EXPECT_NE(ReadPlaylistInto(path, stop_, &list), kOk);
     EXPECT_EQ(list, nullptr);
   }
   EXPECT_EQ(ReadPlaylist(tree_.Path(u"lists/none.m3u8"), stop_), nullptr);
   EXPECT_EQ(ReadPlaylist(tree_.Path(u"lists"), stop_), nullptr);  // a directory
+  const std::u16string held = tree_.File(u"lists/held.m3u8", a + "\n");
+  const auto holder = platform::File::Open(held, platform::OpenMode::kReadExclusive);
+  ASSERT_NE(holder, nullptr);
+  EXPECT_EQ(ReadPlaylist(held, stop_), nullptr);
   stop_ = 1;
   EXPECT_EQ(Read(a + "\n"), nullptr);
-}
-
-TEST_F(ReadPlaylistTest, AListHeldOpenElsewhereIsRefused) {
-  const std::u16string path = tree_.File(u"lists/list.m3u8", Utf8(a_) + "\n");
-  const auto holder = platform::File::Open(path, platform::OpenMode::kReadExclusive);
-  ASSERT_NE(holder, nullptr);
-  EXPECT_EQ(ReadPlaylist(path, stop_), nullptr);
 }
 
 // A stop set while the list is being read ends it with what was read so far. The list comes

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/read_playlist.h"
@@ -23,11 +24,9 @@ namespace lumaro::app {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using testing::TempTree;
 using testing::Utf8;
-using ::testing::UnorderedElementsAre;
 namespace res = resources;
 
 std::vector<std::u16string> Words(std::u16string_view text) {
@@ -43,27 +42,21 @@ std::map<std::u16string, std::vector<std::u16string>> Written(const std::u16stri
   EXPECT_TRUE(platform::ListDirectory(dir, &entries));
   for (const auto& entry : entries) {
     const std::string bytes = TempTree::Read(dir + u"/" + entry.name);
+    EXPECT_TRUE(bytes.empty() || bytes.ends_with("\r\n")) << "every line ends with CR LF";
     std::vector<std::u16string>& lines = out[entry.name];
-    for (std::size_t at = 0; at < bytes.size();) {
-      const std::size_t end = bytes.find("\r\n", at);
-      EXPECT_NE(end, std::string::npos) << "every line ends with CR LF";
-      if (end == std::string::npos) break;
+    for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != bytes.npos; at = end + 2) {
       lines.push_back(platform::Utf8ToUtf16(bytes.substr(at, end - at)));
-      at = end + 2;
     }
   }
   return out;
 }
 
-// "YYYYMMDD_hhmmss_mmm.m3u8" (digits where the pattern has '9').
+// "YYYYMMDD_hhmmss_mmm.m3u8": digits where the pattern has '9'.
 bool IsTimeName(std::u16string_view name) {
   constexpr std::u16string_view kPattern = u"99999999_999999_999.m3u8";
-  if (name.size() != kPattern.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const bool digit = name[i] >= u'0' && name[i] <= u'9';
-    if (kPattern[i] == u'9' ? !digit : name[i] != kPattern[i]) return false;
-  }
-  return true;
+  return std::equal(
+      name.begin(), name.end(), kPattern.begin(), kPattern.end(),
+      [](char16_t c, char16_t p) { return p == u'9' ? c >= u'0' && c <= u'9' : c == p; });
 }
 
 class ScanTest : public ::testing::Test {
@@ -98,30 +91,29 @@ TEST_F(ScanTest, WritesOnePlaylistPerDirectoryNamedWithOrWithoutThePath) {
   const std::u16string t2 = tree_.File(u"in/Music/Artist/Album/01 One.dff");
   const std::u16string t3 = tree_.File(u"in/Music/Artist/Album/10 Ten.m4a");
 
-  struct Case {
-    std::uint32_t addPath;
-    std::u16string artist, album;
-  };
-  for (const Case& c : {Case{1, u"Music Artist.m3u8", u"Music Artist Album.m3u8"},
-                        Case{0, u"Artist.m3u8", u"Album.m3u8"}}) {
-    SCOPED_TRACE(c.addPath);
+  for (const auto& [addPath, artist, album] :
+       {std::tuple{1u, u"Music Artist.m3u8", u"Music Artist Album.m3u8"},
+        std::tuple{0u, u"Artist.m3u8", u"Album.m3u8"}}) {
+    SCOPED_TRACE(addPath);
     for (const auto& [name, lines] : Written(out_)) platform::DeleteFile(out_ + u"/" + name);
-    app_.ScanAddPath = c.addPath;
+    app_.ScanAddPath = addPath;
     ASSERT_EQ(Scan({music}), kOk);
     EXPECT_EQ(Message(), res::kScanCompleted);
     const auto written = Written(out_);
     ASSERT_EQ(written.size(), 3U);
     EXPECT_THAT(written.at(u"Music.m3u8"), ElementsAre(m1));
-    EXPECT_THAT(written.at(c.artist), ElementsAre(a2, a1));
-    EXPECT_THAT(written.at(c.album), ElementsAre(t2, t1, t3));
+    EXPECT_THAT(written.at(artist), ElementsAre(a2, a1));
+    EXPECT_THAT(written.at(album), ElementsAre(t2, t1, t3));
   }
 }
 
-// Dropped files must match a word exactly; inside a directory letter case does not matter.
+// Dropped files must match a word exactly; inside a directory letter case does not matter; with
+// no words every file is music, also one without an extension.
 TEST_F(ScanTest, LooseFilesMatchExactlyAndGoToATimeNamedList) {
   const std::u16string upper = tree_.File(u"in/LOUD.MP3");
   const std::u16string lower = tree_.File(u"in/quiet.mp3");
-  const std::u16string other = tree_.File(u"in/notes.txt");
+  const std::u16string other = tree_.File(u"in/Z.txt");
+  const std::u16string bare = tree_.File(u"in/readme");
   ASSERT_EQ(Scan({upper, other, tree_.Path(u"in/missing.mp3")}), kOk);
   EXPECT_THAT(Written(out_), IsEmpty());
 
@@ -136,6 +128,8 @@ TEST_F(ScanTest, LooseFilesMatchExactlyAndGoToATimeNamedList) {
   written = Written(out_);
   ASSERT_EQ(written.size(), 1U);
   EXPECT_THAT(written.at(u"in.m3u8"), ElementsAre(upper, lower));
+  ASSERT_EQ(Scan({in_}, u" ; "), kOk);
+  EXPECT_THAT(Written(out_).at(u"in.m3u8"), ElementsAre(upper, lower, bare, other));
 }
 
 TEST_F(ScanTest, ExtensionWordsAreRunsOfLettersAndDigits) {
@@ -146,36 +140,24 @@ TEST_F(ScanTest, ExtensionWordsAreRunsOfLettersAndDigits) {
   EXPECT_THAT(Words(context::kDefaultExtensions), ::testing::SizeIs(29));
 }
 
-// With no words every file is music, also one without an extension.
-TEST_F(ScanTest, AnEmptyWordListTakesEveryFile) {
-  const std::u16string x = tree_.File(u"in/readme");
-  const std::u16string y = tree_.File(u"in/Z.txt");
-  const std::u16string z = tree_.File(u"in/a.wav");
-  ASSERT_EQ(Scan({in_}, u" ; "), kOk);
-  EXPECT_THAT(Written(out_).at(u"in.m3u8"), ElementsAre(z, x, y));
-}
-
 // A root directory's own files get a time-named list and add nothing to the names below it.
 TEST_F(ScanTest, PlaylistNamesAndPrefixes) {
   const platform::LocalTime t{2024, 3, 7, 9, 5, 1, 42};
-  struct Case {
-    std::u16string prefix, directory;
-    std::optional<std::u16string> playlist;
-    std::optional<std::u16string> childPrefix;  // with the path added
-  };
   const std::u16string long259(250, u'x');
-  const Case cases[] = {
+  // Prefix, directory; its play list, and the prefix of its children with the path added.
+  using Name = std::optional<std::u16string>;
+  const std::tuple<std::u16string, std::u16string, Name, Name> cases[] = {
       {u"", u"/m/Music", u"/o/Music.m3u8", u"Music"},
       {u"Music", u"/m/Music/Artist", u"/o/Music Artist.m3u8", u"Music Artist"},
       {u"", u"/", u"/o/20240307_090501_042.m3u8", u""},
       {u"Music", u"/", u"/o/20240307_090501_042.m3u8", u"Music"},
       {u"0123456789", u"/m/" + long259, std::nullopt, std::nullopt},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.directory));
-    EXPECT_EQ(DirectoryPlaylistPath(u"/o", c.prefix, c.directory, t), c.playlist);
-    EXPECT_EQ(SubdirectoryPrefix(c.prefix, c.directory, true), c.childPrefix);
-    EXPECT_EQ(SubdirectoryPrefix(c.prefix, c.directory, false), u"");
+  for (const auto& [prefix, directory, playlist, childPrefix] : cases) {
+    SCOPED_TRACE(Utf8(directory));
+    EXPECT_EQ(DirectoryPlaylistPath(u"/o", prefix, directory, t), playlist);
+    EXPECT_EQ(SubdirectoryPrefix(prefix, directory, true), childPrefix);
+    EXPECT_EQ(SubdirectoryPrefix(prefix, directory, false), u"");
   }
   EXPECT_EQ(TimePlaylistPath(std::u16string(233, u'o'), t), std::nullopt);
   EXPECT_NE(TimePlaylistPath(std::u16string(232, u'o'), t), std::nullopt);
@@ -205,15 +187,11 @@ TEST_F(ScanTest, AFailedWriteLeavesNoPartialFile) {
   tree_.Dir(u"in/A/B");
   tree_.File(u"in/A/one.wav");
   tree_.File(u"in/A/B/two.wav");
-  struct Case {
-    const char* what;
-    bool directoryInTheWay;
-  };
-  for (const Case& c : {Case{"device full", false}, Case{"cannot create", true}}) {
-    SCOPED_TRACE(c.what);
+  for (const bool directoryInTheWay : {false, true}) {  // else the device is full
+    SCOPED_TRACE(directoryInTheWay);
     std::system(("rm -rf '" + Utf8(out_) + "'/*").c_str());
     const std::string blocked = Utf8(out_ + u"/A B.m3u8");
-    if (c.directoryInTheWay) {
+    if (directoryInTheWay) {
       tree_.Dir(u"out/A B.m3u8");
     } else {
       ASSERT_EQ(::symlink("/dev/full", blocked.c_str()), 0);
@@ -221,7 +199,7 @@ TEST_F(ScanTest, AFailedWriteLeavesNoPartialFile) {
     EXPECT_NE(Scan({tree_.Path(u"in/A")}), kOk);
     EXPECT_EQ(Message(), res::kScanAbortedByError);
     platform::FileAttributes attributes;
-    EXPECT_EQ(platform::GetFileAttributes(out_ + u"/A B.m3u8", &attributes), c.directoryInTheWay);
+    EXPECT_EQ(platform::GetFileAttributes(out_ + u"/A B.m3u8", &attributes), directoryInTheWay);
     EXPECT_NE(TempTree::Read(out_ + u"/A.m3u8"), "");
   }
 }

@@ -14,58 +14,43 @@ namespace ui = platform::ui;
 using ::testing::ElementsAre;
 using testing::ShellFixture;
 
-// What InitSettings finds depends only on the files beside the program.
-struct DetectionCase {
-  const char* name;
-  std::vector<std::u16string> files;
-  std::vector<std::u16string> directories;
-  std::uint32_t ffmpeg, fluidsynthUsable, pmdwin, winfmp;
-  std::vector<std::u16string> soundFonts;
-};
-
-class DetectionTest : public ::testing::TestWithParam<DetectionCase> {};
-
-TEST_P(DetectionTest, FindsTheComponentsBesideTheProgram) {
-  const DetectionCase& c = GetParam();
-  ShellFixture f;
-  for (const auto& name : c.files) (void)f.tree.File(name, "x");
-  for (const auto& name : c.directories) (void)f.tree.Dir(name);
-  ASSERT_EQ(f.Init(), kOk);
-  EXPECT_EQ(f.app.FfmpegFound.Load(), c.ffmpeg);
-  EXPECT_EQ(f.app.UseFfmpeg.Load(), c.ffmpeg);
-  EXPECT_EQ(f.app.FluidsynthUsable.Load(), c.fluidsynthUsable);
-  EXPECT_EQ(f.app.UseFluidsynth.Load(), c.fluidsynthUsable);
-  EXPECT_EQ(f.app.PmdwinFound.Load(), c.pmdwin);
-  EXPECT_EQ(f.app.UsePmdwin.Load(), c.pmdwin);
-  EXPECT_EQ(f.app.WinfmpFound.Load(), c.winfmp);
-  EXPECT_EQ(f.app.UseWinfmp.Load(), c.winfmp);
-  EXPECT_EQ(testing::Entries(f.app.SoundFontList.get()), c.soundFonts);
+// What InitSettings finds depends only on the files beside the program: each component is found
+// (and used) or not; Fluidsynth needs a sound font; directories of those names are no components.
+TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
+  const std::vector<std::u16string> all = {u"ffmpeg",    u"fluidsynth", u"PMDWin.so",
+                                           u"WinFMP.so", u"b.SF2",      u"a.sf2"};
+  struct Case {
+    std::vector<std::u16string> files, directories, soundFonts;
+    std::uint32_t ffmpeg, fluidsynth, pmdwin, winfmp;
+  } const cases[] = {
+      {{}, {}, {}, 0, 0, 0, 0},
+      {all, {}, {u"a.sf2", u"b.SF2"}, 1, 1, 1, 1},
+      {{u"fluidsynth"}, {}, {}, 0, 0, 0, 0},
+      {{u"fluidsynth", u"notes.sf2x"}, {u"ffmpeg", u"PMDWin.so", u"dir.sf2"}, {}, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    ShellFixture f;
+    f.app.DeviceIndex = 1;  // the rate list follows the first device all the same
+    for (const auto& name : c.files) (void)f.tree.File(name, "x");
+    for (const auto& name : c.directories) (void)f.tree.Dir(name);
+    ASSERT_EQ(f.Init(), kOk);
+    EXPECT_EQ(f.app.FfmpegFound.Load(), c.ffmpeg);
+    EXPECT_EQ(f.app.UseFfmpeg.Load(), c.ffmpeg);
+    EXPECT_EQ(f.app.FluidsynthUsable.Load(), c.fluidsynth);
+    EXPECT_EQ(f.app.UseFluidsynth.Load(), c.fluidsynth);
+    EXPECT_EQ(f.app.PmdwinFound.Load(), c.pmdwin);
+    EXPECT_EQ(f.app.UsePmdwin.Load(), c.pmdwin);
+    EXPECT_EQ(f.app.WinfmpFound.Load(), c.winfmp);
+    EXPECT_EQ(f.app.UseWinfmp.Load(), c.winfmp);
+    EXPECT_EQ(testing::Entries(f.app.SoundFontList.get()), c.soundFonts);
+    EXPECT_EQ(f.app.DeviceIndex.Load(), 0u);
+    const auto rates = testing::Entries(f.app.RateList.get());
+    ASSERT_GT(rates.size(), 3u);  // the speakers take more rates than the line's one
+    EXPECT_EQ(rates[0], u"Share");
+    EXPECT_EQ(rates[1], u"Auto");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Components, DetectionTest,
-    ::testing::Values(
-        DetectionCase{"nothing", {}, {}, 0, 0, 0, 0, {}},
-        DetectionCase{"all",
-                      {u"ffmpeg", u"fluidsynth", u"PMDWin.so", u"WinFMP.so", u"b.SF2", u"a.sf2"},
-                      {},
-                      1,
-                      1,
-                      1,
-                      1,
-                      {u"a.sf2", u"b.SF2"}},
-        // Fluidsynth without a sound font cannot be used.
-        DetectionCase{"fluidsynthAlone", {u"fluidsynth"}, {}, 0, 0, 0, 0, {}},
-        // Directories of those names are not components; a name only ending in sf2 is no font.
-        DetectionCase{"directories",
-                      {u"fluidsynth", u"notes.sf2x"},
-                      {u"ffmpeg", u"PMDWin.so", u"dir.sf2"},
-                      0,
-                      0,
-                      0,
-                      0,
-                      {}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InitSettingsTest, AnOverlongProgramPathFailsTheFontSearchAndSkipsTheFmLibraries) {
   ShellFixture f;
@@ -80,22 +65,11 @@ TEST(InitSettingsTest, AnOverlongProgramPathFailsTheFontSearchAndSkipsTheFmLibra
   EXPECT_THAT(testing::Entries(f.app.DeviceList.get()), ElementsAre(u"W: Speakers", u"W: Line"));
 }
 
-TEST(InitSettingsTest, RateListFollowsTheFirstDevice) {
-  ShellFixture f;
-  f.app.DeviceIndex = 1;
-  ASSERT_EQ(f.Init(), kOk);
-  EXPECT_EQ(f.app.DeviceIndex.Load(), 0u);
-  const auto rates = testing::Entries(f.app.RateList.get());
-  ASSERT_GE(rates.size(), 3u);
-  EXPECT_EQ(rates[0], u"Share");
-  EXPECT_EQ(rates[1], u"Auto");
-}
-
 // ---- Configuration dialog ------------------------------------------------------------------
 
 struct ConfigFixture : ShellFixture {
-  ConfigFixture() {
-    (void)tree.File(u"PMDWin.so", "x");
+  explicit ConfigFixture(std::u16string_view component = u"PMDWin.so") {
+    (void)tree.File(component, "x");
     EXPECT_EQ(Init(), kOk);
     dialog.Attach(&behaviour);
     dialog.Send(ui::InitDialog{});
@@ -175,12 +149,7 @@ TEST(ConfigurationDialogTest, UncheckingPmdwinHidesPpsAndSsgRhyAndCheckingShowsT
 }
 
 TEST(ConfigurationDialogTest, WithoutSoundFontsTheFluidsynthBoxAndFontListsAreOff) {
-  ShellFixture f;
-  (void)f.tree.File(u"fluidsynth", "x");
-  ASSERT_EQ(f.Init(), kOk);
-  ConfigurationDialog behaviour(f.app, f.program);
-  f.dialog.Attach(&behaviour);
-  f.dialog.Send(ui::InitDialog{});
+  ConfigFixture f(u"fluidsynth");
   EXPECT_FALSE(f.dialog.IsEnabled(res::kIdConfigFluidsynth));
   EXPECT_FALSE(f.dialog.IsChecked(res::kIdConfigFluidsynth));
   for (ui::ControlId id :
@@ -202,56 +171,53 @@ TEST(ConfigurationDialogTest, OptionOpensTheDialogOfTheChosenAssist) {
 
 // ---- Volume-assist dialogs -----------------------------------------------------------------
 
-class VolumeAssistDialogTest : public ::testing::TestWithParam<AssistDialogKind> {};
-
 // Every row of every dialog: Home/End move the bar to its limits and show the value; the
 // Setting takes the bar's value only at close; Reset after a move restores the reset value.
-TEST_P(VolumeAssistDialogTest, BarsMoveWithinLimitsAndReachTheSettingsOnlyAtClose) {
+TEST(VolumeAssistDialogTest, BarsMoveWithinLimitsAndReachTheSettingsOnlyAtClose) {
   context::AppContext app;
-  for (const AssistRow& row : AssistRows(GetParam())) {
-    const std::uint32_t minimum = (app.*row.minimum).Load();
-    const std::uint32_t maximum = (app.*row.maximum).Load();
-    const std::uint32_t reset = (app.*row.reset).Load();
-    const std::uint32_t before = (app.*row.setting).Load();
-    SCOPED_TRACE(row.bar);
+  for (const AssistDialogKind kind :
+       {AssistDialogKind::kPeak, AssistDialogKind::kCompression, AssistDialogKind::kLoudness}) {
+    for (const AssistRow& row : AssistRows(kind)) {
+      const std::uint32_t minimum = (app.*row.minimum).Load();
+      const std::uint32_t maximum = (app.*row.maximum).Load();
+      const std::uint32_t reset = (app.*row.reset).Load();
+      const std::uint32_t before = (app.*row.setting).Load();
+      SCOPED_TRACE(row.bar);
 
-    platform::ui::HeadlessDialog dialog;
-    VolumeAssistDialog behaviour(app, GetParam());
-    dialog.Attach(&behaviour);
-    dialog.Send(ui::InitDialog{});
-    dialog.Send(ui::HScroll{row.bar, ui::kRightmost});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
-    EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(maximum));
-    dialog.Send(ui::HScroll{row.bar, ui::kLineRight});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
-    dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
-    dialog.Send(ui::HScroll{row.bar, ui::kPageLeft});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum));
-    EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum));
-    dialog.Send(ui::HScroll{row.bar, ui::kPageRight});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum + 10));
-    dialog.DragThumb(row.bar, static_cast<int>(minimum + 1));
-    dialog.Send(ui::HScroll{row.bar, ui::kThumbTrack});
-    EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum + 1));
-    EXPECT_EQ((app.*row.setting).Load(), before);
+      platform::ui::HeadlessDialog dialog;
+      VolumeAssistDialog behaviour(app, kind);
+      dialog.Attach(&behaviour);
+      dialog.Send(ui::InitDialog{});
+      dialog.Send(ui::HScroll{row.bar, ui::kRightmost});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
+      EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(maximum));
+      dialog.Send(ui::HScroll{row.bar, ui::kLineRight});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(maximum));
+      dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
+      dialog.Send(ui::HScroll{row.bar, ui::kPageLeft});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum));
+      EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum));
+      dialog.Send(ui::HScroll{row.bar, ui::kPageRight});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(minimum + 10));
+      dialog.DragThumb(row.bar, static_cast<int>(minimum + 1));
+      dialog.Send(ui::HScroll{row.bar, ui::kThumbTrack});
+      EXPECT_EQ(dialog.Text(row.value), platform::DecimalText(minimum + 1));
+      EXPECT_EQ((app.*row.setting).Load(), before);
 
-    const ui::ControlId resetId = GetParam() == AssistDialogKind::kLoudness
-                                      ? res::kIdLoudnessReset
-                                      : res::kIdCompReset;  // 1001 in the other two
-    dialog.Send(ui::Command{resetId, 0});
-    EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(reset));
-    EXPECT_EQ((app.*row.setting).Load(), reset);
+      const ui::ControlId resetId = kind == AssistDialogKind::kLoudness
+                                        ? res::kIdLoudnessReset
+                                        : res::kIdCompReset;  // 1001 in the other two
+      dialog.Send(ui::Command{resetId, 0});
+      EXPECT_EQ(dialog.ScrollPosition(row.bar), static_cast<int>(reset));
+      EXPECT_EQ((app.*row.setting).Load(), reset);
 
-    dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
-    dialog.Send(ui::Close{});
-    EXPECT_TRUE(dialog.Ended());
-    EXPECT_EQ((app.*row.setting).Load(), minimum);
+      dialog.Send(ui::HScroll{row.bar, ui::kLeftmost});
+      dialog.Send(ui::Close{});
+      EXPECT_TRUE(dialog.Ended());
+      EXPECT_EQ((app.*row.setting).Load(), minimum);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Dialogs, VolumeAssistDialogTest,
-                         ::testing::Values(AssistDialogKind::kPeak, AssistDialogKind::kCompression,
-                                           AssistDialogKind::kLoudness));
 
 TEST(CompressionDialogTest, PeakNormalizationOffDisablesOptionAndResetRestoresTheLists) {
   context::AppContext app;

@@ -2,11 +2,15 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/init_settings.h"
+#include "app/process_entry.h"
 #include "context/app_context.h"
+#include "context/playback_gate.h"
 #include "platform/headless/headless_dialog.h"
+#include "platform/os.h"
 #include "platform/services.h"
 #include "tests/support/sim_endpoints.h"
 #include "tests/support/string_list.h"
@@ -36,6 +40,31 @@ struct ShellFixture {
   platform::Services services;
   context::AppContext app;
   platform::ui::HeadlessDialog dialog;
+};
+
+// Holds the playback gate as a running playback does, on a thread of its own that lets go as
+// soon as it is asked to stop (or after a generous bound, so that a missing stop fails
+// instead of hanging); on release waits until the stop thread has let go of the AppContext.
+struct HeldGate {
+  explicit HeldGate(context::AppContext& app) : app_(app) {
+    EXPECT_TRUE(context::TryTakePlaybackGate());
+    holder_ = std::thread([this] {
+      for (int i = 0; i < kBoundMilliseconds && !Stopping(); ++i) platform::SleepMilliseconds(1);
+      stopAsked_ = Stopping();
+      context::ReleasePlaybackGate();
+    });
+  }
+  ~HeldGate() { EXPECT_TRUE(StopAsked() && app::WaitForPlaybackEnd(app_, kBoundMilliseconds)); }
+  // True once a stop was asked; the gate is free afterwards.
+  bool StopAsked() {
+    if (holder_.joinable()) holder_.join();
+    return stopAsked_;
+  }
+  bool Stopping() const { return app_.PlayCommand.Load() == context::kCommandStop; }
+  static constexpr int kBoundMilliseconds = 30000;
+  context::AppContext& app_;
+  std::thread holder_;
+  bool stopAsked_ = false;
 };
 
 }  // namespace lumaro::testing

@@ -13,30 +13,22 @@ using lumaro::testing::AudioSlot;
 using lumaro::testing::RealSamples;
 
 TEST(ClipGuardTest, Table) {
-  struct Case {
-    const char* name;
-    std::vector<double> in;
-    std::vector<double> out;
-  } const cases[] = {
-      {"peak exactly 1.0 is left alone",
-       {0.5, -1.0, 0.25, 1.0, 0.0, -0.5},
-       {0.5, -1.0, 0.25, 1.0, 0.0, -0.5}},
-      {"peak 2.0 halves every sample",
-       {0.5, -2.0, 1.0, 0.25, 2.0, -1.0},
-       {0.25, -1.0, 0.5, 0.125, 1.0, -0.5}},
+  const std::tuple<const char*, std::vector<double>, std::vector<double>> cases[] = {
+      {"peak exactly 1.0 is left alone", {0.5, -1.0, 0.25, 1.0}, {0.5, -1.0, 0.25, 1.0}},
+      {"peak 2.0 halves every sample", {0.5, -2.0, 1.0, 2.0}, {0.25, -1.0, 0.5, 1.0}},
       {"negative peak counts by magnitude", {0.0, 0.0, -4.0, 1.0}, {0.0, 0.0, -1.0, 0.25}},
       {"silence stays silence", {0.0, 0.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 0.0}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, in, out] : cases) {
     // Lead-in frames of 7.0 on both sides: a stage touching them is caught.
-    BufferSlot slot = AudioSlot(c.in, 44100, 2);
+    BufferSlot slot = AudioSlot(in, 44100, 2);
     AudioBuffer* b = slot.Get<AudioBuffer>();
     const auto frames = static_cast<std::int64_t>(b->frameCount);
     for (std::int64_t i : {-2L, -1L, frames, frames + 1}) b->Frame(i)[0] = b->Frame(i)[1] = 7.0;
-    ASSERT_EQ(ClipGuard(slot, platform::StopWord{}), kOk) << c.name;
-    EXPECT_EQ(RealSamples(slot), c.out) << c.name;
-    EXPECT_EQ(b->Frame(-1)[0], 7.0) << c.name;
-    EXPECT_EQ(b->Frame(frames)[1], 7.0) << c.name;
+    ASSERT_EQ(ClipGuard(slot, platform::StopWord{}), kOk) << name;
+    EXPECT_EQ(RealSamples(slot), out) << name;
+    EXPECT_EQ(b->Frame(-1)[0], 7.0) << name;
+    EXPECT_EQ(b->Frame(frames)[1], 7.0) << name;
   }
 }
 

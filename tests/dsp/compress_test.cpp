@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -15,10 +17,8 @@ using lumaro::testing::RealSamples;
 using lumaro::testing::SwellingNoise;
 
 TEST(CompressWindowTest, LengthAndOffset) {
-  struct Case {
-    std::uint32_t rate, cell, balance;
-    std::uint64_t length, offset;
-  } const cases[] = {
+  // Rate, cell size, time lag balance; window length and offset.
+  const std::array<std::uint32_t, 5> cases[] = {
       {44100, 2000, 50, 88200, 44100},  // a window of 88,201 frames centred on the frame
       {8000, 100, 50, 800, 400},
       {8000, 100, 100, 800, 0},      // the whole window at and after the frame
@@ -26,23 +26,17 @@ TEST(CompressWindowTest, LengthAndOffset) {
       {44100, 123, 37, 5424, 3417},  // floors: 44100 × 123 / 1000 = 5424.3, 63 % of 5424
       {400, 100, 50, 48, 24},        // never shorter than 48 frames
   };
-  for (const auto& c : cases) {
-    const CompressWindow w = CompressWindowFor(c.rate, c.cell, c.balance);
-    EXPECT_EQ(w.length, c.length) << c.rate << " Hz, " << c.cell << " ms";
-    EXPECT_EQ(w.offset, c.offset) << c.rate << " Hz, " << c.cell << " ms, " << c.balance;
+  for (const auto& [rate, cell, balance, length, offset] : cases) {
+    const CompressWindow w = CompressWindowFor(rate, cell, balance);
+    EXPECT_EQ(w.length, length) << rate << " Hz, " << cell << " ms";
+    EXPECT_EQ(w.offset, offset) << rate << " Hz, " << cell << " ms, " << balance;
   }
 }
 
 TEST(CompressGainRuleTest, Table) {
   const CompressParameters defaults;  // threshold 80, downward 0, upward 50, max 800
-  CompressParameters full = defaults;
-  full.downward = 100;
-  full.upward = 100;
-  struct Case {
-    const char* name;
-    CompressParameters p;
-    double level, gain;
-  } const cases[] = {
+  const CompressParameters full{.downward = 100, .upward = 100};
+  const std::tuple<const char*, CompressParameters, double, double> cases[] = {
       {"quiet window lifted half way", defaults, 0.01, 4.5},
       {"level exactly at the threshold", defaults, 0.08, 1.0},
       {"downward 0 leaves loud windows alone", defaults, 0.5, 1.0},
@@ -51,44 +45,36 @@ TEST(CompressGainRuleTest, Table) {
       {"upward 100 lifts to T", full, 0.02, 4.0},
       {"maximum amplification caps the lift", full, 0.001, 8.0},
   };
-  for (const auto& c : cases) {
-    EXPECT_DOUBLE_EQ(CompressGainRule::From(c.p).GainFor(c.level), c.gain) << c.name;
+  for (const auto& [name, p, level, gain] : cases) {
+    EXPECT_DOUBLE_EQ(CompressGainRule::From(p).GainFor(level), gain) << name;
   }
 }
 
 // Tracks whose window level is the same everywhere: the output is the input times one gain.
 TEST(CompressTest, SteadyTracks) {
-  CompressParameters atEighth;
-  atEighth.threshold = 125;  // T = 0.125, exactly a power of two, as are the levels below
-  CompressParameters loudDown;
-  loudDown.threshold = 100;
-  loudDown.downward = 100;
-  struct Case {
-    const char* name;
-    CompressParameters p;
-    double left, right, expected;  // expected: |output sample|, with the input's sign
-    double tolerance;
-  } const cases[] = {
-      {"level exactly T is unchanged", atEighth, 0.125, -0.125, 0.125, 0.0},
-      {"silence stays silent", CompressParameters{}, 0.0, 0.0, 0.0, 0.0},
-      {"quiet 0.01 lifted by 4.5", CompressParameters{}, 0.01, 0.01, 0.045, 1e-9},
-      {"loud 0.5 brought down to T", loudDown, 0.5, -0.5, 0.1, 1e-12},
+  // T = 0.125 in the first row: exactly a power of two, as are the levels below. Expected is
+  // |output sample|, with the input's sign.
+  const std::tuple<const char*, CompressParameters, double, double, double, double> cases[] = {
+      {"level exactly T is unchanged", {.threshold = 125}, 0.125, -0.125, 0.125, 0.0},
+      {"silence stays silent", {}, 0.0, 0.0, 0.0, 0.0},
+      {"quiet 0.01 lifted by 4.5", {}, 0.01, 0.01, 0.045, 1e-9},
+      {"loud 0.5 brought down to T", {.threshold = 100, .downward = 100}, 0.5, -0.5, 0.1, 1e-12},
   };
   for (const std::uint32_t type : {0U, 1U}) {
-    for (const auto& c : cases) {
-      CompressParameters p = c.p;
+    for (const auto& [name, parameters, left, right, expected, tolerance] : cases) {
+      CompressParameters p = parameters;
       p.loudnessType = type;
       std::vector<double> in;
       for (int i = 0; i < 3000; ++i) {
         const double sign = (i % 3 == 0) ? -1.0 : 1.0;  // signs do not change a level
-        in.insert(in.end(), {sign * c.left, sign * c.right});
+        in.insert(in.end(), {sign * left, sign * right});
       }
       BufferSlot slot = AudioSlot(in, 8000);
-      ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk) << c.name << ", type " << type;
+      ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk) << name << ", type " << type;
       const std::vector<double> out = RealSamples(slot);
       ASSERT_EQ(out.size(), in.size());
       for (std::size_t k = 0; k < out.size(); ++k) {
-        ASSERT_NEAR(out[k], std::copysign(c.expected, in[k]), c.tolerance) << c.name << " " << k;
+        ASSERT_NEAR(out[k], std::copysign(expected, in[k]), tolerance) << name << " " << k;
       }
     }
   }
@@ -138,9 +124,7 @@ std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32
       peak = std::max(peak, std::fabs(out[2 * i + c]));
     }
   }
-  if (peak > 1.0) {
-    for (double& x : out) x *= 1.0 / peak;
-  }
+  for (double& x : out) x *= peak > 1.0 ? 1.0 / peak : 1.0;  // × 1.0 leaves x as it is
   return out;
 }
 
@@ -149,13 +133,12 @@ std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32
 TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
   constexpr std::uint32_t kRate = 8000;
   for (const std::uint32_t type : {0U, 1U}) {
-    CompressParameters p;
-    p.downward = 60;
-    p.upward = 100;
-    p.maxAmplification = 2000;
-    p.cellSize = 150;
-    p.timeLagBalance = 37;
-    p.loudnessType = type;
+    const CompressParameters p{.downward = 60,
+                               .upward = 100,
+                               .maxAmplification = 2000,
+                               .cellSize = 150,
+                               .timeLagBalance = 37,
+                               .loudnessType = type};
     const std::vector<double> in = SwellingNoise(1'200'007, 0.95, 7 + type);
     const std::vector<double> expected = ReferenceCompress(in, kRate, p);
     BufferSlot slot = AudioSlot(in, kRate);

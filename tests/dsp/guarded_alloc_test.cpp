@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/support/fake_memory_status.h"
 
 namespace lumaro::dsp {
@@ -22,23 +24,18 @@ TEST(GuardedAllocTest, OnlyRequestsAboveOneMebibyteAskForTheMemoryStatus) {
 
 TEST(GuardedAllocTest, KeepsTheReserveFreeWithEqualityAllowed) {
   const std::uint64_t request = kGuardThreshold + 1;
-  {
-    FakeMemoryStatus exact(request + kGuardReserve);
-    void* block = GuardedAlloc(request);
-    EXPECT_NE(block, nullptr);
+  // Bytes free, whether the status answers, the request, whether it is granted.
+  const std::tuple<std::uint64_t, bool, std::uint64_t, bool> cases[] = {
+      {request + kGuardReserve, true, request, true},
+      {request + kGuardReserve - 1, true, request, false},
+      {UINT64_MAX, false, request, false},        // the status is unknown
+      {UINT64_MAX, true, UINT64_MAX - 1, false},  // request + reserve would wrap
+  };
+  for (const auto& [free, answers, size, granted] : cases) {
+    FakeMemoryStatus status(free, answers);
+    void* block = GuardedAlloc(size);
+    EXPECT_EQ(block != nullptr, granted) << free << " " << size;
     GuardedFree(block);
-  }
-  {
-    FakeMemoryStatus oneShort(request + kGuardReserve - 1);
-    EXPECT_EQ(GuardedAlloc(request), nullptr);
-  }
-  {
-    FakeMemoryStatus unknown(UINT64_MAX, /*answers=*/false);
-    EXPECT_EQ(GuardedAlloc(request), nullptr);
-  }
-  {
-    FakeMemoryStatus plenty(UINT64_MAX);
-    EXPECT_EQ(GuardedAlloc(UINT64_MAX - 1), nullptr);  // request + reserve would wrap
   }
 }
 

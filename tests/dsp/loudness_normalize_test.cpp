@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "dsp/half_wave_limiter.h"
@@ -19,12 +20,7 @@ using lumaro::testing::SwellingNoise;
 using ::testing::ElementsAreArray;
 
 TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
-  struct Case {
-    const char* name;
-    double left, right;
-    std::uint32_t level, type;
-    double gain;
-  } const cases[] = {
+  const std::tuple<const char*, double, double, std::uint32_t, std::uint32_t, double> cases[] = {
       // Both channels count in one mean per frame: 0.1 + 0.1 gives 0.2.
       {"constant 0.1, ARV", 0.1, 0.1, 126, 0, 0.63},
       {"constant 0.1, RMS", 0.1, -0.1, 126, 1, 0.8909545442950499},
@@ -32,41 +28,36 @@ TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
       {"one silent channel", 0.5, 0.0, 800, 0, 0.8 / 0.5},
       {"any nonzero type is RMS", 0.25, 0.25, 500, 7, 0.5 / std::sqrt(0.125)},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, left, right, level, type, gain] : cases) {
     std::vector<double> in;
-    for (int i = 0; i < 1001; ++i) in.insert(in.end(), {c.left, c.right});
+    for (int i = 0; i < 1001; ++i) in.insert(in.end(), {left, right});
     BufferSlot slot = AudioSlot(in);
-    ASSERT_EQ(LoudnessNormalize(slot, c.level, c.type, platform::StopWord{}), kOk) << c.name;
+    ASSERT_EQ(LoudnessNormalize(slot, level, type, platform::StopWord{}), kOk) << name;
     const std::vector<double> out = RealSamples(slot);
     for (std::size_t k = 0; k < out.size(); ++k) {
-      ASSERT_NEAR(out[k], in[k] * c.gain, 1e-8) << c.name << " at " << k;
+      ASSERT_NEAR(out[k], in[k] * gain, 1e-8) << name << " at " << k;
     }
   }
 }
 
 // Level terms of wild float samples saturate instead of overflowing a conversion.
 TEST(LevelTermTest, TruncateToU64Saturates) {
-  struct Case {
-    double in;
-    std::uint64_t out;
-  } const cases[] = {
+  const std::pair<double, std::uint64_t> cases[] = {
       {0.0, 0},
       {-0.0, 0},
       {0.999, 0},
       {2147483648.75, 2147483648U},
+      {NAN, 0},
       {9223372036854775808.0, 9223372036854775808U},  // 2^63 takes the unsigned path
       {1e300, UINT64_MAX},
       {INFINITY, UINT64_MAX},
-      {NAN, 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(TruncateToU64(c.in), c.out) << c.in;
+  for (const auto& [in, out] : cases) EXPECT_EQ(TruncateToU64(in), out) << in;
 }
 
 TEST(HalfWaveLimiterTest, Table) {
-  struct Case {
-    const char* name;
-    std::vector<double> in, out;  // one channel
-  } const cases[] = {
+  // A wave on one channel, and the same wave limited.
+  const std::tuple<const char*, std::vector<double>, std::vector<double>> cases[] = {
       {"a peak of 1.25 is scaled by 0.8, its neighbours stay",
        {0.5, -0.9, 0.5, 1.25, 0.25, -0.9, 0.3},
        {0.5, -0.9, 0.4, 1.0, 0.2, -0.9, 0.3}},
@@ -81,35 +72,33 @@ TEST(HalfWaveLimiterTest, Table) {
        {3.0, 1e-200, -1e-200, -0.5},
        {1.0, 1e-200 * (1.0 / 3.0), -1e-200, -0.5}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, wave, limited] : cases) {
     // The right channel carries the same wave negated: signs do not matter.
     std::vector<double> in, left, right;
-    for (const double x : c.in) in.insert(in.end(), {x, -x});
+    for (const double x : wave) in.insert(in.end(), {x, -x});
     BufferSlot slot = AudioSlot(in);
-    ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk) << c.name;
+    ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk) << name;
     const std::vector<double> out = RealSamples(slot);
     for (std::size_t k = 0; k < out.size(); k += 2) {
       left.push_back(out[k]);
       right.push_back(-out[k + 1]);
     }
-    EXPECT_THAT(left, ElementsAreArray(c.out)) << c.name;
-    EXPECT_THAT(right, ElementsAreArray(c.out)) << c.name;
+    EXPECT_THAT(left, ElementsAreArray(limited)) << name;
+    EXPECT_THAT(right, ElementsAreArray(limited)) << name;
   }
 }
 
-// The limiter written straight from its definition: walk every sample, close a half-wave at
-// each strict sign change and at the end, scale it when its peak exceeds 1.0.
-std::vector<double> ReferenceLimit(std::vector<double> x) {
-  std::size_t start = 0;
+// The limiter written straight from its definition: walk every sample of one channel of the
+// interleaved `x`, close a half-wave at each strict sign change and at the end, scale it when its
+// peak exceeds 1.0.
+void ReferenceLimit(std::vector<double>& x, std::size_t channel) {
+  std::size_t start = channel;
   double peak = 0.0;
   auto close = [&](std::size_t end) {
-    if (peak > 1.0) {
-      const double gain = 1.0 / peak;
-      for (std::size_t j = start; j < end; ++j) x[j] *= gain;
-    }
+    for (std::size_t j = start; j < end && peak > 1.0; j += 2) x[j] *= 1.0 / peak;
   };
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    if (k > 0 && ((x[k - 1] < 0.0 && x[k] > 0.0) || (x[k - 1] > 0.0 && x[k] < 0.0))) {
+  for (std::size_t k = channel; k < x.size(); k += 2) {
+    if (k > 1 && ((x[k - 2] < 0.0 && x[k] > 0.0) || (x[k - 2] > 0.0 && x[k] < 0.0))) {
       close(k);
       start = k;
       peak = 0.0;
@@ -117,23 +106,15 @@ std::vector<double> ReferenceLimit(std::vector<double> x) {
     peak = std::max(peak, std::fabs(x[k]));
   }
   close(x.size());
-  return x;
 }
 
 TEST(HalfWaveLimiterTest, MatchesTheDefinitionOnNoiseWithZerosAndOvershoots) {
   std::vector<double> in = SwellingNoise(200'000, 1.6, 5);
   for (std::size_t k = 0; k < in.size(); k += 7) in[k] = 0.0;  // zeros joining half-waves
   for (std::size_t k = 3; k < in.size(); k += 101) in[k] = in[k] < 0 ? -1.0 : 1.0;
-  std::vector<double> left, right;
-  for (std::size_t k = 0; k < in.size(); k += 2) {
-    left.push_back(in[k]);
-    right.push_back(in[k + 1]);
-  }
-  left = ReferenceLimit(left);
-  right = ReferenceLimit(right);
-  std::vector<double> expected;
-  for (std::size_t k = 0; k < left.size(); ++k)
-    expected.insert(expected.end(), {left[k], right[k]});
+  std::vector<double> expected = in;
+  ReferenceLimit(expected, 0);
+  ReferenceLimit(expected, 1);
 
   BufferSlot slot = AudioSlot(in);
   ASSERT_EQ(HalfWaveLimiter(slot, platform::StopWord{}), kOk);

@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "dsp/float_to_output.h"
@@ -15,10 +17,16 @@ namespace {
 
 using ::testing::ElementsAreArray;
 using Bytes = std::vector<unsigned char>;
+using lumaro::testing::ByteRamp;
 using lumaro::testing::RealBytes;
 
-BufferSlot Frames(const std::vector<double>& samples) {
-  return lumaro::testing::AudioSlot(samples, 96000);
+// Bytes written as hex digits, two per byte: "FF7F" is {0xFF, 0x7F}.
+Bytes Hex(std::string_view digits) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+    out.push_back(static_cast<unsigned char>(std::stoi(std::string(digits.substr(i, 2)), 0, 16)));
+  }
+  return out;
 }
 
 // A sample whose product with `scale` is exactly `product`, so rounding ties can be tested.
@@ -30,116 +38,67 @@ double Exactly(double product, double scale) {
 
 TEST(FloatToOutputTest, BytesOfEachLayout) {
   const double tie = Exactly(0.5, 32767.0);
-  struct Case {
-    const char* name;
-    std::vector<double> in;
-    unsigned valid, container;
-    bool asFloat;
-    Bytes out;
-  } const cases[] = {
-      {"16: full scale", {1.0, -1.0}, 16, 16, false, {0xFF, 0x7F, 0x01, 0x80}},
-      {"24: full scale", {1.0, -1.0}, 24, 24, false, {0xFF, 0xFF, 0x7F, 0x01, 0x00, 0x80}},
-      {"32: full scale",
-       {1.0, -1.0},
-       32,
-       32,
-       false,
-       {0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x00, 0x00, 0x80}},
-      {"16 in 24", {1.0, -1.0}, 16, 24, false, {0x00, 0xFF, 0x7F, 0x00, 0x01, 0x80}},
-      {"16 in 32", {1.0, -1.0}, 16, 32, false, {0x00, 0x00, 0xFF, 0x7F, 0x00, 0x00, 0x01, 0x80}},
-      {"24 in 32", {1.0, -1.0}, 24, 32, false, {0x00, 0xFF, 0xFF, 0x7F, 0x00, 0x01, 0x00, 0x80}},
-      {"ties to even: 0.5, 1.5, -2.5",
-       {tie, 3 * tie, -5 * tie, 0.0},
-       16,
-       16,
-       false,
-       {0x00, 0x00, 0x02, 0x00, 0xFE, 0xFF, 0x00, 0x00}},
-      {"peak 2.0 is halved", {2.0, 1.0}, 16, 16, false, {0xFF, 0x7F, 0x00, 0x40}},
-      {"float", {0.5, -1.0}, 32, 32, true, {0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x80, 0xBF}},
-      {"float flag ignored below 32 bits", {1.0, 0.0}, 16, 16, true, {0xFF, 0x7F, 0x00, 0x00}},
-      {"not a number becomes 0", {std::nan(""), 1.0}, 16, 16, false, {0x00, 0x00, 0xFF, 0x7F}},
+  const std::tuple<const char*, std::vector<double>, unsigned, unsigned, bool, Bytes> cases[] = {
+      {"16: full scale", {1.0, -1.0}, 16, 16, false, Hex("FF7F0180")},
+      {"24: full scale", {1.0, -1.0}, 24, 24, false, Hex("FFFF7F010080")},
+      {"32: full scale", {1.0, -1.0}, 32, 32, false, Hex("FFFFFF7F01000080")},
+      {"16 in 24", {1.0, -1.0}, 16, 24, false, Hex("00FF7F000180")},
+      {"16 in 32", {1.0, -1.0}, 16, 32, false, Hex("0000FF7F00000180")},
+      {"24 in 32", {1.0, -1.0}, 24, 32, false, Hex("00FFFF7F00010080")},
+      {"ties to even", {tie, 3 * tie, -5 * tie, 0.0}, 16, 16, false, Hex("00000200FEFF0000")},
+      {"peak 2.0 is halved", {2.0, 1.0}, 16, 16, false, Hex("FF7F0040")},
+      {"float", {0.5, -1.0}, 32, 32, true, Hex("0000003F000080BF")},
+      {"float flag ignored below 32 bits", {1.0, 0.0}, 16, 16, true, Hex("FF7F0000")},
+      {"not a number becomes 0", {std::nan(""), 1.0}, 16, 16, false, Hex("0000FF7F")},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = Frames(c.in);
-    ASSERT_EQ(FloatToOutput(slot, c.valid, c.container, c.asFloat, platform::StopWord{}), kOk)
-        << c.name;
+  for (const auto& [name, in, valid, container, asFloat, out] : cases) {
+    BufferSlot slot = lumaro::testing::AudioSlot(in, 96000);
+    ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk) << name;
     const PcmBuffer* pcm = slot.Get<PcmBuffer>();
-    EXPECT_EQ(pcm->bits, c.container) << c.name;
-    EXPECT_EQ(pcm->sampleRate, 96000U) << c.name;
-    EXPECT_EQ(pcm->sampleFormat, c.asFloat && c.valid == 32 ? kPcmFloat : kPcmInteger) << c.name;
-    EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out)) << c.name;
+    EXPECT_EQ(pcm->bits, container) << name;
+    EXPECT_EQ(pcm->sampleRate, 96000U) << name;
+    EXPECT_EQ(pcm->sampleFormat, asFloat && valid == 32 ? kPcmFloat : kPcmInteger) << name;
+    EXPECT_THAT(RealBytes(slot), ElementsAreArray(out)) << name;
   }
 }
 
 // A DsdBuffer whose left bytes are 0x01, 0x02, 0x03 … and right bytes 0x81, 0x82, 0x83 ….
 BufferSlot Dsd(std::uint32_t rate, std::uint64_t length) {
-  return lumaro::testing::DsdSlot(
-      rate, length, [](std::uint64_t i) { return static_cast<unsigned char>(i + 1); },
-      [](std::uint64_t i) { return static_cast<unsigned char>(0x81 + i); });
+  return lumaro::testing::DsdSlot(rate, length, ByteRamp(1, 1), ByteRamp(1, 0x81));
 }
 
 TEST(PackDopTest, FramesMarkersAndBitOrder) {
   // rev(0x01) = 0x80, rev(0x02) = 0x40, rev(0x81) = 0x81, rev(0x82) = 0x41, …
-  const Bytes in24 = {0x40, 0x80, 0x05, 0x41, 0x81, 0x05, 0x20, 0xC0, 0xFA, 0x21, 0xC1, 0xFA};
-  struct Case {
-    unsigned container;
-    std::uint32_t dsdRate, dopRate;
-    Bytes out;
-  } const cases[] = {
-      {24, 2822400, 176400, in24},
-      {24, 11289600, 705600, in24},
-      {32,
-       5644800,
-       352800,
-       {0x00, 0x40, 0x80, 0x05, 0x00, 0x41, 0x81, 0x05, 0x00, 0x20, 0xC0, 0xFA, 0x00, 0x21, 0xC1,
-        0xFA}},
+  const std::tuple<unsigned, std::uint32_t, std::uint32_t, Bytes> cases[] = {
+      {24, 2822400, 176400, Hex("40800541810520C0FA21C1FA")},
+      {24, 11289600, 705600, Hex("40800541810520C0FA21C1FA")},
+      {32, 5644800, 352800, Hex("00408005004181050020C0FA0021C1FA")},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = Dsd(c.dsdRate, 7);  // 7 / 2 = 3 frames, rounded down to 2
-    ASSERT_EQ(PackDop(slot, c.container, platform::StopWord{}), kOk);
+  for (const auto& [container, dsdRate, dopRate, out] : cases) {
+    BufferSlot slot = Dsd(dsdRate, 7);  // 7 / 2 = 3 frames, rounded down to 2
+    ASSERT_EQ(PackDop(slot, container, platform::StopWord{}), kOk);
     const PcmBuffer* pcm = slot.Get<PcmBuffer>();
     EXPECT_EQ(pcm->frameCount, 2U);
-    EXPECT_EQ(pcm->sampleRate, c.dopRate);
-    EXPECT_EQ(pcm->bits, c.container);
-    EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out));
+    EXPECT_EQ(pcm->sampleRate, dopRate);
+    EXPECT_EQ(pcm->bits, container);
+    EXPECT_THAT(RealBytes(slot), ElementsAreArray(out));
   }
 }
 
 TEST(SwapToBigEndianTest, EveryContainerAndValidWidth) {
-  struct Case {
-    const char* name;
-    std::uint8_t container;
-    unsigned valid;
-    Bytes in, out;
-  } const cases[] = {
-      {"16", 16, 16, {0x01, 0x02, 0xFF, 0x7F}, {0x02, 0x01, 0x7F, 0xFF}},
-      {"24", 24, 24, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06}, {0x03, 0x02, 0x01, 0x06, 0x05, 0x04}},
-      {"32", 32, 32, {1, 2, 3, 4, 5, 6, 7, 8}, {4, 3, 2, 1, 8, 7, 6, 5}},
-      {"24 in 32: -1 and +1",
-       32,
-       24,
-       {0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x01, 0x00, 0x00},
-       {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01}},
-      {"16 in 32: -2 and 0x1234",
-       32,
-       16,
-       {0x00, 0x00, 0xFE, 0xFF, 0x00, 0x00, 0x34, 0x12},
-       {0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x00, 0x12, 0x34}},
-      {"32 container with 20 valid bits is left alone",
-       32,
-       20,
-       {1, 2, 3, 4, 5, 6, 7, 8},
-       {1, 2, 3, 4, 5, 6, 7, 8}},
+  const std::tuple<const char*, std::uint8_t, unsigned, Bytes, Bytes> cases[] = {
+      {"16", 16, 16, Hex("0102FF7F"), Hex("02017FFF")},
+      {"24", 24, 24, Hex("010203040506"), Hex("030201060504")},
+      {"32", 32, 32, Hex("0102030405060708"), Hex("0403020108070605")},
+      {"24 in 32: -1 and +1", 32, 24, Hex("00FFFFFF00010000"), Hex("FFFFFFFF00000001")},
+      {"16 in 32: -2 and 0x1234", 32, 16, Hex("0000FEFF00003412"), Hex("FFFFFFFE00001234")},
+      {"20 valid: left alone", 32, 20, Hex("0102030405060708"), Hex("0102030405060708")},
   };
-  for (const auto& c : cases) {
-    PcmBufferPtr pcm;
-    ASSERT_EQ(NewPcmBuffer(pcm, kPcmInteger, 2, c.container, 48000, 1), kOk);
-    std::memcpy(pcm->Data(), c.in.data(), c.in.size());
-    BufferSlot slot;
-    slot.Put(std::move(pcm));
-    SwapToBigEndian(slot, c.valid);
-    EXPECT_THAT(RealBytes(slot), ElementsAreArray(c.out)) << c.name;
-    EXPECT_EQ(slot.Get<PcmBuffer>()->Samples()[0], 0) << c.name;  // lead-in untouched
+  for (const auto& [name, container, valid, in, out] : cases) {
+    BufferSlot slot = lumaro::testing::PcmSlot(kPcmInteger, 2, container, in, 48000);
+    SwapToBigEndian(slot, valid);
+    EXPECT_THAT(RealBytes(slot), ElementsAreArray(out)) << name;
+    EXPECT_EQ(slot.Get<PcmBuffer>()->Samples()[0], 0) << name;  // lead-in untouched
   }
 }
 
@@ -147,8 +106,7 @@ TEST(ReverseDsdBitsTest, ReversesTheDataButNotTheLeadIn) {
   BufferSlot slot = Dsd(2822400, 3);
   ReverseDsdBits(slot);
   const DsdBuffer* dsd = slot.Get<DsdBuffer>();
-  EXPECT_THAT(Bytes(dsd->Data(), dsd->Data() + 6),
-              ElementsAreArray({0x80, 0x81, 0x40, 0x41, 0xC0, 0xC1}));
+  EXPECT_THAT(Bytes(dsd->Data(), dsd->Data() + 6), ElementsAreArray(Hex("80814041C0C1")));
   EXPECT_EQ(dsd->Samples()[0], kDsdSilence);
   EXPECT_EQ(dsd->Data()[6], kDsdSilence);
 }

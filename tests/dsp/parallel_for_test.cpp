@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -15,11 +14,11 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(WorkerCountTest, LeavesOneProcessorAndCapsAt63) {
-  struct Case {
-    unsigned processors;
-    unsigned workers;
-  } const cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 2}, {8, 7}, {64, 63}, {65, 63}, {128, 63}};
-  for (const auto& c : cases) EXPECT_EQ(WorkerCountFor(c.processors), c.workers) << c.processors;
+  const std::pair<unsigned, unsigned> cases[] = {{0, 1}, {1, 1},   {2, 1},   {3, 2},
+                                                 {8, 7}, {64, 63}, {65, 63}, {128, 63}};
+  for (const auto& [processors, workers] : cases) {
+    EXPECT_EQ(WorkerCountFor(processors), workers) << processors;
+  }
 }
 
 TEST(WorkerCountTest, OverrideIsClampedAndRemovable) {
@@ -61,18 +60,13 @@ TEST(PlanSlicesTest, Table) {
 
 // Starts threads like the system does but refuses the start number `failAt` (0-based), and
 // records which workers were joined.
-class FailingStarter final : public platform::ThreadStarter {
- public:
-  explicit FailingStarter(int failAt) : failAt_(failAt) {}
+struct FailingStarter final : platform::ThreadStarter {
+  explicit FailingStarter(int failAt) : failAt(failAt) {}
   std::unique_ptr<platform::Thread> Start(std::function<void()> body) noexcept override {
-    if (starts_++ == failAt_) return nullptr;
+    if (starts++ == failAt) return nullptr;
     return platform::SystemThreads().Start(std::move(body));
   }
-  int starts() const { return starts_; }
-
- private:
-  int failAt_;
-  int starts_ = 0;
+  int failAt, starts = 0;
 };
 
 TEST(ParallelForTest, RunsEverySliceOnceAndCombinesInOrder) {
@@ -104,13 +98,12 @@ TEST(ParallelForTest, FailedThirdStartStillJoinsTheFirstTwo) {
       },
       starter);
   EXPECT_NE(result, kOk);
-  EXPECT_EQ(starter.starts(), 3);  // no start after the failure
-  EXPECT_EQ(finished.load(), 2);   // both started workers ran to the end before the answer
+  EXPECT_EQ(starter.starts, 3);   // no start after the failure
+  EXPECT_EQ(finished.load(), 2);  // both started workers ran to the end before the answer
 }
 
 TEST(ParallelForTest, AStopRequestFailsThePassAndZeroFramesAreRefused) {
-  platform::StopWord stop;
-  stop = 1;
+  platform::StopWord stop{1};
   bool ran = false;
   EXPECT_NE(ParallelFor(4, stop, [&](unsigned, Slice) { ran = true; }), kOk);
   EXPECT_TRUE(ran);  // workers start; they poll the request themselves

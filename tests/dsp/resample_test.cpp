@@ -40,10 +40,7 @@ std::vector<std::uint32_t> RatePath(std::uint32_t rate, std::uint32_t target) {
 }
 
 TEST(RatePlanTest, StepsOfEachChange) {
-  struct Case {
-    std::uint32_t from, to;
-    std::vector<std::uint32_t> path;
-  } const cases[] = {
+  const std::tuple<std::uint32_t, std::uint32_t, std::vector<std::uint32_t>> cases[] = {
       {44100, 44100, {}},
       {44100, 48000, {48000}},
       {384000, 48000, {48000}},
@@ -55,8 +52,8 @@ TEST(RatePlanTest, StepsOfEachChange) {
       {705600, 44100, {88200, 44100}},
       {96000, 8000, {12000, 16000, 8000}},
   };
-  for (const auto& c : cases) {
-    EXPECT_THAT(RatePath(c.from, c.to), ElementsAreArray(c.path)) << c.from << " -> " << c.to;
+  for (const auto& [from, to, path] : cases) {
+    EXPECT_THAT(RatePath(from, to), ElementsAreArray(path)) << from << " -> " << to;
   }
 }
 

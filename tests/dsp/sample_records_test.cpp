@@ -1,7 +1,6 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <tuple>
 
 #include "dsp/buffer_slot.h"
 #include "tests/support/fake_memory_status.h"
@@ -24,20 +23,17 @@ TEST(NewAudioBufferTest, FillsEveryByteThenWritesTheHeader) {
 }
 
 TEST(NewAudioBufferTest, RefusesBadRequestsAndLeavesNothing) {
-  struct Case {
-    std::uint32_t rate;
-    std::uint64_t frames;
-    std::uint64_t leadIn;
-  } const cases[] = {
+  // Rate, frames, lead-in.
+  const std::tuple<std::uint32_t, std::uint64_t, std::uint64_t> cases[] = {
       {7999, 10, 0},                // rate below 8000
       {8000, 0, 48},                // no frames
       {44100, UINT64_MAX / 16, 0},  // 16 × frames + header overflows 64 bits
       {44100, 1, UINT64_MAX / 2},   // 2 × lead-in fits, its bytes do not
   };
-  for (const auto& c : cases) {
+  for (const auto& [rate, frames, leadIn] : cases) {
     AudioBufferPtr buffer;
     ASSERT_EQ(NewAudioBuffer(buffer, 44100, 1, 0), kOk);  // a failure must empty `out`
-    EXPECT_NE(NewAudioBuffer(buffer, c.rate, c.frames, c.leadIn), kOk);
+    EXPECT_NE(NewAudioBuffer(buffer, rate, frames, leadIn), kOk);
     EXPECT_EQ(buffer, nullptr);
   }
   AudioBufferPtr lowest;
@@ -45,36 +41,30 @@ TEST(NewAudioBufferTest, RefusesBadRequestsAndLeavesNothing) {
 }
 
 TEST(NewPcmBufferTest, ChecksEveryFieldAndZeroes) {
-  struct Case {
-    std::uint16_t format;
-    std::uint8_t channels;
-    std::uint8_t bits;
-    std::uint32_t rate;
-    std::uint64_t frames;
-    bool ok;
-  } const cases[] = {
-      {kPcmInteger, 2, 16, 44100, 10, true},
-      {kPcmFloat, 1, 32, 8000, 10, true},
-      {kPcmInteger, 2, 64, 48000, 0, true},
-      {kPcmInteger, 2, 8, 44100, 1, true},
-      {2, 2, 16, 44100, 10, false},
-      {kPcmInteger, 3, 16, 44100, 10, false},
-      {kPcmInteger, 0, 16, 44100, 10, false},
-      {kPcmInteger, 2, 20, 44100, 10, false},
-      {kPcmInteger, 2, 16, 7999, 10, false},
-      {kPcmInteger, 2, 64, 44100, UINT64_MAX / 16, false},  // above 0x7FFF…FFFF bytes
-  };
-  for (const auto& c : cases) {
+  const std::tuple<std::uint16_t, std::uint8_t, std::uint8_t, std::uint32_t, std::uint64_t, bool>
+      cases[] = {
+          {kPcmInteger, 2, 16, 44100, 10, true},
+          {kPcmFloat, 1, 32, 8000, 10, true},
+          {kPcmInteger, 2, 64, 48000, 0, true},
+          {kPcmInteger, 2, 8, 44100, 1, true},
+          {2, 2, 16, 44100, 10, false},
+          {kPcmInteger, 3, 16, 44100, 10, false},
+          {kPcmInteger, 0, 16, 44100, 10, false},
+          {kPcmInteger, 2, 20, 44100, 10, false},
+          {kPcmInteger, 2, 16, 7999, 10, false},
+          {kPcmInteger, 2, 64, 44100, UINT64_MAX / 16, false},  // above 0x7FFF…FFFF bytes
+      };
+  for (const auto& [format, channels, bits, rate, frames, ok] : cases) {
     PcmBufferPtr buffer;
-    EXPECT_EQ(NewPcmBuffer(buffer, c.format, c.channels, c.bits, c.rate, c.frames) == kOk, c.ok)
-        << c.format << " " << int{c.channels} << " " << int{c.bits} << " " << c.rate;
-    if (!c.ok) {
+    EXPECT_EQ(NewPcmBuffer(buffer, format, channels, bits, rate, frames) == kOk, ok)
+        << format << " " << int{channels} << " " << int{bits} << " " << rate;
+    if (!ok) {
       EXPECT_EQ(buffer, nullptr);
       continue;
     }
     EXPECT_EQ(buffer->leadIn, kPcmLeadIn);
-    EXPECT_EQ(buffer->BytesPerFrame(), c.channels * c.bits / 8);
-    const std::size_t bytes = (c.frames + 2 * kPcmLeadIn) * buffer->BytesPerFrame();
+    EXPECT_EQ(buffer->BytesPerFrame(), channels * bits / 8);
+    const std::size_t bytes = (frames + 2 * kPcmLeadIn) * buffer->BytesPerFrame();
     for (std::size_t i = 0; i < bytes; ++i) ASSERT_EQ(buffer->Samples()[i], 0) << i;
     EXPECT_EQ(buffer->Data(), buffer->Samples() + kPcmLeadIn * buffer->BytesPerFrame());
   }

@@ -3,8 +3,8 @@
 // that scale in place keep the record where it was instead.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "dsp/clip_guard.h"
@@ -40,14 +40,22 @@ std::function<BufferSlot()> Noise(std::uint64_t frames, double peak, std::uint32
 }
 
 CompressParameters Compression(std::uint32_t type) {
-  CompressParameters p;
-  p.downward = 60;
-  p.upward = 100;
-  p.maxAmplification = 2000;
-  p.cellSize = 150;
-  p.timeLagBalance = 37;
-  p.loudnessType = type;
-  return p;
+  return {.downward = 60,
+          .upward = 100,
+          .maxAmplification = 2000,
+          .cellSize = 150,
+          .timeLagBalance = 37,
+          .loudnessType = type};
+}
+
+// A stage run with its arguments after the slot bound: Call(Resample, 44100).
+template <class F, class... A>
+StageRun Call(F stage, A... args) {
+  return [=](BufferSlot& s, const platform::StopWord& stop) { return stage(s, args..., stop); };
+}
+// Decimate's thread starter is a default argument, which a pointer to it does not carry.
+Result Decimating(BufferSlot& s, std::uint32_t factor, const platform::StopWord& stop) {
+  return Decimate(s, factor, stop);
 }
 
 struct Stage {
@@ -61,45 +69,23 @@ struct Stage {
 
 const std::vector<Stage>& Stages() {
   static const std::vector<Stage> stages = {
-      {"pcm-to-float",
-       [] {
-         std::vector<unsigned char> bytes(1001 * 2 * 3);
-         for (std::size_t i = 0; i < bytes.size(); ++i)
-           bytes[i] = static_cast<unsigned char>(i * 37);
-         return PcmSlot(kPcmInteger, 2, 24, bytes);
-       },
+      {"pcm-to-float", [] { return PcmSlot(kPcmInteger, 2, 24, RampBytes(1001 * 2 * 3, 37)); },
        PcmToFloat},
-      {"dsd-to-float",
-       [] {
-         return DsdSlot(
-             11289600, 4099,
-             [](std::uint64_t i) { return static_cast<unsigned char>(i * 262 + 7); },
-             [](std::uint64_t i) { return static_cast<unsigned char>(i * 13); });
-       },
+      {"dsd-to-float", [] { return DsdSlot(11289600, 4099, ByteRamp(262, 7), ByteRamp(13)); },
        DsdToFloat},
       {"clip-guard", Noise(10007, 3.0), ClipGuard, true},
       {"half-wave-limiter", Noise(50000, 1.6), HalfWaveLimiter, true, false},
-      {"peak", Noise(50001, 0.9),
-       [](BufferSlot& s, auto& stop) { return PeakNormalize(s, 90, stop); }},
-      {"loudness ARV", Noise(100003, 1.7),
-       [](BufferSlot& s, auto& stop) { return LoudnessNormalize(s, 300, 0, stop); }},
-      {"loudness RMS", Noise(100003, 1.7),
-       [](BufferSlot& s, auto& stop) { return LoudnessNormalize(s, 300, 1, stop); }},
-      {"compress ARV", Noise(200003, 0.95, 8000),
-       [](BufferSlot& s, auto& stop) { return Compress(s, Compression(0), stop); }},
-      {"compress RMS", Noise(200003, 0.95, 8000),
-       [](BufferSlot& s, auto& stop) { return Compress(s, Compression(1), stop); }},
-      {"interpolate", Noise(44100, 0.5),
-       [](BufferSlot& s, auto& stop) { return Interpolate(s, 48000, stop); }},
-      {"resample down", Noise(96000, 0.5, 96000),
-       [](BufferSlot& s, auto& stop) { return Resample(s, 44100, stop); }},
-      {"float-to-output", Noise(5000, 1.7),
-       [](BufferSlot& s, auto& stop) { return FloatToOutput(s, 24, 24, false, stop); }},
-      {"pack-dop", [] { return DsdSlot(2822400, 1000, 0x69); },
-       [](BufferSlot& s, auto& stop) { return PackDop(s, 24, stop); }, false, false},
+      {"peak", Noise(50001, 0.9), Call(PeakNormalize, 90)},
+      {"loudness ARV", Noise(100003, 1.7), Call(LoudnessNormalize, 300, 0)},
+      {"loudness RMS", Noise(100003, 1.7), Call(LoudnessNormalize, 300, 1)},
+      {"compress ARV", Noise(200003, 0.95, 8000), Call(Compress, Compression(0))},
+      {"compress RMS", Noise(200003, 0.95, 8000), Call(Compress, Compression(1))},
+      {"interpolate", Noise(44100, 0.5), Call(Interpolate, 48000)},
+      {"resample down", Noise(96000, 0.5, 96000), Call(Resample, 44100)},
+      {"float-to-output", Noise(5000, 1.7), Call(FloatToOutput, 24, 24, false)},
+      {"pack-dop", [] { return DsdSlot(2822400, 1000, 0x69); }, Call(PackDop, 24), false, false},
       // Each slice starts its modulator afresh: the bits depend on the slices.
-      {"to-one-bit", Noise(100000, 0.5, 352800),
-       [](BufferSlot& s, auto& stop) { return ToOneBit(s, 2822400, stop); }, false, true, false},
+      {"to-one-bit", Noise(100000, 0.5, 352800), Call(ToOneBit, 2822400), false, true, false},
   };
   return stages;
 }
@@ -108,20 +94,15 @@ TEST(StageContractTest, SameResultForAnyNumberOfWorkers) {
   for (const Stage& stage : Stages()) {
     if (!stage.sameForAnyWorkers) continue;
     SCOPED_TRACE(stage.name);
-    std::vector<double> samples[3];
-    std::vector<unsigned char> bytes[3];
-    const unsigned workers[] = {1, 3, 63};
-    for (int i = 0; i < 3; ++i) {
-      ScopedWorkerCount count(workers[i]);
+    std::pair<std::vector<double>, std::vector<unsigned char>> first;  // samples or bytes
+    for (const unsigned workers : {1, 3, 63}) {
+      ScopedWorkerCount count(workers);
       BufferSlot slot = stage.input();
       ASSERT_EQ(stage.run(slot, platform::StopWord{}), kOk);
-      samples[i] = RealSamples(slot);
-      bytes[i] = RealBytes(slot);
-      ASSERT_FALSE(samples[i].empty() && bytes[i].empty());
-    }
-    for (int i = 1; i < 3; ++i) {
-      EXPECT_TRUE(samples[i] == samples[0]) << workers[i] << " workers";
-      EXPECT_TRUE(bytes[i] == bytes[0]) << workers[i] << " workers";
+      const auto result = std::pair(RealSamples(slot), RealBytes(slot));
+      ASSERT_FALSE(result.first.empty() && result.second.empty());
+      if (workers == 1) first = result;
+      EXPECT_TRUE(result == first) << workers << " workers";
     }
   }
 }
@@ -155,38 +136,14 @@ TEST(StageContractTest, RefusalsLeaveTheSlotEmpty) {
   const auto dsd = [](std::uint32_t rate, std::uint64_t length) {
     return [=] { return DsdSlot(rate, length, 0x69); };
   };
-  const auto pcm = [](std::uint16_t format, std::uint8_t bits, std::size_t bytes = 0) {
-    return [=] {
-      return PcmSlot(format, 2, bits, std::vector<unsigned char>(bytes ? bytes : bits / 4, 0x40));
-    };
+  const auto pcm = [](std::uint16_t format, std::uint8_t bits) {
+    return [=] { return PcmSlot(format, 2, bits, RampBytes(bits / 4, 0, 0x40)); };
   };
   const auto compress = [](std::uint32_t rateAfter) -> StageRun {
     return [=](BufferSlot& s, auto& stop) {
       s.Get<AudioBuffer>()->sampleRate = rateAfter;
       return Compress(s, {}, stop);
     };
-  };
-  const auto resample = [](std::uint32_t target) -> StageRun {
-    return [=](BufferSlot& s, auto& stop) { return Resample(s, target, stop); };
-  };
-  const auto decimate = [](std::uint32_t factor) -> StageRun {
-    return [=](BufferSlot& s, auto& stop) { return Decimate(s, factor, stop); };
-  };
-  const auto interpolate = [](std::uint32_t target) -> StageRun {
-    return [=](BufferSlot& s, auto& stop) { return Interpolate(s, target, stop); };
-  };
-  const auto loudness = [](std::uint32_t level) -> StageRun {
-    return [=](BufferSlot& s, auto& stop) { return LoudnessNormalize(s, level, 0, stop); };
-  };
-  const auto toOutput = [](unsigned valid, unsigned container) -> StageRun {
-    return
-        [=](BufferSlot& s, auto& stop) { return FloatToOutput(s, valid, container, false, stop); };
-  };
-  const auto dop = [](unsigned container) -> StageRun {
-    return [=](BufferSlot& s, auto& stop) { return PackDop(s, container, stop); };
-  };
-  const auto oneBit = [](std::uint32_t rate) -> StageRun {
-    return [=](BufferSlot& s, auto& stop) { return ToOneBit(s, rate, stop); };
   };
   struct Case {
     const char* name;
@@ -207,29 +164,29 @@ TEST(StageContractTest, RefusalsLeaveTheSlotEmpty) {
          FakeMemoryStatus noRoom(0);
          return Compress(s, {}, stop);
        }},
-      {"loudness: level 0", audio(44100), loudness(0)},
-      {"loudness: level 801", audio(44100), loudness(801)},
-      {"loudness: level 1", audio(44100), loudness(1), false},
-      {"loudness: level 800", audio(44100), loudness(800), false},
-      {"resample: above 1411200", audio(44100), resample(1411201)},
-      {"resample: below 8000", audio(44100), resample(7999)},
-      {"decimate: 32000 by 8", audio(32000), decimate(8)},
-      {"decimate: 64000 by 8", audio(64000), decimate(8), false},
-      {"decimate: factor 3", audio(96000), decimate(3)},
-      {"decimate: lead-in 40 by 8", audio(96000, 40), decimate(8)},
-      {"decimate: lead-in 40 by 4", audio(96000, 40), decimate(4), false},
-      {"decimate: odd rate by 2", audio(44101), decimate(2)},
-      {"interpolate: lead-in 1", audio(44100, 1), interpolate(48000)},
-      {"interpolate: above 6144000", audio(44100), interpolate(6144001)},
-      {"to-one-bit: 2822401", audio(44100), oneBit(2822401)},
-      {"to-one-bit: lead-in 1", audio(352800, 1), oneBit(2822400)},
-      {"float-to-output: 24 in 16", audio(96000), toOutput(24, 16)},
-      {"float-to-output: 8 in 16", audio(96000), toOutput(8, 16)},
-      {"float-to-output: 16 in 20", audio(96000), toOutput(16, 20)},
-      {"pack-dop: 22579200", dsd(22579200, 100), dop(24)},
-      {"pack-dop: fewer than two frames", dsd(2822400, 3), dop(24)},
-      {"pack-dop: 16-bit container", dsd(2822400, 100), dop(16)},
-      {"pack-dop: 20-bit container", dsd(11289600, 100), dop(20)},
+      {"loudness: level 0", audio(44100), Call(LoudnessNormalize, 0, 0)},
+      {"loudness: level 801", audio(44100), Call(LoudnessNormalize, 801, 0)},
+      {"loudness: level 1", audio(44100), Call(LoudnessNormalize, 1, 0), false},
+      {"loudness: level 800", audio(44100), Call(LoudnessNormalize, 800, 0), false},
+      {"resample: above 1411200", audio(44100), Call(Resample, 1411201)},
+      {"resample: below 8000", audio(44100), Call(Resample, 7999)},
+      {"decimate: 32000 by 8", audio(32000), Call(Decimating, 8)},
+      {"decimate: 64000 by 8", audio(64000), Call(Decimating, 8), false},
+      {"decimate: factor 3", audio(96000), Call(Decimating, 3)},
+      {"decimate: lead-in 40 by 8", audio(96000, 40), Call(Decimating, 8)},
+      {"decimate: lead-in 40 by 4", audio(96000, 40), Call(Decimating, 4), false},
+      {"decimate: odd rate by 2", audio(44101), Call(Decimating, 2)},
+      {"interpolate: lead-in 1", audio(44100, 1), Call(Interpolate, 48000)},
+      {"interpolate: above 6144000", audio(44100), Call(Interpolate, 6144001)},
+      {"to-one-bit: 2822401", audio(44100), Call(ToOneBit, 2822401)},
+      {"to-one-bit: lead-in 1", audio(352800, 1), Call(ToOneBit, 2822400)},
+      {"float-to-output: 24 in 16", audio(96000), Call(FloatToOutput, 24, 16, false)},
+      {"float-to-output: 8 in 16", audio(96000), Call(FloatToOutput, 8, 16, false)},
+      {"float-to-output: 16 in 20", audio(96000), Call(FloatToOutput, 16, 20, false)},
+      {"pack-dop: 22579200", dsd(22579200, 100), Call(PackDop, 24)},
+      {"pack-dop: fewer than two frames", dsd(2822400, 3), Call(PackDop, 24)},
+      {"pack-dop: 16-bit container", dsd(2822400, 100), Call(PackDop, 16)},
+      {"pack-dop: 20-bit container", dsd(11289600, 100), Call(PackDop, 20)},
   };
   for (const Case& c : cases) {
     BufferSlot slot = c.input();

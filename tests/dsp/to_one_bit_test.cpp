@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
+#include <array>
 #include <cmath>
 #include <complex>
+#include <tuple>
 #include <vector>
 
 #include "dsp/worker_count.h"
@@ -17,11 +18,8 @@ using lumaro::testing::AudioSlot;
 using lumaro::testing::Flat;
 using lumaro::testing::Sine;
 
-class ToOneBitTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetWorkerCountOverride(0); }
-  platform::StopWord stop_;
-};
+using lumaro::testing::ScopedWorkerCount;
+const platform::StopWord stop_;
 
 // 1-bit sample i of a channel, in time order.
 int Bit(const DsdBuffer& dsd, int channel, std::uint64_t i) {
@@ -34,65 +32,49 @@ std::uint64_t Ones(const DsdBuffer& dsd, int channel, std::uint64_t first, std::
   return ones;
 }
 
-TEST_F(ToOneBitTest, RatePlansAndLengths) {
-  struct Case {
-    std::uint32_t sourceRate, dsdRate;
-    std::uint64_t frames, length;
-  } const cases[] = {
+TEST(ToOneBitTest, RatePlansAndLengths) {
+  // Source rate, DSD rate, frames, length.
+  const std::array<std::uint32_t, 4> cases[] = {
       {44100, 2822400, 441, 441 * 8},    // interpolated once to 352800, a byte per frame
       {352800, 5644800, 1000, 2000},     // no rate change, two bytes per frame
       {768000, 2822400, 7680, 3528},     // 384000, 705600, 352800
       {48000, 11289600, 480, 7056 * 2},  // up to 705600, R = 16
       {44100, 22579200, 100, 3200 * 2},  // up to 1411200
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = AudioSlot(c.sourceRate, c.frames, Sine(1000, c.sourceRate, 0.3));
-    ASSERT_EQ(ToOneBit(slot, c.dsdRate, stop_), kOk) << c.sourceRate << " " << c.dsdRate;
+  for (const auto& [sourceRate, dsdRate, frames, length] : cases) {
+    BufferSlot slot = AudioSlot(sourceRate, frames, Sine(1000, sourceRate, 0.3));
+    ASSERT_EQ(ToOneBit(slot, dsdRate, stop_), kOk) << sourceRate << " " << dsdRate;
     const DsdBuffer* dsd = slot.Get<DsdBuffer>();
     ASSERT_NE(dsd, nullptr);
-    EXPECT_EQ(dsd->dsdRate, c.dsdRate);
-    EXPECT_EQ(dsd->length, c.length) << c.sourceRate << " " << c.dsdRate;
+    EXPECT_EQ(dsd->dsdRate, dsdRate);
+    EXPECT_EQ(dsd->length, length) << sourceRate << " " << dsdRate;
     EXPECT_EQ(dsd->Samples()[0], kDsdSilence);  // the lead-in stays silence
   }
 }
 
-TEST_F(ToOneBitTest, SilenceIsBalancedAndEverySliceStartsWithOneThenZero) {
-  SetWorkerCountOverride(3);
-  const std::uint64_t frames = 30000;
-  BufferSlot slot = AudioSlot(352800, frames, Flat(0.0));
-  ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);
-  const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
-  for (std::uint64_t sliceStart : {0ULL, 10000ULL, 20000ULL}) {
-    for (int c = 0; c < 2; ++c) {
-      EXPECT_EQ(Bit(dsd, c, 8 * sliceStart), 1) << sliceStart;
-      EXPECT_EQ(Bit(dsd, c, 8 * sliceStart + 1), 0) << sliceStart;
-    }
-  }
-  for (int c = 0; c < 2; ++c) {
-    const double ones = static_cast<double>(Ones(dsd, c, 0, 8 * frames));
-    EXPECT_NEAR(ones / (8.0 * frames), 0.5, 1e-4);
-  }
-}
-
 // Constant input at a share of the ±1 swing m (halved first, and a peak above 1.0 limited to
-// 1.0 first) gives ones in (1 + m) / 2 of the bits, and the loop stays stable.
-TEST_F(ToOneBitTest, ConstantInputsGiveTheirShareOfOnes) {
-  struct Case {
-    double left, right;
-    std::uint32_t dsdRate;
-    std::uint64_t frames;
-    double leftOnes, rightOnes, tolerance;
-  } const cases[] = {
+// 1.0 first) gives ones in (1 + m) / 2 of the bits, and the loop stays stable; with three workers
+// every slice of silence starts with a one, then a zero.
+TEST(ToOneBitTest, ConstantInputsGiveTheirShareOfOnes) {
+  ScopedWorkerCount workers(3);
+  const std::tuple<double, double, std::uint32_t, std::uint64_t, double, double, double> cases[] = {
+      {0.0, 0.0, 2822400, 30000, 0.5, 0.5, 1e-4},
       {0.5, 0.5, 5644800, 40000, 0.625, 0.625, 1e-4},
       {4.0, -4.0, 2822400, 20000, 0.75, 0.25, 1e-3},
   };
-  for (const auto& c : cases) {
-    BufferSlot slot = AudioSlot(352800, c.frames, Flat(c.left), Flat(c.right));
-    ASSERT_EQ(ToOneBit(slot, c.dsdRate, stop_), kOk);
+  for (const auto& [left, right, dsdRate, frames, leftOnes, rightOnes, tolerance] : cases) {
+    BufferSlot slot = AudioSlot(352800, frames, Flat(left), Flat(right));
+    ASSERT_EQ(ToOneBit(slot, dsdRate, stop_), kOk);
     const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
-    const std::uint64_t bits = c.frames * c.dsdRate / 352800;
-    EXPECT_NEAR(static_cast<double>(Ones(dsd, 0, 0, bits)) / bits, c.leftOnes, c.tolerance);
-    EXPECT_NEAR(static_cast<double>(Ones(dsd, 1, 0, bits)) / bits, c.rightOnes, c.tolerance);
+    const std::uint64_t bits = frames * dsdRate / 352800;
+    EXPECT_NEAR(static_cast<double>(Ones(dsd, 0, 0, bits)) / bits, leftOnes, tolerance);
+    EXPECT_NEAR(static_cast<double>(Ones(dsd, 1, 0, bits)) / bits, rightOnes, tolerance);
+    for (std::uint64_t slice = 0; slice < 3 && left == 0.0; ++slice) {
+      for (int channel = 0; channel < 2; ++channel) {
+        EXPECT_EQ(Bit(dsd, channel, slice * bits / 3), 1) << slice;
+        EXPECT_EQ(Bit(dsd, channel, slice * bits / 3 + 1), 0) << slice;
+      }
+    }
   }
 }
 
@@ -142,8 +124,8 @@ double InBandSinad(const DsdBuffer& dsd, int channel, std::uint64_t first, std::
   return 10.0 * std::log10(signal / noise);
 }
 
-TEST_F(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
-  SetWorkerCountOverride(1);
+TEST(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
+  ScopedWorkerCount workers(1);
   constexpr std::size_t kFftLength = 1 << 20;
   constexpr std::uint64_t kSettle = 1 << 17;  // bits skipped while the loop settles
   for (const std::uint32_t dsdRate : {2822400U, 5644800U}) {
@@ -168,8 +150,8 @@ TEST_F(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
 // single bit shows here. Input: 2205 frames at 44.1 kHz of exact binary fractions (a sawtooth, no
 // library maths; the right channel inverted and later), three workers, DSD64; FNV-1a 64 over the
 // real byte pairs, from the release build.
-TEST_F(ToOneBitTest, TheSameBitsOnEveryBuild) {
-  SetWorkerCountOverride(3);
+TEST(ToOneBitTest, TheSameBitsOnEveryBuild) {
+  ScopedWorkerCount workers(3);
   const auto saw = [](std::uint64_t n) { return static_cast<double>(n * 37 % 256) / 256 - 0.5; };
   BufferSlot slot = AudioSlot(44100, 2205, saw, [&](std::uint64_t n) { return -saw(n + 100); });
   ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 
+#include <tuple>
+
 #include "platform/os.h"
+#include "platform/text.h"
 
 namespace lumaro::platform {
 namespace {
@@ -21,12 +24,8 @@ bool CheckIn(const char* localeName, std::u16string_view path) {
 }
 
 TEST(AnsiPathCheckTest, RoundTripThroughTheLocalesCodeset) {
-  struct Case {
-    const char* locale;
-    std::u16string path;
-    bool passes;
-  };
-  const Case cases[] = {
+  // Locale, path, passes.
+  const std::tuple<const char*, std::u16string, bool> cases[] = {
       {"C", u"/music/song.ovi", true},
       {"C", u"/music/caf\u00e9.ovi", false},
       {"C.UTF-8", u"/music/caf\u00e9.ovi", true},
@@ -34,8 +33,8 @@ TEST(AnsiPathCheckTest, RoundTripThroughTheLocalesCodeset) {
       {"C.UTF-8", std::u16string(u"/a\xD800.m"), false},  // unpaired surrogate
       {"C.UTF-8", std::u16string(u"/a\0b.m", 6), false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(CheckIn(c.locale, c.path), c.passes) << c.locale << " case " << (&c - cases);
+  for (const auto& [locale, path, passes] : cases) {
+    EXPECT_EQ(CheckIn(locale, path), passes) << locale << " " << Utf16ToUtf8(path);
   }
 }
 

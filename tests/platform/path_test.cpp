@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 namespace lumaro::platform {
 namespace {
 
 TEST(PathFindExtensionTest, Table) {
-  struct Case {
-    std::u16string_view path;
-    std::u16string_view extension;
-  } const cases[] = {
+  const std::pair<std::u16string_view, std::u16string_view> cases[] = {
       {u"/m/a.flac", u".flac"},
       {u"/m/list.m3u8", u".m3u8"},
       {u"/m/LIST.M3U8", u".M3U8"},
@@ -20,25 +20,20 @@ TEST(PathFindExtensionTest, Table) {
       {u"", u""},
       {u"/m/a.", u"."},
   };
-  for (const auto& c : cases) EXPECT_EQ(PathFindExtension(c.path), c.extension) << "path";
+  for (const auto& [path, extension] : cases) EXPECT_EQ(PathFindExtension(path), extension);
 }
 
 TEST(PathRemoveFileSpecTest, Table) {
-  struct Case {
-    std::u16string path;
-    bool removed;
-    std::u16string rest;
-  } const cases[] = {
+  const std::tuple<std::u16string, bool, std::u16string> cases[] = {
       {u"/music/list.m3u8", true, u"/music"},
       {u"/list.m3u8", true, u"/"},
       {u"/", false, u"/"},
       {u"list.m3u8", true, u""},
       {u"/a//b", true, u"/a"},
   };
-  for (const auto& c : cases) {
-    std::u16string path = c.path;
-    EXPECT_EQ(PathRemoveFileSpec(path), c.removed);
-    EXPECT_EQ(path, c.rest);
+  for (auto [path, removed, rest] : cases) {
+    EXPECT_EQ(PathRemoveFileSpec(path), removed);
+    EXPECT_EQ(path, rest);
   }
 }
 
@@ -58,14 +53,11 @@ TEST(PathAppendTest, JoinsWithOneSeparatorAndRespectsTheLimit) {
 }
 
 TEST(PathCanonicalizeTest, Table) {
-  struct Case {
-    std::u16string_view in;
-    std::u16string_view out;
-  } const cases[] = {
+  const std::pair<std::u16string_view, std::u16string_view> cases[] = {
       {u"/a/./b/../c", u"/a/c"}, {u"/../a", u"/a"},      {u"../x/y", u"../x/y"},
       {u"a/../../b", u"../b"},   {u"//a///b/", u"/a/b"}, {u"a/..", u"."},
   };
-  for (const auto& c : cases) EXPECT_EQ(PathCanonicalize(c.in).value_or(u"?"), c.out);
+  for (const auto& [in, out] : cases) EXPECT_EQ(PathCanonicalize(in).value_or(u"?"), out);
   EXPECT_FALSE(PathCanonicalize(u"/" + std::u16string(259, u'a')).has_value());
 }
 

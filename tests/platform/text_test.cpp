@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace lumaro::platform {
 namespace {
 
 TEST(Utf8ToUtf16Test, DecodesOrReplaces) {
-  struct Case {
-    const char* name;
-    std::string utf8;
-    std::u16string utf16;
-  } const cases[] = {
+  const std::tuple<const char*, std::string, std::u16string> cases[] = {
       {"ascii", "Music/a.flac", u"Music/a.flac"},
       {"two byte", "caf\xC3\xA9", u"caf\u00E9"},
       {"three byte", "\xE9\x9F\xB3", u"\u97F3"},
@@ -22,7 +20,7 @@ TEST(Utf8ToUtf16Test, DecodesOrReplaces) {
       {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD"},
       {"byte-order mark kept", "\xEF\xBB\xBFx", u"\uFEFFx"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << c.name;
+  for (const auto& [name, utf8, utf16] : cases) EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << name;
 }
 
 TEST(Utf16ToUtf8Test, RoundTripsAndReplacesUnpairedSurrogates) {

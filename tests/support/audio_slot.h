@@ -86,6 +86,16 @@ inline dsp::BufferSlot DsdSlot(std::uint32_t rate, std::uint64_t length, unsigne
   return DsdSlot(rate, length, same, same);
 }
 
+// Byte i is start + step · i (mod 256); RampBytes(n, …) gives the first n of them.
+inline std::function<unsigned char(std::uint64_t)> ByteRamp(unsigned step, unsigned start = 0) {
+  return [=](std::uint64_t i) { return static_cast<unsigned char>(start + step * i); };
+}
+inline std::vector<unsigned char> RampBytes(std::size_t n, unsigned step, unsigned start = 0) {
+  std::vector<unsigned char> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = ByteRamp(step, start)(i);
+  return bytes;
+}
+
 // The interleaved real frames of the AudioBuffer in the slot (empty when there is none).
 inline std::vector<double> RealSamples(const dsp::BufferSlot& slot) {
   const dsp::AudioBuffer* b = slot.Get<dsp::AudioBuffer>();

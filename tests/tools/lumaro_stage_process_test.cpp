@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "decode/byte_order.h"
 #include "tests/support/audio_files.h"
@@ -23,13 +24,11 @@ int RunStage(const std::string& args) {
   return RunProcess(argv).status;
 }
 
-std::string Quoted(const std::u16string& path) { return Utf8(path); }
-
 TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
   TempDir dir;
   const std::vector<std::int64_t> samples = {32767, -32768, 16384, -1, 0, 100};
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe(samples, 16))));
-  ASSERT_EQ(RunStage(Quoted(dir.File(u"in.wav")) + " " + Quoted(dir.File(u"out.raw")) +
+  ASSERT_EQ(RunStage(Utf8(dir.File(u"in.wav")) + " " + Utf8(dir.File(u"out.raw")) +
                      " pcm-to-float --then clip-guard --then float-to-output 16 16 --workers 2"),
             0);
   const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.raw"));
@@ -44,31 +43,26 @@ TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
 TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibleWav) {
   TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({100, -100, 7, -7}, 16))));
-  struct Case {
-    const char* stages;
-    std::uint16_t tag;
-    std::uint16_t container;
-    std::uint16_t valid;  // for the extensible format
-  } const cases[] = {
+  // The valid bits are written for the extensible format only.
+  const std::tuple<const char*, std::uint16_t, std::uint16_t, std::uint16_t> cases[] = {
       {"pcm-to-float --then float-to-output 24 32", 0xFFFE, 32, 24},
       {"pcm-to-float --then float-to-output 16 24", 0xFFFE, 24, 16},
       {"pcm-to-float --then float-to-output 24 24", 1, 24, 0},
       {"pcm-to-float --then float-to-output 32 32 float", 3, 32, 0},
   };
-  for (const auto& c : cases) {
-    ASSERT_EQ(
-        RunStage(Quoted(dir.File(u"in.wav")) + " " + Quoted(dir.File(u"out.wav")) + " " + c.stages),
-        0)
-        << c.stages;
+  for (const auto& [stages, tag, container, valid] : cases) {
+    ASSERT_EQ(RunStage(Utf8(dir.File(u"in.wav")) + " " + Utf8(dir.File(u"out.wav")) + " " + stages),
+              0)
+        << stages;
     const std::optional<Bytes> out = ReadFileBytes(dir.File(u"out.wav"));
     ASSERT_TRUE(out.has_value());
     const auto le16 = [&](std::size_t at) { return decode::LoadLe<std::uint16_t>(&(*out)[at]); };
-    EXPECT_EQ(le16(20), c.tag) << c.stages;
-    EXPECT_EQ(le16(34), c.container) << c.stages;
-    if (c.valid != 0) {
-      EXPECT_EQ(le16(38), c.valid) << c.stages;
+    EXPECT_EQ(le16(20), tag) << stages;
+    EXPECT_EQ(le16(34), container) << stages;
+    if (valid != 0) {
+      EXPECT_EQ(le16(38), valid) << stages;
       EXPECT_EQ(std::string(out->begin() + 60, out->begin() + 64), "data");
-      EXPECT_EQ(out->size(), 68U + 2 * 2 * c.container / 8);
+      EXPECT_EQ(out->size(), 68U + 2 * 2 * container / 8);
     }
   }
 }
@@ -76,22 +70,20 @@ TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibl
 TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
   TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({1, 2, 3, 4}, 16))));
-  const std::string in = Quoted(dir.File(u"in.wav"));
-  const std::string out = Quoted(dir.File(u"out.wav"));
-  struct Case {
-    std::string args;
-    int status;
-  } const cases[] = {
+  const std::string in = Utf8(dir.File(u"in.wav"));
+  const std::string out = Utf8(dir.File(u"out.wav"));
+  // Arguments, exit status.
+  const std::pair<std::string, int> cases[] = {
       {in + " " + out + " pcm-to-float --then peak 100", 0},
       {in + " " + out, 0},
       {in + " " + out + " pcm-to-float --then loudness 0 1", 1},  // the stage refuses level 0
-      {Quoted(dir.File(u"missing.wav")) + " " + out + " pcm-to-float", 1},
+      {Utf8(dir.File(u"missing.wav")) + " " + out + " pcm-to-float", 1},
       {in + " " + out + " no-such-stage", 2},
       {in + " " + out + " --then peak 100", 2},
       {in + " " + out + " peak", 2},
       {in, 2},
   };
-  for (const auto& c : cases) EXPECT_EQ(RunStage(c.args), c.status) << c.args;
+  for (const auto& [args, status] : cases) EXPECT_EQ(RunStage(args), status) << args;
 }
 
 }  // namespace

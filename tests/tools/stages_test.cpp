@@ -5,6 +5,8 @@
 #include <cmath>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -26,12 +28,8 @@ const StageSpec* Find(std::string_view name) {
 }
 
 TEST(StagesTest, ArgumentsReachTheStagesAsTheDialogsStoreThem) {
-  struct Case {
-    std::string_view stage;
-    std::vector<std::string_view> args;
-    StageStatus status;
-    double firstSample;  // left sample of frame 0 afterwards (on success)
-  } const cases[] = {
+  // firstSample: the left sample of frame 0 afterwards (on success).
+  const std::tuple<std::string_view, std::vector<std::string_view>, StageStatus, double> cases[] = {
       {"peak", {"50"}, StageStatus::kOk, 0.25},  // the track's peak (-1.0) becomes 0.5
       {"peak", {"0"}, StageStatus::kOk, 0.0},
       {"peak", {}, StageStatus::kBadArguments, 0},
@@ -66,30 +64,27 @@ TEST(StagesTest, ArgumentsReachTheStagesAsTheDialogsStoreThem) {
       {"reverse-dsd", {}, StageStatus::kFailed, 0},
       {"float-to-output", {"32", "32", "float"}, StageStatus::kOk, NAN},
   };
-  for (const auto& c : cases) {
-    const StageSpec* spec = Find(c.stage);
-    ASSERT_NE(spec, nullptr) << c.stage;
+  for (const auto& [stage, args, expected, firstSample] : cases) {
+    const StageSpec* spec = Find(stage);
+    ASSERT_NE(spec, nullptr) << stage;
     std::vector<double> track;
     for (int i = 0; i < 8000; ++i) track.insert(track.end(), {0.5, i % 2 == 0 ? 0.25 : -1.0});
     dsp::BufferSlot slot = AudioSlot(track, 8000);
-    const StageStatus status = spec->run(slot, c.args, platform::StopWord{});
-    const std::string what = std::string(c.stage) + " " + std::to_string(c.args.size());
-    EXPECT_EQ(status, c.status) << what << (c.args.empty() ? "" : c.args[0]);
+    const StageStatus status = spec->run(slot, args, platform::StopWord{});
+    const std::string what = std::string(stage) + " " + std::to_string(args.size());
+    EXPECT_EQ(status, expected) << what << (args.empty() ? "" : args[0]);
     // A failed stage leaves nothing; the byte-order stages refuse another kind without taking it.
-    if (status == StageStatus::kFailed && c.stage != "swap-be" && c.stage != "reverse-dsd") {
+    if (status == StageStatus::kFailed && stage != "swap-be" && stage != "reverse-dsd") {
       EXPECT_TRUE(slot.Empty()) << what;
     }
-    if (status == StageStatus::kOk && !std::isnan(c.firstSample)) {
-      EXPECT_NEAR(RealSamples(slot)[0], c.firstSample, 1e-9) << what;
+    if (status == StageStatus::kOk && !std::isnan(firstSample)) {
+      EXPECT_NEAR(RealSamples(slot)[0], firstSample, 1e-9) << what;
     }
   }
 }
 
 TEST(StagesTest, ChainFromTrackToDeviceBytes) {
-  struct Step {
-    std::vector<std::string_view> words;
-    std::uint32_t rate;  // of the record afterwards
-  };
+  using Step = std::pair<std::vector<std::string_view>, std::uint32_t>;  // words, rate afterwards
   const std::vector<Step> pcmChain = {{{"clip-guard"}, 44100},
                                       {{"resample", "96000"}, 96000},
                                       {{"decimate", "2"}, 48000},
@@ -102,40 +97,30 @@ TEST(StagesTest, ChainFromTrackToDeviceBytes) {
                                       {{"pack-dop", "32"}, 352800}};
   for (const auto* chain : {&pcmChain, &dsdChain}) {
     dsp::BufferSlot slot = AudioSlot(44100, 4410, Sine(440, 44100, 1.5));
-    for (const Step& step : *chain) {
-      ASSERT_EQ(Find(step.words.front())
-                    ->run(slot, std::span(step.words).subspan(1), platform::StopWord{}),
+    for (const auto& [words, expected] : *chain) {
+      ASSERT_EQ(Find(words.front())->run(slot, std::span(words).subspan(1), platform::StopWord{}),
                 StageStatus::kOk)
-          << step.words.front();
+          << words.front();
       std::uint32_t rate = 0;
       if (auto* a = slot.Get<dsp::AudioBuffer>()) rate = a->sampleRate;
       if (auto* p = slot.Get<dsp::PcmBuffer>()) rate = p->sampleRate;
       if (auto* d = slot.Get<dsp::DsdBuffer>()) rate = d->dsdRate;
-      EXPECT_EQ(rate, step.rate) << step.words.front();
+      EXPECT_EQ(rate, expected) << words.front();
     }
   }
 }
 
 TEST(ParseUnsignedTest, StrictDecimal) {
-  struct Case {
-    std::string_view text;
-    bool ok;
-    std::uint64_t value;
-  } const cases[] = {
-      {"0", true, 0},
-      {"0800", true, 800},
-      {"18446744073709551615", true, UINT64_MAX},
-      {"18446744073709551616", false, 0},
-      {"", false, 0},
-      {"+1", false, 0},
-      {" 1", false, 0},
-      {"1.5", false, 0},
+  const std::tuple<std::string_view, bool, std::uint64_t> cases[] = {
+      {"0", true, 0},   {"0800", true, 800}, {"18446744073709551615", true, UINT64_MAX},
+      {"", false, 0},   {"+1", false, 0},    {"18446744073709551616", false, 0},
+      {" 1", false, 0}, {"1.5", false, 0},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, ok, expected] : cases) {
     std::uint64_t value = 7;
-    EXPECT_EQ(ParseUnsigned(c.text, &value), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(value, c.value) << c.text;
+    EXPECT_EQ(ParseUnsigned(text, &value), ok) << text;
+    if (ok) {
+      EXPECT_EQ(value, expected) << text;
     }
   }
 }
