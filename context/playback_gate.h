@@ -16,6 +16,9 @@ void ReleasePlaybackGate() noexcept;
 
 // Waits until the gate is given back or `milliseconds` have passed, without polling; answers
 // whether it was free when the wait ended (another thread may take it at once).
+// Only ReleasePlaybackGate wakes the waiters: a failed take that puts the gate back in between
+// does not, so a wait can sleep its whole time although the gate is free. Keep `milliseconds`
+// short (the callers ask again every millisecond).
 [[nodiscard]] bool WaitForPlaybackGate(std::uint32_t milliseconds) noexcept;
 
 // True when no playback holds the gate (a probe: decrement and increment back).

@@ -9,9 +9,6 @@
 namespace lumaro::engine {
 
 namespace {
-enum : Result { kErrUnexpected = FirstCode(FailureSite::kPlaybackThread) };
-constexpr platform::FailureNames kFailures{
-    FailureSite::kPlaybackThread, kErrUnexpected, {"unexpected exception in the playback"}};
 // Made once and never destroyed: a detached playback thread may still leave it while the
 // process ends.
 platform::ThreadCount& Running() {
@@ -27,15 +24,10 @@ bool WaitForPlaybackThreads(std::uint32_t milliseconds) {
 }
 
 Result RunPlayback(std::unique_ptr<context::PlayRequest> request) {
-  Result result = kErrUnexpected;
-  const platform::FailureRecording recording(&request->App->PlayCommand);
-  try {
-    result = StepMachine(*request, 0);
-  } catch (const std::exception&) {
-    // Only an allocation inside a standard container can throw here; every step has released
-    // what it held on the way out, and the gate was given back by its scope guard.
-    (void)kFailures.Note(result);
-    request->App->Failures.Add(result, platform::TakeFailureChain());
+  Result result = kOk;
+  {
+    const platform::FailureRecording recording(&request->App->PlayCommand);
+    result = StepMachine(*request, 0);  // publishes its result and failure chain itself
   }
   request.reset();
   platform::CompactHeap();

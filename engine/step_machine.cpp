@@ -39,16 +39,17 @@ enum : Result {
   kErrNotSameFormat,
   kErrCoInitialize,
   kErrCreateEvent,
+  kErrUnexpected,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kStepMachine,
-    kErrCreateEvent,
+    kErrUnexpected,
     {"no such step", "step without a handler", "no memory for the track list",
      "play list read failed", "no memory for a play-list entry", "no memory for a track",
      "no tracks dropped", "no device", "no resample choice", "file title failed",
      "no memory for a file title", "no memory for the gapless table",
      "gapless tracks differ in format", "component system setup failed",
-     "PlaybackEvent creation failed"}};
+     "PlaybackEvent creation failed", "unexpected exception in the playback"}};
 
 // Notes one of this file's failures; answers its code.
 Result Fail(Result code, std::u16string_view path = {}) { return kFailures.Note(code, path); }
@@ -98,9 +99,18 @@ Result TakeGate(PlayRequest& r) {
     (void)context::WaitForPlaybackGate(kGateRetryMilliseconds);
   }
   ScopeExit giveBack([] { context::ReleasePlaybackGate(); });
-  const Result result = StepMachine(r, Step::kResetPlaybackWords);
-  // Published while the gate is held, so a newer playback's result always comes later.
-  r.App->Failures.Add(result, platform::TakeFailureChain());
+  Result result = kErrUnexpected;
+  try {
+    result = StepMachine(r, Step::kResetPlaybackWords);
+  } catch (const std::exception&) {
+    // Only an allocation inside a standard container can throw here; every step has released
+    // what it held on the way out.
+    (void)Fail(kErrUnexpected);
+  }
+  // Published while the gate is held, so a newer playback's result always comes later. A
+  // playback that ends on a stop ends idle, whatever its steps answered: it did not fail.
+  r.App->Failures.Add(Command(r) == context::kCommandStop ? kOk : result,
+                      platform::TakeFailureChain());
   return result;
 }
 

@@ -199,7 +199,7 @@ class FileRenderClient final : public endpoint::RenderClient {
 class FileAudioClient final : public endpoint::AudioClient {
  public:
   explicit FileAudioClient(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
-  ~FileAudioClient() override { StopPacing(); }
+  ~FileAudioClient() override { Stop(); }
 
   HResult IsFormatSupported(ShareMode mode, const WaveFormat& format,
                             std::optional<WaveFormat>* closest) override {
@@ -269,8 +269,10 @@ class FileAudioClient final : public endpoint::AudioClient {
     }
     return kSOk;
   }
+  // The event is let go too: render clients that outlive the run no longer signal it.
   HResult Stop() override {
     StopPacing();
+    if (stream_) stream_->event = nullptr;
     running_ = false;
     return kSOk;
   }

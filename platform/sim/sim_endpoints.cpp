@@ -130,6 +130,7 @@ class SimAudioClient final : public endpoint::AudioClient {
     ++state_->liveClients;
   }
   ~SimAudioClient() override {
+    pulse_->event = nullptr;
     std::lock_guard<std::mutex> lock(state_->mutex);
     --state_->liveClients;
   }
@@ -194,7 +195,12 @@ class SimAudioClient final : public endpoint::AudioClient {
     pulse_->Signal();
     return kSOk;
   }
-  HResult Stop() override { return state_->Call(e_, "Stop"); }
+  // The event is let go on Stop and on release: render clients that outlive the run no longer
+  // signal it.
+  HResult Stop() override {
+    pulse_->event = nullptr;
+    return state_->Call(e_, "Stop");
+  }
   HResult GetCurrentPadding(std::uint32_t* frames) override {
     if (const HResult r = state_->Call(e_, "GetCurrentPadding"); r != kSOk) return r;
     *frames = e_.padding;

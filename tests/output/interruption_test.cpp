@@ -68,6 +68,7 @@ TEST_F(InterruptionTest, AStopDuringEachPreparationStageEndsQuietly) {
     const std::vector<std::u16string> shown = Statuses();
     const auto last =
         std::find_if(shown.rbegin(), shown.rend(), [](auto& t) { return !t.empty(); });
+    ASSERT_NE(last, shown.rend());
     EXPECT_EQ(*last, c.noticedAt.empty() ? c.stage : c.noticedAt);
     EXPECT_EQ(window_.Text(2003), u"");
     EXPECT_EQ(window_.Text(2000), u"Drop music files here");
