@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> rest = args;
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
-    std::fputs(shell::kPlayOptionHelp, stdout);
+    std::fputs(shell::PlayOptionHelp().c_str(), stdout);
     return kExitIdle;
   }
   if (!args.empty() && args[0] == "--version") {

@@ -1,5 +1,6 @@
 #include "shell/options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -19,6 +20,7 @@ struct NumberOption {
   platform::Word A::*setting;
   platform::Word A::*minimum;
   platform::Word A::*maximum;
+  std::string_view unit = {};  // for the help
 };
 constexpr std::array<NumberOption, 8> kNumbers{{
     {"--peak-target", &A::PeakTarget, &A::PeakTargetMin, &A::PeakTargetMax},
@@ -27,7 +29,7 @@ constexpr std::array<NumberOption, 8> kNumbers{{
     {"--comp-upward", &A::CompUpward, &A::CompUpwardMin, &A::CompUpwardMax},
     {"--comp-max-amplification", &A::CompMaxAmplification, &A::CompMaxAmplificationMin,
      &A::CompMaxAmplificationMax},
-    {"--comp-cell-size", &A::CompCellSize, &A::CompCellSizeMin, &A::CompCellSizeMax},
+    {"--comp-cell-size", &A::CompCellSize, &A::CompCellSizeMin, &A::CompCellSizeMax, " ms"},
     {"--comp-time-lag-balance", &A::CompTimeLagBalance, &A::CompTimeLagBalanceMin,
      &A::CompTimeLagBalanceMax},
     {"--loudness-target", &A::LoudnessTarget, &A::LoudnessTargetMin, &A::LoudnessTargetMax},
@@ -108,34 +110,55 @@ int FindEntry(const context::StringList* list, std::u16string_view text, bool pr
 
 }  // namespace
 
-const char* const kPlayOptionHelp =
-    "Play options:\n"
-    "  --device NAME            a device of `lumaro devices`, with or without its \"W: \"/\"A: \"\n"
-    "                           prefix (default: the first)\n"
-    "  --rate ENTRY             a resample choice of that device: Share, Auto, 48000, D64 ...\n"
-    "                           (default: the first)\n"
-    "  --assist none|peak|compression|loudness   volume assist (default none)\n"
-    "  --peak-target N          0..100 (100)         --loudness-target N  1..800 (126)\n"
-    "  --loudness-type arv|rms  (rms)                --comp-loudness-type arv|rms (rms)\n"
-    "  --comp-threshold N       10..200 (80)         --comp-downward N    0..100 (0)\n"
-    "  --comp-upward N          0..100 (50)          --comp-max-amplification N 100..2000 (800)\n"
-    "  --comp-cell-size N       100..4000 ms (2000)  --comp-time-lag-balance N 0..100 (50)\n"
-    "  --comp-peak-normalization off|on (on)\n"
-    "  --gapless                decode every track first and play them joined\n"
-    "  --cache                  write a cache file of each prepared track\n"
-    "  --asio                   list drivers as devices too\n"
-    "  --[no-]ffmpeg, --[no-]fluidsynth, --[no-]winfmp, --[no-]pmdwin, --pps, --ssg-rhy\n"
-    "                           outside decoders (found beside the program) and FM options\n"
-    "  --sound-font1/2/3 NAME   a .sf2 file beside the program\n"
-    "  --once                   play the list once and stop (default: repeat until stopped)\n"
-    "  --output FILE            the WAV file \"W: File output\" writes (default\n"
-    "                           ./lumaro-output.wav; later tracks add -2, -3 ...)\n"
-    "  --fast                   let the File output run as fast as it is fed, not in real time\n"
-    "  --verbose                for each failed playback, print on standard error the failing\n"
-    "                           calls with their names and codes, outermost first (the last one\n"
-    "                           is the innermost cause), e.g. \"to-one-bit output [0x5809]: no\n"
-    "                           memory for a DSD buffer [0x5033]: memory guard refused [0x5001]\n"
-    "                           6.8 GB (5.1 GB available)\"\n";
+std::string PlayOptionHelp() {
+  constexpr int kNameColumn = 27;  // where the explanations start
+  const auto line = [&](std::string name, std::string_view text) {
+    name.resize(std::max<std::size_t>(name.size() + 1, kNameColumn), ' ');
+    return "  " + name + std::string(text) + "\n";
+  };
+  // The ranges and defaults are those a fresh AppContext starts from (the dialogs' own).
+  const context::AppContext defaults;
+  std::string help =
+      "Play options:\n"
+      "  --device NAME              a device of `lumaro devices`, with or without its \"W: \"/\"A: "
+      "\"\n"
+      "                             prefix (default: the first)\n"
+      "  --rate ENTRY               a resample choice of that device: Share, Auto, 48000, D64 ...\n"
+      "                             (default: the first)\n";
+  for (const ChoiceOption& c : kChoices) {
+    std::string choices;
+    for (std::string_view choice : c.choices) {
+      if (!choice.empty()) choices += (choices.empty() ? "" : "|") + std::string(choice);
+    }
+    const std::uint32_t chosen = (defaults.*c.setting).Load();
+    help += line(std::string(c.name) + " " + choices,
+                 "(default " + std::string(c.choices[chosen]) + ")");
+  }
+  for (const NumberOption& n : kNumbers) {
+    help += line(std::string(n.name) + " N",
+                 std::to_string((defaults.*n.minimum).Load()) + ".." +
+                     std::to_string((defaults.*n.maximum).Load()) + std::string(n.unit) +
+                     " (default " + std::to_string((defaults.*n.setting).Load()) + ")");
+  }
+  return help +
+         "  --gapless                  decode every track first and play them joined\n"
+         "  --cache                    write a cache file of each prepared track\n"
+         "  --asio                     list drivers as devices too\n"
+         "  --[no-]ffmpeg, --[no-]fluidsynth, --[no-]winfmp, --[no-]pmdwin, --pps, --ssg-rhy\n"
+         "                             outside decoders (found beside the program) and FM options\n"
+         "  --sound-font1/2/3 NAME     a .sf2 file beside the program\n"
+         "  --once                     play the list once and stop (default: repeat until "
+         "stopped)\n"
+         "  --output FILE              the WAV file \"W: File output\" writes (default\n"
+         "                             ./lumaro-output.wav; later tracks add -2, -3 ...)\n"
+         "  --fast                     let the File output run as fast as it is fed, not in real\n"
+         "                             time\n"
+         "  --verbose                  for each failed playback, print on standard error the\n"
+         "                             failing calls with their names and codes, outermost first\n"
+         "                             (the last one is the innermost cause), e.g. \"to-one-bit\n"
+         "                             output [0x5809]: no memory for a DSD buffer [0x5033]:\n"
+         "                             memory guard refused [0x5001] 6.8 GB (5.1 GB available)\"\n";
+}
 
 std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args,
                                             PlayOptions* options) {

@@ -36,7 +36,7 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
 // not found beside the program).
 std::optional<std::string> ApplySettings(const PlayOptions& options, context::AppContext& app);
 
-// The option help of play mode.
-extern const char* const kPlayOptionHelp;
+// The option help of play mode, with the ranges and defaults of the settings.
+std::string PlayOptionHelp();
 
 }  // namespace lumaro::shell
