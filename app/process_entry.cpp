@@ -15,7 +15,6 @@
 namespace lumaro::app {
 namespace {
 constexpr std::size_t kFmChildMinArgs = 3;
-constexpr std::uint32_t kStopRetryMilliseconds = 1;
 constexpr platform::FailureNames kFmChildFailures{
     FailureSite::kFmChild, kFmChildUnavailable, {"FM-music child unavailable"}};
 }  // namespace
@@ -38,9 +37,9 @@ bool WaitForPlaybackEnd(context::AppContext& app, std::uint32_t milliseconds) {
     // Asked again every millisecond, in case a playback that was not yet at the gate took it.
     app.PlayCommand = context::kCommandStop;
     if (!gateFree) {
-      (void)context::WaitForPlaybackGate(kStopRetryMilliseconds);
+      (void)context::WaitForPlaybackGate(context::kGateRetryMilliseconds);
     } else {
-      (void)engine::WaitForPlaybackThreads(kStopRetryMilliseconds);
+      (void)engine::WaitForPlaybackThreads(context::kGateRetryMilliseconds);
     }
   }
 }

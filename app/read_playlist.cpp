@@ -50,9 +50,6 @@ constexpr platform::FailureNames kFailures{
      "play-list entry missing", "play-list entry append failed",
      "no memory while reading the play list"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // The file is taken in chunks; the lines are the same as if it were read byte by byte.
 constexpr std::size_t kChunkBytes = 64 * 1024;
 
@@ -77,7 +74,7 @@ class LineSource {
     for (;;) {
       if (begin_ == end_) {
         const std::int64_t got = file_.Read(chunk_.get(), kChunkBytes);
-        if (got < 0) return Fail(kErrRead);
+        if (got < 0) return kFailures.Note(kErrRead);
         if (got == 0) {
           atEnd_ = true;
           return kOk;
@@ -88,7 +85,7 @@ class LineSource {
       std::size_t stop = begin_;
       while (stop < end_ && !IsLineEnd(chunk_[stop])) ++stop;
       const std::uint64_t run = stop - begin_;
-      if (line.Append(chunk_.get() + begin_, run) != run) return Fail(kErrLineStore);
+      if (line.Append(chunk_.get() + begin_, run) != run) return kFailures.Note(kErrLineStore);
       if (stop < end_) {
         begin_ = stop + 1;
         return kOk;
@@ -109,10 +106,11 @@ class LineSource {
 Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
   const std::uint64_t bytes = line.Length();
   if (!dsp::MemoryGuardAllows(bytes) || !dsp::MemoryGuardAllows(bytes * sizeof(char16_t))) {
-    return Fail(kErrLineMemory);
+    return kFailures.Note(kErrLineMemory);
   }
   std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  if (!line.SetPosition(0) || line.Read(utf8.data(), bytes) != bytes) return Fail(kErrLineMemory);
+  if (!line.SetPosition(0) || line.Read(utf8.data(), bytes) != bytes)
+    return kFailures.Note(kErrLineMemory);
   *text = platform::Utf8ToUtf16(utf8);
   return kOk;
 }
@@ -122,30 +120,30 @@ Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
 Result TreatLine(std::u16string_view text, const std::u16string& directory,
                  context::StringList& list) {
   if (!text.empty() && text.front() == u'#') return kOk;
-  if (text.size() >= kMaxPath) return Fail(kErrEntryLength);
+  if (text.size() >= kMaxPath) return kFailures.Note(kErrEntryLength);
   const std::optional<std::u16string> asWritten = platform::PathCanonicalize(text);
-  if (!asWritten) return Fail(kErrCanonical);
+  if (!asWritten) return kFailures.Note(kErrCanonical);
   if (platform::PathFileExists(*asWritten)) {
-    return list.Append(*asWritten) == kOk ? kOk : Fail(kErrAppend);
+    return list.Append(*asWritten) == kOk ? kOk : kFailures.Note(kErrAppend);
   }
-  if (directory.size() + text.size() + 2 >= kMaxPath) return Fail(kErrJoinLength);
+  if (directory.size() + text.size() + 2 >= kMaxPath) return kFailures.Note(kErrJoinLength);
   std::u16string joined = directory;
-  if (!platform::PathAppend(joined, text)) return Fail(kErrJoin);
-  if (joined.size() >= kMaxPath) return Fail(kErrJoinedLength);
+  if (!platform::PathAppend(joined, text)) return kFailures.Note(kErrJoin);
+  if (joined.size() >= kMaxPath) return kFailures.Note(kErrJoinedLength);
   const std::optional<std::u16string> resolved = platform::PathCanonicalize(joined);
-  if (!resolved) return Fail(kErrJoinedCanonical);
-  if (!platform::PathFileExists(*resolved)) return Fail(kErrMissingEntry);
-  return list.Append(*resolved) == kOk ? kOk : Fail(kErrAppend);
+  if (!resolved) return kFailures.Note(kErrJoinedCanonical);
+  if (!platform::PathFileExists(*resolved)) return kFailures.Note(kErrMissingEntry);
+  return list.Append(*resolved) == kOk ? kOk : kFailures.Note(kErrAppend);
 }
 
 // Reads the lines of the open file until its end or a stop.
 Result ReadLines(platform::File& file, const std::u16string& directory,
                  const platform::StopWord& stop, context::StringList& list) {
   LineSource source(file);
-  if (!source.Allocate()) return Fail(kErrChunkMemory);
+  if (!source.Allocate()) return kFailures.Note(kErrChunkMemory);
   const std::unique_ptr<dsp::PagedBuffer> line = dsp::PagedBuffer::Create();
-  if (!line) return Fail(kErrLineMemory);
-  if (stop.Load() != 0) return Fail(kErrStopped);
+  if (!line) return kFailures.Note(kErrLineMemory);
+  if (stop.Load() != 0) return kFailures.Note(kErrStopped);
   std::u16string text;
   while (!source.AtEnd()) {
     if (const Result r = source.Next(*line); r != kOk) return r;
@@ -160,15 +158,15 @@ Result ReadLines(platform::File& file, const std::u16string& directory,
 
 Result Read(std::u16string_view path, const platform::StopWord& stop,
             std::unique_ptr<context::StringList>* list) {
-  if (path.size() >= kMaxPath) return Fail(kErrPathLength);
-  if (!platform::PathFileExists(path)) return Fail(kErrNoFile);
+  if (path.size() >= kMaxPath) return kFailures.Note(kErrPathLength);
+  if (!platform::PathFileExists(path)) return kFailures.Note(kErrNoFile);
   std::u16string directory(path);
-  if (!platform::PathRemoveFileSpec(directory)) return Fail(kErrDirectory);
+  if (!platform::PathRemoveFileSpec(directory)) return kFailures.Note(kErrDirectory);
   const std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kReadExclusive);
-  if (!file) return Fail(kErrOpen);
+  if (!file) return kFailures.Note(kErrOpen);
   std::unique_ptr<context::StringList> result = context::NewStringList();
-  if (!result) return Fail(kErrListMemory);
+  if (!result) return kFailures.Note(kErrListMemory);
   if (const Result r = ReadLines(*file, directory, stop, *result); r != kOk) return r;
   *list = std::move(result);
   return kOk;
@@ -183,7 +181,7 @@ Result ReadPlaylistInto(std::u16string_view path, const platform::StopWord& stop
     return Read(path, stop, list);
   } catch (const std::exception&) {
     list->reset();
-    return Fail(kErrMemory);
+    return kFailures.Note(kErrMemory);
   }
 }
 

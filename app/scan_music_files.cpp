@@ -45,9 +45,6 @@ constexpr platform::FailureNames kFailures{
 constexpr platform::FailureNames kStopFailures{
     FailureSite::kScanStopped, kScanStopped, {"scan stopped"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // A sample of the longest time-based name, for the length check.
 constexpr std::u16string_view kLongestTimeName = u"655350101_235959_999.m3u8";
 constexpr std::u16string_view kSearchPattern = u"*.*";
@@ -96,12 +93,12 @@ Result WritePlaylist(const std::u16string& path, context::StringList& files) {
   files.Sort();
   std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kCreateAlways);
-  if (!file) return Fail(kErrCreate);
+  if (!file) return kFailures.Note(kErrCreate);
   for (std::int32_t i = 0; i < files.Count(); ++i) {
     if (!WriteAll(*file, platform::Utf16ToUtf8(*files.Entry(i))) || !WriteAll(*file, kLineEnd)) {
       file.reset();
       platform::DeleteFile(path);
-      return Fail(kErrWrite);
+      return kFailures.Note(kErrWrite);
     }
   }
   return kOk;
@@ -118,38 +115,40 @@ std::u16string WithoutTrailingSeparators(std::u16string path) {
 // One directory of the walk: writes its play list, then visits its subdirectories in the order
 // found, each with the prefix this directory hands down.
 Result VisitDirectory(ScanJob& job, const std::u16string& prefix, const std::u16string& directory) {
-  if (directory.size() + 2 + kSearchPattern.size() >= kMaxPath) return Fail(kErrPatternLength);
+  if (directory.size() + 2 + kSearchPattern.size() >= kMaxPath)
+    return kFailures.Note(kErrPatternLength);
   std::vector<platform::DirectoryEntry> entries;
   // A directory that cannot be listed is taken as empty, like an entry that cannot be examined.
   if (!platform::ListDirectory(directory, &entries)) entries.clear();
 
   const std::unique_ptr<context::StringList> files = context::NewStringList();
   const std::unique_ptr<context::StringList> subdirectories = context::NewStringList();
-  if (!files || !subdirectories) return Fail(kErrListMemory);
+  if (!files || !subdirectories) return kFailures.Note(kErrListMemory);
   for (const platform::DirectoryEntry& entry : entries) {
     if (Stopped(job)) return kStopFailures.Note(kScanStopped);
-    if (directory.size() + 2 + entry.name.size() >= kMaxPath) return Fail(kErrEntryLength);
+    if (directory.size() + 2 + entry.name.size() >= kMaxPath)
+      return kFailures.Note(kErrEntryLength);
     const std::u16string full = Join(directory, entry.name);
     platform::FileAttributes attributes;
     if (!platform::GetFileAttributes(full, &attributes)) continue;
     if (attributes.directory) {
-      if (subdirectories->Append(full) != kOk) return Fail(kErrEntryAppend);
+      if (subdirectories->Append(full) != kOk) return kFailures.Note(kErrEntryAppend);
     } else if (IsMusicFile(full, *job.Words, /*ignoreCase=*/true)) {
-      if (files->Append(full) != kOk) return Fail(kErrEntryAppend);
+      if (files->Append(full) != kOk) return kFailures.Note(kErrEntryAppend);
     }
   }
 
   if (files->Count() > 0) {
     const std::optional<std::u16string> playlist =
         DirectoryPlaylistPath(job.OutputDir, prefix, directory, platform::CurrentLocalTime());
-    if (!playlist) return Fail(kErrPlaylistName);
+    if (!playlist) return kFailures.Note(kErrPlaylistName);
     if (const Result r = WritePlaylist(*playlist, *files); r != kOk) return r;
   }
 
   for (std::int32_t i = 0; i < subdirectories->Count(); ++i) {
     const std::optional<std::u16string> childPrefix =
         SubdirectoryPrefix(prefix, directory, job.App->ScanAddPath.Load() == 1);
-    if (!childPrefix) return Fail(kErrPrefixLength);
+    if (!childPrefix) return kFailures.Note(kErrPrefixLength);
     if (const Result r = VisitDirectory(job, *childPrefix, *subdirectories->Entry(i)); r != kOk) {
       return r;
     }
@@ -160,8 +159,8 @@ Result VisitDirectory(ScanJob& job, const std::u16string& prefix, const std::u16
 // The program's directory, from its own path (accepted at 1 to 258 characters).
 Result ProgramDirectory(std::u16string* directory) {
   std::u16string path = platform::ExecutablePath();
-  if (path.empty() || path.size() > kMaxPath - 2) return Fail(kErrProgramPath);
-  if (!platform::PathRemoveFileSpec(path)) return Fail(kErrProgramDirectory);
+  if (path.empty() || path.size() > kMaxPath - 2) return kFailures.Note(kErrProgramPath);
+  if (!platform::PathRemoveFileSpec(path)) return kFailures.Note(kErrProgramDirectory);
   *directory = std::move(path);
   return kOk;
 }
@@ -171,28 +170,29 @@ Result Scan(ScanJob& job) {
     if (const Result r = ProgramDirectory(&job.OutputDir); r != kOk) return r;
   }
   job.Words = context::NewStringList();
-  if (!job.Words) return Fail(kErrNoWords);
+  if (!job.Words) return kFailures.Note(kErrNoWords);
   if (const Result r = SplitExtensionWords(job.ExtensionText, *job.Words); r != kOk) return r;
 
   const std::unique_ptr<context::StringList> looseFiles = context::NewStringList();
   const std::unique_ptr<context::StringList> directories = context::NewStringList();
-  if (!looseFiles || !directories) return Fail(kErrListMemory);
+  if (!looseFiles || !directories) return kFailures.Note(kErrListMemory);
   for (std::int32_t i = 0; i < job.Paths->Count(); ++i) {
     if (Stopped(job)) return kStopFailures.Note(kScanStopped);
     const std::u16string& path = *job.Paths->Entry(i);
     platform::FileAttributes attributes;
     if (!platform::GetFileAttributes(path, &attributes)) continue;
     if (attributes.directory) {
-      if (directories->Append(WithoutTrailingSeparators(path)) != kOk) return Fail(kErrLooseAppend);
+      if (directories->Append(WithoutTrailingSeparators(path)) != kOk)
+        return kFailures.Note(kErrLooseAppend);
     } else if (IsMusicFile(path, *job.Words, /*ignoreCase=*/false)) {
-      if (looseFiles->Append(path) != kOk) return Fail(kErrLooseAppend);
+      if (looseFiles->Append(path) != kOk) return kFailures.Note(kErrLooseAppend);
     }
   }
 
   if (looseFiles->Count() > 0) {
     const std::optional<std::u16string> playlist =
         TimePlaylistPath(job.OutputDir, platform::CurrentLocalTime());
-    if (!playlist) return Fail(kErrTimeName);
+    if (!playlist) return kFailures.Note(kErrTimeName);
     if (const Result r = WritePlaylist(*playlist, *looseFiles); r != kOk) return r;
   }
   for (std::int32_t i = 0; i < directories->Count(); ++i) {
@@ -247,7 +247,8 @@ Result SplitExtensionWords(std::u16string_view text, context::StringList& words)
     while (i < text.size() && !IsExtensionWordChar(text[i])) ++i;
     const std::size_t start = i;
     while (i < text.size() && IsExtensionWordChar(text[i])) ++i;
-    if (i > start && words.Append(text.substr(start, i - start)) != kOk) return Fail(kErrNoWords);
+    if (i > start && words.Append(text.substr(start, i - start)) != kOk)
+      return kFailures.Note(kErrNoWords);
   }
   return kOk;
 }
@@ -291,7 +292,7 @@ Result RunScan(ScanJob& job) noexcept {
   try {
     return Scan(job);
   } catch (const std::exception&) {
-    return Fail(kErrMemory);
+    return kFailures.Note(kErrMemory);
   }
 }
 
@@ -323,15 +324,15 @@ Result ScanMusicFiles(context::AppContext& app, const std::vector<std::u16string
     job->App = &app;
     job->Dialog = dialog;
     job->Paths = context::NewStringList();
-    if (!job->Paths) return Fail(kErrListMemory);
+    if (!job->Paths) return kFailures.Note(kErrListMemory);
     for (const std::u16string& path : paths) {
-      if (job->Paths->Append(path) != kOk) return Fail(kErrListMemory);
+      if (job->Paths->Append(path) != kOk) return kFailures.Note(kErrListMemory);
     }
     job->ExtensionText = extensionText;
     job->OutputDir = outputDir;
     return RunScanJob(std::move(job));
   } catch (const std::exception&) {
-    return Fail(kErrMemory);
+    return kFailures.Note(kErrMemory);
   }
 }
 

@@ -14,6 +14,9 @@ namespace lumaro::context {
 // Gives a taken gate back.
 void ReleasePlaybackGate() noexcept;
 
+// How long a thread that waits for the gate sleeps before it asks the playback to stop again.
+inline constexpr std::uint32_t kGateRetryMilliseconds = 1;
+
 // Waits until the gate is given back or `milliseconds` have passed, without polling; answers
 // whether it was free when the wait ended (another thread may take it at once).
 // Only ReleasePlaybackGate wakes the waiters: a failed take that puts the gate back in between

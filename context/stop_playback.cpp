@@ -4,14 +4,11 @@
 #include "platform/os.h"
 
 namespace lumaro::context {
-namespace {
-constexpr std::uint32_t kStopRetryMilliseconds = 1;
-}
 
 void StopPlayback(AppContext& app) {
   while (!PlaybackGateFree()) {
     app.PlayCommand = kCommandStop;
-    (void)WaitForPlaybackGate(kStopRetryMilliseconds);
+    (void)WaitForPlaybackGate(kGateRetryMilliseconds);
   }
 }
 

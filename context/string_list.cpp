@@ -14,8 +14,6 @@ enum : Result { kErrFull = FirstCode(FailureSite::kStringList), kErrNoMemory };
 constexpr platform::FailureNames kFailures{
     FailureSite::kStringList, kErrNoMemory, {"string list full", "no memory for a string"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
 }  // namespace
 
 std::unique_ptr<StringList> NewStringList() noexcept {
@@ -26,10 +24,11 @@ Result StringList::Append(std::u16string_view text) noexcept {
   try {
     std::u16string copy(text);
     if (count_ == capacity_) {
-      if (capacity_ > std::numeric_limits<std::int32_t>::max() - kGrowth) return Fail(kErrFull);
+      if (capacity_ > std::numeric_limits<std::int32_t>::max() - kGrowth)
+        return kFailures.Note(kErrFull);
       const std::int32_t grown = capacity_ + kGrowth;
       std::unique_ptr<std::u16string[]> items(new (std::nothrow) std::u16string[grown]);
-      if (!items) return Fail(kErrNoMemory);
+      if (!items) return kFailures.Note(kErrNoMemory);
       for (std::int32_t i = 0; i < count_; ++i) items[i] = std::move(items_[i]);
       items_ = std::move(items);
       capacity_ = grown;
@@ -38,7 +37,7 @@ Result StringList::Append(std::u16string_view text) noexcept {
     ++count_;
     return kOk;
   } catch (const std::exception&) {
-    return Fail(kErrNoMemory);
+    return kFailures.Note(kErrNoMemory);
   }
 }
 

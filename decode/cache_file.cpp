@@ -18,9 +18,6 @@ constexpr platform::FailureNames kFailures{
     kErrWrongRecord,
     {"cache path without a directory", "cache path too long", "cache of an unknown record"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // The longest path text this rule builds (the path limit less its terminator).
 constexpr std::size_t kMaxPathUnits = platform::kMaxPath - 1;
 
@@ -68,11 +65,11 @@ Result WriteCacheFile(std::u16string_view trackPath, const dsp::BufferSlot& reco
       directory.empty() ? platform::ExecutableDirectory() : std::u16string(directory);
   const dsp::AudioBuffer* audio = record.Get<dsp::AudioBuffer>();
   const dsp::DsdBuffer* dsd = record.Get<dsp::DsdBuffer>();
-  if (oneBit ? dsd == nullptr : audio == nullptr) return Fail(kErrWrongRecord);
+  if (oneBit ? dsd == nullptr : audio == nullptr) return kFailures.Note(kErrWrongRecord);
   const CacheFormat format = CacheFormatFor(oneBit, oneBit ? dsd->length : audio->frameCount);
-  if (playerDirectory.empty()) return Fail(kErrDirectory);
+  if (playerDirectory.empty()) return kFailures.Note(kErrDirectory);
   const std::optional<std::u16string> target = CacheFilePath(playerDirectory, trackPath, format);
-  if (!target) return Fail(kErrPathTooLong);
+  if (!target) return kFailures.Note(kErrPathTooLong);
   if (platform::PathFileExists(*target)) return kOk;
   switch (format) {
     case CacheFormat::kWav:

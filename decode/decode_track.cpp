@@ -184,14 +184,10 @@ Result TryWav(PlayRequest& r) {
   return dsp::PcmToFloat(r.Buffer, r.App->PlayCommand);
 }
 
-Result TryDsf(PlayRequest& r) {
-  const Result read = ReadDsf(*r.TrackPath, r.Buffer, r.App->PlayCommand);
-  if (read == kOk) DescribeDsd(r);
-  return read;
-}
-
-Result TryDsdiff(PlayRequest& r) {
-  const Result read = ReadDsdiff(*r.TrackPath, r.Buffer, r.App->PlayCommand);
+// The DSF or DSDIFF reader.
+template <auto Read>
+Result TryDsd(PlayRequest& r) {
+  const Result read = Read(*r.TrackPath, r.Buffer, r.App->PlayCommand);
   if (read == kOk) DescribeDsd(r);
   return read;
 }
@@ -218,8 +214,8 @@ struct ChainReader {
 };
 constexpr ChainReader kReaderChain[] = {
     {res::kStatusReadingBuiltIn, nullptr, TryWav},
-    {res::kStatusReadingBuiltIn, nullptr, TryDsf},
-    {res::kStatusReadingBuiltIn, nullptr, TryDsdiff},
+    {res::kStatusReadingBuiltIn, nullptr, TryDsd<ReadDsf>},
+    {res::kStatusReadingBuiltIn, nullptr, TryDsd<ReadDsdiff>},
     {res::kStatusReadingFfmpeg, &A::UseFfmpeg, TryFfmpeg},
     {res::kStatusReadingMediaFoundation, nullptr, TryPlatformDecoder},
 };

@@ -22,9 +22,6 @@ constexpr platform::FailureNames kFailures{
     {"DSDIFF cache record refused", "DSDIFF cache write stopped",
      "DSDIFF cache header write failed", "DSDIFF cache data write failed"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint32_t kVersion = 0x01050000;  // 1.5.0.0
 constexpr std::uint64_t kFormSizeBeyondData = 138;
 constexpr std::uint64_t kPropertySize = 94;
@@ -76,20 +73,21 @@ std::array<unsigned char, kDsdiffCacheHeaderBytes> DsdiffCacheHeader(std::uint32
 Result WriteDsdiffCache(std::u16string_view target, const dsp::DsdBuffer& record,
                         const platform::StopWord& stop) {
   const ContextPtr<DsdiffWriterContext> c = NewContext<DsdiffWriterContext>(kCachePieceBytes);
-  if (!c) return Fail(kErrContext);
+  if (!c) return kFailures.Note(kErrContext);
   c->table = BitReversalTable();
   unsigned char* piece = ScratchOf(*c);
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
-    if (stop.Load() != 0) return Fail(kErrStopped);
+    if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const auto header = DsdiffCacheHeader(record.dsdRate, record.length);
-    if (WriteFully(file, header.data(), header.size()) != header.size()) return Fail(kErrHeader);
+    if (WriteFully(file, header.data(), header.size()) != header.size())
+      return kFailures.Note(kErrHeader);
     const unsigned char* data = record.Data();
     const std::uint64_t total = record.length * 2;
     for (std::uint64_t done = 0; done < total;) {
-      if (stop.Load() != 0) return Fail(kErrStopped);
+      if (stop.Load() != 0) return kFailures.Note(kErrStopped);
       const std::uint64_t n = std::min(total - done, kCachePieceBytes);
       for (std::uint64_t i = 0; i < n; ++i) piece[i] = c->table[data[done + i]];
-      if (WriteFully(file, piece, n) != n) return Fail(kErrData);
+      if (WriteFully(file, piece, n) != n) return kFailures.Note(kErrData);
       done += n;
     }
     return kOk;

@@ -19,9 +19,6 @@ constexpr platform::FailureNames kFailures{
     {"WAV cache too large", "WAV cache write stopped", "WAV cache header write failed",
      "WAV cache data write failed"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint16_t kTagFloat = 3;
 constexpr std::uint16_t kChannels = 2;
 constexpr std::uint16_t kBits = 64;
@@ -59,9 +56,9 @@ Result WriteAudioFrames(platform::File& file, const dsp::AudioBuffer& record,
   const auto* data = reinterpret_cast<const unsigned char*>(record.Frame(0));
   const std::uint64_t total = record.frameCount * dsp::kAudioFrameBytes;
   for (std::uint64_t done = 0; done < total;) {
-    if (stop.Load() != 0) return Fail(kErrStopped);
+    if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const std::uint64_t piece = total - done < kCachePieceBytes ? total - done : kCachePieceBytes;
-    if (WriteFully(file, data + done, piece) != piece) return Fail(kErrData);
+    if (WriteFully(file, data + done, piece) != piece) return kFailures.Note(kErrData);
     done += piece;
   }
   return kOk;
@@ -70,10 +67,12 @@ Result WriteAudioFrames(platform::File& file, const dsp::AudioBuffer& record,
 Result WriteWavCache(std::u16string_view target, const dsp::AudioBuffer& record,
                      const platform::StopWord& stop) {
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
-    if (record.frameCount > kMaxWavCacheData / dsp::kAudioFrameBytes) return Fail(kErrTooLarge);
-    if (stop.Load() != 0) return Fail(kErrStopped);
+    if (record.frameCount > kMaxWavCacheData / dsp::kAudioFrameBytes)
+      return kFailures.Note(kErrTooLarge);
+    if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const auto header = WavCacheHeader(record.sampleRate, record.frameCount);
-    if (WriteFully(file, header.data(), header.size()) != header.size()) return Fail(kErrHeader);
+    if (WriteFully(file, header.data(), header.size()) != header.size())
+      return kFailures.Note(kErrHeader);
     return WriteAudioFrames(file, record, stop);
   });
 }

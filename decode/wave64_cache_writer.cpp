@@ -14,9 +14,6 @@ constexpr platform::FailureNames kFailures{
     kErrHeader,
     {"Wave64 cache write stopped", "Wave64 cache header write failed"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint16_t kTagFloat = 3;
 constexpr std::uint16_t kChannels = 2;
 constexpr std::uint16_t kBits = 64;
@@ -75,9 +72,10 @@ std::array<unsigned char, kWave64CacheHeaderBytes> Wave64CacheHeader(std::uint32
 Result WriteWave64Cache(std::u16string_view target, const dsp::AudioBuffer& record,
                         const platform::StopWord& stop) {
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
-    if (stop.Load() != 0) return Fail(kErrStopped);
+    if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const auto header = Wave64CacheHeader(record.sampleRate, record.frameCount);
-    if (WriteFully(file, header.data(), header.size()) != header.size()) return Fail(kErrHeader);
+    if (WriteFully(file, header.data(), header.size()) != header.size())
+      return kFailures.Note(kErrHeader);
     return WriteAudioFrames(file, record, stop);
   });
 }

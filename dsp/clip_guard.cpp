@@ -14,8 +14,6 @@ constexpr platform::FailureNames kFailures{
     kErrEmptyBuffer,
     {"clip-guard without a record", "clip-guard empty record"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
 constexpr double kFullScale = 1.0;
 }  // namespace
 
@@ -47,8 +45,8 @@ void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, 
 
 Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop) {
   AudioBuffer* buffer = slot.Get<AudioBuffer>();
-  if (buffer == nullptr) return Fail(kErrNoBuffer);
-  if (buffer->frameCount == 0) return Fail(kErrEmptyBuffer);
+  if (buffer == nullptr) return kFailures.Note(kErrNoBuffer);
+  if (buffer->frameCount == 0) return kFailures.Note(kErrEmptyBuffer);
 
   std::array<double, kMaxWorkerSlots> peaks{};
   Result result = ParallelFor(buffer->frameCount, stop, [&](unsigned worker, Slice slice) {

@@ -36,9 +36,6 @@ constexpr platform::FailureNames kFailures{
      "compress time-lag balance", "compress copy", "compress copy clip-guard",
      "compress output clip-guard"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint32_t kMaxRate = 0x3FFFFFFF;
 constexpr std::uint64_t kMinWindow = 48;
 constexpr double kTwoPow62 = 4611686018427387904.0;
@@ -132,7 +129,7 @@ void CompressSlice(const Measure& measure, const CompressGainRule& rule, Compres
 Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
                          const CompressParameters& parameters, CompressWindow window,
                          const platform::StopWord& stop) {
-  if (ClipGuard(copySlot, stop) != kOk) return Fail(kErrCopyGuard);
+  if (ClipGuard(copySlot, stop) != kOk) return kFailures.Note(kErrCopyGuard);
   AudioBuffer& copy = *copySlot.Get<AudioBuffer>();
   AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
   MirrorLeadIn(copy);
@@ -157,7 +154,7 @@ Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
   if (const Result result = ParallelFor(track.frameCount, stop, body); result != kOk) {
     return result;
   }
-  if (ClipGuard(trackSlot, stop) != kOk) return Fail(kErrOutputGuard);
+  if (ClipGuard(trackSlot, stop) != kOk) return kFailures.Note(kErrOutputGuard);
   return kOk;
 }
 
@@ -165,18 +162,19 @@ Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
 Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& parameters,
                         const platform::StopWord& stop) {
   const AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
-  if (track.sampleRate < kMinSampleRate || track.sampleRate > kMaxRate) return Fail(kErrRate);
-  if (track.frameCount == 0) return Fail(kErrEmptyBuffer);
+  if (track.sampleRate < kMinSampleRate || track.sampleRate > kMaxRate)
+    return kFailures.Note(kErrRate);
+  if (track.frameCount == 0) return kFailures.Note(kErrEmptyBuffer);
   for (const Range& range : kRanges) {
     const std::uint32_t value = parameters.*range.field;
-    if (value < range.limits.min || value > range.limits.max) return Fail(range.failure);
+    if (value < range.limits.min || value > range.limits.max) return kFailures.Note(range.failure);
   }
   const CompressWindow window =
       CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);
 
   AudioBufferPtr copy;
   if (NewAudioBuffer(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
-    return Fail(kErrCopy);
+    return kFailures.Note(kErrCopy);
   }
   std::memcpy(copy->Frame(0), track.Frame(0), track.frameCount * kAudioFrameBytes);
   BufferSlot copySlot;
@@ -211,7 +209,7 @@ Result Compress(BufferSlot& slot, const CompressParameters& parameters,
                 const platform::StopWord& stop) {
   BufferSlot trackSlot;
   trackSlot.Put(slot.TakeAs<AudioBuffer>());
-  if (trackSlot.Empty()) return Fail(kErrNoBuffer);
+  if (trackSlot.Empty()) return kFailures.Note(kErrNoBuffer);
   const Result result = CompressWithCopy(trackSlot, parameters, stop);
   if (result == kOk) slot.Put(trackSlot.Take());
   return result;

@@ -25,9 +25,6 @@ constexpr platform::FailureNames kFailures{
     {"decimate without a record", "decimate factor", "decimate rate", "decimate lead-in",
      "decimate frame count", "decimate output"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr double kHalf2[] = {0.3708958988501661,    0.17904411463856038,    -0.0011527622004668774,
                              -0.04534898876693014,  -0.013640011468105482,  0.006512806410988658,
                              0.004200938600056292,  -3.310284805459725e-05, -0.0004342707608014892,
@@ -107,18 +104,19 @@ std::span<const double> DecimationFilter(std::uint32_t factor) noexcept {
 Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord& stop,
                 platform::ThreadStarter& threads) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return Fail(kErrNoBuffer);
+  if (!in) return kFailures.Note(kErrNoBuffer);
   const std::span<const double> half = DecimationFilter(factor);
-  if (half.empty()) return Fail(kErrFactor);
+  if (half.empty()) return kFailures.Note(kErrFactor);
   const std::uint32_t rate = in->sampleRate;
   if (rate < static_cast<std::uint64_t>(factor) * kMinSampleRate || rate % factor != 0) {
-    return Fail(kErrRate);
+    return kFailures.Note(kErrRate);
   }
-  if (in->leadIn < DecimationHalfTaps(factor)) return Fail(kErrLeadIn);
+  if (in->leadIn < DecimationHalfTaps(factor)) return kFailures.Note(kErrLeadIn);
   const std::uint64_t frames = in->frameCount / factor;
-  if (frames == 0) return Fail(kErrFrameCount);
+  if (frames == 0) return kFailures.Note(kErrFrameCount);
   AudioBufferPtr out;
-  if (NewAudioBuffer(out, rate / factor, frames, kResampledLeadIn) != kOk) return Fail(kErrOutput);
+  if (NewAudioBuffer(out, rate / factor, frames, kResampledLeadIn) != kOk)
+    return kFailures.Note(kErrOutput);
 
   MirrorLeadIn(*in);
   // The filter is serial work on one thread, as the playback thread waits for it anyway.
@@ -135,9 +133,9 @@ Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord
         break;
     }
   });
-  if (!worker) return Fail(kErrThreadStart);
+  if (!worker) return kFailures.Note(kErrThreadStart);
   worker->Join();
-  if (stop.Load() != 0) return Fail(kErrStopped);
+  if (stop.Load() != 0) return kFailures.Note(kErrStopped);
   slot.Put(std::move(out));
   return kOk;
 }

@@ -13,8 +13,6 @@ constexpr platform::FailureNames kFailures{
     kErrNoMemory,
     {"DSD buffer rate not supported", "DSD buffer too large", "no memory for a DSD buffer"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
 }  // namespace
 
 bool IsDsdRate(std::uint32_t rate) noexcept {
@@ -26,12 +24,12 @@ bool IsDsdRate(std::uint32_t rate) noexcept {
 
 Result NewDsdBuffer(DsdBufferPtr& out, std::uint32_t dsdRate, std::uint64_t length) noexcept {
   out.reset();
-  if (!IsDsdRate(dsdRate)) return Fail(kErrRate);
+  if (!IsDsdRate(dsdRate)) return kFailures.Note(kErrRate);
   const Size128 samples = (static_cast<Size128>(length) + 2 * kDsdLeadIn) * 2;
   const Size128 size = sizeof(DsdBuffer) + samples;
-  if (size > kMaxBlock63) return Fail(kErrTooLarge);
+  if (size > kMaxBlock63) return kFailures.Note(kErrTooLarge);
   void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
-  if (block == nullptr) return Fail(kErrNoMemory);
+  if (block == nullptr) return kFailures.Note(kErrNoMemory);
   auto* buffer = new (block) DsdBuffer;
   buffer->dsdRate = dsdRate;
   buffer->length = length;

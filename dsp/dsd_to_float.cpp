@@ -26,9 +26,6 @@ constexpr platform::FailureNames kFailures{
     {"dsd-to-float without a DSD record", "dsd-to-float DSD rate",
      "dsd-to-float without output frames", "dsd-to-float output", "dsd-to-float filter memory"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint32_t kMaxPcmRate = 768000;
 constexpr std::uint64_t kOutputLeadIn = 48;
 constexpr unsigned kPhases = 24;
@@ -151,21 +148,22 @@ bool DsdDecimation(std::uint32_t dsdRate, std::uint32_t* pcmRate, unsigned* deci
 Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 0: the source leaves the slot and is freed when this scope ends.
   const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
-  if (!dsd) return Fail(kErrNotDsd);
+  if (!dsd) return kFailures.Note(kErrNotDsd);
 
   // Step 1: output rate, decimation and the new record.
   std::uint32_t rate = 0;
   unsigned decimation = 1;
-  if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return Fail(kErrRate);
+  if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return kFailures.Note(kErrRate);
   const std::uint64_t frames = dsd->length / decimation;
-  if (frames == 0) return Fail(kErrNoOutputFrames);
+  if (frames == 0) return kFailures.Note(kErrNoOutputFrames);
   AudioBufferPtr audio;
-  if (NewAudioBuffer(audio, rate, frames, kOutputLeadIn) != kOk) return Fail(kErrNoMemory);
+  if (NewAudioBuffer(audio, rate, frames, kOutputLeadIn) != kOk)
+    return kFailures.Note(kErrNoMemory);
 
   // Step 2: the filter in the job record, then one pass over the output frames.
   const std::unique_ptr<DsdFilter, RecordDeleter> filter(
       static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
-  if (!filter) return Fail(kErrJobMemory);
+  if (!filter) return kFailures.Note(kErrJobMemory);
   BuildDsdFilter(*filter);
   const Result filtered = ParallelFor(frames, stop, [&](unsigned, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {

@@ -27,9 +27,6 @@ constexpr platform::FailureNames kFailures{
     {"float-to-output without a record", "float-to-output empty source", "float-to-output width",
      "float-to-output output"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 bool IsOutputWidth(unsigned bits) { return bits == 16 || bits == 24 || bits == 32; }
 
 // The largest integer of a signed `bits`-wide sample that is used: full scale is symmetric.
@@ -98,17 +95,17 @@ void ConvertFloat(const AudioBuffer& in, PcmBuffer& out, std::uint64_t first, st
 Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,
                      const platform::StopWord& stop) {
   const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return Fail(kErrNoBuffer);
-  if (in->frameCount == 0) return Fail(kErrEmptySource);
+  if (!in) return kFailures.Note(kErrNoBuffer);
+  if (in->frameCount == 0) return kFailures.Note(kErrEmptySource);
   if (!IsOutputWidth(validBits) || !IsOutputWidth(containerBits) || validBits > containerBits) {
-    return Fail(kErrBits);
+    return kFailures.Note(kErrBits);
   }
   const bool writeFloat = asFloat && validBits == 32 && containerBits == 32;
   PcmBufferPtr out;
   if (NewPcmBuffer(out, writeFloat ? kPcmFloat : kPcmInteger, 2,
                    static_cast<std::uint8_t>(containerBits), in->sampleRate,
                    in->frameCount) != kOk) {
-    return Fail(kErrOutput);
+    return kFailures.Note(kErrOutput);
   }
 
   std::array<double, kMaxWorkerSlots> peaks{};

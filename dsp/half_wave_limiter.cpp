@@ -15,8 +15,6 @@ constexpr platform::FailureNames kFailures{
     kErrEmptyBuffer,
     {"half-wave-limiter without a record", "half-wave-limiter empty record"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
 constexpr double kFullScale = 1.0;
 
 // True when a and b have strictly opposite signs (their product is negative, but without the
@@ -50,9 +48,9 @@ constexpr std::uint64_t kScanBlock = 64;
 
 Result HalfWaveLimiter(BufferSlot& slot, const platform::StopWord& /*stop*/) {
   AudioBuffer* buffer = slot.Get<AudioBuffer>();
-  if (buffer == nullptr) return Fail(kErrNoBuffer);
+  if (buffer == nullptr) return kFailures.Note(kErrNoBuffer);
   const std::uint64_t frames = buffer->frameCount;
-  if (frames == 0) return Fail(kErrEmptyBuffer);
+  if (frames == 0) return kFailures.Note(kErrEmptyBuffer);
 
   // Half-waves within full scale are never written, so the walk only looks for overshoots,
   // both channels at once; each one found limits its channel's half-wave, which is then

@@ -30,9 +30,6 @@ constexpr platform::FailureNames kFailures{
      "interpolate target rate", "interpolate lead-in", "interpolate frame count",
      "interpolate output", "interpolate phase table"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // One phase: the four weights, and how many input frames to move on after it.
 struct Phase {
   double w[4];
@@ -79,22 +76,24 @@ std::uint64_t InterpolatedFrames(std::uint64_t frames, std::uint32_t source,
 
 Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return Fail(kErrNoBuffer);
+  if (!in) return kFailures.Note(kErrNoBuffer);
   const std::uint32_t source = in->sampleRate;
-  if (source < kMinSampleRate) return Fail(kErrSourceRate);
-  if (in->frameCount == 0) return Fail(kErrEmptySource);
-  if (target < kMinSampleRate || target > kMaxInterpolateRate) return Fail(kErrTargetRate);
-  if (in->leadIn < kInterpolateLeadIn) return Fail(kErrLeadIn);
+  if (source < kMinSampleRate) return kFailures.Note(kErrSourceRate);
+  if (in->frameCount == 0) return kFailures.Note(kErrEmptySource);
+  if (target < kMinSampleRate || target > kMaxInterpolateRate)
+    return kFailures.Note(kErrTargetRate);
+  if (in->leadIn < kInterpolateLeadIn) return kFailures.Note(kErrLeadIn);
   const std::uint64_t frames = InterpolatedFrames(in->frameCount, source, target);
-  if (frames == 0) return Fail(kErrFrameCount);
+  if (frames == 0) return kFailures.Note(kErrFrameCount);
   AudioBufferPtr out;
-  if (NewAudioBuffer(out, target, frames, kResampledLeadIn) != kOk) return Fail(kErrOutput);
+  if (NewAudioBuffer(out, target, frames, kResampledLeadIn) != kOk)
+    return kFailures.Note(kErrOutput);
 
   // Phase j lies at (j × source mod target) / target past its input frame; the whole table
   // repeats after L frames, as L × source is a multiple of target.
   const std::uint64_t phaseCount = InterpolationPhases(source, target);
   auto* phases = static_cast<Phase*>(GuardedAlloc(phaseCount * sizeof(Phase)));
-  if (phases == nullptr) return Fail(kErrPhaseTable);
+  if (phases == nullptr) return kFailures.Note(kErrPhaseTable);
   const RecordPtr<Phase> phaseOwner(phases);
   std::uint64_t a = 0;
   for (std::uint64_t j = 0; j < phaseCount; ++j) {

@@ -23,9 +23,6 @@ constexpr platform::FailureNames kFailures{
     {"loudness-normalize without a record", "loudness-normalize empty record",
      "loudness-normalize level"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // The sum of the ARV or RMS terms of both channels over real frames [first, first + count),
 // polling `stop` between blocks (a partial sum when it is set; the caller then fails).
 template <bool kRms>
@@ -46,9 +43,9 @@ Sum128 SumOfTerms(const AudioBuffer& buffer, Slice slice, const platform::StopWo
 // Step 1: measures the track in the slot and scales it to the target.
 Result MeasureAndScale(AudioBuffer& track, std::uint32_t level, std::uint32_t loudnessType,
                        const platform::StopWord& stop) {
-  if (track.frameCount == 0) return Fail(kErrEmptyBuffer);
+  if (track.frameCount == 0) return kFailures.Note(kErrEmptyBuffer);
   if (level < kLoudnessTargetLimits.min || level > kLoudnessTargetLimits.max)
-    return Fail(kErrLevel);
+    return kFailures.Note(kErrLevel);
 
   const bool rms = loudnessType != kLoudnessTypeArv;
   std::array<Sum128, kMaxWorkerSlots> sums{};
@@ -76,7 +73,7 @@ Result MeasureAndScale(AudioBuffer& track, std::uint32_t level, std::uint32_t lo
 Result LoudnessNormalize(BufferSlot& slot, std::uint32_t level, std::uint32_t loudnessType,
                          const platform::StopWord& stop) {
   AudioBufferPtr track = slot.TakeAs<AudioBuffer>();
-  if (!track) return Fail(kErrNoBuffer);
+  if (!track) return kFailures.Note(kErrNoBuffer);
   const Result result = MeasureAndScale(*track, level, loudnessType, stop);
   if (result == kOk) slot.Put(std::move(track));
   return result;

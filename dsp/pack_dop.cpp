@@ -19,9 +19,6 @@ constexpr platform::FailureNames kFailures{
     {"pack-dop without a DSD record", "pack-dop container", "pack-dop rate",
      "pack-dop source too short", "pack-dop output"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint64_t kMinDopLength = 4;
 // 1-bit samples per channel in one DoP frame: two DSD bytes.
 
@@ -49,15 +46,15 @@ void PackFrames(const DsdBuffer& dsd, PcmBuffer& out) {
 
 Result PackDop(BufferSlot& slot, unsigned containerBits, const platform::StopWord&) {
   const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
-  if (!dsd) return Fail(kErrNoBuffer);
-  if (containerBits != 24 && containerBits != 32) return Fail(kErrContainer);
-  if (!IsDopRate(dsd->dsdRate)) return Fail(kErrRate);
-  if (dsd->length < kMinDopLength) return Fail(kErrTooShort);
+  if (!dsd) return kFailures.Note(kErrNoBuffer);
+  if (containerBits != 24 && containerBits != 32) return kFailures.Note(kErrContainer);
+  if (!IsDopRate(dsd->dsdRate)) return kFailures.Note(kErrRate);
+  if (dsd->length < kMinDopLength) return kFailures.Note(kErrTooShort);
   const std::uint64_t frames = (dsd->length / 2) & ~std::uint64_t{1};
   PcmBufferPtr out;
   if (NewPcmBuffer(out, kPcmInteger, 2, static_cast<std::uint8_t>(containerBits),
                    dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
-    return Fail(kErrOutput);
+    return kFailures.Note(kErrOutput);
   }
   if (containerBits == 24) {
     PackFrames<3>(*dsd, *out);

@@ -23,9 +23,6 @@ constexpr platform::FailureNames kFailures{
      "PCM buffer width not supported", "PCM buffer rate too low", "PCM buffer too large",
      "no memory for a PCM buffer"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 bool IsPcmWidth(std::uint8_t bits) {
   return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64;
 }
@@ -34,15 +31,15 @@ bool IsPcmWidth(std::uint8_t bits) {
 Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
                     std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {
   out.reset();
-  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return Fail(kErrFormat);
-  if (channels != 1 && channels != 2) return Fail(kErrChannels);
-  if (!IsPcmWidth(bits)) return Fail(kErrBits);
-  if (sampleRate < kMinSampleRate) return Fail(kErrRate);
+  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return kFailures.Note(kErrFormat);
+  if (channels != 1 && channels != 2) return kFailures.Note(kErrChannels);
+  if (!IsPcmWidth(bits)) return kFailures.Note(kErrBits);
+  if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
   const Size128 size =
       sizeof(PcmBuffer) + (static_cast<Size128>(frames) + 2 * kPcmLeadIn) * (bits / 8U * channels);
-  if (size > kMaxBlock63) return Fail(kErrTooLarge);
+  if (size > kMaxBlock63) return kFailures.Note(kErrTooLarge);
   void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
-  if (block == nullptr) return Fail(kErrNoMemory);
+  if (block == nullptr) return kFailures.Note(kErrNoMemory);
   std::memset(block, 0, static_cast<std::size_t>(size));
   auto* buffer = new (block) PcmBuffer;
   buffer->sampleFormat = sampleFormat;

@@ -27,9 +27,6 @@ constexpr platform::FailureNames kFailures{
      "pcm-to-float channel count", "pcm-to-float width", "pcm-to-float sample rate",
      "pcm-to-float without frames", "pcm-to-float conversion unknown", "pcm-to-float output"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // An integer sample placed in the top bits of a signed 32-bit word, times this, is full scale 1.0.
 constexpr double kInt32Scale = 1.0 / 2147483648.0;  // 2^-31
 constexpr int kUnsigned8Zero = 128;
@@ -100,14 +97,15 @@ bool HasConversion(const PcmBuffer& pcm) {
 }
 
 Result CheckHeader(const PcmBuffer& pcm) {
-  if (pcm.sampleFormat != kPcmInteger && pcm.sampleFormat != kPcmFloat) return Fail(kErrFormat);
-  if (pcm.channels != 1 && pcm.channels != 2) return Fail(kErrChannels);
+  if (pcm.sampleFormat != kPcmInteger && pcm.sampleFormat != kPcmFloat)
+    return kFailures.Note(kErrFormat);
+  if (pcm.channels != 1 && pcm.channels != 2) return kFailures.Note(kErrChannels);
   if (pcm.bits != 8 && pcm.bits != 16 && pcm.bits != 24 && pcm.bits != 32 && pcm.bits != 64) {
-    return Fail(kErrBits);
+    return kFailures.Note(kErrBits);
   }
-  if (pcm.sampleRate < kMinSampleRate) return Fail(kErrRate);
-  if (pcm.frameCount == 0) return Fail(kErrZeroFrames);
-  if (!HasConversion(pcm)) return Fail(kErrNoConversion);
+  if (pcm.sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
+  if (pcm.frameCount == 0) return kFailures.Note(kErrZeroFrames);
+  if (!HasConversion(pcm)) return kFailures.Note(kErrNoConversion);
   return kOk;
 }
 
@@ -135,13 +133,13 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
 Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 0: the source leaves the slot and is freed when this scope ends, whatever happens.
   const PcmBufferPtr pcm = slot.TakeAs<PcmBuffer>();
-  if (!pcm) return Fail(kErrNotPcm);
+  if (!pcm) return kFailures.Note(kErrNotPcm);
 
   // Step 1: header checks and the new record.
   if (const Result checked = CheckHeader(*pcm); checked != kOk) return checked;
   AudioBufferPtr audio;
   if (NewAudioBuffer(audio, pcm->sampleRate, pcm->frameCount, kPcmLeadIn) != kOk) {
-    return Fail(kErrNoMemory);
+    return kFailures.Note(kErrNoMemory);
   }
 
   // Step 2: one pass, each worker converting its slice in runs between looks at the stop word.

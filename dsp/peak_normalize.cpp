@@ -17,9 +17,6 @@ constexpr platform::FailureNames kFailures{
     kErrEmptyBuffer,
     {"peak-normalize without a record", "peak-normalize empty record"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // Divides real frames [first, first + count) by `peak` and multiplies them by `level`, polling
 // `stop` like ScaleFrames: for a peak so small that level / peak is not a finite gain.
 void DivideFrames(AudioBuffer& buffer, Slice slice, double peak, double level,
@@ -34,7 +31,7 @@ void DivideFrames(AudioBuffer& buffer, Slice slice, double peak, double level,
 
 // Step 1: measures the peak of the track and scales it to the target.
 Result MeasureAndScale(AudioBuffer& track, std::uint32_t target, const platform::StopWord& stop) {
-  if (track.frameCount == 0) return Fail(kErrEmptyBuffer);
+  if (track.frameCount == 0) return kFailures.Note(kErrEmptyBuffer);
 
   std::array<double, kMaxWorkerSlots> peaks{};
   Result result = ParallelFor(track.frameCount, stop, [&](unsigned worker, Slice slice) {
@@ -60,7 +57,7 @@ Result MeasureAndScale(AudioBuffer& track, std::uint32_t target, const platform:
 // Step 0: takes the track out of the slot and puts it back only on success.
 Result PeakNormalize(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
   AudioBufferPtr track = slot.TakeAs<AudioBuffer>();
-  if (!track) return Fail(kErrNoBuffer);
+  if (!track) return kFailures.Note(kErrNoBuffer);
   const Result result = MeasureAndScale(*track, target, stop);
   if (result == kOk) slot.Put(std::move(track));
   return result;

@@ -21,8 +21,6 @@ constexpr platform::FailureNames kFailures{
     {"resample without a record", "resample source rate", "resample target rate",
      "resample without frames", "resample step"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
 }  // namespace
 
 RateStep NextRateStep(std::uint32_t rate, std::uint32_t target) noexcept {
@@ -54,7 +52,7 @@ Result Resample(BufferSlot& slot, std::uint32_t target, const platform::StopWord
   }
   if (refused != kOk) {
     slot.Clear();
-    return Fail(refused);
+    return kFailures.Note(refused);
   }
   for (;;) {
     const RateStep step = NextRateStep(slot.Get<AudioBuffer>()->sampleRate, target);
@@ -69,7 +67,7 @@ Result Resample(BufferSlot& slot, std::uint32_t target, const platform::StopWord
         result = Interpolate(slot, step.value, stop);
         break;
     }
-    if (result != kOk) return Fail(kErrStep);
+    if (result != kOk) return kFailures.Note(kErrStep);
   }
 }
 

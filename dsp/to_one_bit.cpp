@@ -32,9 +32,6 @@ constexpr platform::FailureNames kFailures{
      "to-one-bit DSD rate", "to-one-bit rate change", "to-one-bit clip-guard", "to-one-bit lead-in",
      "to-one-bit too long", "to-one-bit output"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 // Loop filter of the modulator: u = x + Σ a_k·e(t−k) decides the bit y = ±1, and
 // e(t) = (u − y) + Σ b_k·e(t−k). The b_k sum to 1 (a pole at 1), so the state grows to
 // millions while the bits stay right: it is kept in f64.
@@ -145,24 +142,24 @@ Result ToOneBit(BufferSlot& slot, std::uint32_t dsdRate, const platform::StopWor
   }
   if (refused != kOk) {
     slot.Clear();
-    return Fail(refused);
+    return kFailures.Note(refused);
   }
-  if (Resample(slot, plan->pcmRate, stop) != kOk) return Fail(kErrRateChange);
+  if (Resample(slot, plan->pcmRate, stop) != kOk) return kFailures.Note(kErrRateChange);
   if (ClipGuard(slot, stop) != kOk) {
     slot.Clear();
-    return Fail(kErrClipGuard);
+    return kFailures.Note(kErrClipGuard);
   }
 
   const AudioBufferPtr pcm = slot.TakeAs<AudioBuffer>();
-  if (pcm->sampleRate < kMinSampleRate) return Fail(kErrSourceRate);
-  if (pcm->frameCount == 0) return Fail(kErrEmptySource);
+  if (pcm->sampleRate < kMinSampleRate) return kFailures.Note(kErrSourceRate);
+  if (pcm->frameCount == 0) return kFailures.Note(kErrEmptySource);
   // A buffer already at the PCM rate keeps its own lead-in; the four taps need two frames.
-  if (pcm->leadIn < kInterpolateLeadIn) return Fail(kErrLeadIn);
+  if (pcm->leadIn < kInterpolateLeadIn) return kFailures.Note(kErrLeadIn);
   const Size128 length = static_cast<Size128>(pcm->frameCount) * (plan->bitsPerFrame / 8);
-  if (length > kMaxBlock63) return Fail(kErrTooLong);
+  if (length > kMaxBlock63) return kFailures.Note(kErrTooLong);
   DsdBufferPtr dsd;
   if (NewDsdBuffer(dsd, dsdRate, static_cast<std::uint64_t>(length)) != kOk)
-    return Fail(kErrOutput);
+    return kFailures.Note(kErrOutput);
 
   MirrorLeadIn(*pcm);
   const Result result = plan->bitsPerFrame == 8 ? ModulateTrack<8>(*pcm, *dsd, stop)

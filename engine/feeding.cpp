@@ -19,9 +19,6 @@ enum : Result { kErrNoEvent = FirstCode(FailureSite::kFeeding), kErrWaitFailed }
 constexpr platform::FailureNames kFailures{
     FailureSite::kFeeding, kErrWaitFailed, {"no PlaybackEvent", "device wait failed"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::uint8_t kDsdIdleByte = 0xCC;
 constexpr std::uint8_t kMarkerFlip = 0xFF;
 constexpr std::uint32_t kBitsPerByte = 8;
@@ -89,12 +86,12 @@ std::u16string DecodeLine(const context::PlayRequest& r, const DecodeLineOutput&
 
 Result WaitForDevice(const context::PlayRequest& r) {
   platform::Event* event = PlaybackEvent();
-  if (event == nullptr) return Fail(kErrNoEvent);
+  if (event == nullptr) return kFailures.Note(kErrNoEvent);
   if (r.App->Services->clock->Wait(*event, kWaitMilliseconds) == platform::WaitResult::kSignalled) {
     return kOk;
   }
   if (r.App->PlayCommand.Load() == context::kCommandNone) ShowStatus(r, res::kErrWaitFailed);
-  return Fail(kErrWaitFailed);
+  return kFailures.Note(kErrWaitFailed);
 }
 
 void SetStartOffsets(context::PlayRequest& r) {

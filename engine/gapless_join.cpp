@@ -20,9 +20,6 @@ constexpr platform::FailureNames kFailures{
     {"gapless track of another record", "gapless list too long",
      "no memory for the joined tracks"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 inline constexpr std::uint64_t kJoinedPcmLeadIn = 48;
 
 // Sums the real lengths (frames or bytes per channel) of every record of type T in the table;
@@ -32,8 +29,8 @@ Result TotalLength(const PlayRequest& r, Length length, std::uint64_t* total) {
   *total = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
     const T* record = r.TrackTable[i].Record.Get<T>();
-    if (record == nullptr) return Fail(kErrWrongRecord);
-    if (length(*record) > UINT64_MAX - *total) return Fail(kErrTooLong);
+    if (record == nullptr) return kFailures.Note(kErrWrongRecord);
+    if (length(*record) > UINT64_MAX - *total) return kFailures.Note(kErrTooLong);
     *total += length(*record);
   }
   return kOk;
@@ -48,7 +45,7 @@ Result JoinPcm(PlayRequest& r) {
   const AudioBuffer& first = *r.TrackTable[0].Record.Get<AudioBuffer>();
   dsp::AudioBufferPtr joined;
   if (dsp::NewAudioBuffer(joined, first.sampleRate, total, kJoinedPcmLeadIn) != kOk) {
-    return Fail(kErrNoMemory);
+    return kFailures.Note(kErrNoMemory);
   }
   std::uint64_t done = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
@@ -72,7 +69,7 @@ Result JoinDsd(PlayRequest& r) {
   }
   const DsdBuffer& first = *r.TrackTable[0].Record.Get<DsdBuffer>();
   dsp::DsdBufferPtr joined;
-  if (dsp::NewDsdBuffer(joined, first.dsdRate, total) != kOk) return Fail(kErrNoMemory);
+  if (dsp::NewDsdBuffer(joined, first.dsdRate, total) != kOk) return kFailures.Note(kErrNoMemory);
   std::uint64_t done = 0;
   for (std::uint32_t i = 0; i < r.TrackCount; ++i) {
     context::TrackTableEntry& entry = r.TrackTable[i];

@@ -55,7 +55,6 @@ constexpr platform::FailureNames kFailures{
 Result Fail(Result code, std::u16string_view path = {}) { return kFailures.Note(code, path); }
 
 constexpr std::u16string_view kPlaylistExtension = u".m3u8";
-constexpr std::uint32_t kGateRetryMilliseconds = 1;
 
 Dialog* Window(const PlayRequest& r) { return r.App->MainWindow.Load(); }
 
@@ -96,7 +95,7 @@ void ResetPlayListBox(Dialog& w) {
 Result TakeGate(PlayRequest& r) {
   while (!context::TryTakePlaybackGate()) {
     r.App->PlayCommand = context::kCommandStop;
-    (void)context::WaitForPlaybackGate(kGateRetryMilliseconds);
+    (void)context::WaitForPlaybackGate(context::kGateRetryMilliseconds);
   }
   ScopeExit giveBack([] { context::ReleasePlaybackGate(); });
   Result result = kErrUnexpected;

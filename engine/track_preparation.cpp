@@ -28,9 +28,6 @@ constexpr platform::FailureNames kFailures{FailureSite::kTrackPreparation,
                                            kErrNoBuffer,
                                            {"not enough data for the device", "no output record"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != context::kCommandNone; }
 
 // Shows "ERROR: out of memory" for a failed stage unless a stop was requested.
@@ -182,10 +179,10 @@ Result PrepareEndpointOutput(PlayRequest& r) {
   const Result prepared = r.DopOutput != 0 ? PrepareDopOutput(r) : PreparePcmOutput(r);
   if (prepared != kOk) return prepared;
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
-  if (output == nullptr) return Fail(kErrNoBuffer);
+  if (output == nullptr) return kFailures.Note(kErrNoBuffer);
   if (output->frameCount == 0) {
     ShowStatus(r, res::kErrNotEnoughData);
-    return Fail(kErrNotEnoughData);
+    return kFailures.Note(kErrNotEnoughData);
   }
   return StepMachine(r, context::Step::kInitializeEndpoint);
 }

@@ -32,9 +32,6 @@ constexpr platform::FailureNames kFailures{
     {"stage input unreadable", "stage input has no record", "stage output create failed",
      "stage output write failed", "stage output too large"}};
 
-// Notes one of this file's failures; answers its code.
-Result Fail(Result code) noexcept { return kFailures.Note(code); }
-
 constexpr std::size_t kPcmWavHeaderBytes = 44;
 constexpr std::size_t kExtensibleWavHeaderBytes = 68;
 constexpr std::uint16_t kTagExtensible = 0xFFFE;
@@ -50,13 +47,13 @@ Result WriteBytes(std::u16string_view path, std::span<const unsigned char> heade
                   std::uint64_t bytes) {
   std::unique_ptr<platform::File> file =
       platform::File::Open(path, platform::OpenMode::kCreateAlways);
-  if (!file) return Fail(kErrCreate);
+  if (!file) return kFailures.Note(kErrCreate);
   const bool written = decode::WriteFully(*file, header.data(), header.size()) == header.size() &&
                        decode::WriteFully(*file, data, bytes) == bytes;
   file.reset();
   if (written) return kOk;
   platform::DeleteFile(path);
-  return Fail(kErrWrite);
+  return kFailures.Note(kErrWrite);
 }
 
 // A RIFF/WAVE file of the PcmBuffer's own format: tag 1 or 3, or the extensible format when
@@ -69,7 +66,7 @@ Result WritePcmWav(std::u16string_view path, const dsp::PcmBuffer& pcm, unsigned
   const std::size_t headerBytes = extensible ? kExtensibleWavHeaderBytes : kPcmWavHeaderBytes;
   const std::uint32_t formatBytes = extensible ? 40 : 16;
   const std::uint64_t dataBytes = pcm.DataSize();
-  if (dataBytes > UINT32_MAX - (headerBytes - 8)) return Fail(kErrTooLarge);
+  if (dataBytes > UINT32_MAX - (headerBytes - 8)) return kFailures.Note(kErrTooLarge);
   const std::uint16_t blockAlign = pcm.BytesPerFrame();
   std::array<unsigned char, kExtensibleWavHeaderBytes> h{};
   StoreId(h.data(), "RIFF");
@@ -108,7 +105,7 @@ Result WriteRaw(std::u16string_view path, const dsp::BufferSlot& slot) {
   if (const auto* dsd = slot.Get<dsp::DsdBuffer>()) {
     return WriteBytes(path, {}, dsd->Data(), dsd->length * 2);
   }
-  return Fail(kErrNoRecord);
+  return kFailures.Note(kErrNoRecord);
 }
 
 }  // namespace
@@ -118,7 +115,7 @@ Result ReadStageInput(std::u16string_view path, dsp::BufferSlot& slot,
   if (decode::ReadWav(path, slot, stop) == kOk) return kOk;
   if (decode::ReadDsf(path, slot, stop) == kOk) return kOk;
   if (decode::ReadDsdiff(path, slot, stop) == kOk) return kOk;
-  return Fail(kErrUnread);
+  return kFailures.Note(kErrUnread);
 }
 
 Result WriteStageOutput(std::u16string_view path, const dsp::BufferSlot& slot,
@@ -136,7 +133,7 @@ Result WriteStageOutput(std::u16string_view path, const dsp::BufferSlot& slot,
     return decode::WriteDsdiffCache(path, *dsd, stop);
   }
   if (const auto* pcm = slot.Get<dsp::PcmBuffer>()) return WritePcmWav(path, *pcm, validBits);
-  return Fail(kErrNoRecord);
+  return kFailures.Note(kErrNoRecord);
 }
 
 std::string_view RecordName(const dsp::BufferSlot& slot) {
