@@ -66,6 +66,11 @@ std::u16string ExecutablePath();
 // Directory of the running executable (where the outside components are looked for).
 std::u16string ExecutableDirectory();
 
+// The file name of an outside program or library called `base` on this system ("ffmpeg" and
+// "WinFMP.so" here; "ffmpeg.exe" and "WinFMP.dll" where programs carry an extension).
+std::u16string ProgramFileName(std::u16string_view base);
+std::u16string ModuleFileName(std::u16string_view base);
+
 // Per-thread set-up of the component system the device interfaces need (nothing to do on POSIX).
 // Failure answer: false, nothing to undo. Each success is paired with UninitializeApartment.
 [[nodiscard]] bool InitializeApartment();
@@ -144,6 +149,53 @@ LocalTime CurrentLocalTime();
 // direction substituting a default character. An unpaired surrogate, a NUL or any character the
 // code page cannot hold fails. Any thread.
 [[nodiscard]] bool AnsiPathCheck(std::u16string_view path);
+
+// ---- Child processes and standard output -------------------------------------------------
+
+// A child program started from an argument vector (no shell, no quoting), in its own process
+// group, with its standard input and output on pipes and its standard error discarded. The
+// parent's pipe ends are close-on-exec, so no other child inherits them.
+//
+// Thread contract: CloseInput and ReadOutput belong to one thread (the reader); Running and
+// Terminate may be called from any other thread at the same time, also while a read blocks.
+// The child is reaped exactly once, so a Terminate never reaches a recycled process id.
+class ChildProcess {
+ public:
+  // Starts `program` (a full path; the child's own name is that path) with `arguments` after it,
+  // in the parent's environment and current directory. Failure answer: nullptr (no pipe, no
+  // start), nothing left behind.
+  [[nodiscard]] static std::unique_ptr<ChildProcess> Start(
+      std::u16string_view program, const std::vector<std::u16string>& arguments) noexcept;
+
+  // Terminates the child if it still runs, reaps it and closes every pipe end still open.
+  virtual ~ChildProcess() = default;
+
+  // Closes the child's standard input (it sees the end of its input).
+  virtual void CloseInput() noexcept = 0;
+  // Reads up to `bytes` of the child's standard output, blocking until some arrive; answers the
+  // count, 0 once the child has closed its output, -1 on failure.
+  virtual std::int64_t ReadOutput(void* buffer, std::uint64_t bytes) noexcept = 0;
+  // True while the child has not exited.
+  [[nodiscard]] virtual bool Running() noexcept = 0;
+  // Ends the child at once if it still runs (its output then reaches its end).
+  virtual void Terminate() noexcept = 0;
+};
+
+// Writes all of `bytes` to the process's standard output. A closed or failing output answers
+// false (the process is not ended by the broken pipe). One thread at a time.
+[[nodiscard]] bool WriteStandardOutput(const void* bytes, std::uint64_t count) noexcept;
+
+// ---- Modules -----------------------------------------------------------------------------
+
+// A library loaded into the process by path; unloaded when destroyed. Any thread.
+class Module {
+ public:
+  // Failure answer: nullptr (missing, not a library, unresolved dependencies).
+  [[nodiscard]] static std::unique_ptr<Module> Load(std::u16string_view path) noexcept;
+  virtual ~Module() = default;
+  // The address of the exported symbol `name`; nullptr when the library has none.
+  [[nodiscard]] virtual void* Find(const char* name) const noexcept = 0;
+};
 
 // ---- Events ------------------------------------------------------------------------------
 
