@@ -19,7 +19,7 @@ test-release test-asan test-debug: test-%: build-%
 
 # ThreadSanitizer runs the tests of the threaded code: the engine and the worker splitter.
 TSAN_TESTS := lumaro_dsp_tests lumaro_engine_tests lumaro_app_tests lumaro_output_tests \
-              lumaro_tools_tests
+              lumaro_tools_tests lumaro_child_tests
 build-tsan: bootstrap
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TESTS)

@@ -137,6 +137,10 @@ struct DirectoryEntry {
 // The process's current directory; empty when it cannot be read.
 std::u16string CurrentDirectory();
 
+// Makes `path` the process's current directory (for every thread). Failure answer: false,
+// unchanged.
+bool SetCurrentDirectory(std::u16string_view path);
+
 struct LocalTime {
   int year, month, day, hour, minute, second, milliseconds;
 };

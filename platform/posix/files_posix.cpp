@@ -138,6 +138,12 @@ bool ListDirectory(std::u16string_view path, std::vector<DirectoryEntry>* entrie
   return ok;
 }
 
+bool SetCurrentDirectory(std::u16string_view path) {
+  std::string native;
+  if (path.empty() || !NativePath(path, &native)) return false;
+  return ::chdir(native.c_str()) == 0;
+}
+
 std::u16string CurrentDirectory() {
   char buffer[PATH_MAX];
   if (::getcwd(buffer, sizeof buffer) == nullptr) return {};
