@@ -30,17 +30,23 @@ test-tsan: build-tsan
 test: test-release test-asan test-tsan
 
 # The demo: four seconds each of a 44.1 kHz 16-bit WAV, a 96 kHz 24-bit WAV and a DSD64 DSF,
-# made by the project's own signal makers, in one play list played once in real time through
-# the default device with "Auto". Without a sound card that is "W: File output", which writes
-# build/demo/demo-output.wav, -2.wav and -3.wav (one file per track).
+# made by the project's own signal makers, the first WAV again as FLAC (made with the system's
+# ffmpeg, decoded through the FFmpeg child) and a short MIDI file (rendered by the Fluidsynth
+# child), in one play list played once in real time through the default device with "Auto".
+# Without a sound card that is "W: File output", which writes build/demo/demo-output.wav, -2.wav
+# ... (one file per track).
 DEMO := $(CURDIR)/build/demo
 run: build-release
 	@mkdir -p $(DEMO)
 	@build/release/bin/lumaro-make-wav $(DEMO)/1-arpeggio-44k1-16bit.wav 4 44100 16
 	@build/release/bin/lumaro-make-wav $(DEMO)/2-arpeggio-96k-24bit.wav 4 96000 24
 	@build/release/bin/lumaro-make-dsf $(DEMO)/3-tones-dsd64.dsf 4 64
+	@build/release/bin/ffmpeg -v quiet -y -i $(DEMO)/1-arpeggio-44k1-16bit.wav \
+	  $(DEMO)/4-arpeggio-44k1-16bit.flac
+	@build/release/bin/lumaro-make-midi $(DEMO)/5-arpeggio.mid
 	@printf '%s\n' $(DEMO)/1-arpeggio-44k1-16bit.wav $(DEMO)/2-arpeggio-96k-24bit.wav \
-	  $(DEMO)/3-tones-dsd64.dsf > $(DEMO)/demo.m3u8
+	  $(DEMO)/3-tones-dsd64.dsf $(DEMO)/4-arpeggio-44k1-16bit.flac $(DEMO)/5-arpeggio.mid \
+	  > $(DEMO)/demo.m3u8
 	@rm -f $(DEMO)/demo-output*.wav
 	@build/release/bin/lumaro --once --rate Auto --output $(DEMO)/demo-output.wav $(DEMO)/demo.m3u8
 	@echo "The File output wrote: $$(ls $(DEMO)/demo-output*.wav | tr '\n' ' ')"

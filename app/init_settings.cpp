@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/driver_lists.h"
+#include "decode/outside_components.h"
 #include "output/device_list.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -118,9 +119,9 @@ constexpr platform::FailureNames kFailures{
      "sound-font append failed"}};
 
 bool IsSoundFontName(std::u16string_view name) {
-  return name.size() > kSoundFontExtension.size() &&
-         platform::EqualNoCase(name.substr(name.size() - kSoundFontExtension.size()),
-                               kSoundFontExtension);
+  return name.size() > decode::kSoundFontExtension.size() &&
+         platform::EqualNoCase(name.substr(name.size() - decode::kSoundFontExtension.size()),
+                               decode::kSoundFontExtension);
 }
 
 // The sound fonts beside the program, sorted by name. Answers 0 or the failure site.
@@ -170,9 +171,9 @@ Result InitSettings(context::AppContext& app, std::u16string_view programPath) {
 
   const std::optional<std::u16string> directory = ProgramDirectory(programPath);
   SetAll(0, app.FfmpegFound, app.UseFfmpeg);
-  if (Found(directory, kFfmpegProgram)) SetAll(1, app.FfmpegFound, app.UseFfmpeg);
+  if (Found(directory, decode::FfmpegFileName())) SetAll(1, app.FfmpegFound, app.UseFfmpeg);
   SetAll(0, app.FluidsynthUsable, app.UseFluidsynth, app.FluidsynthFound);
-  if (Found(directory, kFluidsynthProgram)) app.FluidsynthFound = 1;
+  if (Found(directory, decode::FluidsynthFileName())) app.FluidsynthFound = 1;
 
   app.SoundFontList.reset();
   app.SoundFont1 = 0;
@@ -193,9 +194,11 @@ Result InitSettings(context::AppContext& app, std::u16string_view programPath) {
 
   app.Gapless = 0;
   SetAll(0, app.UsePmdwin, app.PmdwinFound, app.Pps, app.SsgRhy);
-  if (failure == kOk && Found(directory, kPmdwinLibrary)) SetAll(1, app.PmdwinFound, app.UsePmdwin);
+  if (failure == kOk && Found(directory, decode::PmdwinFileName()))
+    SetAll(1, app.PmdwinFound, app.UsePmdwin);
   SetAll(0, app.UseWinfmp, app.WinfmpFound);
-  if (failure == kOk && Found(directory, kWinfmpLibrary)) SetAll(1, app.WinfmpFound, app.UseWinfmp);
+  if (failure == kOk && Found(directory, decode::WinfmpFileName()))
+    SetAll(1, app.WinfmpFound, app.UseWinfmp);
   app.Cache = 0;
   return failure;
 }

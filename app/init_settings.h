@@ -9,13 +9,6 @@
 
 namespace lumaro::app {
 
-// Names of the outside components, looked for only in the program's directory.
-inline constexpr std::u16string_view kFfmpegProgram = u"ffmpeg";
-inline constexpr std::u16string_view kFluidsynthProgram = u"fluidsynth";
-inline constexpr std::u16string_view kPmdwinLibrary = u"PMDWin.so";
-inline constexpr std::u16string_view kWinfmpLibrary = u"WinFMP.so";
-inline constexpr std::u16string_view kSoundFontExtension = u".sf2";
-
 // Device-list prefixes.
 using context::kDriverPrefix;
 using context::kEndpointPrefix;

@@ -1,6 +1,7 @@
 #include "decode/ffmpeg_reader.h"
 
 #include "decode/child_run.h"
+#include "decode/outside_components.h"
 #include "decode/wav_stream.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -16,8 +17,6 @@ constexpr platform::FailureNames kFailures{
     FailureSite::kFfmpegReader,
     kErrStream,
     {"no memory for the FFmpeg run", "FFmpeg stream unusable"}};
-
-constexpr std::u16string_view kProgram = u"ffmpeg";
 
 // The converter's arguments: quiet, the track, no video, 64-bit float stereo WAV to standard
 // output. The rate is left to the converter.
@@ -35,8 +34,7 @@ Result ReadWithFfmpeg(std::u16string_view path, dsp::BufferSlot& slot,
   try {
     ChildRun run;
     run.readPieceBytes = kAudioReadPieceBytes;
-    if (const Result found =
-            FindBesideProgram(platform::ProgramFileName(kProgram), path, &run.program);
+    if (const Result found = FindBesideProgram(FfmpegFileName(), path, &run.program);
         found != kOk) {
       return found;
     }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "decode/child_run.h"
+#include "decode/outside_components.h"
 #include "dsp/half_wave_limiter.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -29,8 +30,6 @@ constexpr platform::FailureNames kFailures{
      "not a MIDI file", "Fluidsynth command line too long", "Fluidsynth wrote no frames",
      "limiter failed", "no memory for the Fluidsynth run"}};
 
-constexpr std::u16string_view kProgram = u"fluidsynth";
-constexpr std::u16string_view kSoundFontExtension = u".sf2";
 constexpr std::array<std::u16string_view, 2> kMidiExtensions = {u".mid", u".smf"};
 constexpr std::uint32_t kRenderRate = 44100;
 constexpr std::uint64_t kValueBytes = 8;
@@ -80,8 +79,7 @@ Result Render(std::u16string_view path, const std::array<std::u16string_view, 3>
   }
   ChildRun run;
   run.readPieceBytes = kAudioReadPieceBytes;
-  if (const Result found =
-          FindBesideProgram(platform::ProgramFileName(kProgram), path, &run.program);
+  if (const Result found = FindBesideProgram(FluidsynthFileName(), path, &run.program);
       found != kOk) {
     return found;
   }

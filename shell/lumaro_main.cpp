@@ -211,6 +211,7 @@ int ListDevices(context::AppContext& app) {
     }
     PrintLine(line);
   }
+  std::fputs(("\n" + shell::ComponentsReport(app)).c_str(), stdout);
   return kExitIdle;
 }
 
@@ -259,6 +260,10 @@ int main(int argc, char** argv) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
     std::fputs(shell::PlayOptionHelp().c_str(), stdout);
+    context::AppContext app;
+    app.Services = &services;
+    (void)app::InitSettings(app);
+    std::fputs(("\n" + shell::ComponentsReport(app)).c_str(), stdout);
     return kExitIdle;
   }
   if (!args.empty() && args[0] == "--version") {

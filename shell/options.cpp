@@ -5,6 +5,8 @@
 #include <charconv>
 
 #include "app/init_settings.h"
+#include "decode/outside_components.h"
+#include "platform/os.h"
 #include "platform/text.h"
 
 namespace lumaro::shell {
@@ -108,10 +110,11 @@ int FindEntry(const context::StringList* list, std::u16string_view text, bool pr
   return -1;
 }
 
+constexpr std::size_t kNameColumn = 27;  // where the explanations of the help start
+
 }  // namespace
 
 std::string PlayOptionHelp() {
-  constexpr int kNameColumn = 27;  // where the explanations start
   const auto line = [&](std::string name, std::string_view text) {
     name.resize(std::max<std::size_t>(name.size() + 1, kNameColumn), ' ');
     return "  " + name + std::string(text) + "\n";
@@ -158,6 +161,32 @@ std::string PlayOptionHelp() {
          "                             (the last one is the innermost cause), e.g. \"to-one-bit\n"
          "                             output [0x5809]: no memory for a DSD buffer [0x5033]:\n"
          "                             memory guard refused [0x5001] 6.8 GB (5.1 GB available)\"\n";
+}
+
+std::string ComponentsReport(const context::AppContext& app) {
+  const auto found = [](const platform::Word& word) {
+    return word.Load() != 0 ? "found" : "not found";
+  };
+  std::string fonts;
+  for (std::int32_t i = 0; app.SoundFontList && i < app.SoundFontList->Count(); ++i) {
+    fonts += (i == 0 ? "" : ", ") + platform::Utf16ToUtf8(*app.SoundFontList->Entry(i));
+  }
+  std::string fluidsynth = found(app.FluidsynthFound);
+  if (app.FluidsynthFound.Load() != 0) {
+    fluidsynth +=
+        fonts.empty() ? " (unusable: no .sf2 sound font)" : " (sound fonts: " + fonts + ")";
+  }
+  const auto entry = [](const std::u16string& name, const std::string& state) {
+    std::string text = "  " + platform::Utf16ToUtf8(name) + ":";
+    text.resize(std::max(text.size() + 1, kNameColumn + 2), ' ');
+    return text + state + "\n";
+  };
+  return "Outside components beside the program (" +
+         platform::Utf16ToUtf8(platform::ExecutableDirectory()) + "):\n" +
+         entry(decode::FfmpegFileName(), found(app.FfmpegFound)) +
+         entry(decode::FluidsynthFileName(), fluidsynth) +
+         entry(decode::WinfmpFileName(), found(app.WinfmpFound)) +
+         entry(decode::PmdwinFileName(), found(app.PmdwinFound));
 }
 
 std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args,

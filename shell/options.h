@@ -36,6 +36,10 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
 // not found beside the program).
 std::optional<std::string> ApplySettings(const PlayOptions& options, context::AppContext& app);
 
+// Which outside components the settings found beside the program, one line each, as `lumaro
+// devices` and `lumaro --help` print them.
+std::string ComponentsReport(const context::AppContext& app);
+
 // The option help of play mode, with the ranges and defaults of the settings.
 std::string PlayOptionHelp();
 

@@ -23,6 +23,7 @@
 #include "platform/text.h"
 #include "tests/support/audio_files.h"
 #include "tests/support/process.h"
+#include "tools/midi_file.h"
 
 namespace lumaro::decode {
 namespace {
@@ -274,14 +275,8 @@ TEST(FfmpegReader, LosslessFilesComeBackSampleForSample) {
   EXPECT_TRUE(slot.Empty());
 }
 
-// A one-track MIDI file: middle C held for one beat at 120 beats a minute (half a second).
-Bytes OneNoteMidi() {
-  return {'M',  'T',  'h',  'd', 0, 0, 0, 6,  0,    0,    0,  1,
-          0x01, 0xE0,                                               // format 0, 480 ticks/beat
-          'M',  'T',  'r',  'k', 0, 0, 0, 13, 0x00, 0x90, 60, 100,  // note on
-          0x83, 0x60, 0x80, 60,  0,                                 // 480 ticks later: off
-          0x00, 0xFF, 0x2F, 0x00};                                  // end of track
-}
+// Middle C held for half a second.
+Bytes OneNoteMidi() { return tools::MakeMidi({{60, tools::kMidiTicksPerBeat, 100}}); }
 
 TEST(FluidsynthReader, RendersANoteAt44100WithinFullScale) {
   REQUIRE_BESIDE_PROGRAM(u"fluidsynth");
