@@ -101,10 +101,15 @@ TEST(LumaroTest, FileOutputHoldsTheTrackBitExactFollowedOnlyBySilence) {
 TEST(LumaroTest, DevicesListsTheFileOutputWithItsRates) {
   const ProcessRun run = Lumaro({"devices"});
   EXPECT_EQ(run.status, 0);
-  ASSERT_EQ(run.lines.size(), 2u);
+  ASSERT_GE(run.lines.size(), 8u);
   EXPECT_EQ(run.lines[0], "W: File output");
   EXPECT_THAT(run.lines[1], HasSubstr("Share Auto 32000 44100 48000"));
   EXPECT_THAT(run.lines[1], HasSubstr("768000 D64 D128 D256"));
+  // Then the outside components beside the program (the build links ffmpeg and fluidsynth).
+  EXPECT_THAT(run.lines[3], HasSubstr("Outside components beside the program"));
+  EXPECT_THAT(std::vector(run.lines.begin() + 4, run.lines.end()),
+              ElementsAre(HasSubstr("ffmpeg:"), HasSubstr("fluidsynth:"),
+                          ::testing::EndsWith("not found"), ::testing::EndsWith("not found")));
 }
 
 TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {
@@ -117,7 +122,7 @@ TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {
       {"--assist", "loud", "a.wav"},
       {"--device", "Speakers", "a.wav"},
       {"--rate", "12345", "a.wav"},
-      {"--ffmpeg", "a.wav"},  // no ffmpeg beside the test build's program
+      {"--winfmp", "a.wav"},  // no FM-music library beside the test build's program
       {"--device"},
   };
   for (const auto& args : cases) {

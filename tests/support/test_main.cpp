@@ -1,0 +1,13 @@
+// The entry of every test program. A reader under test that starts the running program as its
+// FM-music child ("/FMPMD" and the track) starts the test program itself: it must end at once
+// with no output, as a player without the FM-music libraries does, instead of running the tests
+// again (which would start children of its own).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <strings.h>
+
+int main(int argc, char** argv) {
+  if (argc > 2 && ::strcasecmp(argv[1], "/FMPMD") == 0) return 0;
+  ::testing::InitGoogleMock(&argc, argv);
+  return RUN_ALL_TESTS();
+}
