@@ -8,21 +8,13 @@
 #include "app/init_settings.h"
 #include "context/playback_gate.h"
 #include "engine/playback_thread.h"
-#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/text.h"
 
 namespace lumaro::app {
 namespace {
 constexpr std::size_t kFmChildMinArgs = 3;
-constexpr platform::FailureNames kFmChildFailures{
-    FailureSite::kFmChild, kFmChildUnavailable, {"FM-music child unavailable"}};
 }  // namespace
-
-Result RunFmChild(context::AppContext& app) {
-  (void)app;
-  return kFmChildFailures.Note(kFmChildUnavailable);
-}
 
 bool IsFmChildMode(const std::vector<std::u16string>& args) {
   return args.size() >= kFmChildMinArgs && platform::EqualNoCase(args[1], kFmChildSwitch);

@@ -31,8 +31,8 @@ inline constexpr std::uint32_t kSettingsWaitMilliseconds = 10000;
 
 // What the process runs in each of its two lives.
 struct EntryHooks {
-  // The FM-music child procedure; it reads its arguments from app.ArgVector. Default: the
-  // child seam, which ends at once.
+  // The FM-music child procedure; it reads its arguments from app.ArgVector. Default: RunFmChild,
+  // with the libraries beside the program and its PCM on standard output.
   std::function<void(context::AppContext&)> runFmChild;
   // Runs the main window modally until it ends (the settings are initialised, the scan tool
   // has its start-up values). Default: nothing.

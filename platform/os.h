@@ -154,6 +154,11 @@ LocalTime CurrentLocalTime();
 // code page cannot hold fails. Any thread.
 [[nodiscard]] bool AnsiPathCheck(std::u16string_view path);
 
+// `text` in the system's narrow code page, for a library that takes narrow paths: the first half
+// of that round trip, with no default character. Failure answer: false (a character the code
+// page cannot hold, an unpaired surrogate, a NUL), `narrow` unchanged. Any thread.
+[[nodiscard]] bool ToAnsi(std::u16string_view text, std::string* narrow);
+
 // ---- Child processes and standard output -------------------------------------------------
 
 // A child program started from an argument vector (no shell, no quoting), in its own process

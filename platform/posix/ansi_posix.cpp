@@ -1,6 +1,7 @@
 // The narrow code-page round trip of os.h on POSIX systems: the locale's codeset.
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "platform/os.h"
 
@@ -29,24 +30,32 @@ bool ToWide(std::u16string_view text, std::wstring* wide) {
   return true;
 }
 
-}  // namespace
-
-bool AnsiPathCheck(std::u16string_view path) {
-  std::wstring wide;
-  if (!ToWide(path, &wide)) return false;
-
-  // Wide to narrow: the C library refuses (EILSEQ) a character the codeset cannot hold.
+// Wide to narrow; the C library refuses (EILSEQ) a character the codeset cannot hold, so no
+// default character ever stands in for one.
+bool ToNarrow(const std::wstring& wide, std::string* narrow) {
   std::mbstate_t state{};
   const wchar_t* from = wide.c_str();
   const std::size_t narrowLength = std::wcsrtombs(nullptr, &from, 0, &state);
   if (narrowLength == static_cast<std::size_t>(-1)) return false;
-  std::string narrow(narrowLength, '\0');
+  std::string converted(narrowLength, '\0');
   state = std::mbstate_t{};
   from = wide.c_str();
-  if (std::wcsrtombs(narrow.data(), &from, narrow.size() + 1, &state) != narrowLength) return false;
+  if (std::wcsrtombs(converted.data(), &from, converted.size() + 1, &state) != narrowLength) {
+    return false;
+  }
+  *narrow = std::move(converted);
+  return true;
+}
+
+}  // namespace
+
+bool AnsiPathCheck(std::u16string_view path) {
+  std::wstring wide;
+  std::string narrow;
+  if (!ToWide(path, &wide) || !ToNarrow(wide, &narrow)) return false;
 
   // And back.
-  state = std::mbstate_t{};
+  std::mbstate_t state{};
   const char* back = narrow.c_str();
   const std::size_t wideLength = std::mbsrtowcs(nullptr, &back, 0, &state);
   if (wideLength == static_cast<std::size_t>(-1)) return false;
@@ -57,6 +66,11 @@ bool AnsiPathCheck(std::u16string_view path) {
     return false;
   }
   return roundTrip == wide;
+}
+
+bool ToAnsi(std::u16string_view text, std::string* narrow) {
+  std::wstring wide;
+  return ToWide(text, &wide) && ToNarrow(wide, narrow);
 }
 
 }  // namespace lumaro::platform

@@ -48,6 +48,7 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
     char buffer[4096];
     const ssize_t got = ::read(ends[0], buffer, sizeof buffer);
     if (got <= 0) break;  // the end of its output
+    run.output.append(buffer, static_cast<std::size_t>(got));
     for (ssize_t i = 0; i < got; ++i) {
       if (buffer[i] != '\n') {
         line += buffer[i];

@@ -11,6 +11,7 @@ namespace lumaro::testing {
 struct ProcessRun {
   int status = -1;  // the exit status; -1 when killed by a signal or by the time limit
   std::vector<std::string> lines;  // standard output, by lines
+  std::string output;              // standard output, every byte
 };
 
 // Runs `argv` (no shell) with standard input from nowhere and standard error thrown away, and
