@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/fm_library.h"
+#include "decode/outside_components.h"
 #include "app/process_entry.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -41,8 +42,6 @@ constexpr std::u16string_view kSwitchOff = u"0";
 
 constexpr std::u16string_view kWinFmpExtensions[] = {u".ovi", u".opi", u".ozi"};
 constexpr std::u16string_view kPmdWinExtensions[] = {u".m", u".m2", u".mz"};
-constexpr std::u16string_view kWinFmpName = u"WinFMP";
-constexpr std::u16string_view kPmdWinName = u"PMDWin";
 
 // The versions the child drives: 52 to 99 (nothing in the hundreds), and an interface at least
 // as new as the one whose calls it makes.
@@ -290,7 +289,7 @@ Result DriveLibrary(FmChild& c) {
 Result WithLibrary(FmChild& c, std::u16string_view programDirectory) {
   std::u16string path(programDirectory);
   const std::u16string file =
-      platform::ModuleFileName(c.library == fm::Library::kWinFmp ? kWinFmpName : kPmdWinName);
+      c.library == fm::Library::kWinFmp ? decode::WinfmpFileName() : decode::PmdwinFileName();
   platform::FileAttributes attributes;
   if (path.empty() || !platform::PathAppend(path, file) ||
       !platform::GetFileAttributes(path, &attributes) || attributes.directory) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -247,6 +248,9 @@ int Scan(context::AppContext& app, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The narrow code page of the ANSI path check is the user's character set (numbers keep the
+  // C locale's form).
+  std::setlocale(LC_CTYPE, "");
   std::vector<std::string> args(argv + 1, argv + argc);
   std::vector<std::u16string> wideArgs;
   for (int i = 0; i < argc; ++i) wideArgs.push_back(platform::Utf8ToUtf16(argv[i]));

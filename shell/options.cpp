@@ -110,6 +110,15 @@ int FindEntry(const context::StringList* list, std::u16string_view text, bool pr
   return -1;
 }
 
+// A file of the command line as a window's drop names it: a full path. (A relative one would
+// change its meaning when a reader moves the current directory to the program's.)
+std::u16string DroppedPath(const std::string& arg) {
+  std::u16string path = platform::Utf8ToUtf16(arg);
+  if (path.empty() || path.front() == u'/') return path;
+  const std::u16string directory = platform::CurrentDirectory();
+  return directory.empty() ? path : directory + u"/" + path;
+}
+
 constexpr std::size_t kNameColumn = 27;  // where the explanations of the help start
 
 }  // namespace
@@ -224,11 +233,11 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
       if (!text) return arg + " needs a value";
       options->settings.emplace_back(arg, *text);
     } else if (arg == "--") {
-      for (++i; i < args.size(); ++i) options->files.push_back(platform::Utf8ToUtf16(args[i]));
+      for (++i; i < args.size(); ++i) options->files.push_back(DroppedPath(args[i]));
     } else if (arg.starts_with("--")) {
       return "unknown option " + arg;
     } else {
-      options->files.push_back(platform::Utf8ToUtf16(arg));
+      options->files.push_back(DroppedPath(arg));
     }
   }
   return std::nullopt;

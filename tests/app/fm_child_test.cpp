@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -220,6 +221,52 @@ TEST(FmChildTest, LumaroProgramWritesOnlyThePcm) {
   const testing::ProcessRun run = testing::RunProcess({program, "/FMPMD", piece, "1", "0"}, 60);
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(IsCountingSignal(run.output, 4410 + kFade3s));
+}
+
+// The parent side: the lumaro program plays a piece through its own child copy and the File
+// output receives every frame of the library's signal.
+TEST(FmChildTest, LumaroPlaysAPieceThroughItsChildCopy) {
+  struct Case {
+    const char* piece;
+    const char16_t* file;
+    std::int64_t frames;  // 0: the read fails
+    const char* lastLine;
+  } const cases[] = {
+      {"length=100", u"piece.m", 4410 + kFade3s, "Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz"},
+      {"length=100 loop=100", u"piece.OVI", 8820 + kFade10s, "Decode: 16bit 44100Hz - Out: "},
+      {"length=100 load=2", u"piece.mz", 0, "ERROR: read failed"},
+  };
+  testing::TempTree tree;
+  Install(tree, Standin::kFull, u"PMDWin");
+  Install(tree, Standin::kFull, u"WinFMP");
+  const std::string program = Utf16ToUtf8(tree.Path(u"program/lumaro"));
+  std::filesystem::copy_file(LUMARO_PROGRAM, program);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.piece);
+    const std::string out = Utf16ToUtf8(tree.Path(u"out.wav"));
+    std::filesystem::remove(out);
+    const testing::ProcessRun run =
+        testing::RunProcess({program, "--once", "--fast", "--rate", "44100", "--output", out,
+                             Utf16ToUtf8(tree.File(c.file, c.piece))},
+                            60);
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_TRUE(run.lines.back().starts_with(c.lastLine)) << run.lines.back();
+    EXPECT_EQ(run.status, c.frames == 0 ? 1 : 0);
+    if (c.frames == 0) continue;
+    std::ifstream file(out, std::ios::binary);
+    const std::string wav((std::istreambuf_iterator<char>(file)), {});
+    const std::size_t data = wav.find("data");
+    ASSERT_NE(data, std::string::npos);
+    std::string pcm;  // the library's 16-bit samples, from the full-scale 32-bit words
+    for (std::size_t at = data + 8; at + 4 <= wav.size(); at += 4) {
+      const auto word = decode::LoadLe<std::int32_t>(
+          reinterpret_cast<const unsigned char*>(wav.data()) + at);
+      const auto sample = static_cast<std::int16_t>(std::lround(word / 2147483647.0 * 32768.0));
+      pcm.append({static_cast<char>(sample & 0xFF), static_cast<char>(sample >> 8)});
+    }
+    pcm.resize(static_cast<std::size_t>(c.frames) * 4);
+    EXPECT_TRUE(IsCountingSignal(pcm, c.frames));
+  }
 }
 
 }  // namespace
