@@ -10,6 +10,10 @@ namespace lumaro::dsp {
 // or everything a child process or a platform decoder writes. Byte n lies in page n / kPageSize
 // at offset n % kPageSize; pages come from GuardedAlloc on first write and are not zeroed.
 //
+// Pages are taken in chunks of consecutive pages that grow with the store (1, 1, 2, 4 ... 32
+// pages), so that a store of hundreds of megabytes is a few dozen large blocks the system can back
+// with large pages; when a chunk is refused a single page is tried, as before.
+//
 // Length is the highest byte count ever written; Position is where the next append or read
 // happens. Bytes 0 .. Length - 1 have always been written, so the pages in use are the slots
 // from 0 up to the first empty one.
@@ -31,6 +35,14 @@ class PagedBuffer {
   // the store is full or a page cannot be allocated; answers the number of bytes stored.
   [[nodiscard]] std::uint64_t Append(const void* bytes, std::uint64_t count) noexcept;
 
+  // The room at the position that can be written in one piece (up to the end of its chunk, at
+  // most `wanted` bytes), taken from the guard if needed; nullptr when the store is full or no
+  // page can be had. Write into it, then call Commit with the count written: together they are an
+  // append without a copy (a pipe read goes straight into the store).
+  [[nodiscard]] unsigned char* Room(std::uint64_t wanted, std::uint64_t* room) noexcept;
+  // Takes `count` bytes written at the position (at most the room just given) into the store.
+  void Commit(std::uint64_t count) noexcept;
+
   // Moves the position for the next read or append (0 starts over). A position beyond the
   // length is refused (answer false, position unchanged).
   [[nodiscard]] bool SetPosition(std::uint64_t position) noexcept;
@@ -48,7 +60,14 @@ class PagedBuffer {
  private:
   PagedBuffer() = default;
 
-  unsigned char** pages_ = nullptr;  // kPageSlots entries from GuardedAlloc, zeroed
+  // Makes page `slot` (and the rest of its chunk) writable; false when refused.
+  bool TakeChunk(std::uint64_t slot) noexcept;
+  // The number of consecutive writable bytes from the position (0 when its page is missing).
+  std::uint64_t RunAt(std::uint64_t position) const noexcept;
+
+  unsigned char** pages_ = nullptr;       // kPageSlots entries, zeroed; then kPageSlots chunk marks
+  unsigned char* chunkStarts_ = nullptr;  // 1 where a slot begins a block of its own
+  std::uint64_t pagesTaken_ = 0;
   std::uint64_t length_ = 0;
   std::uint64_t position_ = 0;
 };
