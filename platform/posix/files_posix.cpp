@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/os.h"
+#include "platform/posix/native_path.h"
 #include "platform/text.h"
 
 namespace lumaro::platform {
@@ -19,13 +20,6 @@ namespace {
 constexpr mode_t kNewFileMode = 0644;
 // One system call moves at most this much, whatever the request.
 constexpr std::uint64_t kMaxTransfer = 1ULL << 30;
-
-// The UTF-8 form of a path; false for a path holding a NUL or unpaired surrogates.
-bool NativePath(std::u16string_view path, std::string* native) {
-  if (path.find(u'\0') != std::u16string_view::npos) return false;
-  *native = Utf16ToUtf8(path);
-  return Utf8ToUtf16(*native) == path;
-}
 
 }  // namespace
 
