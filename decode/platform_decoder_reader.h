@@ -11,11 +11,11 @@ namespace lumaro::decode {
 
 // The last resort: the platform's own decoder (platform/system_decoder.h) turns the file into an
 // AudioBuffer. The whole decoded stream is collected first, so the buffer is allocated once at its
-// exact size; left and right are the first two channels (a mono source on both), further
-// channels are dropped and non-finite samples become 0.0. `stop` is polled after every piece
-// decoded and between runs of converted frames. Answers 0 with the buffer in `slot` and the float
-// width the decoder delivered (32 or 64) in `*bits`; nonzero otherwise (also for a stop) with
-// `slot` empty. Playback thread.
+// exact size. Left and right are the first two channels (a mono source on both), further channels
+// are dropped; integer samples become s / 2^(B-1) exactly and non-finite samples 0.0. `stop` is
+// polled after every piece decoded and between runs of converted frames. Answers 0 with the
+// buffer in `slot` and in `*bits` the float width delivered (32 for a file of 32-bit floats, 64
+// otherwise); nonzero otherwise (also for a stop) with `slot` empty. Playback thread.
 [[nodiscard]] Result ReadWithPlatformDecoder(std::u16string_view path, dsp::BufferSlot& slot,
                                              std::uint32_t* bits, const platform::StopWord& stop);
 

@@ -11,13 +11,29 @@
 namespace lumaro::platform {
 namespace {
 
-// Integer samples are read with libsndfile's normalisation on: a B-bit sample s arrives as
-// s / 2^(B-1), a power-of-two scale and so exact in a double, the same values the built-in
-// readers' conversion gives. Float files are delivered as stored.
+// The form that holds a subformat's samples exactly. libsndfile's integer reads place a sample
+// in the top bits of the word; its normalised double of a B-bit sample is s / 2^(B-1), exactly
+// the integer form times 2^-15 or 2^-31, so either way gives the same values.
+SampleForm FormOf(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+      return SampleForm::kInt16;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+      return SampleForm::kInt32;
+    case SF_FORMAT_FLOAT:
+      return SampleForm::kFloat32;
+    default:
+      return SampleForm::kFloat64;
+  }
+}
+
 class SndfileDecoder final : public SystemDecoder {
  public:
   SndfileDecoder(int descriptor, SNDFILE* file, const SF_INFO& info) noexcept
-      : descriptor_(descriptor), file_(file), info_(info) {}
+      : descriptor_(descriptor), file_(file), info_(info), form_(FormOf(info.format)) {}
   ~SndfileDecoder() override {
     sf_close(file_);
     ::close(descriptor_);
@@ -31,15 +47,25 @@ class SndfileDecoder final : public SystemDecoder {
   std::uint32_t SampleRate() const noexcept override {
     return info_.samplerate > 0 ? static_cast<std::uint32_t>(info_.samplerate) : 0;
   }
-  unsigned Bits() const noexcept override {
-    return (info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT ? kFloatBits : kDoubleBits;
-  }
+  SampleForm Form() const noexcept override { return form_; }
 
   std::int64_t Read(void* out, std::uint64_t frames) noexcept override {
     const auto asked = static_cast<sf_count_t>(frames);
-    const sf_count_t got = Bits() == kFloatBits
-                               ? sf_readf_float(file_, static_cast<float*>(out), asked)
-                               : sf_readf_double(file_, static_cast<double*>(out), asked);
+    sf_count_t got = 0;
+    switch (form_) {
+      case SampleForm::kInt16:
+        got = sf_readf_short(file_, static_cast<short*>(out), asked);
+        break;
+      case SampleForm::kInt32:
+        got = sf_readf_int(file_, static_cast<int*>(out), asked);
+        break;
+      case SampleForm::kFloat32:
+        got = sf_readf_float(file_, static_cast<float*>(out), asked);
+        break;
+      case SampleForm::kFloat64:
+        got = sf_readf_double(file_, static_cast<double*>(out), asked);
+        break;
+    }
     if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) return -1;
     return got;
   }
@@ -48,6 +74,7 @@ class SndfileDecoder final : public SystemDecoder {
   int descriptor_;
   SNDFILE* file_;
   SF_INFO info_;
+  SampleForm form_;
 };
 
 }  // namespace
@@ -66,8 +93,8 @@ std::unique_ptr<SystemDecoder> SystemDecoder::Open(std::u16string_view path) noe
     ::close(descriptor);
     return nullptr;
   }
+  // Lossy and other formats decode to doubles at full scale 1.0.
   sf_command(file, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-  sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
   std::unique_ptr<SystemDecoder> decoder(new (std::nothrow) SndfileDecoder(descriptor, file, info));
   if (!decoder) {
     sf_close(file);

@@ -28,6 +28,11 @@ std::vector<double> Samples(unsigned bits, std::size_t count, bool isFloat) {
   return samples;
 }
 
+bool IsFloat(int format) {
+  return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT ||
+         (format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE;
+}
+
 // Writes the samples with libsndfile itself: integers placed in the top bits of 32, floats as is.
 std::u16string WriteSound(const TempDir& dir, std::u16string_view name, int format, int channels,
                           int rate, const std::vector<double>& samples) {
@@ -36,9 +41,8 @@ std::u16string WriteSound(const TempDir& dir, std::u16string_view name, int form
   SNDFILE* file = sf_open(Utf8(path).c_str(), SFM_WRITE, &info);
   EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
   const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / channels;
-  if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
-    const std::vector<float> narrow(samples.begin(), samples.end());
-    EXPECT_EQ(sf_writef_float(file, narrow.data(), frames), frames);
+  if (IsFloat(format)) {
+    EXPECT_EQ(sf_writef_double(file, samples.data(), frames), frames);
   } else {
     std::vector<int> wide;
     for (double s : samples) wide.push_back(static_cast<int>(std::ldexp(s, 31)));
@@ -61,12 +65,12 @@ TEST(PlatformDecoderTest, DeliversTheFirstTwoChannelsExactly) {
       {"Flac16Mono", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 16, 64},
       {"Flac24SixChannels", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 6, 24, 64},
       {"CafFloat", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 2, 24, 32},
+      {"WavDouble", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 2, 24, 64},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    const bool isFloat = c.width == 32;
-    const std::vector<double> in = Samples(c.bits, kFrames * c.channels, isFloat);
+    const std::vector<double> in = Samples(c.bits, kFrames * c.channels, IsFloat(c.format));
     dsp::BufferSlot slot;
     std::uint32_t bits = 0;
     ASSERT_EQ(
