@@ -11,7 +11,8 @@
 namespace lumaro::testing {
 namespace {
 
-// More frames than one decoded piece holds in every layout below, so pieces and runs join.
+// More frames than one decoded piece holds in the layouts of 32-bit samples and up, so pieces and
+// runs must join seamlessly.
 constexpr std::size_t kFrames = 140001;
 
 // Interleaved samples a decoder must deliver exactly: B-bit integers over 2^(B-1), full scale
@@ -104,7 +105,7 @@ TEST(PlatformDecoderTest, FailsWithTheSlotEmpty) {
       {"NotAudio", dir.Write(u"text.flac", Bytes(4000, 'x'))},
       {"Missing", dir.File(u"missing.flac")},
       {"Rate4000",
-       WriteSound(dir, u"low", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 4000, Samples(16, 9, 0))},
+       WriteSound(dir, u"low", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 4000, Samples(16, 9, false))},
       {"Stopped", WriteSound(dir, u"stop", kFlac16, 2, 44100, Samples(16, 200, false)), 1},
   };
   for (const Case& c : cases) {
