@@ -205,19 +205,26 @@ Result TryPlatformDecoder(PlayRequest& r) {
   return read;
 }
 
+// A reader's progress text that is the same on every platform.
+template <const std::u16string_view& Text>
+std::u16string_view Fixed() noexcept {
+  return Text;
+}
+
 // The reader chain of steps 6 to 10, in its order: every file is offered to each reader whose
-// setting is on (nullptr: always) until one succeeds.
+// setting is on (nullptr: always) until one succeeds. The platform decoder's text is the one of
+// the decoder the build carries.
 struct ChainReader {
-  std::u16string_view status;
+  std::u16string_view (*status)() noexcept;
   platform::Word A::*enabledBy;
   Result (*read)(PlayRequest&);
 };
 constexpr ChainReader kReaderChain[] = {
-    {res::kStatusReadingBuiltIn, nullptr, TryWav},
-    {res::kStatusReadingBuiltIn, nullptr, TryDsd<ReadDsf>},
-    {res::kStatusReadingBuiltIn, nullptr, TryDsd<ReadDsdiff>},
-    {res::kStatusReadingFfmpeg, &A::UseFfmpeg, TryFfmpeg},
-    {res::kStatusReadingMediaFoundation, nullptr, TryPlatformDecoder},
+    {Fixed<res::kStatusReadingBuiltIn>, nullptr, TryWav},
+    {Fixed<res::kStatusReadingBuiltIn>, nullptr, TryDsd<ReadDsf>},
+    {Fixed<res::kStatusReadingBuiltIn>, nullptr, TryDsd<ReadDsdiff>},
+    {Fixed<res::kStatusReadingFfmpeg>, &A::UseFfmpeg, TryFfmpeg},
+    {PlatformDecoderStatus, nullptr, TryPlatformDecoder},
 };
 
 // Steps 6 to 11: the chain, then the empty-data check of the reader that succeeded.
@@ -225,7 +232,7 @@ Result DecodeWithChain(PlayRequest& r) {
   for (const ChainReader& reader : kReaderChain) {
     if (Stopped(r)) return Fail(r, kErrStopped);
     if (reader.enabledBy != nullptr && (r.App->*reader.enabledBy).Load() == 0) continue;
-    Show(r, reader.status);
+    Show(r, reader.status());
     if (reader.read(r) == kOk) return CheckNotEmpty(r);
     r.Buffer.Clear();
   }

@@ -49,7 +49,9 @@ inline constexpr Text kStatusReadingPmdwin = u"Reading with PMDWin ...";
 inline constexpr Text kStatusReadingFluidsynth = u"Reading with Fluidsynth ...";
 inline constexpr Text kStatusReadingBuiltIn = u"Reading with built-in decoder ...";
 inline constexpr Text kStatusReadingFfmpeg = u"Reading with FFmpeg ...";
+// The platform decoder's text: Media Foundation on Windows, libsndfile elsewhere.
 inline constexpr Text kStatusReadingMediaFoundation = u"Reading with Media Foundation ...";
+inline constexpr Text kStatusReadingLibsndfile = u"Reading with libsndfile ...";
 inline constexpr Text kStatusConvertingToFloat = u"Converting to 64bit float ...";
 inline constexpr Text kErrPathNotFound = u"ERROR: path not found";
 inline constexpr Text kErrDirectoryPath = u"ERROR: directory path";

@@ -1,5 +1,6 @@
-// lumaro-stage: reads IN with the built-in readers, runs a chain of stages on the record and
-// writes the result to OUT by its type. Times go to stderr, one line per phase.
+// lumaro-stage: reads IN with the built-in readers (or the platform decoder), runs a chain of
+// stages on the record and writes the result to OUT by its type. Times go to stderr, one line per
+// phase.
 //
 //   lumaro-stage IN OUT [STAGE [ARGS...]] [--then STAGE [ARGS...]]... [--workers N]
 //
@@ -45,7 +46,8 @@ void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: lumaro-stage IN OUT [STAGE [ARGS...]] [--then STAGE [ARGS...]]... "
                "[--workers N]\n"
-               "  IN   a WAV (gives a PcmBuffer), DSF or DSDIFF file (gives a DsdBuffer)\n"
+               "  IN   a WAV (gives a PcmBuffer), DSF or DSDIFF file (gives a DsdBuffer), or\n"
+               "       any file the platform decoder reads (gives an AudioBuffer)\n"
                "  OUT  written by record type: AudioBuffer as 64-bit float WAV (Wave64 when too\n"
                "       large), DsdBuffer as DSDIFF, PcmBuffer as WAV of its own format; a name\n"
                "       ending in .raw gets the record's data bytes only\n"

@@ -10,6 +10,7 @@
 #include "decode/dsdiff_reader.h"
 #include "decode/dsf_reader.h"
 #include "decode/file_transfer.h"
+#include "decode/platform_decoder_reader.h"
 #include "decode/wav_reader.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -115,6 +116,8 @@ Result ReadStageInput(std::u16string_view path, dsp::BufferSlot& slot,
   if (decode::ReadWav(path, slot, stop) == kOk) return kOk;
   if (decode::ReadDsf(path, slot, stop) == kOk) return kOk;
   if (decode::ReadDsdiff(path, slot, stop) == kOk) return kOk;
+  std::uint32_t bits = 0;
+  if (decode::ReadWithPlatformDecoder(path, slot, &bits, stop) == kOk) return kOk;
   return kFailures.Note(kErrUnread);
 }
 

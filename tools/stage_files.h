@@ -10,8 +10,9 @@
 // Reading IN and writing OUT for lumaro-stage.
 namespace lumaro::tools {
 
-// Reads `path` with the built-in readers in the player's order (WAV, then DSF, then DSDIFF): a
-// WAV gives a PcmBuffer, DSF and DSDIFF a DsdBuffer. Failure answer: nonzero, slot empty.
+// Reads `path` with the built-in readers in the player's order (WAV, then DSF, then DSDIFF), then
+// with the platform decoder: a WAV gives a PcmBuffer, DSF and DSDIFF a DsdBuffer, anything the
+// platform decodes an AudioBuffer. Failure answer: nonzero, slot empty.
 [[nodiscard]] Result ReadStageInput(std::u16string_view path, dsp::BufferSlot& slot,
                                     const platform::StopWord& stop);
 

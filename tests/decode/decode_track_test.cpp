@@ -17,7 +17,8 @@ using ::testing::ElementsAreArray;
 
 constexpr char16_t kBuiltIn[] = u"Reading with built-in decoder ...";
 constexpr char16_t kConverting[] = u"Converting to 64bit float ...";
-constexpr char16_t kPlatform[] = u"Reading with Media Foundation ...";
+constexpr char16_t kPlatform[] = u"Reading with libsndfile ...";
+constexpr char16_t kFfmpeg[] = u"Reading with FFmpeg ...";
 constexpr char16_t kReadFailed[] = u"ERROR: read failed";
 
 class DecodeTrackTest : public ::testing::Test {
@@ -79,6 +80,21 @@ TEST_F(DecodeTrackTest, DsdFilesAreReadWhateverTheirName) {
   EXPECT_EQ(request_.Buffer.Get<dsp::DsdBuffer>()->Data()[1], 0x69);
 }
 
+// A WAV the built-in reader refuses (four channels) is read by the platform decoder: its first two
+// channels as 64-bit float.
+TEST_F(DecodeTrackTest, WhatNoOtherReaderTakesGoesToThePlatformDecoder) {
+  app_.UseFfmpeg = 1;
+  const Bytes frame = PackLe({-0x8000, 0x4000, 7, 9}, 16);
+  ASSERT_EQ(Decode(dir_.Write(u"4ch.wav", MakeWav({.channels = 4, .rate = 22050}, frame))), kOk);
+  EXPECT_THAT(Statuses(), ElementsAre(kBuiltIn, kBuiltIn, kBuiltIn, kFfmpeg, kPlatform));
+  const dsp::AudioBuffer* audio = request_.Buffer.Get<dsp::AudioBuffer>();
+  ASSERT_NE(audio, nullptr);
+  EXPECT_THAT(std::vector(audio->Frame(0), audio->Frame(1)), ElementsAre(-1.0, 0.5));
+  EXPECT_EQ(request_.DecodedKind, context::kKindFloat);
+  EXPECT_EQ(request_.DecodedBits, 64U);
+  EXPECT_EQ(request_.DecodedRate, 22050U);
+}
+
 // Every attempt in its order, ending with its text; `set` (if any) is switched on first.
 TEST_F(DecodeTrackTest, ShowsEveryAttemptAndFailsWithItsText) {
   using context::AppContext;
@@ -93,10 +109,10 @@ TEST_F(DecodeTrackTest, ShowsEveryAttemptAndFailsWithItsText) {
       {u"none.wav", std::nullopt, nullptr, {u"ERROR: path not found"}},
       {u"", std::nullopt, nullptr, {u"ERROR: directory path"}},
       {u"x.mp3", any, nullptr, chain},
-      {u"x.wav",
+      {u"x.ogg",
        any,
        &AppContext::UseFfmpeg,
-       {kBuiltIn, kBuiltIn, kBuiltIn, u"Reading with FFmpeg ...", kPlatform, kReadFailed}},
+       {kBuiltIn, kBuiltIn, kBuiltIn, kFfmpeg, kPlatform, kReadFailed}},
       {u"x.mid", any, nullptr, chain},  // no Fluidsynth: down the chain
       {u"x.MID", any, &AppContext::UseFluidsynth, {u"Reading with Fluidsynth ...", kReadFailed}},
       {u"x.ovi", any, &AppContext::UseWinfmp, {u"Reading with WinFMP ...", kReadFailed}},
