@@ -1,5 +1,6 @@
 #include "decode/child_run.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -59,6 +60,9 @@ struct Watch {
   }
 };
 
+// One read takes at most this much of the pipe (its whole content, as the pipe is widened to it).
+constexpr std::uint64_t kLargestRead = 1 << 20;
+
 constexpr int kWatchdogDone = 0;
 constexpr int kWatchdogEndedChild = 1;
 
@@ -78,19 +82,27 @@ int WatchChild(platform::ChildProcess& child, Watch& watch, const platform::Stop
   return kWatchdogEndedChild;
 }
 
-// Reads the child's output to its end into `store`.
+// Reads the child's output to its end straight into `store`. Where the store has no room left,
+// one more read into the read area tells whether the child still had something to say.
 Result CollectOutput(platform::ChildProcess& child, Watch& watch, const platform::StopWord& stop,
                      std::uint64_t pieceBytes, dsp::PagedBuffer& store) {
-  std::unique_ptr<unsigned char[]> area(new (std::nothrow) unsigned char[pieceBytes]);
-  if (!area) return kFailures.Note(kErrNoReadArea);
   child.CloseInput();
   for (;;) {
-    const std::int64_t got = child.ReadOutput(area.get(), pieceBytes);
+    std::uint64_t room = 0;
+    unsigned char* to = store.Room(kLargestRead, &room);
+    std::unique_ptr<unsigned char[]> area;
+    if (to == nullptr) {
+      area.reset(new (std::nothrow) unsigned char[pieceBytes]);
+      if (!area) return kFailures.Note(kErrNoReadArea);
+      to = area.get();
+      room = pieceBytes;
+    }
+    const std::int64_t got = child.ReadOutput(to, room);
     if (got <= 0) return kOk;  // the child closed its output (or the pipe failed)
     watch.dataSeen.store(true, std::memory_order_relaxed);
     if (stop.Load() != 0) return kFailures.Note(kErrStopped);
-    const auto count = static_cast<std::uint64_t>(got);
-    if (store.Append(area.get(), count) != count) return kFailures.Note(kErrStoreFull);
+    if (area) return kFailures.Note(kErrStoreFull);
+    store.Commit(static_cast<std::uint64_t>(got));
   }
 }
 
@@ -111,6 +123,7 @@ Result RunWatched(platform::ChildProcess& child, const platform::StopWord& stop,
 }
 
 constexpr std::uint64_t kLeadIn = 48;
+constexpr std::uint64_t kCopyPieceValues = 32768;  // 256 KiB
 static_assert(std::endian::native == std::endian::little,
               "the streams' little-endian doubles are copied as they are");
 
@@ -120,16 +133,21 @@ Result CopyFloatFrames(dsp::PagedBuffer& store, std::uint64_t offset, std::uint6
                        std::uint32_t sampleRate, dsp::BufferSlot& slot) {
   slot.Clear();
   dsp::AudioBufferPtr buffer;
-  if (const Result made = dsp::NewAudioBuffer(buffer, sampleRate, frames, kLeadIn); made != kOk) {
+  if (const Result made = dsp::NewAudioBufferToOverwrite(buffer, sampleRate, frames, kLeadIn);
+      made != kOk) {
     return made;
   }
-  const std::uint64_t bytes = frames * dsp::kAudioFrameBytes;
+  // A piece at a time, each checked while it is still in the cache.
   double* samples = buffer->Frame(0);
-  if (!store.SetPosition(offset) || store.Read(samples, bytes) != bytes) {
-    return kFailures.Note(kErrShortStore);
-  }
-  for (std::uint64_t i = 0; i < 2 * frames; ++i) {
-    if (!std::isfinite(samples[i])) samples[i] = 0.0;
+  if (!store.SetPosition(offset)) return kFailures.Note(kErrShortStore);
+  for (std::uint64_t done = 0; done < 2 * frames;) {
+    const std::uint64_t values = std::min(2 * frames - done, kCopyPieceValues);
+    const std::uint64_t bytes = values * sizeof(double);
+    if (store.Read(samples + done, bytes) != bytes) return kFailures.Note(kErrShortStore);
+    for (std::uint64_t i = done; i < done + values; ++i) {
+      if (!std::isfinite(samples[i])) samples[i] = 0.0;
+    }
+    done += values;
   }
   slot.Put(std::move(buffer));
   return kOk;

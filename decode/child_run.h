@@ -25,7 +25,8 @@ struct WatchdogTiming {
 };
 inline constexpr WatchdogTiming kWatchdogTiming{};
 
-// Read pieces of the two readers of decoded audio and of the FM-music child.
+// Read areas of the two readers of decoded audio and of the FM-music child. The output goes
+// straight into the store; the area is only needed once the store has no room left.
 inline constexpr std::uint64_t kAudioReadPieceBytes = 141120;
 inline constexpr std::uint64_t kFmReadPieceBytes = 35280;
 

@@ -196,7 +196,9 @@ Result Read(std::u16string_view path, dsp::AudioBufferPtr& audio, std::uint32_t*
   }
   const std::uint64_t frames = store->Length() / format.frameBytes;
   if (frames == 0) return kErrNoFrames;
-  if (dsp::NewAudioBuffer(audio, format.rate, frames, kLeadIn) != kOk) return kErrBuffer;
+  if (dsp::NewAudioBufferToOverwrite(audio, format.rate, frames, kLeadIn) != kOk) {
+    return kErrBuffer;
+  }
   if (const Result converted = Convert(*store, format, piece.get(), *audio, stop);
       converted != kOk) {
     return converted;

@@ -21,8 +21,12 @@ constexpr platform::FailureNames kFailures{
 
 }  // namespace
 
-Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64_t frames,
-                      std::uint64_t leadIn) noexcept {
+namespace {
+
+// Both constructors: the checks, the block, and the fill of all of it or of all but the real
+// frames.
+Result MakeAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64_t frames,
+                       std::uint64_t leadIn, bool fillFrames) noexcept {
   out.reset();
   if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
   if (frames == 0) return kFailures.Note(kErrNoFrames);
@@ -32,13 +36,33 @@ Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64
   if (size > kMaxBlock64) return kFailures.Note(kErrTooLarge);
   void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
   if (block == nullptr) return kFailures.Note(kErrNoMemory);
-  std::memset(block, kAudioBufferFill, static_cast<std::size_t>(size));
+  if (fillFrames) {
+    std::memset(block, kAudioBufferFill, static_cast<std::size_t>(size));
+  } else {
+    auto* bytes = static_cast<unsigned char*>(block);
+    const std::size_t head = sizeof(AudioBuffer) + leadIn * kAudioFrameBytes;
+    const std::size_t frameBytes = frames * kAudioFrameBytes;
+    std::memset(bytes, kAudioBufferFill, head);
+    std::memset(bytes + head + frameBytes, kAudioBufferFill, leadIn * kAudioFrameBytes);
+  }
   auto* buffer = new (block) AudioBuffer;
   buffer->sampleRate = sampleRate;
   buffer->frameCount = frames;
   buffer->leadIn = leadIn;
   out.reset(buffer);
   return kOk;
+}
+
+}  // namespace
+
+Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64_t frames,
+                      std::uint64_t leadIn) noexcept {
+  return MakeAudioBuffer(out, sampleRate, frames, leadIn, true);
+}
+
+Result NewAudioBufferToOverwrite(AudioBufferPtr& out, std::uint32_t sampleRate,
+                                 std::uint64_t frames, std::uint64_t leadIn) noexcept {
+  return MakeAudioBuffer(out, sampleRate, frames, leadIn, false);
 }
 
 }  // namespace lumaro::dsp

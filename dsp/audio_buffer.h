@@ -39,4 +39,10 @@ inline constexpr unsigned char kAudioBufferFill = 0xC0;
 [[nodiscard]] Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate,
                                     std::uint64_t frames, std::uint64_t leadIn) noexcept;
 
+// As NewAudioBuffer, for a caller that writes every real frame itself: only the header and the
+// lead-in frames are filled, so the real frames' memory is touched once, by the caller's writes.
+// Once the caller has written them the buffer equals NewAudioBuffer's, byte for byte.
+[[nodiscard]] Result NewAudioBufferToOverwrite(AudioBufferPtr& out, std::uint32_t sampleRate,
+                                               std::uint64_t frames, std::uint64_t leadIn) noexcept;
+
 }  // namespace lumaro::dsp

@@ -14,27 +14,41 @@ std::vector<unsigned char> Pattern(std::size_t n) {
   return bytes;
 }
 
-// Bytes written in odd-sized pieces across a page boundary come back in other pieces unchanged.
+// Bytes written in odd-sized pieces across page and chunk boundaries (chunks of 1, 1, 2, 4 and 8
+// pages), by copy or straight into the room, come back in other pieces unchanged.
 TEST(PagedBufferTest, KeepsBytesAcrossPagesWhateverThePieces) {
-  const std::size_t total = PagedBuffer::kPageSize + 5000;
-  const std::vector<unsigned char> in = Pattern(total);
-  auto store = PagedBuffer::Create();
-  ASSERT_NE(store, nullptr);
-  for (std::size_t at = 0; at < total; at += 4093) {
-    const std::uint64_t n = std::min<std::size_t>(4093, total - at);
-    ASSERT_EQ(store->Append(in.data() + at, n), n);
-  }
-  EXPECT_EQ(store->Length(), total);
+  for (const bool direct : {false, true}) {
+    const std::size_t total = 12 * PagedBuffer::kPageSize + 5000;
+    const std::vector<unsigned char> in = Pattern(total);
+    auto store = PagedBuffer::Create();
+    ASSERT_NE(store, nullptr);
+    for (std::size_t at = 0; at < total;) {
+      const std::uint64_t n = std::min<std::size_t>(direct ? 300007 : 4093, total - at);
+      if (direct) {
+        std::uint64_t room = 0;
+        unsigned char* to = store->Room(n, &room);
+        ASSERT_NE(to, nullptr);
+        ASSERT_LE(room, n);
+        std::copy_n(in.data() + at, room, to);
+        store->Commit(room);
+        at += room;
+      } else {
+        ASSERT_EQ(store->Append(in.data() + at, n), n);
+        at += n;
+      }
+    }
+    EXPECT_EQ(store->Length(), total);
 
-  ASSERT_TRUE(store->SetPosition(0));
-  std::vector<unsigned char> out(total + 10);
-  std::uint64_t got = 0;
-  while (const std::uint64_t n = store->Read(out.data() + got, 1000)) got += n;
-  EXPECT_EQ(got, total);
-  out.resize(got);
-  EXPECT_TRUE(out == in);
-  unsigned char byte = 0;
-  EXPECT_EQ(store->Read(&byte, 1), 0U);  // the position has reached the length
+    ASSERT_TRUE(store->SetPosition(0));
+    std::vector<unsigned char> out(total + 10);
+    std::uint64_t got = 0;
+    while (const std::uint64_t n = store->Read(out.data() + got, 1000)) got += n;
+    EXPECT_EQ(got, total);
+    out.resize(got);
+    EXPECT_TRUE(out == in);
+    unsigned char byte = 0;
+    EXPECT_EQ(store->Read(&byte, 1), 0U);  // the position has reached the length
+  }
 }
 
 TEST(PagedBufferTest, RewritingKeepsTheHighestLengthAndClearForgets) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <tuple>
 
 #include "dsp/buffer_slot.h"
@@ -20,6 +21,15 @@ TEST(NewAudioBufferTest, FillsEveryByteThenWritesTheHeader) {
   }
   EXPECT_EQ(buffer->Frame(0), buffer->Samples() + 4);
   EXPECT_EQ(buffer->Frame(-2), buffer->Samples());
+
+  // The constructor for a caller that writes every real frame gives the same bytes once it has.
+  AudioBufferPtr overwritten;
+  ASSERT_EQ(NewAudioBufferToOverwrite(overwritten, 44100, 3, 2), kOk);
+  for (AudioBuffer* b : {buffer.get(), overwritten.get()}) {
+    for (int i = 0; i < 6; ++i) b->Frame(0)[i] = 0.25 * i;
+  }
+  const std::size_t size = sizeof(AudioBuffer) + (3 + 2 * 2) * kAudioFrameBytes;
+  EXPECT_EQ(std::memcmp(buffer.get(), overwritten.get(), size), 0);
 }
 
 TEST(NewAudioBufferTest, RefusesBadRequestsAndLeavesNothing) {
