@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/fm_library.h"
-#include "decode/outside_components.h"
 #include "app/process_entry.h"
+#include "decode/outside_components.h"
 #include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/path.h"
@@ -330,6 +330,9 @@ Result RunFmChild(context::AppContext& app, std::u16string_view programDirectory
 }
 
 Result RunFmChild(context::AppContext& app) {
+  // Only PCM may reach the parent: a library's own messages are sent nowhere. Should that fail,
+  // the output is still the PCM's; only the library could then spoil it.
+  (void)platform::ReserveStandardOutput();
   return RunFmChild(app, platform::ExecutableDirectory(), platform::WriteStandardOutput);
 }
 

@@ -67,14 +67,17 @@ constexpr int kWatchdogDone = 0;
 constexpr int kWatchdogEndedChild = 1;
 
 // The watchdog: windows of ticks follow one another while output keeps arriving; a window
-// without output ends the child. Answers kWatchdogDone when the run finished first.
+// without output ends the child, and so does a stop request, at the tick it is seen (the reading
+// thread fails the run at its next read if output still arrives). Answers kWatchdogDone when the
+// run finished first.
 int WatchChild(platform::ChildProcess& child, Watch& watch, const platform::StopWord& stop,
                WatchdogTiming timing) {
-  for (;;) {
+  for (bool stopped = false; !stopped;) {
     watch.dataSeen.store(false, std::memory_order_relaxed);
     for (std::uint32_t tick = 0; tick < timing.ticksPerWindow; ++tick) {
       if (watch.SleepTick(timing.tickMilliseconds)) return kWatchdogDone;
-      if (stop.Load() != 0) break;
+      stopped = stop.Load() != 0;
+      if (stopped) break;
     }
     if (!watch.dataSeen.load(std::memory_order_relaxed)) break;
   }

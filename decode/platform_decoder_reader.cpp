@@ -96,7 +96,8 @@ Result CheckFormat(const SystemDecoder& decoder, StreamFormat* format) {
   if (format->rate < dsp::kMinSampleRate) return kErrRate;
   format->bits = format->form == SampleForm::kFloat32 ? kFloatBits : kDoubleBits;
   format->frameBytes = std::uint64_t{format->channels} * sampleBytes;
-  format->pieceFrames = std::max<std::uint64_t>(1, kPieceBytes / format->frameBytes);
+  if (format->frameBytes > kPieceBytes) return kErrChannels;  // a frame must fit in a piece
+  format->pieceFrames = kPieceBytes / format->frameBytes;
   return kOk;
 }
 

@@ -194,6 +194,11 @@ class ChildProcess {
 // false (the process is not ended by the broken pipe). One thread at a time.
 [[nodiscard]] bool WriteStandardOutput(const void* bytes, std::uint64_t count) noexcept;
 
+// Keeps the process's standard output for WriteStandardOutput alone: whatever else the process
+// writes to it from now on (a loaded library's messages) goes nowhere. Call once, before loading
+// such a library. Failure answer: false, nothing changed.
+[[nodiscard]] bool ReserveStandardOutput() noexcept;
+
 // ---- Modules -----------------------------------------------------------------------------
 
 // A library loaded into the process by path; unloaded when destroyed. Any thread.

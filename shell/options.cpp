@@ -216,7 +216,7 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
         options->rate = wide;
       } else {
         if (wide.empty()) return "--output needs a file name";
-        options->output = wide;
+        options->output = DroppedPath(*text);
       }
     } else if (arg == "--fast") {
       options->fast = true;
@@ -240,6 +240,9 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
       options->files.push_back(DroppedPath(arg));
     }
   }
+  // A relative output file is taken from the directory the command was given in, also after a
+  // reader has moved the current directory.
+  options->output = DroppedPath(platform::Utf16ToUtf8(options->output));
   return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <new>
@@ -121,7 +122,7 @@ class PosixChild final : public ChildProcess {
     output_.Close();
     if (reaped_) return;
     if (!ReapIfExited()) {
-      ::kill(pid_, SIGKILL);
+      EndGroup();
       int status = 0;
       while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
       }
@@ -146,10 +147,17 @@ class PosixChild final : public ChildProcess {
 
   void Terminate() noexcept override {
     std::lock_guard lock(mutex_);
-    if (!reaped_ && !ReapIfExited()) ::kill(pid_, SIGKILL);
+    if (!reaped_ && !ReapIfExited()) EndGroup();
   }
 
  private:
+  // Ends the child and whatever it started in its group (a wrapper's own child would otherwise
+  // keep the output open). The group outlives its leader until the leader is reaped, so the id
+  // cannot name another group here.
+  void EndGroup() {
+    if (::kill(-pid_, SIGKILL) != 0) ::kill(pid_, SIGKILL);
+  }
+
   // Reaps the child when it has exited (caller holds the lock); true once it is gone.
   bool ReapIfExited() {
     int status = 0;
@@ -211,13 +219,31 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
   }
 }
 
+namespace {
+std::atomic<int> standardOutput{STDOUT_FILENO};  // where WriteStandardOutput writes
+}  // namespace
+
+bool ReserveStandardOutput() noexcept {
+  const int reserved = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (reserved < 0) return false;
+  const int nowhere = ::open(kDiscard, O_WRONLY | O_CLOEXEC);
+  if (nowhere < 0 || ::dup2(nowhere, STDOUT_FILENO) < 0) {
+    if (nowhere >= 0) ::close(nowhere);
+    ::close(reserved);
+    return false;
+  }
+  ::close(nowhere);
+  standardOutput = reserved;
+  return true;
+}
+
 bool WriteStandardOutput(const void* bytes, std::uint64_t count) noexcept {
   // A reader that went away must end the write with a failure, not end the process.
   static const bool ignoringBrokenPipes = ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
   (void)ignoringBrokenPipes;
   const char* next = static_cast<const char*>(bytes);
   while (count > 0) {
-    const ssize_t wrote = ::write(STDOUT_FILENO, next, static_cast<std::size_t>(count));
+    const ssize_t wrote = ::write(standardOutput, next, static_cast<std::size_t>(count));
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) return false;
     next += wrote;

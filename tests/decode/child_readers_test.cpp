@@ -102,11 +102,26 @@ TEST(FloatWavStream, HeaderChunksAndLengthTable) {
     EXPECT_EQ(parsed.frames, c.frames);
     EXPECT_EQ(parsed.sampleRate, c.spec.rate);
     EXPECT_EQ(LoadLe<std::uint64_t>(&stream[parsed.dataOffset]), 0U) << "the first value";
-    // Every cut of a good stream parses as far as it holds or fails, never reads past it.
+    // Every cut of a good stream fails or holds the whole frames before the cut.
+    const std::uint64_t dataOffset = parsed.dataOffset;
     for (std::size_t cut = 0; cut < stream.size(); ++cut) {
       SpanBytes prefix(std::span(stream.data(), cut));
-      (void)ParseFloatWavStream(prefix, &parsed);
+      FloatWavStream part;
+      if (ParseFloatWavStream(prefix, &part) != kOk) continue;
+      EXPECT_EQ(part.frames, (cut - dataOffset) / 16) << "cut at " << cut;
+      EXPECT_GE(cut, dataOffset + 16) << "cut at " << cut;
     }
+  }
+  // The identifiers and the top of the rate range.
+  const Bytes good = testing::MakeWav({.formatTag = 3, .bits = 64}, Doubles(8));
+  for (const auto& [at, value] : {std::pair<std::size_t, std::uint32_t>{0, 0x58464952},  // RIFX
+                                  {8, 0x45564157 + 1},                                   // WAVF
+                                  {24, 0x80000000}}) {                                   // rate
+    Bytes bad = good;
+    StoreLe<std::uint32_t>(&bad[at], value);
+    SpanBytes bytes(bad);
+    FloatWavStream parsed;
+    EXPECT_NE(ParseFloatWavStream(bytes, &parsed), kOk) << at;
   }
 }
 
@@ -132,8 +147,8 @@ int OpenDescriptors() {
 // True when this process has no child left, running or unreaped.
 bool NoChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
-// A window of 10 ticks of 20 ms: short enough for a test, long against a writer every 20 ms.
-constexpr WatchdogTiming kTestTiming{20, 10};
+// A window of 10 ticks of 50 ms: short enough for a test, long against a writer every 20 ms.
+constexpr WatchdogTiming kTestTiming{50, 10};
 
 struct RunCase {
   const char* name;
@@ -152,6 +167,7 @@ TEST(ChildRun, WatchdogAndOutputTable) {
        "o"},
       {"never writes", "exec sleep 30", false, ""},
       {"writes, then hangs", "printf 'x'; exec sleep 30", false, ""},
+      {"a wrapper whose own child hangs", "sleep 30; printf 'late'", false, ""},
       {"keeps writing past several windows",
        "i=0; while [ $i -lt 30 ]; do printf x; sleep 0.02; i=$((i+1)); done", true,
        std::string(30, 'x')},
@@ -183,7 +199,8 @@ TEST(ChildRun, WatchdogAndOutputTable) {
 TEST(ChildRun, StopEndsARunWithinATickWhetherTheChildWritesOrNot) {
   TempDir dir;
   const int descriptors = OpenDescriptors();
-  for (const char* script : {"exec cat /dev/zero", "exec sleep 30"}) {
+  for (const char* script :
+       {"while :; do head -c 65536 /dev/zero; sleep 0.01; done", "exec sleep 30"}) {
     SCOPED_TRACE(script);
     ChildRun run;
     run.program = WriteScript(dir, u"stand-in", script);

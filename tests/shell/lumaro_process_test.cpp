@@ -154,6 +154,19 @@ TEST(LumaroTest, EveryFormatPlaysThroughTheReaderTheComponentsAllow) {
   }
 }
 
+// Relative names are taken from where the command was given, even after the MIDI reader has
+// moved the current directory to the program's.
+TEST(LumaroTest, RelativeTrackAndDefaultOutputStayInTheCallersDirectory) {
+  TempDir dir;
+  dir.Write(u"tune.mid", tools::MakeMidi({{69, tools::kMidiTicksPerBeat, 100}}));
+  const ProcessRun run = RunProcess({"/bin/sh", "-c",
+                                     "cd '" + Utf8(dir.Path()) + "' && exec '" + LUMARO_PROGRAM +
+                                         "' --once --fast tune.mid tune.mid"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(ReadFileBytes(dir.File(u"lumaro-output.wav")).has_value());
+  EXPECT_TRUE(ReadFileBytes(dir.File(u"lumaro-output-2.wav")).has_value());
+}
+
 TEST(LumaroTest, DevicesListsTheFileOutputWithItsRates) {
   const ProcessRun run = Lumaro({"devices"});
   EXPECT_EQ(run.status, 0);

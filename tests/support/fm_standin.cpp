@@ -6,11 +6,13 @@
 // appended to, one "name argument" a line (calls before the load are held until the log is
 // known). Frame i of everything rendered since the library was loaded is (i, -i), each taken
 // modulo 2^16 as a 16-bit sample. Its true answers are 3, so only their lowest bit says true.
+// Initialising it prints a line on standard output, as a chatty library might.
 //
 // Variants: LUMARO_STANDIN_VERSION (the version it reports, 52 by default), LUMARO_STANDIN_NO_FADE
 // (no fade-out), LUMARO_STANDIN_NO_PCMRATE (no output rate).
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -78,6 +80,9 @@ void Value(const char* name, std::int32_t value) { Log(name, std::to_string(valu
 
 std::int32_t Init(const char* name, const void* reserved) {
   Log(name, reserved == nullptr ? "null" : "pointer");
+  // A chatty library: its messages must not reach the PCM the child writes.
+  std::fputs("stand-in ready\n", stdout);
+  std::fflush(stdout);
   return kTrue;
 }
 
