@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
+
+#include "tests/support/fake_memory_status.h"
 
 namespace lumaro::dsp {
 namespace {
@@ -15,9 +18,13 @@ std::vector<unsigned char> Pattern(std::size_t n) {
 }
 
 // Bytes written in odd-sized pieces across page and chunk boundaries (chunks of 1, 1, 2, 4 and 8
-// pages), by copy or straight into the room, come back in other pieces unchanged.
+// pages), by copy or straight into the room, come back in other pieces unchanged; also when the
+// guard refuses chunks beyond 2 pages and the store goes on a page at a time.
 TEST(PagedBufferTest, KeepsBytesAcrossPagesWhateverThePieces) {
-  for (const bool direct : {false, true}) {
+  for (const int run : {0, 1, 2}) {
+    const bool direct = run == 1;
+    std::optional<testing::FakeMemoryStatus> tight;
+    if (run == 2) tight.emplace((128 + 3) << 20);
     const std::size_t total = 12 * PagedBuffer::kPageSize + 5000;
     const std::vector<unsigned char> in = Pattern(total);
     auto store = PagedBuffer::Create();
