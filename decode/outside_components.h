@@ -17,9 +17,7 @@ inline constexpr std::u16string_view kSoundFontExtension = u".sf2";
 
 // The file names on this platform ("ffmpeg", "PMDWin.so" here).
 inline std::u16string FfmpegFileName() { return platform::ProgramFileName(kFfmpegProgram); }
-inline std::u16string FluidsynthFileName() {
-  return platform::ProgramFileName(kFluidsynthProgram);
-}
+inline std::u16string FluidsynthFileName() { return platform::ProgramFileName(kFluidsynthProgram); }
 inline std::u16string PmdwinFileName() { return platform::ModuleFileName(kPmdwinLibrary); }
 inline std::u16string WinfmpFileName() { return platform::ModuleFileName(kWinfmpLibrary); }
 

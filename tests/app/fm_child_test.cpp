@@ -259,8 +259,8 @@ TEST(FmChildTest, LumaroPlaysAPieceThroughItsChildCopy) {
     ASSERT_NE(data, std::string::npos);
     std::string pcm;  // the library's 16-bit samples, from the full-scale 32-bit words
     for (std::size_t at = data + 8; at + 4 <= wav.size(); at += 4) {
-      const auto word = decode::LoadLe<std::int32_t>(
-          reinterpret_cast<const unsigned char*>(wav.data()) + at);
+      const auto word =
+          decode::LoadLe<std::int32_t>(reinterpret_cast<const unsigned char*>(wav.data()) + at);
       const auto sample = static_cast<std::int16_t>(std::lround(word / 2147483647.0 * 32768.0));
       pcm.append({static_cast<char>(sample & 0xFF), static_cast<char>(sample >> 8)});
     }
