@@ -1,7 +1,6 @@
 #include "output/device_list.h"
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 
 #include "context/status_line.h"
@@ -17,21 +16,6 @@ using ListPtr = std::unique_ptr<context::StringList>;
 
 constexpr std::uint32_t kDsdMultiples[] = {64, 128, 256};
 constexpr std::uint32_t kDsdBaseRate = 44100;
-
-// Runs `build` on a thread of its own and waits for it; nullptr when no thread can be started.
-ListPtr OnOwnThread(const context::AppContext& app, const std::function<ListPtr()>& build) {
-  ListPtr list;
-  platform::ThreadStarter& threads =
-      app.Services != nullptr ? *app.Services->threads : platform::SystemThreads();
-  std::unique_ptr<platform::Thread> thread = threads.Start([&] {
-    if (!platform::InitializeApartment()) return;
-    list = build();
-    platform::UninitializeApartment();
-  });
-  if (!thread) return nullptr;
-  thread->Join();
-  return list;
-}
 
 // The active render endpoints of the process's endpoint family, or nullptr.
 std::unique_ptr<ep::EndpointCollection> ActiveEndpoints(const context::AppContext& app,
@@ -81,6 +65,20 @@ ListPtr RatesOf(ep::AudioClient& client) {
 }
 
 }  // namespace
+
+ListPtr OnOwnThread(const context::AppContext& app, const std::function<ListPtr()>& build) {
+  ListPtr list;
+  platform::ThreadStarter& threads =
+      app.Services != nullptr ? *app.Services->threads : platform::SystemThreads();
+  std::unique_ptr<platform::Thread> thread = threads.Start([&] {
+    if (!platform::InitializeApartment()) return;
+    list = build();
+    platform::UninitializeApartment();
+  });
+  if (!thread) return nullptr;
+  thread->Join();
+  return list;
+}
 
 ListPtr ListEndpoints(const context::AppContext& app) {
   return OnOwnThread(app, [&]() -> ListPtr {

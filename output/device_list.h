@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -10,6 +11,12 @@
 // on a thread of its own (which sets up the component system for itself); the caller waits for
 // it without a time limit. Any failure part-way answers nullptr.
 namespace lumaro::output {
+
+// Runs `build` on a thread of its own inside the component system and waits for it without a
+// time limit; nullptr when no thread can be started. Both halves of the lists are built so.
+std::unique_ptr<context::StringList> OnOwnThread(
+    const context::AppContext& app,
+    const std::function<std::unique_ptr<context::StringList>()>& build);
 
 // The friendly names of the active render endpoints, in the system's order (no prefix).
 std::unique_ptr<context::StringList> ListEndpoints(const context::AppContext& app);
