@@ -7,7 +7,7 @@
 
 // Fixed-width fields of file headers: little-endian (RIFF, Wave64, DSF) and big-endian (DSDIFF),
 // independent of the host's order.
-namespace lumaro::decode {
+namespace lumaro::platform {
 
 template <class T>
 T LoadLe(const unsigned char* p) noexcept {
@@ -67,4 +67,4 @@ constexpr ByteTable IdentityTable() noexcept {
   return table;
 }
 
-}  // namespace lumaro::decode
+}  // namespace lumaro::platform

@@ -49,7 +49,8 @@ void PutTag(std::vector<std::uint8_t>& out, const char* tag) {
   out.insert(out.end(), tag, tag + 4);
 }
 
-// The RIFF header of a file holding `dataBytes` of `format` (sizes clamp at 4 GiB).
+}  // namespace
+
 std::vector<std::uint8_t> WavHeader(const WaveFormat& format, std::uint64_t dataBytes) {
   constexpr std::uint16_t kTagPcm = 1;
   constexpr std::uint16_t kTagFloat = 3;
@@ -95,8 +96,6 @@ bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 std::u16string NumberedPath(const std::u16string& path, unsigned n) {
   if (n <= 1) return path;

@@ -43,6 +43,12 @@ class FileOutputSystem final : public endpoint::EndpointSystem {
   std::shared_ptr<Shared> shared_;
 };
 
+// The RIFF header of a file holding `dataBytes` of `format` (sizes clamp at 4 GiB).
+std::vector<std::uint8_t> WavHeader(const endpoint::WaveFormat& format, std::uint64_t dataBytes);
+
+// Writes all `bytes`; false on a short write.
+bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes);
+
 // The path of the n-th initialisation (n from 1): "dir/name.wav", "dir/name-2.wav", …
 std::u16string NumberedPath(const std::u16string& path, unsigned n);
 
