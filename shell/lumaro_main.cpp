@@ -20,6 +20,7 @@
 #include "app/scan_music_files.h"
 #include "engine/playback_thread.h"
 #include "platform/failure.h"
+#include "platform/file_output/file_driver.h"
 #include "platform/file_output/file_output.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/os.h"
@@ -294,6 +295,8 @@ int main(int argc, char** argv) {
   fileOptions.paced = !options.fast;
   platform::file_output::FileOutputSystem fileOutput(fileOptions);
   services.endpoints = &fileOutput;
+  platform::file_output::FileDriverRegistry fileDriver(fileOptions);
+  services.drivers = &fileDriver;
 
   std::signal(SIGINT, CloseOnSignal);
   std::signal(SIGTERM, CloseOnSignal);

@@ -3,10 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
+
+#include "app/driver_lists.h"
 #include "decode/byte_order.h"
+#include "platform/file_output/file_driver.h"
 #include "platform/text.h"
 #include "tests/output/endpoint_test_fixture.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/string_list.h"
 
 namespace lumaro::testing {
 namespace {
@@ -104,6 +110,108 @@ TEST_F(FileOutputTest, TakesTheLadderInExclusiveModeAndFloatWhenShared) {
   }
   ASSERT_TRUE(closest.has_value());
   EXPECT_EQ(closest->samplesPerSec, 384000U);
+}
+
+// ---- The driver File output ------------------------------------------------------------------
+
+namespace drv = platform::driver;
+
+// The player's side of the callbacks, process-wide as the callbacks have no context.
+std::atomic<int> gFreeHalf{0};
+platform::Event* gSwitched = nullptr;
+void OnSwitch(std::int32_t index, bool) {
+  gFreeHalf = 1 - index;
+  gSwitched->Set();
+}
+
+// Plays the lead-in (zeros) then `halves` halves of a byte pattern through `driver`, as the
+// engine does: wait for a switch, fill the free half of both channels, tell the driver.
+// Answers the bytes each channel was given after the lead-in.
+std::array<Bytes, 2> Feed(drv::Driver& driver, bool dsd, std::uint32_t rate, std::int32_t size,
+                          int halves) {
+  constexpr std::uint32_t kSwitchDeadlineMs = 2000;
+  const std::unique_ptr<platform::Event> switched = platform::Event::Create();
+  gSwitched = switched.get();
+  drv::IoFormat format;
+  format.formatType = dsd ? drv::kASIODSDFormat : drv::kASIOPCMFormat;
+  drv::BufferInfo infos[2];
+  infos[1].channelNum = 1;
+  const drv::Callbacks callbacks{.bufferSwitch = OnSwitch};
+  std::array<Bytes, 2> given;
+  EXPECT_EQ(driver.init(nullptr), drv::kInitSucceeded);
+  EXPECT_EQ(driver.future(drv::kAsioSetIoFormat, &format), drv::kAseSuccess);
+  EXPECT_EQ(driver.setSampleRate(rate), drv::kAseOk);
+  if (driver.createBuffers(infos, 2, size, &callbacks) != drv::kAseOk ||
+      driver.start() != drv::kAseOk) {
+    ADD_FAILURE() << "driver not started";
+    return given;
+  }
+  const std::size_t bytes = dsd ? size / 8 : size * 4;
+  const std::uint64_t leadIn = platform::file_output::LeadInHalves(rate, size, dsd);
+  for (std::uint64_t h = 0; h < leadIn + halves; ++h) {
+    if (switched->Wait(kSwitchDeadlineMs) != platform::WaitResult::kSignalled) {
+      ADD_FAILURE() << "no switch at half " << h;
+      break;
+    }
+    for (int c = 0; c < 2; ++c) {
+      auto* out = static_cast<unsigned char*>(infos[c].buffers[gFreeHalf.load()]);
+      for (std::size_t i = 0; i < bytes; ++i) {
+        out[i] = h < leadIn ? 0 : static_cast<unsigned char>(h * 7 + c * 101 + i);
+        if (h >= leadIn) given[c].push_back(out[i]);
+      }
+    }
+    (void)driver.outputReady();
+  }
+  EXPECT_EQ(driver.stop(), drv::kAseOk);
+  EXPECT_EQ(driver.disposeBuffers(), drv::kAseOk);
+  return given;
+}
+
+// PCM becomes a 32-bit WAV and 1-bit data a DSDIFF file, each channel's bytes interleaved by
+// sample exactly as given; files are numbered by run, with the extension of their content.
+TEST_F(FileOutputTest, TheDriverRecordsWhatFollowsTheLeadIn) {
+  fo::FileDriverRegistry registry({.path = Path("out.wav"), .paced = false});
+  struct Case {
+    bool dsd;
+    std::uint32_t rate;
+    std::int32_t size;
+    std::size_t header, sample;
+  } const cases[] = {{false, 44100, 44100 / 5, 44, 4},
+                     {true, 2822400, 2822400 / 5, 150, 1},
+                     {false, 768000, 768000 / 5, 44, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    std::unique_ptr<drv::Driver> driver =
+        registry.CreateInstance(*drv::ClassIdFromString(fo::kFileDriverClassId));
+    ASSERT_NE(driver, nullptr);
+    const std::array<Bytes, 2> given = Feed(*driver, c.dsd, c.rate, c.size, 3);
+    driver.reset();
+    Bytes expected;
+    for (std::size_t at = 0; at < given[0].size(); at += c.sample) {
+      for (const Bytes& channel : given)
+        expected.insert(expected.end(), channel.begin() + at, channel.begin() + at + c.sample);
+    }
+    const Bytes file = ReadAll(registry.WrittenFiles().back());
+    ASSERT_EQ(file.size(), c.header + expected.size());
+    EXPECT_TRUE(BytesAt(file, c.header, expected));
+    if (c.dsd) {
+      EXPECT_EQ(decode::LoadBe<std::uint64_t>(&file[4]), file.size() - 12);
+      EXPECT_EQ(decode::LoadBe<std::uint32_t>(&file[60]), c.rate);
+    } else {
+      EXPECT_EQ(Le32(file, 24), c.rate);
+      EXPECT_EQ(Le32(file, 40), expected.size());
+    }
+  }
+  EXPECT_THAT(registry.WrittenFiles(),
+              ElementsAre(Path("out.wav"), Path("out-2.dff"), Path("out-3.wav")));
+  // The lead-in counts down three seconds by halves while more than a half remains.
+  EXPECT_EQ(fo::LeadInHalves(44100, 8820, false), 14U);
+  EXPECT_EQ(fo::LeadInHalves(44100, 2048, false), 64U);
+  EXPECT_EQ(fo::LeadInHalves(2822400, 564480, true), 14U);
+  EXPECT_EQ(fo::LeadInHalves(32000, 96000, false), 0U);
+  // The device list offers it with every rate of both formats.
+  services_.drivers = &registry;
+  EXPECT_EQ(Entries(app::AsioRates(app_, fo::kFileOutputName).get()).size(), 16U);
 }
 
 }  // namespace
