@@ -20,9 +20,10 @@
 // destroying it; a running driver stops first.
 //
 // A driver's states: created → init (answers 1) → initialised: future, canSampleRate,
-// setSampleRate and getBufferSize are answered → createBuffers → buffers made: getChannelInfo is
-// answered → start → running: the driver calls bufferSwitch once per half and plays the half the
-// player was not given to fill → stop → disposeBuffers. Any call out of order fails.
+// setSampleRate, getBufferSize and getChannelInfo are answered → createBuffers → buffers made
+// (the channel's sample type follows the IO format) → start → running: the driver calls
+// bufferSwitch once per half and plays the half the player was not given to fill → stop →
+// disposeBuffers. Any call out of order fails.
 namespace lumaro::platform::driver {
 
 // The answers of the driver calls other than init and getDriverVersion.

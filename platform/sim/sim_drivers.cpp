@@ -224,9 +224,9 @@ class SimDriver final : public driver::Driver {
   AsioError getChannelInfo(driver::ChannelInfo* info) override {
     if (state_->Fails(d_, "getChannelInfo", std::to_string(info->channel)))
       return kAseHwMalfunction;
-    if (halves_.empty()) return kAseInvalidMode;
+    if (!initialised_) return kAseInvalidMode;
     info->type = Type();
-    info->isActive = true;
+    info->isActive = !halves_.empty();
     return kAseOk;
   }
   AsioError start() override { return Simple("start"); }
