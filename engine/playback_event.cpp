@@ -5,7 +5,9 @@
 namespace lumaro::engine {
 namespace {
 std::atomic<platform::Event*> playbackEvent{nullptr};
-}
+std::atomic<std::uint32_t> asioHalf{0};
+platform::driver::TimeInfo asioTimeInfo;
+}  // namespace
 
 platform::Event* PlaybackEvent() noexcept { return playbackEvent.load(std::memory_order_acquire); }
 
@@ -16,5 +18,9 @@ PlaybackEventScope::PlaybackEventScope(platform::Event* event) noexcept {
 PlaybackEventScope::~PlaybackEventScope() {
   playbackEvent.store(nullptr, std::memory_order_release);
 }
+
+std::atomic<std::uint32_t>& AsioHalf() noexcept { return asioHalf; }
+
+platform::driver::TimeInfo& AsioTimeInfo() noexcept { return asioTimeInfo; }
 
 }  // namespace lumaro::engine

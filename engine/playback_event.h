@@ -1,5 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
+#include "platform/driver_api.h"
 #include "platform/os.h"
 
 namespace lumaro::engine {
@@ -17,5 +21,14 @@ class PlaybackEventScope {
   PlaybackEventScope(const PlaybackEventScope&) = delete;
   PlaybackEventScope& operator=(const PlaybackEventScope&) = delete;
 };
+
+// The half of a driver's double buffer the playback thread fills next (0 or 1). A driver's
+// bufferSwitch stores it before it signals the PlaybackEvent; the playback thread loads it once
+// its wait has returned, so the store and the signal order it.
+std::atomic<std::uint32_t>& AsioHalf() noexcept;
+
+// The timing record a driver's bufferSwitchTimeInfo is answered with: zeroed at every call.
+// Written only by the driver thread that calls back.
+platform::driver::TimeInfo& AsioTimeInfo() noexcept;
 
 }  // namespace lumaro::engine
