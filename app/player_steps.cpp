@@ -1,8 +1,10 @@
 #include "app/player_steps.h"
 
+#include "app/driver_lists.h"
 #include "app/read_playlist.h"
 #include "decode/decode_track.h"
 #include "engine/track_preparation.h"
+#include "output/driver_steps.h"
 #include "output/endpoint_steps.h"
 
 namespace lumaro::app {
@@ -17,7 +19,7 @@ context::StepTable MakePlayerSteps() {
   steps.raisePriority = engine::RaisePriority;
   steps.applyVolumeAssist = engine::ApplyVolumeAssist;
   steps.Family(context::DeviceFamily::kEndpoint) = output::EndpointFamilySteps();
-  steps.Family(context::DeviceFamily::kDriver) = output::DriverFamilySteps();
+  steps.Family(context::DeviceFamily::kDriver) = output::DriverFamilySteps(AsioProbe);
   return steps;
 }
 

@@ -19,6 +19,15 @@ struct TrackTableEntry {
   std::uint64_t StartOffset = 0;  // start of the track within the device's output data, bytes
 };
 
+// The output a driver was set up for; the preparation makes its bytes.
+struct DriverFormat {
+  std::uint32_t NativeDsd = 0;      // 1: 1-bit data at DriverRate; 0: integer PCM
+  std::uint32_t DriverRate = 0;     // the rate set on the driver (the bit rate for 1-bit data)
+  std::uint32_t ValidBits = 0;      // PCM: valid bits per sample; 1-bit: 1
+  std::uint32_t ContainerBits = 0;  // PCM: bits per sample in the driver's buffer; 1-bit: 8
+  std::uint32_t ByteOrderFlag = 0;  // PCM: big-endian samples; 1-bit: earliest bit in bit 7
+};
+
 // The working state a device family keeps while its steps run; each family defines its own.
 class DeviceSession {
  public:
@@ -46,6 +55,8 @@ struct PlayRequest {
   // carries DoP. The preparation steps make the device's bytes for it.
   platform::endpoint::WaveFormat WaveFormat;
   std::uint32_t DopOutput = 0;
+  // The format the driver family chose.
+  DriverFormat DriverOutput;
   // The device family's objects for this track (made by the family's first step, released when
   // that step returns).
   std::unique_ptr<DeviceSession> Session;

@@ -42,17 +42,16 @@ enum : Result {
   kErrStopped,
   kErrNoOutput,
   kErrSessionMemory,
-  kErrNoDriverKey,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kEndpointSteps,
-    kErrNoDriverKey,
+    kErrSessionMemory,
     {"CreateEnumerator failed", "EnumAudioEndpoints failed", "GetCount failed", "device not found",
      "Activate failed", "IsFormatSupported failed", "shared-mode rate out of range",
      "audio format not supported", "Initialize failed", "GetBufferSize failed",
      "SetEventHandle failed", "GetService failed", "GetBuffer failed", "Start failed",
      "GetCurrentPadding failed", "device feeding stopped", "no output frames",
-     "no memory for the device session", "no driver backend"}};
+     "no memory for the device session"}};
 
 // Notes one of this file's failures; answers its code.
 Result Fail(const context::PlayRequest& r, Result code) noexcept {
@@ -231,13 +230,6 @@ engine::DecodeLineOutput LineOutput(const PlayRequest& r) {
   return out;
 }
 
-// Step 14 while no driver backend is built in: the driver registry key is missing, which fails
-// without a text.
-Result OpenDriversWithoutBackend(PlayRequest& r) {
-  ShowStatus(r, res::kStatusPreparingDevice);
-  return Fail(r, kErrNoDriverKey);
-}
-
 }  // namespace
 
 context::FamilySteps EndpointFamilySteps() {
@@ -253,12 +245,6 @@ context::FamilySteps EndpointFamilySteps() {
   h[context::Number(Step::kStartEndpoint)] = StartEndpoint;
   h[context::Number(Step::kPlayEndpointLeadIn)] = PlayEndpointLeadIn;
   h[context::Number(Step::kFeedEndpoint)] = FeedEndpoint;
-  return family;
-}
-
-context::FamilySteps DriverFamilySteps() {
-  context::FamilySteps family = context::StepTable{}.Family(context::DeviceFamily::kDriver);
-  family.handlers[context::Number(Step::kOpenDriverKey)] = OpenDriversWithoutBackend;
   return family;
 }
 

@@ -24,10 +24,6 @@ namespace lumaro::output {
 // the engine's preparation).
 context::FamilySteps EndpointFamilySteps();
 
-// The driver family's table. No driver backend is built in yet: step 14 answers as a machine
-// without registered drivers does (it fails without a text).
-context::FamilySteps DriverFamilySteps();
-
 // True when the request plays through the shared mix format ("Share").
 bool PlaysShared(const context::PlayRequest& request);
 

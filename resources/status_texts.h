@@ -88,8 +88,18 @@ inline constexpr Text kStatusConvertingTo1Bit = u"Converting to 1bit ...";
 inline constexpr Text kStatusConvertingToOutput = u"Converting to output data ...";
 inline constexpr Text kErrNotEnoughData = u"ERROR: not enough data";
 
-// Driver family.
+// Driver family (with the endpoint family's progress texts and "device not found").
 inline constexpr Text kStatusPreparingDevice = u"Prepareting device ...";
+inline constexpr Text kErrCoCreateInstance = u"DEVICE ERROR: CoCreateInstance";
+inline constexpr Text kErrDeviceNotAvailable = u"DEVICE ERROR: device not available";
+inline constexpr Text kErrInitFailed = u"DEVICE ERROR: init failed";
+inline constexpr Text kErrFutureFailed = u"DEVICE ERROR: future failed";
+inline constexpr Text kErrInternalError = u"ERROR: internal error";
+inline constexpr Text kErrDriverGetBufferSizeFailed = u"DEVICE ERROR: getBufferSize failed";
+inline constexpr Text kErrCreateBuffersFailed = u"DEVICE ERROR: createBuffers failed";
+inline constexpr Text kErrGetChannelInfoFailed = u"DEVICE ERROR: getChannelInfo failed";
+inline constexpr Text kErrUnsupportedFormat = u"DEVICE ERROR: unsupported format";
+inline constexpr Text kErrDriverStartFailed = u"ERROR: start failed";
 
 // Volume assist: progress, shown by the engine before it runs each stage.
 inline constexpr Text kStatusCompressing = u"Compressing ...";

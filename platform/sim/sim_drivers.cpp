@@ -277,6 +277,7 @@ std::unique_ptr<driver::Driver> SimDriverRegistry::CreateInstance(const driver::
   for (std::size_t i = 0; i < drivers.size(); ++i) {
     if (driver::ClassIdFromString(ClassIdOf(state_->script, i)) != id) continue;
     state_->Record(drivers[i], "create");
+    if (!drivers[i].creatable) return nullptr;
     return std::make_unique<SimDriver>(state_, drivers[i]);
   }
   return nullptr;

@@ -19,6 +19,8 @@ struct SimDriverScript {
   std::u16string subkeyName;
   // The "CLSID" text; when empty, one is made from the driver's place in the registry.
   std::u16string clsidText;
+  // False: the class cannot be created.
+  bool creatable = true;
   std::int32_t version = driver::kMinimumDriverVersion;
   std::int32_t initAnswer = driver::kInitSucceeded;
   // init blocks this long before it answers (or until the registry ends its hangs).
