@@ -10,6 +10,8 @@
 #include "dsp/pack_dop.h"
 #include "dsp/peak_normalize.h"
 #include "dsp/resample.h"
+#include "dsp/reverse_dsd_bits.h"
+#include "dsp/swap_to_big_endian.h"
 #include "dsp/to_one_bit.h"
 #include "engine/step_machine.h"
 #include "platform/failure.h"
@@ -60,28 +62,32 @@ Result WriteCache(PlayRequest& r, bool oneBit) {
   return written;
 }
 
-// PCM output of the endpoint: float, resampled to the format's rate, clip-guarded, converted.
-Result PreparePcmOutput(PlayRequest& r) {
-  const platform::endpoint::WaveFormat& f = r.WaveFormat;
+// Integer (or shared float) PCM at `rate`: float, resampled, clip-guarded, converted.
+Result PreparePcm(PlayRequest& r, std::uint32_t rate, unsigned validBits, unsigned containerBits,
+                  bool asFloat) {
   if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
-  if (const Result resampled = ResampleTo(r, f.samplesPerSec); resampled != kOk) return resampled;
+  if (const Result resampled = ResampleTo(r, rate); resampled != kOk) return resampled;
   if (const Result guarded =
           RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });
       guarded != kOk) {
     return guarded;
   }
   if (const Result cached = WriteCache(r, false); cached != kOk) return cached;
-  const bool shared = platform::EqualNoCase(r.Rate, res::kRateShare);
   return RunStage(r, res::kStatusConvertingToOutput, [&] {
-    return dsp::FloatToOutput(r.Buffer, f.validBitsPerSample, f.bitsPerSample, shared,
-                              r.App->PlayCommand);
+    return dsp::FloatToOutput(r.Buffer, validBits, containerBits, asFloat, r.App->PlayCommand);
   });
 }
 
-// DoP output of the endpoint: 1-bit data at the format's rate × 16, packed into PCM frames.
-Result PrepareDopOutput(PlayRequest& r) {
+// PCM output of the endpoint in its format; float for the shared mix.
+Result PreparePcmOutput(PlayRequest& r) {
   const platform::endpoint::WaveFormat& f = r.WaveFormat;
-  const std::uint64_t dsdRate = static_cast<std::uint64_t>(f.samplesPerSec) * dsp::kDopBitsPerFrame;
+  return PreparePcm(r, f.samplesPerSec, f.validBitsPerSample, f.bitsPerSample,
+                    platform::EqualNoCase(r.Rate, res::kRateShare));
+}
+
+// 1-bit data at `dsdRate`: a 1-bit track at that rate is kept, anything else is converted to
+// float and modulated again. Then the cache file, when asked for.
+Result PrepareOneBit(PlayRequest& r, std::uint64_t dsdRate) {
   const dsp::DsdBuffer* dsd = r.Buffer.Get<dsp::DsdBuffer>();
   if (!(r.IsDsd != 0 && dsd != nullptr && dsd->dsdRate == dsdRate)) {
     if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
@@ -100,9 +106,21 @@ Result PrepareDopOutput(PlayRequest& r) {
       return modulated;
     }
   }
-  if (const Result cached = WriteCache(r, true); cached != kOk) return cached;
+  return WriteCache(r, true);
+}
+
+// DoP output of the endpoint: 1-bit data at the format's rate × 16, packed into PCM frames.
+Result PrepareDopOutput(PlayRequest& r) {
+  const platform::endpoint::WaveFormat& f = r.WaveFormat;
+  const std::uint64_t dsdRate = static_cast<std::uint64_t>(f.samplesPerSec) * dsp::kDopBitsPerFrame;
+  if (const Result made = PrepareOneBit(r, dsdRate); made != kOk) return made;
   return RunStage(r, res::kStatusConvertingToOutput,
                   [&] { return dsp::PackDop(r.Buffer, f.bitsPerSample, r.App->PlayCommand); });
+}
+
+Result NotEnoughData(const PlayRequest& r) {
+  ShowStatus(r, res::kErrNotEnoughData);
+  return kFailures.Note(kErrNotEnoughData);
 }
 
 }  // namespace
@@ -180,11 +198,27 @@ Result PrepareEndpointOutput(PlayRequest& r) {
   if (prepared != kOk) return prepared;
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
   if (output == nullptr) return kFailures.Note(kErrNoBuffer);
-  if (output->frameCount == 0) {
-    ShowStatus(r, res::kErrNotEnoughData);
-    return kFailures.Note(kErrNotEnoughData);
-  }
+  if (output->frameCount == 0) return NotEnoughData(r);
   return StepMachine(r, context::Step::kInitializeEndpoint);
+}
+
+Result PrepareDriverOutput(PlayRequest& r) {
+  const context::DriverFormat& f = r.DriverOutput;
+  if (f.NativeDsd != 0) {
+    if (const Result made = PrepareOneBit(r, f.DriverRate); made != kOk) return made;
+    if (r.Buffer.Get<dsp::DsdBuffer>() == nullptr) return kFailures.Note(kErrNoBuffer);
+    if (r.Buffer.Get<dsp::DsdBuffer>()->length == 0) return NotEnoughData(r);
+    if (f.ByteOrderFlag != 0) dsp::ReverseDsdBits(r.Buffer);
+  } else {
+    if (const Result made = PreparePcm(r, f.DriverRate, f.ValidBits, f.ContainerBits, false);
+        made != kOk) {
+      return made;
+    }
+    if (r.Buffer.Get<dsp::PcmBuffer>() == nullptr) return kFailures.Note(kErrNoBuffer);
+    if (r.Buffer.Get<dsp::PcmBuffer>()->frameCount == 0) return NotEnoughData(r);
+    if (f.ByteOrderFlag != 0) dsp::SwapToBigEndian(r.Buffer, f.ValidBits);
+  }
+  return StepMachine(r, context::Step::kCreatePlaybackEvent);
 }
 
 }  // namespace lumaro::engine

@@ -5,6 +5,7 @@
 
 #include "engine/playback_event.h"
 #include "engine/step_machine.h"
+#include "engine/track_preparation.h"
 #include "output/driver_callbacks.h"
 #include "output/driver_format.h"
 #include "output/endpoint_format.h"
@@ -295,6 +296,7 @@ context::FamilySteps DriverFamilySteps(DriverProbe probe) {
   h[context::Number(Step::kChooseDriverFormat)] = [probe = std::move(probe)](PlayRequest& r) {
     return ChooseDriverFormat(r, probe);
   };
+  h[context::Number(Step::kPrepareDriverOutput)] = engine::PrepareDriverOutput;
   return family;
 }
 

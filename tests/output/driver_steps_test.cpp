@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "engine/feeding.h"
+#include "engine/track_preparation.h"
 #include "output/driver_format.h"
 #include "platform/sim/sim_drivers.h"
 #include "tests/engine/engine_fixture.h"
@@ -197,6 +199,87 @@ TEST_F(DriverStepsTest, EachFailureHasItsTextAndReleasesWhatWasMade) {
   Use({}, true);
   EXPECT_NE(Play({u"/m/a"}, u"A: DAC", u"Auto"), kOk);
   EXPECT_EQ(Status(), u"Prepareting device ...");
+}
+
+TEST_F(DriverStepsTest, OutputDataKeepsOrRemodulatesOneBitAndOrdersPcmBytesForTheDriver) {
+  steps_.raisePriority = engine::RaisePriority;
+  steps_.applyVolumeAssist = engine::ApplyVolumeAssist;
+  std::vector<std::uint8_t> firstPair;
+  std::uint32_t outRate = 0;
+  steps_.Handler(context::DeviceFamily::kDriver,
+                 context::Step::kStartDriver) = [&](context::PlayRequest& r) -> Result {
+    const engine::OutputView view = engine::ViewOf(r.Buffer);
+    firstPair.assign(view.data, view.data + view.frameBytes);
+    outRate = r.DriverOutput.DriverRate;
+    app_.PlayCommand = context::kCommandStop;
+    return kOk;
+  };
+  struct Case {
+    FakeTrack track;
+    const char16_t* rate;
+    SimDriverScript driver;
+    std::vector<std::uint8_t> firstPair;  // empty: only the rate is checked
+    std::uint32_t outRate;
+    bool modulated;
+  };
+  // 0x69 is 01101001; its bits reversed, 10010110. A quarter of full scale is 0x2000 in 16
+  // bits and 0x200000 in 24.
+  const Case kCases[] = {
+      {{.isDsd = 1, .rate = 2822400, .frames = 64, .value = 0x69},
+       u"Auto",
+       {.dsdType = SampleType::kDSDInt8LSB1},
+       {0x69, 0x69},
+       2822400,
+       false},
+      {{.isDsd = 1, .rate = 2822400, .frames = 64, .value = 0x69},
+       u"Auto",
+       {.dsdType = SampleType::kDSDInt8MSB1},
+       {0x96, 0x96},
+       2822400,
+       false},
+      {{.isDsd = 1, .rate = 2822400, .frames = 4096, .value = 0x69},
+       u"D128",
+       {},
+       {},
+       5644800,
+       true},
+      {{.frames = 64}, u"D64", {}, {}, 2822400, true},
+      {{.frames = 64},
+       u"Auto",
+       {.pcmType = SampleType::kInt24MSB},
+       {0x20, 0, 0, 0x20, 0, 0},
+       44100,
+       false},
+      {{.frames = 64},
+       u"Auto",
+       {.pcmType = SampleType::kInt32MSB16},
+       {0, 0, 0x20, 0, 0, 0, 0x20, 0},
+       44100,
+       false},
+      {{.frames = 64},
+       u"Auto",
+       {.pcmType = SampleType::kInt16LSB},
+       {0, 0x20, 0, 0x20},
+       44100,
+       false},
+  };
+  for (const Case& c : kCases) {
+    SimDriverScript driver = c.driver;
+    driver.description = u"DAC";
+    Use({driver});
+    tracks_[u"/m/a"] = c.track;
+    firstPair.clear();
+    const std::size_t before = Statuses().size();
+    ASSERT_EQ(Play({u"/m/a"}, u"A: DAC", c.rate), kOk) << Utf8(Status());
+    EXPECT_EQ(outRate, c.outRate);
+    if (!c.firstPair.empty()) {
+      EXPECT_EQ(firstPair, c.firstPair) << Utf8(c.rate);
+    }
+    const std::vector<std::u16string> statuses = Statuses();
+    const bool modulated = std::find(statuses.begin() + static_cast<std::ptrdiff_t>(before),
+                                     statuses.end(), u"Converting to 1bit ...") != statuses.end();
+    EXPECT_EQ(modulated, c.modulated) << outRate;
+  }
 }
 
 }  // namespace
