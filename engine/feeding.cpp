@@ -19,7 +19,6 @@ enum : Result { kErrNoEvent = FirstCode(FailureSite::kFeeding), kErrWaitFailed }
 constexpr platform::FailureNames kFailures{
     FailureSite::kFeeding, kErrWaitFailed, {"no PlaybackEvent", "device wait failed"}};
 
-constexpr std::uint8_t kDsdIdleByte = 0xCC;
 constexpr std::uint8_t kMarkerFlip = 0xFF;
 constexpr std::uint32_t kBitsPerByte = 8;
 
@@ -139,9 +138,9 @@ Result RunPlayingLook(context::PlayRequest& r, const OutputView& view,
 }
 
 std::uint8_t FillSilence(std::uint8_t* destination, std::uint32_t frames, std::uint32_t frameBytes,
-                         bool dop, std::uint8_t marker) {
+                         bool dop, std::uint8_t marker, std::uint8_t idleByte) {
   if (!dop) {
-    std::memset(destination, 0, static_cast<std::size_t>(frames) * frameBytes);
+    std::memset(destination, idleByte, static_cast<std::size_t>(frames) * frameBytes);
     return marker;
   }
   const std::uint32_t sampleBytes = frameBytes / 2;  // 3 or 4
@@ -160,12 +159,13 @@ std::uint8_t FillSilence(std::uint8_t* destination, std::uint32_t frames, std::u
 }
 
 Feeder::Feeder(context::PlayRequest& request, const OutputView& view,
-               std::uint64_t deviceBufferBytes, bool dop)
+               std::uint64_t deviceBufferBytes, bool dop, std::uint8_t idleByte)
     : r_(request),
       app_(*request.App),
       view_(view),
       bufferBytes_(deviceBufferBytes),
       dop_(dop),
+      idleByte_(idleByte),
       gapless_(PlaysGapless(request)) {}
 
 bool Feeder::TrackEnds() const {
@@ -240,7 +240,7 @@ void Feeder::Copy(std::uint8_t* destination, std::uint32_t frames) {
     if (position >= view_.dataBytes) ending_ = Ending::kSilence;
     marker_ = FillSilence(destination + done,
                           static_cast<std::uint32_t>((wanted - done) / view_.frameBytes),
-                          view_.frameBytes, dop_, marker_);
+                          view_.frameBytes, dop_, marker_, idleByte_);
     if (ending_ == Ending::kSilence) silentBytes_ += wanted - done;
   }
   app_.Position = position;

@@ -45,13 +45,16 @@ Result RunPlayingLook(context::PlayRequest& request, const OutputView& view,
 // StartSeconds⌋ × 2 for DSD; the products truncate.
 void SetStartOffsets(context::PlayRequest& request);
 
-// Fills `frames` frames of device silence: zero bytes, or for DoP the idle pattern (DSD bytes
-// 0xCC under a marker that starts at `marker` and is inverted after every frame). Answers the
-// marker of the frame that would follow.
+// Fills `frames` frames of device silence: `idleByte` in every byte (zero for PCM, kDsdIdleByte
+// for 1-bit data), or for DoP the idle pattern (DSD bytes 0xCC under a marker that starts at
+// `marker` and is inverted after every frame). Answers the marker of the frame that would follow.
 std::uint8_t FillSilence(std::uint8_t* destination, std::uint32_t frames, std::uint32_t frameBytes,
-                         bool dop, std::uint8_t marker);
+                         bool dop, std::uint8_t marker, std::uint8_t idleByte = 0);
 
 inline constexpr std::uint8_t kDopMarkerFirst = 0x05;
+// 1-bit silence: 11001100 has as many ones as zeros and no long runs, so a converter hears
+// nothing and stays locked.
+inline constexpr std::uint8_t kDsdIdleByte = 0xCC;
 inline constexpr std::uint32_t kWaitMilliseconds = 2000;
 
 // Waits (through the process's clock) at most kWaitMilliseconds for the device to signal the
@@ -65,8 +68,9 @@ inline constexpr std::uint32_t kWaitMilliseconds = 2000;
 // the device. Playback thread.
 class Feeder {
  public:
+  // `idleByte`: the silence of a device that is not DoP (0xCC for native 1-bit data).
   Feeder(context::PlayRequest& request, const OutputView& view, std::uint64_t deviceBufferBytes,
-         bool dop);
+         bool dop, std::uint8_t idleByte = 0);
 
   enum class Pass {
     kCopy,   // copy the device's frames with Copy()
@@ -89,6 +93,7 @@ class Feeder {
   OutputView view_;
   std::uint64_t bufferBytes_;
   bool dop_;
+  std::uint8_t idleByte_;
   bool gapless_;
   // The end of a track that ends: its last data is handed over (kTail), then silence until a
   // whole device buffer of it has followed the data (kSilence), so the tail sounds in full

@@ -1,8 +1,11 @@
 #include "output/driver_steps.h"
 
 #include <array>
+#include <cstring>
 #include <memory>
+#include <vector>
 
+#include "engine/feeding.h"
 #include "engine/playback_event.h"
 #include "engine/step_machine.h"
 #include "engine/track_preparation.h"
@@ -42,15 +45,16 @@ enum : Result {
   kErrStart,
   kErrStopped,
   kErrNoOutput,
+  kErrPassMemory,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kDriverSteps,
-    kErrNoOutput,
+    kErrPassMemory,
     {"no drivers' key", "driver not found", "no memory for the driver session",
      "driver not created", "driver did not answer the probe", "init failed", "IO format refused",
      "no rate taken", "not a 1-bit rate choice", "getBufferSize failed", "createBuffers failed",
      "getChannelInfo failed", "sample type not driven", "start failed",
-     "stopped during the lead-in", "no output data"}};
+     "stopped during the lead-in", "no output data", "no memory for a pass"}};
 
 Result Fail(const PlayRequest& r, Result code) noexcept { return kFailures.Note(code, r.Device); }
 
@@ -60,6 +64,7 @@ constexpr std::size_t kValueBytes = 256;   // the most a value read takes, termi
 constexpr std::size_t kPrefixUnits = 3;    // "A: "
 constexpr std::size_t kBufferInfoCount = 16;
 constexpr std::int32_t kOutputChannels = 2;
+constexpr std::uint32_t kBitsPerByte = 8;
 
 // The driver family's objects of one track, released in reverse order by the steps that made
 // them.
@@ -195,6 +200,77 @@ Result ReadSampleType(PlayRequest& r) {
   return kOk;
 }
 
+bool NativeDsd(const PlayRequest& r) { return r.DriverOutput.NativeDsd != 0; }
+
+// What one half of one channel holds: frames of PCM, or bytes of 1-bit data.
+std::uint32_t HalfUnits(PlayRequest& r) {
+  const auto size = static_cast<std::uint32_t>(S(r).BufferSize);
+  return NativeDsd(r) ? size / kBitsPerByte : size;
+}
+
+std::size_t HalfBytes(PlayRequest& r) {
+  const std::size_t sampleBytes = NativeDsd(r) ? 1 : r.DriverOutput.ContainerBits / kBitsPerByte;
+  return HalfUnits(r) * sampleBytes;
+}
+
+std::uint8_t IdleByte(const PlayRequest& r) { return NativeDsd(r) ? engine::kDsdIdleByte : 0; }
+
+std::uint8_t* HalfOf(PlayRequest& r, int channel, std::uint32_t half) {
+  return static_cast<std::uint8_t*>(
+      S(r).BufferInfos[static_cast<std::size_t>(channel)].buffers[half]);
+}
+
+// Silence into half `half` of both channels.
+void ClearHalf(PlayRequest& r, std::uint32_t half) {
+  for (int channel = 0; channel < kOutputChannels; ++channel) {
+    std::memset(HalfOf(r, channel, half), IdleByte(r), HalfBytes(r));
+  }
+}
+
+// The half AsioHalf names, read after the wait that the driver's switch ended.
+std::uint32_t HalfToFill() { return engine::AsioHalf().load(std::memory_order_acquire) & 1U; }
+
+// The filled half goes to the driver; the event is reset first so that the next switch, which
+// may come at once, is not lost.
+void HandOver(PlayRequest& r) {
+  engine::PlaybackEvent()->Reset();
+  (void)S(r).Driver->outputReady();
+}
+
+// Splits `frames` interleaved frames of two `SampleBytes`-byte samples into the two channels.
+template <std::size_t SampleBytes>
+void SplitFrames(const std::uint8_t* source, std::uint32_t frames, std::uint8_t* left,
+                 std::uint8_t* right) {
+  for (std::uint32_t f = 0; f < frames; ++f) {
+    std::memcpy(left + f * SampleBytes, source, SampleBytes);
+    std::memcpy(right + f * SampleBytes, source + SampleBytes, SampleBytes);
+    source += 2 * SampleBytes;
+  }
+}
+
+void Split(const std::uint8_t* source, std::uint32_t frames, std::size_t sampleBytes,
+           std::uint8_t* left, std::uint8_t* right) {
+  switch (sampleBytes) {
+    case 1:
+      return SplitFrames<1>(source, frames, left, right);
+    case 2:
+      return SplitFrames<2>(source, frames, left, right);
+    case 3:
+      return SplitFrames<3>(source, frames, left, right);
+    default:
+      return SplitFrames<4>(source, frames, left, right);
+  }
+}
+
+engine::DecodeLineOutput LineOutput(const PlayRequest& r) {
+  engine::DecodeLineOutput out;
+  out.kind = NativeDsd(r) ? engine::DecodeLineOutput::kNativeDsd : engine::DecodeLineOutput::kPcm;
+  out.validBits = r.DriverOutput.ValidBits;
+  out.containerBits = r.DriverOutput.ContainerBits;
+  out.rate = r.DriverOutput.DriverRate;
+  return out;
+}
+
 // Step 14: the drivers' key. A machine without one fails without a text.
 Result OpenDriverKey(PlayRequest& r) {
   ShowStatus(r, res::kStatusPreparingDevice);
@@ -285,6 +361,69 @@ Result ChooseDriverFormat(PlayRequest& r, const DriverProbe& probe) {
   return StepMachine(r, Step::kRaisePriority);
 }
 
+// Step 28: both halves silent, then the driver runs until the lead-in and the feeding are done.
+Result StartDriver(PlayRequest& r) {
+  engine::SetStartOffsets(r);
+  ClearHalf(r, 0);
+  ClearHalf(r, 1);
+  if (S(r).Driver->start() != drv::kAseOk) {
+    ShowStatus(r, res::kErrDriverStartFailed);
+    return Fail(r, kErrStart);
+  }
+  ScopeExit stop([&] { (void)S(r).Driver->stop(); });
+  return StepMachine(r, Step::kPlayDriverLeadIn);
+}
+
+// Step 29: about three seconds of silence, then the playing look around the feeding.
+Result PlayDriverLeadIn(PlayRequest& r) {
+  ShowStatus(r, res::kStatusStarting);
+  const engine::OutputView view = engine::ViewOf(r.Buffer);
+  if (view.frameBytes == 0) return Fail(r, kErrNoOutput);
+  const std::uint64_t perHalf = HalfUnits(r);
+  std::uint64_t remaining = std::uint64_t{platform::kLeadInSeconds} * r.DriverOutput.DriverRate;
+  if (NativeDsd(r)) remaining /= kBitsPerByte;
+  while (remaining > perHalf) {
+    if (r.App->PlayCommand.Load() != context::kCommandNone) return Fail(r, kErrStopped);
+    if (const Result waited = engine::WaitForDevice(r); waited != kOk) return waited;
+    ClearHalf(r, HalfToFill());
+    HandOver(r);
+    remaining -= perHalf;
+  }
+  return engine::RunPlayingLook(r, view, engine::DecodeLine(r, LineOutput(r)),
+                                [&] { return StepMachine(r, Step::kFeedDriver); });
+}
+
+// Step 30: each pass copies one half's worth of output frames and splits every frame into its
+// left and right sample (a byte pair of 1-bit data into its two bytes).
+Result FeedDriver(PlayRequest& r) {
+  const engine::OutputView view = engine::ViewOf(r.Buffer);
+  const std::uint32_t frames = HalfUnits(r);
+  const std::size_t sampleBytes = view.frameBytes / kOutputChannels;
+  std::vector<std::uint8_t> pass;
+  try {
+    pass.resize(static_cast<std::size_t>(frames) * view.frameBytes);
+  } catch (const std::bad_alloc&) {
+    ShowStatus(r, res::kErrOutOfMemory);
+    return Fail(r, kErrPassMemory);
+  }
+  engine::Feeder feeder(r, view, pass.size(), false, IdleByte(r));
+  for (;;) {
+    Result failure = kOk;
+    switch (feeder.Begin(&failure)) {
+      case engine::Feeder::Pass::kLeave:
+        return kOk;
+      case engine::Feeder::Pass::kFail:
+        return failure;
+      case engine::Feeder::Pass::kCopy:
+        break;
+    }
+    feeder.Copy(pass.data(), frames);
+    const std::uint32_t half = HalfToFill();
+    Split(pass.data(), frames, sampleBytes, HalfOf(r, 0, half), HalfOf(r, 1, half));
+    HandOver(r);
+  }
+}
+
 }  // namespace
 
 context::FamilySteps DriverFamilySteps(DriverProbe probe) {
@@ -297,6 +436,9 @@ context::FamilySteps DriverFamilySteps(DriverProbe probe) {
     return ChooseDriverFormat(r, probe);
   };
   h[context::Number(Step::kPrepareDriverOutput)] = engine::PrepareDriverOutput;
+  h[context::Number(Step::kStartDriver)] = StartDriver;
+  h[context::Number(Step::kPlayDriverLeadIn)] = PlayDriverLeadIn;
+  h[context::Number(Step::kFeedDriver)] = FeedDriver;
   return family;
 }
 

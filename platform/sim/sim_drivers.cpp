@@ -66,6 +66,7 @@ struct SimDriverRegistry::State {
   SimRegistryScript script;
   std::vector<std::string> calls;
   int liveDrivers = 0;
+  std::vector<std::uint8_t> played[2];
 
   void Record(const SimDriverScript& d, std::string call) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -211,6 +212,11 @@ class SimDriver final : public driver::Driver {
         bufferSize < d_.minBufferSize || bufferSize > d_.maxBufferSize)
       return kAseInvalidParameter;
     const std::size_t bytes = HalfBytes(Type(), bufferSize);
+    callbacks_ = *callbacks;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      for (auto& channel : state_->played) channel.clear();
+    }
     halves_.resize(static_cast<std::size_t>(channels) * 2);
     for (std::int32_t c = 0; c < channels; ++c) {
       for (std::size_t half = 0; half < 2; ++half) {
@@ -229,9 +235,35 @@ class SimDriver final : public driver::Driver {
     info->isActive = !halves_.empty();
     return kAseOk;
   }
-  AsioError start() override { return Simple("start"); }
-  AsioError outputReady() override { return Simple("outputReady"); }
-  AsioError stop() override { return Simple("stop"); }
+  AsioError start() override {
+    const AsioError answer = Simple("start");
+    if (answer != kAseOk) return answer;
+    running_ = true;
+    playing_ = 0;
+    switches_ = 0;
+    Switch();
+    return kAseOk;
+  }
+  // The half the player was given is kept, then the driver moves on to it.
+  AsioError outputReady() override {
+    const AsioError answer = Simple("outputReady");
+    if (answer != kAseOk || !running_) return answer;
+    const std::size_t filled = playing_ ^ 1U;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      for (std::size_t c = 0; c * 2 < halves_.size() && c < 2; ++c) {
+        const std::vector<std::uint8_t>& half = halves_[c * 2 + filled];
+        state_->played[c].insert(state_->played[c].end(), half.begin(), half.end());
+      }
+    }
+    playing_ = filled;
+    Switch();
+    return kAseOk;
+  }
+  AsioError stop() override {
+    running_ = false;
+    return Simple("stop");
+  }
   AsioError disposeBuffers() override {
     if (state_->Fails(d_, "disposeBuffers")) return kAseHwMalfunction;
     if (halves_.empty()) return kAseInvalidMode;
@@ -252,10 +284,27 @@ class SimDriver final : public driver::Driver {
     return halves_.empty() ? kAseInvalidMode : kAseOk;
   }
 
+  // Tells the player that half `playing_` plays now, unless the script has silenced the driver.
+  void Switch() {
+    if (switches_ >= d_.switchLimit) return;
+    ++switches_;
+    const auto index = static_cast<std::int32_t>(playing_);
+    if (d_.timeInfoOnly) {
+      driver::TimeInfo info;
+      (void)callbacks_.bufferSwitchTimeInfo(&info, index, false);
+    } else {
+      callbacks_.bufferSwitch(index, false);
+    }
+  }
+
   std::shared_ptr<State> state_;
   const SimDriverScript& d_;
   bool initialised_ = false;
   bool dsd_ = false;
+  driver::Callbacks callbacks_;
+  bool running_ = false;
+  std::size_t playing_ = 0;
+  std::uint64_t switches_ = 0;
   std::vector<std::vector<std::uint8_t>> halves_;
 };
 
@@ -294,6 +343,11 @@ void SimDriverRegistry::EndHangs() {
     state_->endHangs = true;
   }
   state_->hangsEnded.notify_all();
+}
+
+std::vector<std::uint8_t> SimDriverRegistry::Played(int channel) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->played[channel & 1];
 }
 
 int SimDriverRegistry::LiveDrivers() const {

@@ -34,6 +34,10 @@ struct SimDriverScript {
   std::vector<std::uint32_t> dsdRates;
   SampleType pcmType = SampleType::kInt32LSB;
   SampleType dsdType = SampleType::kDSDInt8MSB1;
+  // Once started the driver calls bufferSwitch (or, with `timeInfoOnly`, bufferSwitchTimeInfo)
+  // at start and after each outputReady, this many times in all; then it falls silent.
+  std::uint64_t switchLimit = UINT64_MAX;
+  bool timeInfoOnly = false;
   std::int32_t minBufferSize = 64;
   std::int32_t maxBufferSize = 1 << 20;
   // Names of calls that answer kAseHwMalfunction (init answers 0): "init", "future",
@@ -49,7 +53,9 @@ struct SimRegistryScript {
   std::vector<SimDriverScript> drivers;
 };
 
-// A registry of drivers that answer as scripted and record every call. Drivers hold the
+// A registry of drivers that answer as scripted and record every call. A running driver calls
+// back on the thread that starts it or makes a half ready, before that call answers, so a test
+// runs in one fixed order. Drivers hold the
 // registry's state, so they (and a probe thread stuck in init) may outlive the registry object.
 // Thread contract: as the driver family; the records may be read from any thread.
 class SimDriverRegistry final : public driver::DriverRegistry {
@@ -67,6 +73,9 @@ class SimDriverRegistry final : public driver::DriverRegistry {
   void EndHangs();
   // Drivers alive now (to check that everything was released).
   int LiveDrivers() const;
+  // The bytes of channel 0 or 1 of every half the player made ready since the last
+  // createBuffers, in order.
+  std::vector<std::uint8_t> Played(int channel) const;
 
   struct State;
 
