@@ -61,7 +61,7 @@ Result Fail(const PlayRequest& r, Result code) noexcept { return kFailures.Note(
 // Limits of the registry's texts, in UTF-16 units and bytes.
 constexpr std::size_t kLongestName = 125;  // longer subkey names are skipped
 constexpr std::size_t kValueBytes = 256;   // the most a value read takes, terminator included
-constexpr std::size_t kPrefixUnits = 3;    // "A: "
+constexpr std::size_t kPrefixUnits = context::kDriverPrefix.size();
 constexpr std::size_t kBufferInfoCount = 16;
 constexpr std::int32_t kOutputChannels = 2;
 constexpr std::uint32_t kBitsPerByte = 8;

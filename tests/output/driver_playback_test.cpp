@@ -8,6 +8,8 @@
 #include <cmath>
 
 #include "app/player_steps.h"
+#include "platform/file_output/dsdiff_header.h"
+#include "platform/file_output/file_driver.h"
 #include "platform/sim/sim_drivers.h"
 #include "tests/engine/engine_fixture.h"
 
@@ -109,6 +111,32 @@ TEST_F(DriverPlaybackTest, ADsd64DsfPlaysNativelyByteForByteOrBitReversed) {
                 ElementsAreArray(expected));
     EXPECT_EQ(registry_->LiveDrivers(), 0);
   }
+}
+
+// The File output's own thread calls back, so this playback waits on the system's clock.
+TEST_F(DriverPlaybackTest, TheFileOutputDriverWritesADsfAsDsdiffBytes) {
+  Bytes left(4096);
+  Bytes right(4096);
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    left[i] = static_cast<unsigned char>(i * 7 + 3);
+    right[i] = static_cast<unsigned char>(i * 13 + 5);
+  }
+  const std::u16string dsf = dir_.Write(u"a.dsf", MakeDsf({}, {left, right}));
+  namespace fo = platform::file_output;
+  fo::FileDriverRegistry registry({.path = dir_.File(u"out.wav"), .paced = false});
+  services_.drivers = &registry;
+  services_.driverProbe.running = &probes_;
+  services_.clock = &platform::SystemClock();
+  ASSERT_EQ(Play({dsf}, u"A: File output", u"Auto"), kOk) << Utf8(window_.Text(2003));
+  ASSERT_EQ(registry.WrittenFiles().size(), 1U);
+  EXPECT_EQ(registry.WrittenFiles()[0], dir_.File(u"out.dff"));
+  const std::optional<Bytes> file = ReadFileBytes(registry.WrittenFiles()[0]);
+  ASSERT_TRUE(file);
+  Bytes interleaved;
+  const Bytes l = ReversedBits(left);
+  const Bytes r = ReversedBits(right);
+  for (std::size_t i = 0; i < l.size(); ++i) interleaved.insert(interleaved.end(), {l[i], r[i]});
+  EXPECT_TRUE(BytesAt(*file, fo::kDsdiffHeaderBytes, interleaved));
 }
 
 TEST_F(DriverPlaybackTest, PcmGoesToAnInt24MsbDriverSwappedInHalvesOfItsLargestSize) {
