@@ -185,5 +185,21 @@ TEST_F(DriverPlaybackTest, AFloatDriverIsRefusedAndASilentDriverFailsAfterTwoSec
   }
 }
 
+TEST_F(DriverPlaybackTest, AStopDuringTheLeadInEndsWithoutAnErrorAndStopsTheDriver) {
+  const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
+  Use({});
+  window_.SetObserver([this](platform::ui::ControlId id) {
+    if (id == 2003 && window_.Text(2003) == u"Starting ...")
+      app_.PlayCommand = context::kCommandStop;
+  });
+  EXPECT_EQ(Play({wav}, u"A: DAC", u"Auto"), kOk);
+  window_.SetObserver(nullptr);
+  EXPECT_EQ(window_.Text(2003), u"");
+  EXPECT_TRUE(registry_->Played(0).empty());
+  const std::vector<std::string> calls = registry_->Calls();
+  const std::vector<std::string> last(calls.end() - 3, calls.end());
+  EXPECT_THAT(last, ElementsAreArray({"DAC: stop", "DAC: disposeBuffers", "DAC: release"}));
+}
+
 }  // namespace
 }  // namespace lumaro::testing
