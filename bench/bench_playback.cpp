@@ -2,18 +2,21 @@
 // steps (step 9) to the device's Start for a whole 5-minute track, with the time each
 // preparation stage took (read off the status line as it changes). Part two: the CPU the
 // feeding loop costs per second of 768 kHz 32-bit output, against the File output writing to
-// /dev/null as fast as it is fed.
+// /dev/null as fast as it is fed, and the same for the driver File output at 768 kHz 32-bit and
+// at DSD512.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "app/player_steps.h"
 #include "bench/bench_support.h"
 #include "engine/step_machine.h"
+#include "platform/file_output/file_driver.h"
 #include "platform/file_output/file_output.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/sim/sim_endpoints.h"
@@ -177,6 +180,67 @@ void BM_FeedingAt768k(benchmark::State& state) {
       100.0 * clocks.cpu / (static_cast<double>(state.iterations()) * (kSeconds + 3));
 }
 BENCHMARK(BM_FeedingAt768k)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Feeding 60 s of prepared output (after its 3 s lead-in) into the driver File output, whose
+// files lead to /dev/null: 768 kHz 32/32 PCM (argument 0) or DSD512 (argument 1).
+void BM_DriverFeeding(benchmark::State& state) {
+  constexpr std::uint64_t kSeconds = 60;
+  constexpr std::uint32_t kPcmRate = 768000;
+  constexpr std::uint32_t kDsdRate = 22579200;
+  const bool dsd = state.range(0) == 1;
+  state.SetLabel(dsd ? "dsd512" : "pcm_768k_32");
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("lumaro-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  for (const char* name : {"out.wav", "out.dff"}) {
+    std::filesystem::remove(dir / name);
+    std::filesystem::create_symlink("/dev/null", dir / name);
+  }
+  context::StepTable steps = app::PlayerSteps();
+  steps.raisePriority = [dsd](context::PlayRequest& r) -> Result {
+    if (dsd) {
+      dsp::DsdBufferPtr out;
+      if (dsp::NewDsdBuffer(out, kDsdRate, kSeconds * kDsdRate / 8) != kOk) return 1;
+      r.Buffer.Put(std::move(out));
+    } else {
+      dsp::PcmBufferPtr out;
+      if (dsp::NewPcmBuffer(out, dsp::kPcmInteger, 2, 32, kPcmRate, kSeconds * kPcmRate) != kOk)
+        return 1;
+      r.Buffer.Put(std::move(out));
+    }
+    return engine::StepMachine(r, context::Step::kCreatePlaybackEvent);
+  };
+  bench::Clocks clocks;
+  for (auto _ : state) {
+    context::AppContext a;
+    a.PlayOnce = 1;
+    platform::Services services;
+    platform::file_output::FileDriverRegistry drivers(
+        {.path = platform::Utf8ToUtf16((dir / "out.wav").string()), .paced = false});
+    services.drivers = &drivers;
+    a.Services = &services;
+    context::PlayRequest r;
+    r.App = &a;
+    r.Device = u"A: File output";
+    r.Rate = dsd ? u"D512" : u"768000";
+    r.Steps = &steps;
+    dsp::AudioBufferPtr decoded;
+    if (dsp::NewAudioBuffer(decoded, kPcmRate, 1, 48) != kOk) std::abort();
+    r.Buffer.Put(std::move(decoded));
+    r.DecodedKind = context::kKindInteger, r.DecodedBits = 32, r.DecodedRate = kPcmRate;
+    clocks.Time(state, [&] {
+      if (engine::StepMachine(r, 9) != kOk) state.SkipWithError("feeding failed");
+    });
+  }
+  std::filesystem::remove_all(dir);
+  state.counters["core_percent"] =
+      100.0 * clocks.cpu / (static_cast<double>(state.iterations()) * (kSeconds + 3));
+}
+BENCHMARK(BM_DriverFeeding)
+    ->DenseRange(0, 1)
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
