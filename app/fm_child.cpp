@@ -40,9 +40,6 @@ constexpr std::size_t kPpsArgument = 3;
 constexpr std::size_t kSsgRhythmArgument = 4;
 constexpr std::u16string_view kSwitchOff = u"0";
 
-constexpr std::u16string_view kWinFmpExtensions[] = {u".ovi", u".opi", u".ozi"};
-constexpr std::u16string_view kPmdWinExtensions[] = {u".m", u".m2", u".mz"};
-
 // The versions the child drives: 52 to 99 (nothing in the hundreds), and an interface at least
 // as new as the one whose calls it makes.
 constexpr std::int32_t kVersionHundreds = 100;
@@ -95,13 +92,6 @@ struct FmChild {
 
 bool IsTrue(std::int32_t answer) { return (answer & kTrueBit) != 0; }
 
-template <std::size_t N>
-bool IsAmong(std::u16string_view extension, const std::u16string_view (&extensions)[N]) {
-  return std::any_of(std::begin(extensions), std::end(extensions), [&](std::u16string_view known) {
-    return platform::EqualNoCase(extension, known);
-  });
-}
-
 // The entry point of `role` in the loaded library; nullptr (noted) when it exports none.
 template <fm::Entry role>
 fm::EntryType<role>* Find(const FmChild& c) {
@@ -127,10 +117,9 @@ Result ReadArguments(const std::vector<std::u16string>& args, FmChild& c) {
     return kFailures.Note(kFmChildArguments);
   }
   c.piece = args[kPieceArgument];
-  const std::u16string_view extension = platform::PathFindExtension(c.piece);
-  if (IsAmong(extension, kWinFmpExtensions)) {
+  if (decode::HasExtension(c.piece, decode::kWinfmpExtensions)) {
     c.library = fm::Library::kWinFmp;
-  } else if (IsAmong(extension, kPmdWinExtensions)) {
+  } else if (decode::HasExtension(c.piece, decode::kPmdwinExtensions)) {
     c.library = fm::Library::kPmdWin;
   } else {
     return kFailures.Note(kFmChildExtension, c.piece);

@@ -9,6 +9,7 @@
 #include "decode/ffmpeg_reader.h"
 #include "decode/fluidsynth_reader.h"
 #include "decode/fm_music_reader.h"
+#include "decode/outside_components.h"
 #include "decode/platform_decoder_reader.h"
 #include "decode/wav_reader.h"
 #include "dsp/pcm_to_float.h"
@@ -47,9 +48,6 @@ Result Fail(const context::PlayRequest& r, Result code) noexcept {
   return kFailures.Note(code, *r.TrackPath);
 }
 
-constexpr std::array<std::u16string_view, 3> kWinfmpExtensions = {u".ovi", u".opi", u".ozi"};
-constexpr std::array<std::u16string_view, 3> kPmdwinExtensions = {u".m", u".m2", u".mz"};
-constexpr std::array<std::u16string_view, 2> kMidiExtensions = {u".mid", u".smf"};
 constexpr std::uint32_t kDsdBits = 1;
 constexpr std::uint32_t kFloatBits = 64;
 
@@ -60,15 +58,6 @@ void Show(const PlayRequest& r, std::u16string_view text) {
 }
 
 bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != 0; }
-
-bool HasExtension(std::u16string_view path, std::span<const std::u16string_view> extensions) {
-  const std::u16string_view extension =
-      platform::PathFindExtension(platform::PathFindFileName(path));
-  for (std::u16string_view candidate : extensions) {
-    if (!extension.empty() && platform::EqualNoCase(extension, candidate)) return true;
-  }
-  return false;
-}
 
 void DescribePcm(PlayRequest& r, const dsp::PcmBuffer& pcm) {
   r.IsDsd = 0;

@@ -30,7 +30,6 @@ constexpr platform::FailureNames kFailures{
      "not a MIDI file", "Fluidsynth command line too long", "Fluidsynth wrote no frames",
      "limiter failed", "no memory for the Fluidsynth run"}};
 
-constexpr std::array<std::u16string_view, 2> kMidiExtensions = {u".mid", u".smf"};
 constexpr std::uint32_t kRenderRate = 44100;
 constexpr std::uint64_t kValueBytes = 8;
 
@@ -45,18 +44,8 @@ constexpr std::uint64_t kLineStart = 37;
 constexpr std::uint64_t kLineSeparator = 3;
 constexpr std::uint64_t kLineEnd = 1;
 
-bool HasExtension(std::u16string_view path, std::u16string_view wanted) {
-  const std::u16string_view extension =
-      platform::PathFindExtension(platform::PathFindFileName(path));
-  return !extension.empty() && platform::EqualNoCase(extension, wanted);
-}
-
 bool IsMidiFile(std::u16string_view path) {
-  if (!IsExistingFile(path)) return false;
-  for (std::u16string_view extension : kMidiExtensions) {
-    if (HasExtension(path, extension)) return true;
-  }
-  return false;
+  return IsExistingFile(path) && HasExtension(path, kMidiExtensions);
 }
 
 // The full path of a slot's sound font in the program's directory.
@@ -65,7 +54,7 @@ Result SoundFontPath(const std::u16string& directory, std::u16string_view name,
   if (name.empty()) return kFailures.Note(kErrNoSoundFont);
   *path = directory;
   if (!platform::PathAppend(*path, name) || !IsExistingFile(*path) ||
-      !HasExtension(*path, kSoundFontExtension)) {
+      !HasExtension(*path, std::span(&kSoundFontExtension, 1))) {
     return kFailures.Note(kErrSoundFont, *path);
   }
   return kOk;

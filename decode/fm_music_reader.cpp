@@ -3,6 +3,7 @@
 #include <array>
 
 #include "decode/child_run.h"
+#include "decode/outside_components.h"
 #include "dsp/pcm_buffer.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -27,8 +28,6 @@ constexpr platform::FailureNames kFailures{
      "FM-music child wrote no frames", "output store shorter than its frames",
      "no memory for the FM-music run"}};
 
-constexpr std::array<std::u16string_view, 6> kFmExtensions = {u".m",   u".m2",  u".mz",
-                                                              u".ovi", u".opi", u".ozi"};
 constexpr std::u16string_view kChildSwitch = u"/FMPMD";
 constexpr std::u16string_view kOn = u"1";
 constexpr std::u16string_view kOff = u"0";
@@ -41,13 +40,8 @@ constexpr std::uint64_t kFrameBytes = 4;
 constexpr std::uint64_t kLineAroundPath = 14;
 
 bool IsFmTrack(std::u16string_view path) {
-  if (!IsExistingFile(path)) return false;
-  const std::u16string_view extension =
-      platform::PathFindExtension(platform::PathFindFileName(path));
-  for (std::u16string_view candidate : kFmExtensions) {
-    if (!extension.empty() && platform::EqualNoCase(extension, candidate)) return true;
-  }
-  return false;
+  return IsExistingFile(path) &&
+         (HasExtension(path, kWinfmpExtensions) || HasExtension(path, kPmdwinExtensions));
 }
 
 // Copies the whole frames of the child's output into a new PcmBuffer in `slot`.

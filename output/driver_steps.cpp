@@ -379,15 +379,13 @@ Result PlayDriverLeadIn(PlayRequest& r) {
   ShowStatus(r, res::kStatusStarting);
   const engine::OutputView view = engine::ViewOf(r.Buffer);
   if (view.frameBytes == 0) return Fail(r, kErrNoOutput);
-  const std::uint64_t perHalf = HalfUnits(r);
-  std::uint64_t remaining = std::uint64_t{platform::kLeadInSeconds} * r.DriverOutput.DriverRate;
-  if (NativeDsd(r)) remaining /= kBitsPerByte;
-  while (remaining > perHalf) {
+  std::uint64_t leadIn = std::uint64_t{platform::kLeadInSeconds} * r.DriverOutput.DriverRate;
+  if (NativeDsd(r)) leadIn /= kBitsPerByte;
+  for (std::uint64_t halves = platform::LeadInHalves(leadIn, HalfUnits(r)); halves > 0; --halves) {
     if (r.App->PlayCommand.Load() != context::kCommandNone) return Fail(r, kErrStopped);
     if (const Result waited = engine::WaitForDevice(r); waited != kOk) return waited;
     ClearHalf(r, HalfToFill());
     HandOver(r);
-    remaining -= perHalf;
   }
   return engine::RunPlayingLook(r, view, engine::DecodeLine(r, LineOutput(r)),
                                 [&] { return StepMachine(r, Step::kFeedDriver); });

@@ -26,4 +26,11 @@ inline constexpr std::uint16_t kSharedFloatBits = 32;
 // Every track starts with about this many seconds of device silence after Start.
 inline constexpr std::uint32_t kLeadInSeconds = 3;
 
+// How many silent halves a driver gets before the music: the lead-in of `leadInUnits` (frames,
+// or bytes per channel of 1-bit data) counted down by `unitsPerHalf` while more than a half
+// remains. The player's lead-in and the driver File output's count of it both use this.
+constexpr std::uint64_t LeadInHalves(std::uint64_t leadInUnits, std::uint64_t unitsPerHalf) {
+  return unitsPerHalf != 0 && leadInUnits > unitsPerHalf ? (leadInUnits - 1) / unitsPerHalf : 0;
+}
+
 }  // namespace lumaro::platform

@@ -107,12 +107,10 @@ class Recording {
 }  // namespace
 
 std::uint64_t LeadInHalves(std::uint32_t rate, std::int32_t bufferSize, bool dsd) {
-  constexpr std::uint64_t kLeadIn = kLeadInSeconds;
-  const std::uint64_t total = dsd ? rate * kLeadIn / kBitsPerByte : rate * kLeadIn;
-  const std::uint64_t step =
-      dsd ? static_cast<std::uint64_t>(bufferSize) / kBitsPerByte : bufferSize;
-  if (step == 0) return 0;
-  return total > step ? (total - 1) / step : 0;
+  const std::uint64_t total = std::uint64_t{kLeadInSeconds} * rate;
+  const auto step = static_cast<std::uint64_t>(bufferSize);
+  return platform::LeadInHalves(dsd ? total / kBitsPerByte : total,
+                                dsd ? step / kBitsPerByte : step);
 }
 
 struct FileDriverRegistry::Shared {
