@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -71,18 +72,26 @@ class Recording {
       return;
     }
     if (!ok_) return;
-    const std::size_t sample = dsd_ ? 1 : kPcmSampleBytes;
     interleaved_.resize(bytes * 2);
-    std::uint8_t* out = interleaved_.data();
-    for (std::size_t at = 0; at < bytes; at += sample) {
-      out = std::copy_n(left + at, sample, out);
-      out = std::copy_n(right + at, sample, out);
+    if (dsd_) {
+      Interleave<1>(left, right, bytes, interleaved_.data());
+    } else {
+      Interleave<kPcmSampleBytes>(left, right, bytes, interleaved_.data());
     }
     ok_ = WriteAll(*file_, interleaved_.data(), interleaved_.size());
     bytesPerChannel_ += ok_ ? bytes : 0;
   }
 
  private:
+  // Interleaves `bytes` of each channel by samples of `SampleBytes` into `out`.
+  template <std::size_t SampleBytes>
+  static void Interleave(const std::uint8_t* left, const std::uint8_t* right, std::size_t bytes,
+                         std::uint8_t* out) {
+    for (std::size_t at = 0; at < bytes; at += SampleBytes, out += 2 * SampleBytes) {
+      std::memcpy(out, left + at, SampleBytes);
+      std::memcpy(out + SampleBytes, right + at, SampleBytes);
+    }
+  }
   void WriteHeader() {
     if (dsd_) {
       const auto header = DsdiffHeader(rate_, bytesPerChannel_);

@@ -139,6 +139,96 @@ TEST_F(DriverPlaybackTest, TheFileOutputDriverWritesADsfAsDsdiffBytes) {
   EXPECT_TRUE(BytesAt(*file, fo::kDsdiffHeaderBytes, interleaved));
 }
 
+// Tracks the driver cannot take as they are: a DSD128 track with loudness normalization is made
+// PCM at the highest ladder rate the driver accepts; "D512" modulates a PCM track to 1 bit.
+TEST_F(DriverPlaybackTest, ConvertedTracksPlayAtTheLadderTopOrModulatedAtD512) {
+  Bytes dsd(8192);
+  for (std::size_t i = 0; i < dsd.size(); ++i) dsd[i] = i % 2 == 0 ? 0x69 : 0x96;
+  const std::u16string dsf = dir_.Write(u"a.dsf", MakeDsf({.rate = 5644800}, {dsd, dsd}));
+  std::vector<std::int64_t> sine(2 * 4410);
+  for (std::size_t i = 0; i < sine.size(); ++i)
+    sine[i] = std::lround(8000 * std::sin(static_cast<double>(i / 2) * 0.0625));
+  const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe(sine, 16)));
+  struct Case {
+    std::u16string track;
+    std::uint32_t volumeAssist;
+    std::u16string rate;
+    std::vector<std::uint32_t> pcmRates;
+    std::string rateSet;
+    std::u16string playing;
+    std::size_t halfBytes;  // per channel
+    unsigned char idle;     // the lead-in's byte
+  };
+  const Case kCases[] = {
+      {dsf,
+       3,
+       u"Auto",
+       {},
+       "768000",
+       u"Decode: 1bit 5644800Hz - Out: 32/32bit 768000Hz",
+       768000 / 5 * 4,
+       0},
+      {dsf,
+       3,
+       u"auto",
+       {44100, 96000, 48000},
+       "96000",
+       u"Decode: 1bit 5644800Hz - Out: 32/32bit 96000Hz",
+       96000 / 5 * 4,
+       0},
+      {dsf,
+       0,
+       u"Auto",
+       {},
+       "5644800",
+       u"Decode: 1bit 5644800Hz - Out: 1bit 5644800Hz DSD",
+       5644800 / 5 / 8,
+       0xCC},
+      {wav,
+       0,
+       u"D512",
+       {},
+       "22579200",
+       u"Decode: 16bit 44100Hz - Out: 1bit 22579200Hz DSD",
+       22579200 / 5 / 8,
+       0xCC},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(Utf8(c.playing));
+    app_.VolumeAssist = c.volumeAssist;
+    Use({.pcmRates = c.pcmRates});
+    ASSERT_EQ(Play({c.track}, u"A: DAC", c.rate), kOk) << Utf8(window_.Text(2003));
+    EXPECT_THAT(registry_->Calls(), Contains("DAC: setSampleRate " + c.rateSet));
+    EXPECT_THAT(Statuses(), Contains(c.playing));
+    for (int channel = 0; channel < 2; ++channel) {
+      Bytes leadIn;
+      const Bytes played = Played(channel, c.halfBytes, &leadIn);
+      EXPECT_EQ(leadIn.size(), kLeadInHalves * c.halfBytes);
+      EXPECT_TRUE(AllAre(leadIn, c.idle));
+      // Sound follows the lead-in.
+      ASSERT_GE(played.size(), c.halfBytes);
+      EXPECT_FALSE(AllAre(Bytes(played.begin(), played.begin() + c.halfBytes), c.idle));
+    }
+  }
+}
+
+// Gapless, two DSD tracks reach the driver as one stream of their bytes, in list order.
+TEST_F(DriverPlaybackTest, GaplessDsdTracksFollowEachOtherWithoutAGap) {
+  const Bytes a(4096, 0x5A);
+  const Bytes b(4096, 0x3C);
+  const std::u16string first = dir_.Write(u"a.dsf", MakeDsf({}, {a, a}));
+  const std::u16string second = dir_.Write(u"b.dsf", MakeDsf({}, {b, b}));
+  app_.Gapless = 1;
+  Use({.dsdType = SampleType::kDSDInt8LSB1});
+  ASSERT_EQ(Play({first, second}, u"A: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
+  Bytes both = a;
+  both.insert(both.end(), b.begin(), b.end());
+  for (int channel = 0; channel < 2; ++channel) {
+    Bytes leadIn;
+    EXPECT_TRUE(BytesAt(Played(channel, 2822400 / 5 / 8, &leadIn), 0, both));
+  }
+}
+
 TEST_F(DriverPlaybackTest, PcmGoesToAnInt24MsbDriverSwappedInHalvesOfItsLargestSize) {
   const std::vector<std::int64_t> samples = {16384, -16384, 1, -1, 32767, -32768, 0, 1234};
   const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe(samples, 16)));

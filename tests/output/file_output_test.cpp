@@ -5,6 +5,9 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 #include "app/driver_lists.h"
 #include "decode/byte_order.h"
@@ -118,20 +121,24 @@ namespace drv = platform::driver;
 
 // The player's side of the callbacks, process-wide as the callbacks have no context.
 std::atomic<int> gFreeHalf{0};
+std::atomic<std::uint64_t> gSwitches{0};
 platform::Event* gSwitched = nullptr;
 void OnSwitch(std::int32_t index, bool) {
   gFreeHalf = 1 - index;
+  ++gSwitches;
   gSwitched->Set();
 }
 
 // Plays the lead-in (zeros) then `halves` halves of a byte pattern through `driver`, as the
 // engine does: wait for a switch, fill the free half of both channels, tell the driver.
-// Answers the bytes each channel was given after the lead-in.
+// Answers the bytes each channel was given after the lead-in. `afterReady` runs after each
+// outputReady with the number of the half just handed over.
 std::array<Bytes, 2> Feed(drv::Driver& driver, bool dsd, std::uint32_t rate, std::int32_t size,
-                          int halves) {
+                          int halves, const std::function<void(std::uint64_t)>& afterReady = {}) {
   constexpr std::uint32_t kSwitchDeadlineMs = 2000;
   const std::unique_ptr<platform::Event> switched = platform::Event::Create();
   gSwitched = switched.get();
+  gSwitches = 0;
   drv::IoFormat format;
   format.formatType = dsd ? drv::kASIODSDFormat : drv::kASIOPCMFormat;
   drv::BufferInfo infos[2];
@@ -161,10 +168,21 @@ std::array<Bytes, 2> Feed(drv::Driver& driver, bool dsd, std::uint32_t rate, std
       }
     }
     (void)driver.outputReady();
+    if (afterReady) afterReady(h);
   }
   EXPECT_EQ(driver.stop(), drv::kAseOk);
   EXPECT_EQ(driver.disposeBuffers(), drv::kAseOk);
   return given;
+}
+
+// The two channels' bytes as a file holds them: interleaved by samples of `sample` bytes.
+Bytes Interleaved(const std::array<Bytes, 2>& given, std::size_t sample) {
+  Bytes out;
+  for (std::size_t at = 0; at < given[0].size(); at += sample) {
+    for (const Bytes& channel : given)
+      out.insert(out.end(), channel.begin() + at, channel.begin() + at + sample);
+  }
+  return out;
 }
 
 // PCM becomes a 32-bit WAV and 1-bit data a DSDIFF file, each channel's bytes interleaved by
@@ -186,11 +204,7 @@ TEST_F(FileOutputTest, TheDriverRecordsWhatFollowsTheLeadIn) {
     ASSERT_NE(driver, nullptr);
     const std::array<Bytes, 2> given = Feed(*driver, c.dsd, c.rate, c.size, 3);
     driver.reset();
-    Bytes expected;
-    for (std::size_t at = 0; at < given[0].size(); at += c.sample) {
-      for (const Bytes& channel : given)
-        expected.insert(expected.end(), channel.begin() + at, channel.begin() + at + c.sample);
-    }
+    const Bytes expected = Interleaved(given, c.sample);
     const Bytes file = ReadAll(registry.WrittenFiles().back());
     ASSERT_EQ(file.size(), c.header + expected.size());
     EXPECT_TRUE(BytesAt(file, c.header, expected));
@@ -212,6 +226,69 @@ TEST_F(FileOutputTest, TheDriverRecordsWhatFollowsTheLeadIn) {
   // The device list offers it with every rate of both formats.
   services_.drivers = &registry;
   EXPECT_EQ(Entries(app::AsioRates(app_, fo::kFileOutputName).get()).size(), 16U);
+}
+
+// A clock whose sleeps last until the test moves its time on (or lets every sleep through).
+class StepClock final : public platform::Clock {
+ public:
+  std::uint64_t NowMicroseconds() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return now_;
+  }
+  void SleepUntilMicroseconds(std::uint64_t deadline) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    moved_.wait(lock, [&] { return free_ || now_ >= deadline; });
+  }
+  platform::WaitResult Wait(platform::Event& event, std::uint32_t milliseconds) override {
+    return event.Wait(milliseconds);
+  }
+  void Advance(std::uint64_t microseconds) {
+    Change([&] { now_ += microseconds; });
+  }
+  void RunFree() {
+    Change([&] { free_ = true; });
+  }
+
+ private:
+  void Change(const std::function<void()>& change) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      change();
+    }
+    moved_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable moved_;
+  std::uint64_t now_ = 0;
+  bool free_ = false;
+};
+
+// Paced, the driver switches halves once per period of its clock and never ahead of it: what
+// the player handed over in time is recorded as given.
+TEST_F(FileOutputTest, ThePacedDriverSwitchesOncePerPeriodOfItsClock) {
+  StepClock pace;
+  fo::FileDriverRegistry registry({.path = Path("paced.wav"), .paced = true, .clock = &pace});
+  std::unique_ptr<drv::Driver> driver =
+      registry.CreateInstance(*drv::ClassIdFromString(fo::kFileDriverClassId));
+  ASSERT_NE(driver, nullptr);
+  constexpr std::uint32_t kRate = 44100;
+  constexpr std::int32_t kSize = kRate / 5;
+  constexpr std::uint64_t kPeriodUs = 200'000;
+  constexpr int kHalves = 3;
+  const std::uint64_t last = fo::LeadInHalves(kRate, kSize, false) + kHalves - 1;
+  const std::array<Bytes, 2> given = Feed(*driver, false, kRate, kSize, kHalves, [&](auto h) {
+    // The half handed over is the one played after the switch the player waited for.
+    EXPECT_EQ(gSwitches.load(), h + 1);
+    EXPECT_EQ(pace.NowMicroseconds(), h * kPeriodUs);
+    if (h == last) {
+      pace.RunFree();  // lets the driver's thread see the stop
+    } else {
+      pace.Advance(kPeriodUs);
+    }
+  });
+  driver.reset();
+  const Bytes file = ReadAll(Path("paced.wav"));
+  EXPECT_TRUE(BytesAt(file, 44, Interleaved(given, 4)));
 }
 
 }  // namespace
