@@ -154,60 +154,33 @@ TEST_F(DriverPlaybackTest, ConvertedTracksPlayAtTheLadderTopOrModulatedAtD512) {
     std::uint32_t volumeAssist;
     std::u16string rate;
     std::vector<std::uint32_t> pcmRates;
-    std::string rateSet;
+    std::uint32_t rateSet;
     std::u16string playing;
-    std::size_t halfBytes;  // per channel
-    unsigned char idle;     // the lead-in's byte
   };
   const Case kCases[] = {
-      {dsf,
-       3,
-       u"Auto",
-       {},
-       "768000",
-       u"Decode: 1bit 5644800Hz - Out: 32/32bit 768000Hz",
-       768000 / 5 * 4,
-       0},
-      {dsf,
-       3,
-       u"auto",
-       {44100, 96000, 48000},
-       "96000",
-       u"Decode: 1bit 5644800Hz - Out: 32/32bit 96000Hz",
-       96000 / 5 * 4,
-       0},
-      {dsf,
-       0,
-       u"Auto",
-       {},
-       "5644800",
-       u"Decode: 1bit 5644800Hz - Out: 1bit 5644800Hz DSD",
-       5644800 / 5 / 8,
-       0xCC},
-      {wav,
-       0,
-       u"D512",
-       {},
-       "22579200",
-       u"Decode: 16bit 44100Hz - Out: 1bit 22579200Hz DSD",
-       22579200 / 5 / 8,
-       0xCC},
+      {dsf, 3, u"Auto", {}, 768000, u"Decode: 1bit 5644800Hz - Out: 32/32bit 768000Hz"},
+      {dsf, 3, u"auto", {44100, 96000}, 96000, u"Decode: 1bit 5644800Hz - Out: 32/32bit 96000Hz"},
+      {dsf, 0, u"Auto", {}, 5644800, u"Decode: 1bit 5644800Hz - Out: 1bit 5644800Hz DSD"},
+      {wav, 0, u"D512", {}, 22579200, u"Decode: 16bit 44100Hz - Out: 1bit 22579200Hz DSD"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(Utf8(c.playing));
     app_.VolumeAssist = c.volumeAssist;
     Use({.pcmRates = c.pcmRates});
     ASSERT_EQ(Play({c.track}, u"A: DAC", c.rate), kOk) << Utf8(window_.Text(2003));
-    EXPECT_THAT(registry_->Calls(), Contains("DAC: setSampleRate " + c.rateSet));
+    EXPECT_THAT(registry_->Calls(), Contains("DAC: setSampleRate " + std::to_string(c.rateSet)));
     EXPECT_THAT(Statuses(), Contains(c.playing));
+    const bool dsd = c.playing.ends_with(u"DSD");
+    const std::size_t halfBytes = dsd ? c.rateSet / 5 / 8 : c.rateSet / 5 * 4;
+    const unsigned char idle = dsd ? 0xCC : 0;
     for (int channel = 0; channel < 2; ++channel) {
       Bytes leadIn;
-      const Bytes played = Played(channel, c.halfBytes, &leadIn);
-      EXPECT_EQ(leadIn.size(), kLeadInHalves * c.halfBytes);
-      EXPECT_TRUE(AllAre(leadIn, c.idle));
+      const Bytes played = Played(channel, halfBytes, &leadIn);
+      EXPECT_EQ(leadIn.size(), kLeadInHalves * halfBytes);
+      EXPECT_TRUE(AllAre(leadIn, idle));
       // Sound follows the lead-in.
-      ASSERT_GE(played.size(), c.halfBytes);
-      EXPECT_FALSE(AllAre(Bytes(played.begin(), played.begin() + c.halfBytes), c.idle));
+      ASSERT_GE(played.size(), halfBytes);
+      EXPECT_FALSE(AllAre(Bytes(played.begin(), played.begin() + halfBytes), idle));
     }
   }
 }
