@@ -36,6 +36,8 @@ inline constexpr HResult kSFalse = 1;
 inline constexpr HResult kEFail = static_cast<HResult>(0x80004005);
 inline constexpr HResult kBufferSizeNotAligned = static_cast<HResult>(0x88890019);
 inline constexpr HResult kUnsupportedFormat = static_cast<HResult>(0x88890008);
+// Initialize: another program holds the device.
+inline constexpr HResult kDeviceInUse = static_cast<HResult>(0x8889000A);
 
 inline bool Failed(HResult answer) { return answer < 0; }
 

@@ -20,6 +20,9 @@
 #include "app/scan_music_files.h"
 #include "engine/playback_thread.h"
 #include "platform/failure.h"
+#include "platform/alsa/alsa_drivers.h"
+#include "platform/alsa/alsa_endpoints.h"
+#include "platform/combined_devices.h"
 #include "platform/file_output/file_driver.h"
 #include "platform/file_output/file_output.h"
 #include "platform/headless/headless_dialog.h"
@@ -294,9 +297,21 @@ int main(int argc, char** argv) {
   fileOptions.path = options.output;
   fileOptions.paced = !options.fast;
   platform::file_output::FileOutputSystem fileOutput(fileOptions);
-  services.endpoints = &fileOutput;
   platform::file_output::FileDriverRegistry fileDriver(fileOptions);
-  services.drivers = &fileDriver;
+  // The sound cards first, so that a machine with one plays to it by default; the File outputs
+  // last.
+  platform::alsa::AlsaOptions alsaOptions;
+  if (options.verbose) {
+    alsaOptions.report = [](const std::string& line) {
+      std::fputs((line + "\n").c_str(), stderr);
+    };
+  }
+  platform::alsa::AlsaEndpointSystem alsaEndpoints(alsaOptions);
+  platform::alsa::AlsaDriverRegistry alsaDrivers(alsaOptions);
+  platform::CombinedEndpointSystem endpoints({&alsaEndpoints, &fileOutput});
+  platform::CombinedDriverRegistry drivers({&alsaDrivers, &fileDriver});
+  services.endpoints = &endpoints;
+  services.drivers = &drivers;
 
   std::signal(SIGINT, CloseOnSignal);
   std::signal(SIGTERM, CloseOnSignal);

@@ -134,7 +134,8 @@ std::string PlayOptionHelp() {
       "Play options:\n"
       "  --device NAME              a device of `lumaro devices`, with or without its \"W: \"/\"A: "
       "\"\n"
-      "                             prefix (default: the first)\n"
+      "                             prefix (default: the first: a sound card when ALSA has one,\n"
+      "                             else \"W: File output\")\n"
       "  --rate ENTRY               a resample choice of that device: Share, Auto, 48000, D64 ...\n"
       "                             (default: the first)\n";
   for (const ChoiceOption& c : kChoices) {
@@ -165,8 +166,9 @@ std::string PlayOptionHelp() {
          "                             ./lumaro-output.wav; later tracks add -2, -3 ...)\n"
          "  --fast                     let the File output run as fast as it is fed, not in real\n"
          "                             time\n"
-         "  --verbose                  for each failed playback, print on standard error the\n"
-         "                             failing calls with their names and codes, outermost first\n"
+         "  --verbose                  on standard error: each underrun of a sound card, and for\n"
+         "                             each failed playback the failing calls with their names\n"
+         "                             and codes, outermost first\n"
          "                             (the last one is the innermost cause), e.g. \"to-one-bit\n"
          "                             output [0x5809]: no memory for a DSD buffer [0x5033]:\n"
          "                             memory guard refused [0x5001] 6.8 GB (5.1 GB available)\"\n";

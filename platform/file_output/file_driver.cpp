@@ -73,25 +73,12 @@ class Recording {
     }
     if (!ok_) return;
     interleaved_.resize(bytes * 2);
-    if (dsd_) {
-      Interleave<1>(left, right, bytes, interleaved_.data());
-    } else {
-      Interleave<kPcmSampleBytes>(left, right, bytes, interleaved_.data());
-    }
+    InterleaveChannels(left, right, bytes, dsd_ ? 1 : kPcmSampleBytes, interleaved_.data());
     ok_ = WriteAll(*file_, interleaved_.data(), interleaved_.size());
     bytesPerChannel_ += ok_ ? bytes : 0;
   }
 
  private:
-  // Interleaves `bytes` of each channel by samples of `SampleBytes` into `out`.
-  template <std::size_t SampleBytes>
-  static void Interleave(const std::uint8_t* left, const std::uint8_t* right, std::size_t bytes,
-                         std::uint8_t* out) {
-    for (std::size_t at = 0; at < bytes; at += SampleBytes, out += 2 * SampleBytes) {
-      std::memcpy(out, left + at, SampleBytes);
-      std::memcpy(out + SampleBytes, right + at, SampleBytes);
-    }
-  }
   void WriteHeader() {
     if (dsd_) {
       const auto header = DsdiffHeader(rate_, bytesPerChannel_);
