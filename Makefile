@@ -17,9 +17,10 @@ build-release build-asan build-debug: build-%: bootstrap
 test-release test-asan test-debug: test-%: build-%
 	@ctest --preset $* -j $(JOBS)
 
-# ThreadSanitizer runs the tests of the threaded code: the engine and the worker splitter.
+# ThreadSanitizer runs the tests of the threaded code: the engine, the worker splitter and the
+# ALSA test device's pacing thread.
 TSAN_TESTS := lumaro_dsp_tests lumaro_engine_tests lumaro_app_tests lumaro_output_tests \
-              lumaro_tools_tests lumaro_child_tests
+              lumaro_tools_tests lumaro_child_tests lumaro_alsa_tests
 build-tsan: bootstrap
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TESTS)

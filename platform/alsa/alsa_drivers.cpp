@@ -271,36 +271,38 @@ class AlsaDriver final : public driver::Driver {
   std::uint8_t* Half(std::int32_t channel, std::size_t half) {
     return halves_[static_cast<std::size_t>(channel) * 2 + half].data();
   }
-  // Hands half `half` of both channels to the device, waiting for its room.
+  // Hands half `half` of both channels to the device.
   bool Play(std::size_t half) {
     InterleaveChannels(Half(0, half), Half(1, half), halfBytes_, SampleBytes(chosen_->format),
                        frames_.data());
+    const auto frames = static_cast<std::uint32_t>(halfBytes_ / SampleBytes(chosen_->format));
+    if (stream_->Write(frames_.data(), frames)) return true;
+    if (options_.report) options_.report("ALSA: " + device_.pcm + " stopped taking data");
+    return false;
+  }
+  // Waits until the device has room for a half: the older of the two it holds has played.
+  // False on a stop.
+  bool AwaitRoom() {
     for (;;) {
       if (stopping()) return false;
-      const PcmStream::Room room = stream_->WaitForRoom(kSliceMs);
-      if (room == PcmStream::Room::kReady) break;
+      if (stream_->WaitForRoom(kSliceMs) == PcmStream::Room::kReady) return true;
     }
-    if (stream_->Write(frames_.data(), static_cast<std::uint32_t>(halfBytes_ / SampleBytes(
-                                                                       chosen_->format)))) {
-      return true;
-    }
-    if (options_.report) options_.report("ALSA: the device " + device_.pcm + " stopped taking data");
-    return false;
   }
   bool stopping() {
     std::lock_guard<std::mutex> lock(mutex_);
     return stopping_;
   }
 
-  // The driver's thread: half 0 (still clear) goes to the device first; then, each time the
-  // player has filled the free half (or a half's time passed without word from it, as the
-  // device would run dry), that half follows once the device has room, and the player is called
-  // to fill the other.
+  // The driver's thread. Half 0 (still clear) goes to the device first. Then, each time a half
+  // starts to sound, the player is called to fill the other; what it filled follows as soon as
+  // it says so (or after a half's time without word from it, as the device would run dry), and
+  // the next call waits until the half before it has sounded. So the device holds at most the
+  // sounding half and the next, and a stop loses nothing that was due to sound before it.
   void Run() {
     std::int32_t index = 0;
     if (!Play(0) || !stream_->Start()) return;
-    callbacks_.bufferSwitch(index, false);
     for (;;) {
+      callbacks_.bufferSwitch(index, false);
       {
         std::unique_lock<std::mutex> lock(mutex_);
         ready_.wait_for(lock, std::chrono::milliseconds(halfMs_),
@@ -308,9 +310,8 @@ class AlsaDriver final : public driver::Driver {
         if (stopping_) return;
         readies_ = 0;
       }
-      if (!Play(static_cast<std::size_t>(1 - index))) return;
+      if (!Play(static_cast<std::size_t>(1 - index)) || !AwaitRoom()) return;
       index = 1 - index;
-      callbacks_.bufferSwitch(index, false);
     }
   }
 
