@@ -101,7 +101,8 @@ HResult CombinedEndpointSystem::CreateEnumerator(
 std::unique_ptr<driver::DriverKey> CombinedDriverRegistry::OpenDriversKey() {
   std::vector<std::unique_ptr<driver::DriverKey>> keys;
   for (driver::DriverRegistry* part : parts_) {
-    if (std::unique_ptr<driver::DriverKey> key = part->OpenDriversKey()) keys.push_back(std::move(key));
+    if (std::unique_ptr<driver::DriverKey> key = part->OpenDriversKey())
+      keys.push_back(std::move(key));
   }
   if (keys.empty()) return nullptr;
   return std::make_unique<CombinedKey>(std::move(keys));

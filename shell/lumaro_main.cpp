@@ -19,10 +19,10 @@
 #include "app/process_entry.h"
 #include "app/scan_music_files.h"
 #include "engine/playback_thread.h"
-#include "platform/failure.h"
 #include "platform/alsa/alsa_drivers.h"
 #include "platform/alsa/alsa_endpoints.h"
 #include "platform/combined_devices.h"
+#include "platform/failure.h"
 #include "platform/file_output/file_driver.h"
 #include "platform/file_output/file_output.h"
 #include "platform/headless/headless_dialog.h"
@@ -302,9 +302,7 @@ int main(int argc, char** argv) {
   // last.
   platform::alsa::AlsaOptions alsaOptions;
   if (options.verbose) {
-    alsaOptions.report = [](const std::string& line) {
-      std::fputs((line + "\n").c_str(), stderr);
-    };
+    alsaOptions.report = [](const std::string& line) { std::fputs((line + "\n").c_str(), stderr); };
   }
   platform::alsa::AlsaEndpointSystem alsaEndpoints(alsaOptions);
   platform::alsa::AlsaDriverRegistry alsaDrivers(alsaOptions);

@@ -192,7 +192,8 @@ class AlsaDriver final : public driver::Driver {
                           const driver::Callbacks* callbacks) override {
     if (!chosen_ || stream_) return kAseInvalidMode;
     if (infos == nullptr || channels != kChannels || callbacks == nullptr ||
-        callbacks->bufferSwitch == nullptr || bufferSize <= 0 || bufferSize % SamplesPerFrame() != 0)
+        callbacks->bufferSwitch == nullptr || bufferSize <= 0 ||
+        bufferSize % SamplesPerFrame() != 0)
       return kAseInvalidParameter;
     for (std::int32_t c = 0; c < channels; ++c) {
       if (infos[c].isInput || infos[c].channelNum != c) return kAseInvalidParameter;
@@ -220,8 +221,8 @@ class AlsaDriver final : public driver::Driver {
       return kAseInvalidParameter;
     info->isActive = stream_ != nullptr;
     info->channelGroup = 0;
-    info->type = chosen_ ? chosen_->type
-                         : (dsd_ ? SampleType::kDSDInt8MSB1 : SampleType::kInt32LSB);
+    info->type =
+        chosen_ ? chosen_->type : (dsd_ ? SampleType::kDSDInt8MSB1 : SampleType::kInt32LSB);
     info->name = info->channel == 0 ? u"Left" : u"Right";
     return kAseOk;
   }

@@ -14,8 +14,9 @@ namespace lumaro::platform::alsa {
 // device's own integer type (S32, S24_3, S16 in either byte order, preferred in that order). From
 // start on, a thread of the driver interleaves each half the player filled into the device's
 // frames and calls bufferSwitch once the device has room for the next. A device another program
-// holds is listed (what it takes cannot be asked) and fails init. Class ids are made from the device names, so they stay the same from one
-// run to the next. Thread contract: the driver family's.
+// holds is listed (what it takes cannot be asked) and fails init. Class ids are made from the
+// device names, so they stay the same from one run to the next. Thread contract: the driver
+// family's.
 class AlsaDriverRegistry final : public driver::DriverRegistry {
  public:
   explicit AlsaDriverRegistry(AlsaOptions options = {});

@@ -201,8 +201,8 @@ class AlsaAudioClient final : public endpoint::AudioClient {
       if (!query.Takes(alsaFormat, format.samplesPerSec, &significant)) {
         return endpoint::kUnsupportedFormat;
       }
-      const bool truncates = format.validBitsPerSample == kFullBits && significant != 0 &&
-                             significant < kFullBits;
+      const bool truncates =
+          format.validBitsPerSample == kFullBits && significant != 0 && significant < kFullBits;
       return truncates ? endpoint::kUnsupportedFormat : kSOk;
     }
     if (query.error() != OpenError::kNone) return OpenFailure(query.error(), pcm);
@@ -233,7 +233,8 @@ class AlsaAudioClient final : public endpoint::AudioClient {
                         options_.report, &error);
     if (!opened) return OpenFailure(error, PcmOf(mode));
     mode_ = mode;
-    playing_ = std::make_shared<Playing>(std::move(opened), format.blockAlign, format.samplesPerSec);
+    playing_ =
+        std::make_shared<Playing>(std::move(opened), format.blockAlign, format.samplesPerSec);
     return kSOk;
   }
 

@@ -26,16 +26,19 @@ constexpr std::uint32_t kMinimumWaitMs = 20;
 
 // ALSA's aliases: names that convert, mix, route or discard rather than name a device.
 constexpr std::array<std::string_view, 26> kAliases = {
-    "default",   "sysdefault", "plughw",    "plug",      "dmix",     "dsnoop", "front",
-    "rear",      "center_lfe", "side",      "iec958",    "spdif",    "hdmi",   "null",
-    "pulse",     "pipewire",   "jack",      "oss",       "upmix",    "vdownmix",
-    "lavrate",   "usbstream",  "modem",     "phoneline", "dpl",      "a52"};
-constexpr std::array<std::string_view, 3> kAliasPrefixes = {"surround", "samplerate",
-                                                            "speexrate"};
+    "default",   "sysdefault", "plughw",    "plug",   "dmix",  "dsnoop",   "front",
+    "rear",      "center_lfe", "side",      "iec958", "spdif", "hdmi",     "null",
+    "pulse",     "pipewire",   "jack",      "oss",    "upmix", "vdownmix", "lavrate",
+    "usbstream", "modem",      "phoneline", "dpl",    "a52"};
+constexpr std::array<std::string_view, 3> kAliasPrefixes = {"surround", "samplerate", "speexrate"};
 // The captions ALSA's own configuration gives its hints' second lines.
-constexpr std::array<std::string_view, 7> kGenericCaptions = {
-    "without any conversions", "software conversions", "default audio device",
-    "sample mixing device",    "sample snooping device", "discard all samples", "plugin"};
+constexpr std::array<std::string_view, 7> kGenericCaptions = {"without any conversions",
+                                                              "software conversions",
+                                                              "default audio device",
+                                                              "sample mixing device",
+                                                              "sample snooping device",
+                                                              "discard all samples",
+                                                              "plugin"};
 
 // ALSA's library prints its own diagnostics to standard error; the player reports failures in
 // its own words, so they are silenced once for the process.
@@ -231,8 +234,8 @@ bool DeviceQuery::Takes(int alsaFormat, std::uint32_t rate, std::uint32_t* signi
   if (impl_->pcm == nullptr) return false;
   HwParams p = Narrowed(impl_->pcm, alsaFormat);
   if (!p || snd_pcm_hw_params_set_rate(impl_->pcm, p.get(), rate, 0) < 0) return false;
-  if (significant != nullptr) *significant = static_cast<std::uint32_t>(
-      std::max(snd_pcm_hw_params_get_sbits(p.get()), 0));
+  if (significant != nullptr)
+    *significant = static_cast<std::uint32_t>(std::max(snd_pcm_hw_params_get_sbits(p.get()), 0));
   return true;
 }
 
@@ -307,8 +310,7 @@ bool Configure(snd_pcm_t* pcm, const StreamFormat& format, snd_pcm_uframes_t* pe
 
 std::unique_ptr<PcmStream> PcmStream::Open(const std::string& pcm, Conversions conversions,
                                            const StreamFormat& format, std::uint32_t periodFrames,
-                                           std::uint32_t periods, Report report,
-                                           OpenError* error) {
+                                           std::uint32_t periods, Report report, OpenError* error) {
   std::unique_ptr<PcmStream> stream(new PcmStream());
   stream->impl_ = std::make_unique<Impl>();
   Impl& impl = *stream->impl_;
@@ -431,9 +433,9 @@ std::uint32_t PcmStream::Queued() {
   std::lock_guard<std::mutex> lock(mutex_);
   const snd_pcm_sframes_t room = snd_pcm_avail(impl_->pcm);
   if (room < 0) return 0;
-  return static_cast<std::uint32_t>(bufferFrames_ - std::min<snd_pcm_uframes_t>(
-                                                        static_cast<snd_pcm_uframes_t>(room),
-                                                        bufferFrames_));
+  return static_cast<std::uint32_t>(
+      bufferFrames_ -
+      std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(room), bufferFrames_));
 }
 
 }  // namespace lumaro::platform::alsa

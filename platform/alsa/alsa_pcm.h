@@ -23,9 +23,9 @@ struct AlsaOptions {
 
 // One playback PCM of the hints.
 struct AlsaDevice {
-  std::string pcm;           // the name that opens it as it is ("hw:CARD=X,DEV=0", "mydac")
-  std::string sharedPcm;     // the name of the system's mixing path to it
-  std::u16string friendly;   // the name the player lists, unique within the list
+  std::string pcm;          // the name that opens it as it is ("hw:CARD=X,DEV=0", "mydac")
+  std::string sharedPcm;    // the name of the system's mixing path to it
+  std::u16string friendly;  // the name the player lists, unique within the list
 };
 
 // The playback PCMs of ALSA's name hints, in hint order: every hardware device and every PCM of

@@ -52,8 +52,9 @@ TEST(CombinedDevicesTest, EndpointsOfEveryWorkingPartInOrder) {
 TEST(CombinedDevicesTest, DriversOfEveryPartUnderOneKey) {
   sim::SimDriverRegistry cards({.drivers = {{.description = u"DAC"}, {.description = u"USB"}}});
   sim::SimDriverRegistry missing({.noKey = true});
-  sim::SimDriverRegistry file({.drivers = {{.description = u"File output",
-                                            .clsidText = u"{00000000-0000-0000-0000-0000000000F1}"}}});
+  sim::SimDriverRegistry file(
+      {.drivers = {{.description = u"File output",
+                    .clsidText = u"{00000000-0000-0000-0000-0000000000F1}"}}});
   platform::CombinedDriverRegistry all({&cards, &missing, &file});
   std::unique_ptr<platform::driver::DriverKey> key = all.OpenDriversKey();
   ASSERT_NE(key, nullptr);
