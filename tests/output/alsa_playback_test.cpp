@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/alsa_test_config.h"
+#include "tests/support/process.h"
 #include "tests/support/string_list.h"
 
 namespace lumaro::testing {
@@ -335,6 +336,31 @@ TEST_F(AlsaPlaybackTest, AStopWhilePlayingEndsAtOnce) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   EXPECT_LT(seconds, (3.0 + 2.0) / kSpeed);  // the lead-in, then no more than a buffer or two
   EXPECT_LT(Played(ReadAlsaTestLog(Record("dac"))).frames, 5U * 44100);
+}
+
+// The program lists the sound cards ahead of the File outputs and plays to the first by default.
+TEST_F(AlsaPlaybackTest, TheProgramListsCardsFirstAndPlaysToTheFirstByDefault) {
+  Use({{.name = "dac",
+        .description = "Test DAC",
+        .formats = {"S16_LE", "DSD_U8"},
+        .rates = {44100, 352800},
+        .speed = kFast}});
+  const ProcessRun devices = RunProcess({LUMARO_PROGRAM, "--asio", "devices"});
+  EXPECT_EQ(devices.status, 0);
+  std::vector<std::string> names;
+  for (const std::string& line : devices.lines) {
+    if (line.starts_with("W: ") || line.starts_with("A: ")) names.push_back(line);
+  }
+  EXPECT_THAT(names,
+              ElementsAreArray({"W: Test DAC", "W: File output", "A: Test DAC", "A: File output"}));
+  const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe({300, -300, 7, 9}, 16)));
+  const ProcessRun play =
+      RunProcess({LUMARO_PROGRAM, "--once", "--output", Utf8(dir_.File(u"out.wav")), Utf8(wav)});
+  EXPECT_EQ(play.status, 0);
+  // The first resample choice, "Share", goes through the converter to the card.
+  EXPECT_THAT(play.lines, Contains("Decode: 16bit 44100Hz - Out: 32/32bit float 44100Hz"));
+  EXPECT_EQ(Played(ReadAlsaTestLog(Record("dac"))).format, "S16_LE");
+  EXPECT_FALSE(ReadFileBytes(dir_.File(u"out.wav")).has_value());
 }
 
 }  // namespace
