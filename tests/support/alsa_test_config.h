@@ -9,7 +9,7 @@
 #include "tests/support/audio_files.h"
 
 // ALSA test devices for tests: an ALSA configuration that holds only devices of the test device
-// (tests/support/alsa_test_device.cpp) and reading back what such a device played.
+// (platform/sim/alsa_test_device.cpp) and reading back what such a device played.
 namespace lumaro::testing {
 
 // One device of the test device, as ALSA lists it (see alsa_test_device.cpp for the fields).
