@@ -48,9 +48,10 @@ run: build-release
 	@printf '%s\n' $(DEMO)/1-arpeggio-44k1-16bit.wav $(DEMO)/2-arpeggio-96k-24bit.wav \
 	  $(DEMO)/3-tones-dsd64.dsf $(DEMO)/4-arpeggio-44k1-16bit.flac $(DEMO)/5-arpeggio.mid \
 	  > $(DEMO)/demo.m3u8
-	@rm -f $(DEMO)/demo-output*.wav
-	@build/release/bin/lumaro --once --rate Auto --output $(DEMO)/demo-output.wav $(DEMO)/demo.m3u8
-	@echo "The File output wrote: $$(ls $(DEMO)/demo-output*.wav | tr '\n' ' ')"
+	@rm -f $(DEMO)/lumaro-output*.wav
+	@cd $(DEMO) && $(CURDIR)/build/release/bin/lumaro --once --rate Auto demo.m3u8
+	@if ls $(DEMO)/lumaro-output*.wav >/dev/null 2>&1; then \
+	  echo "The File output wrote: $$(ls $(DEMO)/lumaro-output*.wav | tr '\n' ' ')"; fi
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done

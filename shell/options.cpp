@@ -6,6 +6,7 @@
 
 #include "app/init_settings.h"
 #include "decode/outside_components.h"
+#include "platform/file_output/file_output.h"
 #include "platform/os.h"
 #include "platform/text.h"
 
@@ -163,7 +164,8 @@ std::string PlayOptionHelp() {
          "  --once                     play the list once and stop (default: repeat until "
          "stopped)\n"
          "  --output FILE              the WAV file \"W: File output\" writes (default\n"
-         "                             ./lumaro-output.wav; later tracks add -2, -3 ...)\n"
+         "                             ./lumaro-output.wav; later tracks add -2, -3 ...); without\n"
+         "                             --device it also chooses \"W: File output\"\n"
          "  --fast                     let the File output run as fast as it is fed, not in real\n"
          "                             time\n"
          "  --verbose                  on standard error: each underrun of a sound card, and for\n"
@@ -202,6 +204,7 @@ std::string ComponentsReport(const context::AppContext& app) {
 
 std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args,
                                             PlayOptions* options) {
+  bool outputGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const auto value = [&]() -> std::optional<std::string> {
@@ -219,6 +222,7 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
       } else {
         if (wide.empty()) return "--output needs a file name";
         options->output = DroppedPath(*text);
+        outputGiven = true;
       }
     } else if (arg == "--fast") {
       options->fast = true;
@@ -245,6 +249,9 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
   // A relative output file is taken from the directory the command was given in, also after a
   // reader has moved the current directory.
   options->output = DroppedPath(platform::Utf16ToUtf8(options->output));
+  // Naming an output file asks for the File output, also on a machine with a sound card.
+  if (outputGiven && !options->device)
+    options->device = u"W: " + std::u16string(platform::file_output::kFileOutputName);
   return std::nullopt;
 }
 

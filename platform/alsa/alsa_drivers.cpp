@@ -303,13 +303,17 @@ class AlsaDriver final : public driver::Driver {
     std::int32_t index = 0;
     if (!Play(0) || !stream_->Start()) return;
     for (;;) {
+      {
+        // A word from the player that came after its half was taken belongs to no later one.
+        std::lock_guard<std::mutex> lock(mutex_);
+        readies_ = 0;
+      }
       callbacks_.bufferSwitch(index, false);
       {
         std::unique_lock<std::mutex> lock(mutex_);
         ready_.wait_for(lock, std::chrono::milliseconds(halfMs_),
                         [this] { return stopping_ || readies_ > 0; });
         if (stopping_) return;
-        readies_ = 0;
       }
       if (!Play(static_cast<std::size_t>(1 - index)) || !AwaitRoom()) return;
       index = 1 - index;

@@ -40,7 +40,6 @@ constexpr std::uint32_t kExclusivePeriods = 2;
 constexpr std::uint32_t kSharedPeriods = 4;
 // How long the service thread waits for room before it looks at its stop flag again.
 constexpr int kServiceSliceMs = 100;
-constexpr std::uint32_t kFullBits = 32;
 
 // The ALSA format that carries `f` bit for bit; -1 when none does.
 int AlsaFormatOf(ShareMode mode, const WaveFormat& f) {
@@ -201,14 +200,16 @@ class AlsaAudioClient final : public endpoint::AudioClient {
       if (!query.Takes(alsaFormat, format.samplesPerSec, &significant)) {
         return endpoint::kUnsupportedFormat;
       }
-      const bool truncates =
-          format.validBitsPerSample == kFullBits && significant != 0 && significant < kFullBits;
+      // A converter that plays fewer bits than the samples carry is not bit-perfect (and breaks
+      // DoP, whose lowest bits carry data).
+      const bool truncates = significant != 0 && significant < format.validBitsPerSample;
       return truncates ? endpoint::kUnsupportedFormat : kSOk;
     }
     if (query.error() != OpenError::kNone) return OpenFailure(query.error(), pcm);
     if (query.Takes(alsaFormat, format.samplesPerSec)) return kSOk;
+    // The player judges the mixer's rate itself.
     const std::uint32_t rate = query.NearestRate(alsaFormat, format.samplesPerSec);
-    if (rate < kSharedMinRate || rate > kSharedMaxRate) return endpoint::kUnsupportedFormat;
+    if (rate == 0) return endpoint::kUnsupportedFormat;
     *closest =
         endpoint::MakeWaveFormat(SubFormat::kIeeeFloat, rate, kSharedFloatBits, kSharedFloatBits);
     return kSFalse;

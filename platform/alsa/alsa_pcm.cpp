@@ -23,6 +23,8 @@ constexpr int kChannels = 2;
 constexpr std::uint32_t kMillisecondsPerSecond = 1000;
 // Waits for room last at least this long, so that a short period still leaves the device time.
 constexpr std::uint32_t kMinimumWaitMs = 20;
+// The ring holds at least the sounding period and the next.
+constexpr unsigned int kMinimumPeriods = 2;
 
 // ALSA's aliases: names that convert, mix, route or discard rather than name a device.
 constexpr std::array<std::string_view, 26> kAliases = {
@@ -63,24 +65,36 @@ std::string HintValue(const void* hint, const char* id) {
   return text;
 }
 
-// The card part of "hw:CARD=X,DEV=N": "X".
-std::string CardOf(const std::string& pcm) {
-  const std::size_t at = pcm.find("CARD=");
+// The value after `key=` in a hint name ("hw:CARD=X,DEV=3", "DEV" → "3"); "" when absent.
+std::string ArgumentOf(const std::string& pcm, std::string_view key) {
+  const std::size_t at = pcm.find(std::string(key) + "=");
   if (at == std::string::npos) return {};
-  const std::size_t end = pcm.find(',', at);
-  return pcm.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5);
+  const std::size_t from = at + key.size() + 1;
+  const std::size_t end = pcm.find(',', from);
+  return pcm.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
 bool IsHardware(const std::string& pcm) { return pcm.rfind("hw:", 0) == 0; }
 
-// The mixing path to `device`: the system's default for the first card (its sound server, when
-// there is one), ALSA's mixer behind its converter for other cards, and the converter alone for
-// a PCM of the configuration.
-std::string SharedPcmOf(const std::string& pcm) {
-  if (!IsHardware(pcm)) return "plug:'" + pcm + "'";
-  const std::string card = CardOf(pcm);
-  if (snd_card_get_index(card.c_str()) == 0) return "default";
-  return "plug:'dmix:" + pcm.substr(3) + "'";
+// The card and device ALSA's "default" plays to (0 and 0 unless the configuration says other).
+void DefaultOutput(int* card, int* device) {
+  *card = 0;
+  *device = 0;
+  snd_config_t* node = nullptr;
+  if (snd_config_update() < 0 || snd_config == nullptr) return;
+  long number = 0;
+  const char* text = nullptr;
+  if (snd_config_search(snd_config, "defaults.pcm.card", &node) == 0) {
+    if (snd_config_get_integer(node, &number) == 0) {
+      *card = static_cast<int>(number);
+    } else if (snd_config_get_string(node, &text) == 0 && snd_card_get_index(text) >= 0) {
+      *card = snd_card_get_index(text);
+    }
+  }
+  if (snd_config_search(snd_config, "defaults.pcm.device", &node) == 0 &&
+      snd_config_get_integer(node, &number) == 0) {
+    *device = static_cast<int>(number);
+  }
 }
 
 int OpenMode(Conversions conversions) {
@@ -170,6 +184,14 @@ std::uint32_t SampleBytes(int alsaFormat) {
   }
 }
 
+std::string SharedPcmOf(const std::string& pcm, int card, int defaultCard, int defaultDevice) {
+  if (!IsHardware(pcm)) return "plug:'" + pcm + "'";
+  const std::string device = ArgumentOf(pcm, "DEV");
+  const int number = device.empty() ? 0 : std::atoi(device.c_str());
+  if (card == defaultCard && number == defaultDevice) return "default";
+  return "plug:'dmix:" + pcm.substr(3) + "'";
+}
+
 bool IsAliasName(const std::string& pcm) {
   const std::string base = pcm.substr(0, pcm.find(':'));
   if (std::find(kAliases.begin(), kAliases.end(), base) != kAliases.end()) return true;
@@ -181,7 +203,9 @@ std::u16string FriendlyName(const std::string& description) {
   const std::size_t end = description.find('\n');
   std::string name = description.substr(0, end);
   if (end != std::string::npos) {
-    const std::string second = description.substr(end + 1, description.find('\n', end + 1));
+    const std::size_t next = description.find('\n', end + 1);
+    const std::string second =
+        description.substr(end + 1, next == std::string::npos ? next : next - end - 1);
     const std::string lower = Lower(second);
     const bool generic =
         std::any_of(kGenericCaptions.begin(), kGenericCaptions.end(),
@@ -197,13 +221,18 @@ std::vector<AlsaDevice> ListDevices() {
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0 || hints == nullptr) return devices;
   std::set<std::u16string> taken;
+  int defaultCard = 0;
+  int defaultDevice = 0;
+  DefaultOutput(&defaultCard, &defaultDevice);
   for (void** hint = hints; *hint != nullptr; ++hint) {
     const std::string pcm = HintValue(*hint, "NAME");
     const std::string description = HintValue(*hint, "DESC");
     const std::string io = HintValue(*hint, "IOID");
     if (pcm.empty() || (!io.empty() && io != "Output")) continue;
     if (!IsHardware(pcm) && (description.empty() || IsAliasName(pcm))) continue;
-    AlsaDevice device{pcm, SharedPcmOf(pcm), FriendlyName(description.empty() ? pcm : description)};
+    const int card = snd_card_get_index(ArgumentOf(pcm, "CARD").c_str());
+    AlsaDevice device{pcm, SharedPcmOf(pcm, card, defaultCard, defaultDevice),
+                      FriendlyName(description.empty() ? pcm : description)};
     if (!taken.insert(device.friendly).second) {
       device.friendly += u" (" + Utf8ToUtf16(pcm) + u")";
       taken.insert(device.friendly);
@@ -277,13 +306,17 @@ struct PcmStream::Impl {
 
 namespace {
 
-// Sets `format`, `periodFrames` (nearest) and `periods` periods on `pcm`; the player starts it
-// itself, and it signals room once a period is free.
+// Sets `format`, `periodFrames` (nearest) and `periods` periods (at least two) on `pcm`; the
+// player starts it itself. Whatever ring the device settles on, it signals room only once no
+// more than one period is left in it: the player's count of what has sounded (a buffer of
+// silence behind the last music) holds for any ring.
 bool Configure(snd_pcm_t* pcm, const StreamFormat& format, snd_pcm_uframes_t* period,
                snd_pcm_uframes_t* buffer, std::uint32_t periods) {
   HwParams hw = Narrowed(pcm, format.alsaFormat);
+  unsigned int minimumPeriods = kMinimumPeriods;
   if (!hw || snd_pcm_hw_params_set_rate_resample(pcm, hw.get(), 0) < 0 ||
       snd_pcm_hw_params_set_rate(pcm, hw.get(), format.rate, 0) < 0 ||
+      snd_pcm_hw_params_set_periods_min(pcm, hw.get(), &minimumPeriods, nullptr) < 0 ||
       snd_pcm_hw_params_set_period_size_near(pcm, hw.get(), period, nullptr) < 0) {
     return false;
   }
@@ -297,11 +330,12 @@ bool Configure(snd_pcm_t* pcm, const StreamFormat& format, snd_pcm_uframes_t* pe
   snd_pcm_sw_params_t* sw = nullptr;
   if (snd_pcm_sw_params_malloc(&sw) < 0) return false;
   snd_pcm_uframes_t boundary = 0;
-  const bool ok = snd_pcm_sw_params_current(pcm, sw) == 0 &&
-                  snd_pcm_sw_params_get_boundary(sw, &boundary) == 0 &&
-                  snd_pcm_sw_params_set_avail_min(pcm, sw, *period) == 0 &&
-                  snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary) == 0 &&
-                  snd_pcm_sw_params(pcm, sw) == 0;
+  const bool ok =
+      snd_pcm_sw_params_current(pcm, sw) == 0 &&
+      snd_pcm_sw_params_get_boundary(sw, &boundary) == 0 &&
+      snd_pcm_sw_params_set_avail_min(pcm, sw, std::max(*period, *buffer - *period)) == 0 &&
+      snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary) == 0 &&
+      snd_pcm_sw_params(pcm, sw) == 0;
   snd_pcm_sw_params_free(sw);
   return ok;
 }
@@ -344,20 +378,29 @@ std::unique_ptr<PcmStream> PcmStream::Open(const std::string& pcm, Conversions c
 PcmStream::~PcmStream() = default;
 
 PcmStream::Room PcmStream::WaitForRoom(int milliseconds) {
-  std::vector<pollfd> fds = impl_->fds;
-  const int polled = ::poll(fds.data(), fds.size(), milliseconds);
-  if (polled < 0 && errno != EINTR) return Room::kTimeout;
-  if (polled <= 0) return Room::kTimeout;
-  if (fds.back().revents != 0) return Room::kWoken;
-  unsigned short revents = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (snd_pcm_poll_descriptors_revents(impl_->pcm, fds.data(),
-                                         static_cast<unsigned>(fds.size() - 1), &revents) < 0) {
-      return Room::kReady;  // the next write tells what is wrong
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    std::vector<pollfd> fds = impl_->fds;
+    const int polled =
+        ::poll(fds.data(), fds.size(), static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    if (polled < 0 && errno != EINTR) return Room::kTimeout;
+    if (fds.back().revents != 0) return Room::kWoken;
+    if (polled > 0) {
+      // The device's own events tell whether there is room (some descriptors wake for other
+      // reasons, such as a mixer's timer).
+      unsigned short revents = 0;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (snd_pcm_poll_descriptors_revents(impl_->pcm, fds.data(),
+                                           static_cast<unsigned>(fds.size() - 1), &revents) < 0 ||
+          (revents & (POLLOUT | POLLERR)) != 0) {
+        return Room::kReady;  // an error is told by the next write
+      }
     }
+    if (std::chrono::steady_clock::now() >= deadline) return Room::kTimeout;
   }
-  return (revents & (POLLOUT | POLLERR)) != 0 ? Room::kReady : Room::kTimeout;
 }
 
 void PcmStream::Wake() {
@@ -399,13 +442,12 @@ bool PcmStream::Write(const std::uint8_t* data, std::uint32_t frames) {
       }
     }
     if (written == -EAGAIN) {
-      // Full: wait on the device's own descriptors (a wake is for the waiting thread), for at
-      // most `waitMs` in all while no frame goes in.
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= deadline) return false;
-      std::vector<pollfd> fds(impl_->fds.begin(), impl_->fds.end() - 1);
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-      (void)::poll(fds.data(), fds.size(), static_cast<int>(left.count()) + 1);
+      // Full: wait for room, at most `waitMs` in all while no frame goes in; a wake ends the
+      // write (the stream is being stopped).
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || WaitForRoom(static_cast<int>(left.count())) == Room::kWoken)
+        return false;
       continue;
     }
     if (written < 0) return false;

@@ -37,6 +37,11 @@ std::vector<AlsaDevice> ListDevices();
 // where that names something rather than repeating one of ALSA's generic captions.
 std::u16string FriendlyName(const std::string& description);
 
+// The mixing path to the device `pcm` (of card number `card`): the system's default for the
+// device ALSA's default plays to (its sound server, when there is one), ALSA's mixer behind its
+// converter for other hardware devices, and the converter alone for a PCM of the configuration.
+std::string SharedPcmOf(const std::string& pcm, int card, int defaultCard, int defaultDevice);
+
 // True for the names of ALSA's own aliases, which convert or mix and so are no devices of their
 // own ("default", "plughw:…", "dmix:…", "surround51:…").
 bool IsAliasName(const std::string& pcm);

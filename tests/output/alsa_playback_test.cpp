@@ -287,12 +287,49 @@ TEST_F(AlsaPlaybackTest, BusyStalledAndUnderrunDevicesAreToldApart) {
     SCOPED_TRACE(Utf8(c.text) + " " + Utf8(c.deviceName));
     Use({device});
     reports_.clear();
+    const auto begin = std::chrono::steady_clock::now();
     const Result result = Play({wav}, c.deviceName, u"44100");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     EXPECT_EQ(result == kOk, c.result == kOk);
     EXPECT_EQ(window_.Text(2003), c.text);
+    if (c.device.stallAfter) {
+      EXPECT_GE(seconds, 2.0);  // the player's wait for the device
+    }
+    const auto failed = app_.Failures.TakeFailed();
+    if (c.device.busy && c.deviceName[0] == u'W') {
+      ASSERT_FALSE(failed.empty());
+      EXPECT_THAT(platform::FormatFailureChain(failed.back().chain),
+                  HasSubstr("device in use by another program"));
+    }
     EXPECT_EQ(Reports().size(), c.reports);
     if (c.reports != 0) {
       EXPECT_THAT(Reports()[0], HasSubstr("underrun"));
+    }
+  }
+}
+
+// The last frames of a track sound before the device is stopped, whatever ring the device
+// settles on (two periods, or more when its limits ask for them).
+TEST_F(AlsaPlaybackTest, TheTracksLastFramesSoundWhateverTheDevicesRing) {
+  std::vector<std::int64_t> samples;  // a frame's value tells where it is
+  for (std::int64_t f = 0; f < 44100; ++f) samples.insert(samples.end(), {f % 16000, -(f % 9000)});
+  const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe(samples, 16)));
+  constexpr std::size_t kLastFrames = 64;
+  for (const unsigned periods : {2U, 4U}) {
+    for (const char16_t* device : {u"W: DAC", u"A: DAC"}) {
+      SCOPED_TRACE(Utf8(device) + " " + std::to_string(periods));
+      Use({{.name = "dac",
+            .description = "DAC",
+            .formats = {"S16_LE", "S32_LE", "DSD_U8"},
+            .rates = {44100, 352800},
+            .speed = kFast,
+            .periodsMin = periods}});
+      ASSERT_EQ(Play({wav}, device, u"44100"), kOk) << Utf8(window_.Text(2003));
+      Bytes tail;  // both families choose 32-bit samples
+      for (std::size_t i = samples.size() - 2 * kLastFrames; i < samples.size(); ++i)
+        PutScaled(tail, samples[i] / 32768.0, 32, 32);
+      EXPECT_TRUE(HoldsRun(ReadAlsaRecord(Record("dac")), tail));
     }
   }
 }
@@ -338,7 +375,8 @@ TEST_F(AlsaPlaybackTest, AStopWhilePlayingEndsAtOnce) {
   EXPECT_LT(Played(ReadAlsaTestLog(Record("dac"))).frames, 5U * 44100);
 }
 
-// The program lists the sound cards ahead of the File outputs and plays to the first by default.
+// The program lists the sound cards ahead of the File outputs and plays to the first by default,
+// unless an output file is named.
 TEST_F(AlsaPlaybackTest, TheProgramListsCardsFirstAndPlaysToTheFirstByDefault) {
   Use({{.name = "dac",
         .description = "Test DAC",
@@ -355,12 +393,18 @@ TEST_F(AlsaPlaybackTest, TheProgramListsCardsFirstAndPlaysToTheFirstByDefault) {
               ElementsAreArray({"W: Test DAC", "W: File output", "A: Test DAC", "A: File output"}));
   const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe({300, -300, 7, 9}, 16)));
   const ProcessRun play =
-      RunProcess({LUMARO_PROGRAM, "--once", "--output", Utf8(dir_.File(u"out.wav")), Utf8(wav)});
+      RunProcess({"/bin/sh", "-c",
+                  "cd '" + Utf8(dir_.Path()) + "' && exec '" + LUMARO_PROGRAM + "' --once a.wav"});
   EXPECT_EQ(play.status, 0);
   // The first resample choice, "Share", goes through the converter to the card.
   EXPECT_THAT(play.lines, Contains("Decode: 16bit 44100Hz - Out: 32/32bit float 44100Hz"));
   EXPECT_EQ(Played(ReadAlsaTestLog(Record("dac"))).format, "S16_LE");
-  EXPECT_FALSE(ReadFileBytes(dir_.File(u"out.wav")).has_value());
+  EXPECT_FALSE(ReadFileBytes(dir_.File(u"lumaro-output.wav")).has_value());
+  // Naming an output file chooses the File output.
+  const ProcessRun render = RunProcess(
+      {LUMARO_PROGRAM, "--once", "--fast", "--output", Utf8(dir_.File(u"out.wav")), Utf8(wav)});
+  EXPECT_EQ(render.status, 0);
+  EXPECT_TRUE(ReadFileBytes(dir_.File(u"out.wav")).has_value());
 }
 
 }  // namespace
