@@ -194,8 +194,8 @@ TEST_F(AlsaPlaybackTest, DsdPlaysAsDopWithItsBytesUnderAlternatingMarkers) {
   }
 }
 
-// Through the driver family: native DSD in the device's 1-bit format (eight or thirty-two bits
-// of a channel per frame, earliest bit first), and PCM as the device's own 32-bit samples.
+// Through the driver family: native DSD in the device's 1-bit format (eight, sixteen or
+// thirty-two bits of a channel per frame, earliest bit first), and PCM as the device's own 32-bit samples.
 TEST_F(AlsaPlaybackTest, TheDriverPlaysNativeDsdAndPcmInTheDevicesFrames) {
   Bytes left(8192), right(8192);
   for (std::size_t i = 0; i < left.size(); ++i) {
@@ -215,6 +215,7 @@ TEST_F(AlsaPlaybackTest, TheDriverPlaysNativeDsdAndPcmInTheDevicesFrames) {
   const Case kCases[] = {
       {"DSD_U32_BE", 176400, dsf, u"Decode: 1bit 5644800Hz - Out: 1bit 5644800Hz DSD", 4},
       {"DSD_U8", 705600, dsf, u"Decode: 1bit 5644800Hz - Out: 1bit 5644800Hz DSD", 1},
+      {"DSD_U16_BE", 352800, dsf, u"Decode: 1bit 5644800Hz - Out: 1bit 5644800Hz DSD", 2},
       {"S32_LE", 44100, wav, u"Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", 4},
   };
   for (const Case& c : kCases) {
