@@ -105,8 +105,9 @@ class File {
   [[nodiscard]] bool Size(std::uint64_t* bytes) const noexcept;
 
  private:
-  explicit File(int descriptor) : descriptor_(descriptor) {}
-  int descriptor_;
+  // A POSIX file descriptor, or a Windows file handle.
+  explicit File(std::intptr_t descriptor) : descriptor_(descriptor) {}
+  std::intptr_t descriptor_;
 };
 
 struct FileAttributes {

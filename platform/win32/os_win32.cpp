@@ -1,0 +1,81 @@
+// The operating-system facts of os.h on Windows.
+#include <malloc.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/os.h"
+#include "platform/path.h"
+#include "platform/win32/win32_api.h"
+
+namespace lumaro::platform {
+namespace {
+
+bool SystemMemoryStatus(std::uint64_t* availableBytes) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!::GlobalMemoryStatusEx(&status)) return false;
+  *availableBytes = status.ullAvailPhys;
+  return true;
+}
+
+std::atomic<MemoryStatusSource> memoryStatusSource{nullptr};
+
+constexpr DWORD kLongestPath = 32768;
+
+}  // namespace
+
+bool AvailablePhysicalMemory(std::uint64_t* availableBytes) {
+  const MemoryStatusSource source = memoryStatusSource.load(std::memory_order_acquire);
+  return source != nullptr ? source(availableBytes) : SystemMemoryStatus(availableBytes);
+}
+
+MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source) {
+  return memoryStatusSource.exchange(source, std::memory_order_acq_rel);
+}
+
+unsigned ProcessorCount() {
+  SYSTEM_INFO info{};
+  ::GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1U;
+}
+
+void SleepMilliseconds(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void CompactHeap() { (void)_heapmin(); }
+
+void AdviseLargePages(void*, std::uint64_t) noexcept {}
+
+std::u16string ExecutablePath() {
+  std::wstring buffer(kLongestPath, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), kLongestPath);
+  if (length == 0 || length >= kLongestPath) return {};
+  return FromWide(buffer.data(), length);
+}
+
+std::u16string ExecutableDirectory() {
+  std::u16string path = ExecutablePath();
+  if (!PathRemoveFileSpec(path)) return {};
+  return path;
+}
+
+// The thread runs above every normal thread while it feeds the device.
+AudioPriorityScope::AudioPriorityScope() noexcept {
+  previousPriority_ = ::GetThreadPriority(::GetCurrentThread());
+  raised_ = previousPriority_ != THREAD_PRIORITY_ERROR_RETURN &&
+            ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+AudioPriorityScope::~AudioPriorityScope() {
+  if (raised_) ::SetThreadPriority(::GetCurrentThread(), previousPriority_);
+}
+
+bool InitializeApartment() {
+  const HRESULT answer = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  return answer == S_OK || answer == S_FALSE;
+}
+
+void UninitializeApartment() { ::CoUninitialize(); }
+
+}  // namespace lumaro::platform
