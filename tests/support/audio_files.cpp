@@ -1,14 +1,18 @@
 #include "tests/support/audio_files.h"
 
-#include <stdlib.h>
-
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace lumaro::testing {
 namespace {
+
+constexpr int kTempDirAttempts = 100;
 
 // Byte by byte: GCC 12 mistakes vector::insert of a few bytes for an overflow at -O3.
 void PutId(Bytes& out, std::string_view id) {
@@ -56,18 +60,26 @@ void PutIffChunk(Bytes& out, const Chunk& c) {
 }  // namespace
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "lumaro-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = platform::Utf8ToUtf16(pattern);
+  // A new directory of a name no other test run takes (create_directory refuses one that exists).
+  static std::atomic<unsigned> made{0};
+  std::random_device random;
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  for (int attempt = 0; attempt < kTempDirAttempts && path_.empty() && !error; ++attempt) {
+    const std::filesystem::path dir =
+        base / ("lumaro-test-" + std::to_string(random()) + "-" + std::to_string(made++));
+    if (std::filesystem::create_directory(dir, error)) path_ = dir.u16string();
+  }
 }
 
 TempDir::~TempDir() {
   if (path_.empty()) return;
   std::error_code ignored;
-  std::filesystem::remove_all(platform::Utf16ToUtf8(path_), ignored);
+  std::filesystem::remove_all(std::filesystem::path(path_), ignored);
 }
 
 std::u16string TempDir::File(std::u16string_view name) const {
-  return path_ + u"/" + std::u16string(name);
+  return path_ + platform::kPathSeparator + std::u16string(name);
 }
 
 std::u16string TempDir::Write(std::u16string_view name, const Bytes& bytes) const {
@@ -92,14 +104,14 @@ std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text);
 }
 
 bool WriteFileBytes(std::u16string_view path, const Bytes& bytes) {
-  std::ofstream out(platform::Utf16ToUtf8(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
 std::optional<Bytes> ReadFileBytes(std::u16string_view path) {
-  std::ifstream in(platform::Utf16ToUtf8(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
   if (!in) return std::nullopt;
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -9,10 +9,12 @@
 
 int main(int argc, char** argv) {
   if (argc > 2 && ::strcasecmp(argv[1], "/FMPMD") == 0) return 0;
-  // ALSA reads an empty configuration in the tests and in every program they start, so nothing
-  // plays to the machine's sound cards and nothing depends on them; the ALSA tests name their
-  // own configuration of test devices.
+    // ALSA reads an empty configuration in the tests and in every program they start, so nothing
+    // plays to the machine's sound cards and nothing depends on them; the ALSA tests name their
+    // own configuration of test devices.
+#ifndef _WIN32
   ::setenv("ALSA_CONFIG_PATH", "/dev/null", 1);
+#endif
   ::testing::InitGoogleMock(&argc, argv);
   return RUN_ALL_TESTS();
 }
