@@ -1,8 +1,6 @@
 // lumaro: the player on a terminal. The main window runs on the headless host; the files of the
 // command line are dropped on it, and the terminal shows it live (or, without a terminal, prints
 // each new status line).
-#include <unistd.h>
-
 #include <atomic>
 #include <clocale>
 #include <csignal>
@@ -19,8 +17,6 @@
 #include "app/process_entry.h"
 #include "app/scan_music_files.h"
 #include "engine/playback_thread.h"
-#include "platform/alsa/alsa_drivers.h"
-#include "platform/alsa/alsa_endpoints.h"
 #include "platform/combined_devices.h"
 #include "platform/failure.h"
 #include "platform/file_output/file_driver.h"
@@ -31,6 +27,7 @@
 #include "resources/control_ids.h"
 #include "resources/status_texts.h"
 #include "shell/options.h"
+#include "shell/sound_cards.h"
 #include "shell/terminal_view.h"
 
 namespace {
@@ -152,7 +149,7 @@ int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
   app::MainWindowOptions windowOptions;
   windowOptions.startPlayback = StartCountedPlayback;
   app::MainWindow behaviour(app, windowOptions);
-  const bool live = isatty(STDOUT_FILENO) && isatty(STDIN_FILENO);
+  const bool live = shell::Terminal::Interactive();
   std::unique_ptr<shell::Terminal> terminal;
   if (live) {
     terminal = std::make_unique<shell::Terminal>();
@@ -300,14 +297,13 @@ int main(int argc, char** argv) {
   platform::file_output::FileDriverRegistry fileDriver(fileOptions);
   // The sound cards first, so that a machine with one plays to it by default; the File outputs
   // last.
-  platform::alsa::AlsaOptions alsaOptions;
+  shell::Report report;
   if (options.verbose) {
-    alsaOptions.report = [](const std::string& line) { std::fputs((line + "\n").c_str(), stderr); };
+    report = [](const std::string& line) { std::fputs((line + "\n").c_str(), stderr); };
   }
-  platform::alsa::AlsaEndpointSystem alsaEndpoints(alsaOptions);
-  platform::alsa::AlsaDriverRegistry alsaDrivers(alsaOptions);
-  platform::CombinedEndpointSystem endpoints({&alsaEndpoints, &fileOutput});
-  platform::CombinedDriverRegistry drivers({&alsaDrivers, &fileDriver});
+  const std::unique_ptr<shell::SoundCards> cards = shell::OpenSoundCards(report);
+  platform::CombinedEndpointSystem endpoints({cards->Endpoints(), &fileOutput});
+  platform::CombinedDriverRegistry drivers({cards->Drivers(), &fileDriver});
   services.endpoints = &endpoints;
   services.drivers = &drivers;
 

@@ -1,9 +1,5 @@
 #include "shell/terminal_view.h"
 
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -16,7 +12,6 @@ namespace {
 namespace res = resources;
 namespace ui = platform::ui;
 
-constexpr int kDefaultWidth = 80;
 constexpr int kMinBarWidth = 10;
 constexpr int kViewLines = 3;
 constexpr std::string_view kClearLine = "\x1b[2K\r";
@@ -77,39 +72,6 @@ std::string RenderView(const ui::Dialog& window, int width) {
     view += "[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "] " + time;
   }
   return view + "\n";
-}
-
-struct Terminal::Saved {
-  termios settings;
-};
-
-Terminal::Terminal() {
-  saved_ = new Saved;
-  if (tcgetattr(STDIN_FILENO, &saved_->settings) == 0) {
-    termios raw = saved_->settings;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    raw_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-  }
-}
-
-Terminal::~Terminal() {
-  if (raw_) (void)tcsetattr(STDIN_FILENO, TCSANOW, &saved_->settings);
-  delete saved_;
-}
-
-std::optional<std::string> Terminal::ReadKey() {
-  char bytes[8];
-  const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
-  if (count <= 0) return std::nullopt;
-  return std::string(bytes, static_cast<std::size_t>(count));
-}
-
-int Terminal::Width() const {
-  winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col - 1;
-  return kDefaultWidth;
 }
 
 void Terminal::Draw(const ui::Dialog& window) {

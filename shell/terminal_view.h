@@ -25,6 +25,8 @@ std::string RenderView(const platform::ui::Dialog& window, int width);
 // restored when destroyed. Reads and draws on one thread.
 class Terminal {
  public:
+  // True when standard input and output are both a terminal (a console on Windows).
+  static bool Interactive();
   Terminal();
   ~Terminal();
   Terminal(const Terminal&) = delete;
