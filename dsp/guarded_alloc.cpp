@@ -54,24 +54,6 @@ namespace {
 constexpr std::uint64_t kLargePage = 2ULL << 20;
 constexpr std::uint64_t kLargeBlock = 16 * kLargePage;
 
-// Windows' C runtime has no aligned_alloc (its free cannot take an aligned block): there every
-// block comes from _aligned_malloc, the small ones at the heap's own alignment, and goes back
-// through _aligned_free.
-#ifdef _WIN32
-void* AlignedBlock(std::size_t alignment, std::size_t bytes) noexcept {
-  return _aligned_malloc(bytes, alignment);
-}
-void* HeapBlock(std::size_t bytes) noexcept {
-  return _aligned_malloc(bytes, alignof(std::max_align_t));
-}
-void FreeBlock(void* block) noexcept { _aligned_free(block); }
-#else
-void* AlignedBlock(std::size_t alignment, std::size_t bytes) noexcept {
-  return std::aligned_alloc(alignment, bytes);
-}
-void* HeapBlock(std::size_t bytes) noexcept { return std::malloc(bytes); }
-void FreeBlock(void* block) noexcept { std::free(block); }
-#endif
 }  // namespace
 
 void* GuardedAlloc(std::uint64_t bytes) noexcept {
@@ -87,16 +69,16 @@ void* GuardedAlloc(std::uint64_t bytes) noexcept {
   void* block = nullptr;
   if (bytes >= kLargeBlock) {
     const std::uint64_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    block = AlignedBlock(kLargePage, static_cast<std::size_t>(rounded));
+    block = platform::AllocateBlock(static_cast<std::size_t>(rounded), kLargePage);
     if (block != nullptr) platform::AdviseLargePages(block, rounded);
   } else {
     // A zero-byte request still gets a distinct block, as a heap does.
-    block = HeapBlock(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
+    block = platform::AllocateBlock(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
   }
   if (block == nullptr) NoteRefused(kErrHeapRefused, bytes, available);
   return block;
 }
 
-void GuardedFree(void* block) noexcept { FreeBlock(block); }
+void GuardedFree(void* block) noexcept { platform::FreeBlock(block); }
 
 }  // namespace lumaro::dsp

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,11 @@ unsigned ProcessorCount();
 // multi-megabyte sample buffer is faulted in a few hundred times instead of a few hundred thousand.
 // Only a hint: nothing changes where the system has no large pages. Any thread.
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept;
+
+// A block of `bytes` from the C heap, aligned to `alignment` (a power of two; 0: the heap's own
+// alignment), to be given back with FreeBlock only. Failure answer: nullptr. Any thread.
+[[nodiscard]] void* AllocateBlock(std::size_t bytes, std::size_t alignment = 0) noexcept;
+void FreeBlock(void* block) noexcept;
 
 // ---- Time and the heap -------------------------------------------------------------------
 

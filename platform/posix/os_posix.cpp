@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -65,6 +66,12 @@ void SleepMilliseconds(std::uint32_t milliseconds) {
 }
 
 void CompactHeap() { malloc_trim(0); }
+
+void* AllocateBlock(std::size_t bytes, std::size_t alignment) noexcept {
+  return alignment == 0 ? std::malloc(bytes) : std::aligned_alloc(alignment, bytes);
+}
+
+void FreeBlock(void* block) noexcept { std::free(block); }
 
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE

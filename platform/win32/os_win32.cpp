@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstddef>
 #include <thread>
 
 #include "platform/os.h"
@@ -44,6 +45,14 @@ unsigned ProcessorCount() {
 void SleepMilliseconds(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 void CompactHeap() { (void)_heapmin(); }
+
+// The C runtime's free cannot take an aligned block, so every block comes from _aligned_malloc
+// (the small ones at the heap's own alignment) and goes back through _aligned_free.
+void* AllocateBlock(std::size_t bytes, std::size_t alignment) noexcept {
+  return _aligned_malloc(bytes, alignment == 0 ? alignof(std::max_align_t) : alignment);
+}
+
+void FreeBlock(void* block) noexcept { _aligned_free(block); }
 
 void AdviseLargePages(void*, std::uint64_t) noexcept {}
 
