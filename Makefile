@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all run test bootstrap build-release build-asan build-tsan test-release test-asan \
-        test-tsan bench format clean
+        test-tsan bench format clean windows test-windows
 
 all: build-release
 
@@ -52,6 +52,28 @@ run: build-release
 	@cd $(DEMO) && $(CURDIR)/build/release/bin/lumaro --once --rate Auto demo.m3u8
 	@if ls $(DEMO)/lumaro-output*.wav >/dev/null 2>&1; then \
 	  echo "The File output wrote: $$(ls $(DEMO)/lumaro-output*.wav | tr '\n' ' ')"; fi
+
+# The Windows program, cross-built with mingw-w64 into build/windows (bin/lumaro-cli.exe,
+# bin/lumaro-stage.exe and the test programs), with no DLL needed beside them.
+windows:
+	@scripts/bootstrap --windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows -j $(JOBS)
+
+# Each Windows test program under Wine (scripts/wine-run), one after the other; a program still
+# running after WINE_TEST_SECONDS is stopped and counts as failed.
+WINE_TEST_SECONDS ?= 900
+test-windows: windows
+	@passed=0; failed=""; \
+	for program in build/windows/tests/lumaro_*_tests.exe; do \
+	  name=$$(basename $$program .exe); echo "== $$name"; \
+	  if timeout -k 10 $(WINE_TEST_SECONDS) scripts/wine-run $$program --gtest_brief=1; then \
+	    passed=$$((passed + 1)); else failed="$$failed $$name"; fi; \
+	done; \
+	set -- $$failed; \
+	[ $$# -eq 0 ] || echo "test-windows: failed:$$failed"; \
+	echo "windows: $$passed passed, $$# failed"; \
+	[ $$# -eq 0 ]
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
