@@ -1,0 +1,161 @@
+// RunProcess on Windows: the program started with CreateProcessW, its standard output on a pipe
+// that this thread reads, standard input and error on NUL. A blocking ReadFile has no time limit
+// of its own, so a watcher thread ends the program when the time runs out.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tests/support/process.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace lumaro::testing {
+namespace {
+
+constexpr UINT kKilledExitCode = 1;
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return wide;
+}
+
+// `argument` on a command line as the child's C runtime splits it: quoted when empty or holding
+// a space, a tab or a quote; a quote, and the backslashes before a quote or the closing quote,
+// escaped.
+void AppendQuoted(std::wstring& line, const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+    line += argument;
+    return;
+  }
+  line.push_back(L'"');
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line.push_back(c);
+  }
+  line.append(backslashes * 2, L'\\');
+  line.push_back(L'"');
+}
+
+struct Handles {
+  HANDLE process = nullptr, thread = nullptr, read = nullptr, write = nullptr, nul = nullptr;
+  ~Handles() {
+    for (HANDLE h : {process, thread, read, write, nul}) {
+      if (h != nullptr && h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    }
+  }
+};
+
+}  // namespace
+
+ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
+                      const std::function<void(pid_t, const std::string&)>& onLine) {
+  ProcessRun run;
+  if (argv.empty()) return run;
+  Handles h;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  if (!::CreatePipe(&h.read, &h.write, &inherit, 0)) return run;
+  ::SetHandleInformation(h.read, HANDLE_FLAG_INHERIT, 0);
+  h.nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &inherit, OPEN_EXISTING, 0, nullptr);
+  if (h.nul == INVALID_HANDLE_VALUE) return run;
+
+  std::wstring line;
+  for (const std::string& arg : argv) {
+    if (!line.empty()) line.push_back(L' ');
+    AppendQuoted(line, Wide(arg));
+  }
+  const std::wstring program = Wide(argv[0]);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = h.nul;
+  startup.hStdOutput = h.write;
+  startup.hStdError = h.nul;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+    return run;
+  }
+  h.process = started.hProcess;
+  h.thread = started.hThread;
+  ::CloseHandle(h.write);  // the child's copy is the only writer now
+  h.write = nullptr;
+
+  // The watcher: when the time runs out before the output ends, the program is ended (its end
+  // of the pipe closes with it) and a read still blocked is cancelled.
+  HANDLE reader = nullptr;
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+  std::mutex mutex;
+  std::condition_variable doneSignal;
+  bool done = false;
+  bool timedOut = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  std::thread watcher([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (doneSignal.wait_until(lock, deadline, [&] { return done; })) return;
+    timedOut = true;
+    ::TerminateProcess(h.process, kKilledExitCode);
+    if (reader != nullptr) ::CancelSynchronousIo(reader);
+  });
+
+  // Lines end with LF or, as Windows programs write text, CR LF: `lines` holds them without
+  // either; `output` keeps every byte.
+  std::string text;
+  for (;;) {
+    char buffer[4096];
+    DWORD got = 0;
+    if (!::ReadFile(h.read, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+    run.output.append(buffer, got);
+    for (DWORD i = 0; i < got; ++i) {
+      if (buffer[i] != '\n') {
+        text += buffer[i];
+        continue;
+      }
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      run.lines.push_back(text);
+      if (onLine) onLine(static_cast<pid_t>(started.dwProcessId), text);
+      text.clear();
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  doneSignal.notify_all();
+  watcher.join();
+  if (reader != nullptr) ::CloseHandle(reader);
+
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  if (::WaitForSingleObject(h.process, left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) !=
+      WAIT_OBJECT_0) {
+    timedOut = true;
+    ::TerminateProcess(h.process, kKilledExitCode);
+    ::WaitForSingleObject(h.process, INFINITE);
+  }
+  DWORD exitCode = 0;
+  if (!timedOut && ::GetExitCodeProcess(h.process, &exitCode))
+    run.status = static_cast<int>(exitCode);
+  return run;
+}
+
+}  // namespace lumaro::testing
