@@ -24,7 +24,8 @@ TEST(ClipGuardTest, Table) {
     BufferSlot slot = AudioSlot(in, 44100, 2);
     AudioBuffer* b = slot.Get<AudioBuffer>();
     const auto frames = static_cast<std::int64_t>(b->frameCount);
-    for (std::int64_t i : {-2L, -1L, frames, frames + 1}) b->Frame(i)[0] = b->Frame(i)[1] = 7.0;
+    for (std::int64_t i : {std::int64_t{-2}, std::int64_t{-1}, frames, frames + 1})
+      b->Frame(i)[0] = b->Frame(i)[1] = 7.0;
     ASSERT_EQ(ClipGuard(slot, platform::StopWord{}), kOk) << name;
     EXPECT_EQ(RealSamples(slot), out) << name;
     EXPECT_EQ(b->Frame(-1)[0], 7.0) << name;
