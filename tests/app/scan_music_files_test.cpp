@@ -180,6 +180,7 @@ TEST_F(ScanTest, PlaylistsReadBackAsTheScannedPaths) {
   EXPECT_EQ(*read->Entry(1), f1);
 }
 
+#ifndef _WIN32
 // A play list that cannot be written completely is deleted and the scan ends with an error;
 // the ones written before it stay.
 TEST_F(ScanTest, AFailedWriteLeavesNoPartialFile) {
@@ -203,6 +204,7 @@ TEST_F(ScanTest, AFailedWriteLeavesNoPartialFile) {
     EXPECT_NE(TempTree::Read(out_ + u"/A.m3u8"), "");
   }
 }
+#endif  // a full device (/dev/full) and the shell's rm are POSIX's
 
 // The stop flag ends the scan before the next entry: "Terminated", nothing written.
 TEST_F(ScanTest, AStopEndsTheScanAsTerminated) {
