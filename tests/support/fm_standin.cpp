@@ -51,7 +51,8 @@ std::uint32_t nextFrame = 0;
 void Log(const char* name, const std::string& argument = {}) {
   heldCalls += std::string(name) + (argument.empty() ? "" : " " + argument) + "\n";
   if (logPath.empty()) return;
-  std::ofstream(logPath, std::ios::app) << heldCalls;
+  // Binary: the test reads one call per LF-ended line, and Windows' text mode would add a CR.
+  std::ofstream(logPath, std::ios::app | std::ios::binary) << heldCalls;
   heldCalls.clear();
 }
 
