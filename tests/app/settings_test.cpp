@@ -14,19 +14,26 @@ namespace ui = platform::ui;
 using ::testing::ElementsAre;
 using testing::ShellFixture;
 
+// The components' file names on this system ("ffmpeg" and "PMDWin.so" on POSIX, "ffmpeg.exe" and
+// "PMDWin.dll" on Windows).
+const std::u16string kFfmpeg = platform::ProgramFileName(u"ffmpeg");
+const std::u16string kFluidsynth = platform::ProgramFileName(u"fluidsynth");
+const std::u16string kPmdwin = platform::ModuleFileName(u"PMDWin");
+const std::u16string kWinfmp = platform::ModuleFileName(u"WinFMP");
+
 // What InitSettings finds depends only on the files beside the program: each component is found
 // (and used) or not; Fluidsynth needs a sound font; directories of those names are no components.
 TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
-  const std::vector<std::u16string> all = {u"ffmpeg",    u"fluidsynth", u"PMDWin.so",
-                                           u"WinFMP.so", u"b.SF2",      u"a.sf2"};
+  const std::vector<std::u16string> all = {kFfmpeg, kFluidsynth, kPmdwin,
+                                           kWinfmp, u"b.SF2",    u"a.sf2"};
   struct Case {
     std::vector<std::u16string> files, directories, soundFonts;
     std::uint32_t ffmpeg, fluidsynth, pmdwin, winfmp;
   } const cases[] = {
       {{}, {}, {}, 0, 0, 0, 0},
       {all, {}, {u"a.sf2", u"b.SF2"}, 1, 1, 1, 1},
-      {{u"fluidsynth"}, {}, {}, 0, 0, 0, 0},
-      {{u"fluidsynth", u"notes.sf2x"}, {u"ffmpeg", u"PMDWin.so", u"dir.sf2"}, {}, 0, 0, 0, 0},
+      {{kFluidsynth}, {}, {}, 0, 0, 0, 0},
+      {{kFluidsynth, u"notes.sf2x"}, {kFfmpeg, kPmdwin, u"dir.sf2"}, {}, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -54,7 +61,7 @@ TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
 
 TEST(InitSettingsTest, AnOverlongProgramPathFailsTheFontSearchAndSkipsTheFmLibraries) {
   ShellFixture f;
-  (void)f.tree.File(u"PMDWin.so", "x");
+  (void)f.tree.File(kPmdwin, "x");
   (void)f.tree.File(u"a.sf2", "x");
   std::u16string longPath = f.tree.root() + u"/";
   longPath.append(259 - longPath.size(), u'p');
@@ -68,7 +75,7 @@ TEST(InitSettingsTest, AnOverlongProgramPathFailsTheFontSearchAndSkipsTheFmLibra
 // ---- Configuration dialog ------------------------------------------------------------------
 
 struct ConfigFixture : ShellFixture {
-  explicit ConfigFixture(std::u16string_view component = u"PMDWin.so") {
+  explicit ConfigFixture(std::u16string_view component = kPmdwin) {
     (void)tree.File(component, "x");
     EXPECT_EQ(Init(), kOk);
     dialog.Attach(&behaviour);
@@ -149,7 +156,7 @@ TEST(ConfigurationDialogTest, UncheckingPmdwinHidesPpsAndSsgRhyAndCheckingShowsT
 }
 
 TEST(ConfigurationDialogTest, WithoutSoundFontsTheFluidsynthBoxAndFontListsAreOff) {
-  ConfigFixture f(u"fluidsynth");
+  ConfigFixture f(kFluidsynth);
   EXPECT_FALSE(f.dialog.IsEnabled(res::kIdConfigFluidsynth));
   EXPECT_FALSE(f.dialog.IsChecked(res::kIdConfigFluidsynth));
   for (ui::ControlId id :

@@ -34,7 +34,7 @@ TEST(OsTest, ReportsTheMachine) {
   const std::u16string dir = ExecutableDirectory();
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(ExecutablePath().substr(0, dir.size()), dir);
-  EXPECT_EQ(PathFindFileName(ExecutablePath()), u"lumaro_platform_tests");
+  EXPECT_EQ(PathFindFileName(ExecutablePath()), ProgramFileName(u"lumaro_platform_tests"));
 }
 
 using testing::TempDir;

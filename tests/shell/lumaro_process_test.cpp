@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decode/byte_order.h"
+#include "platform/os.h"
 #include "platform/text.h"
 #include "tests/support/audio_files.h"
 #include "tests/support/process.h"
@@ -116,7 +117,8 @@ TEST(LumaroTest, EveryFormatPlaysThroughTheReaderTheComponentsAllow) {
         0);
   }
   dir.Write(u"tone.mid", tools::MakeMidi({{69, tools::kMidiTicksPerBeat, 100}}));
-  const std::string bare = Utf8(dir.File(u"lumaro"));  // a copy with nothing beside it
+  const std::string bare =
+      Utf8(dir.File(platform::ProgramFileName(u"lumaro")));  // a copy with nothing beside it
   std::filesystem::copy_file(LUMARO_PROGRAM, bare);
   std::vector<std::int64_t> wide;
   for (std::int64_t s : samples) wide.push_back(s * 65536);  // |s| < 16384: exact at full scale
@@ -207,11 +209,11 @@ TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {
 
 TEST(LumaroTest, ComponentsAreFoundBesideACopiedProgram) {
   TempDir dir;
-  const std::string copy = Utf8(dir.File(u"lumaro"));
+  const std::string copy = Utf8(dir.File(platform::ProgramFileName(u"lumaro")));
   std::filesystem::copy_file(LUMARO_PROGRAM, copy);
   EXPECT_EQ(RunProcess({copy, "--pmdwin", "--once", "/no/such.wav"}).status, 2);
-  ASSERT_TRUE(WriteFileBytes(dir.File(u"PMDWin.so"), Bytes{1}));
-  ASSERT_TRUE(WriteFileBytes(dir.File(u"fluidsynth"), Bytes{1}));
+  ASSERT_TRUE(WriteFileBytes(dir.File(platform::ModuleFileName(u"PMDWin")), Bytes{1}));
+  ASSERT_TRUE(WriteFileBytes(dir.File(platform::ProgramFileName(u"fluidsynth")), Bytes{1}));
   ASSERT_TRUE(WriteFileBytes(dir.File(u"piano.sf2"), Bytes{1}));
   EXPECT_EQ(RunProcess({copy, "--pmdwin", "--pps", "--fluidsynth", "--sound-font2", "piano.sf2",
                         "--once", "/no/such.wav"})
