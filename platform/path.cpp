@@ -6,6 +6,14 @@ namespace lumaro::platform {
 
 bool IsPathSeparator(char16_t c) { return c == u'/' || c == kPathSeparator; }
 
+bool PathIsRelative(std::u16string_view path) {
+  if (!path.empty() && IsPathSeparator(path.front())) return false;
+  const bool drives = kPathSeparator == u'\\';
+  const bool letter = path.size() >= 2 && ((path[0] >= u'A' && path[0] <= u'Z') ||
+                                           (path[0] >= u'a' && path[0] <= u'z'));
+  return !(drives && letter && path[1] == u':');
+}
+
 std::u16string_view PathFindExtension(std::u16string_view path) {
   std::size_t dot = std::u16string_view::npos;
   for (std::size_t i = 0; i < path.size(); ++i) {

@@ -17,6 +17,10 @@ inline constexpr char16_t kPathSeparator = u'\\';
 inline constexpr char16_t kPathSeparator = u'/';
 #endif
 
+// True for a path that does not start at a root: no separator first and, where the system has
+// drive letters, no "X:" first.
+bool PathIsRelative(std::u16string_view path);
+
 // True for the separator of this platform (and '/' everywhere).
 bool IsPathSeparator(char16_t c);
 

@@ -8,6 +8,7 @@
 #include "decode/outside_components.h"
 #include "platform/file_output/file_output.h"
 #include "platform/os.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace lumaro::shell {
@@ -115,9 +116,9 @@ int FindEntry(const context::StringList* list, std::u16string_view text, bool pr
 // change its meaning when a reader moves the current directory to the program's.)
 std::u16string DroppedPath(const std::string& arg) {
   std::u16string path = platform::Utf8ToUtf16(arg);
-  if (path.empty() || path.front() == u'/') return path;
+  if (path.empty() || !platform::PathIsRelative(path)) return path;
   const std::u16string directory = platform::CurrentDirectory();
-  return directory.empty() ? path : directory + u"/" + path;
+  return directory.empty() ? path : directory + platform::kPathSeparator + path;
 }
 
 constexpr std::size_t kNameColumn = 27;  // where the explanations of the help start

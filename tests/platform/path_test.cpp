@@ -71,5 +71,16 @@ TEST(FileNameTest, TitleIsTheLastComponent) {
   EXPECT_FALSE(PathIsRoot(u"/m"));
 }
 
+// A drive letter starts at a root only where the system has drive letters.
+TEST(PathIsRelativeTest, Table) {
+  const bool drives = kPathSeparator == u'\\';
+  const std::pair<const char16_t*, bool> kCases[] = {
+      {u"", true},           {u"song.wav", true},      {u"a/b.wav", true},
+      {u"/m/a.wav", false},  {u"\\\\srv\\a", !drives}, {u"C:\\m\\a.wav", !drives},
+      {u"c:a.wav", !drives},
+  };
+  for (const auto& [path, relative] : kCases) EXPECT_EQ(PathIsRelative(path), relative);
+}
+
 }  // namespace
 }  // namespace lumaro::platform
