@@ -58,4 +58,25 @@ std::u16string ClassIdToString(const ClassId& id) {
   return text;
 }
 
+AsioError CheckStereoBuffers(const BufferInfo* infos, std::int32_t channels,
+                             const Callbacks* callbacks) {
+  constexpr std::int32_t kStereo = 2;
+  if (infos == nullptr || channels != kStereo || callbacks == nullptr ||
+      callbacks->bufferSwitch == nullptr)
+    return kAseInvalidParameter;
+  for (std::int32_t c = 0; c < channels; ++c) {
+    if (infos[c].isInput || infos[c].channelNum != c) return kAseInvalidParameter;
+  }
+  return kAseOk;
+}
+
+AsioError DescribeStereoChannel(ChannelInfo* info, bool active, SampleType type) {
+  if (info->isInput || info->channel < 0 || info->channel > 1) return kAseInvalidParameter;
+  info->isActive = active;
+  info->channelGroup = 0;
+  info->type = type;
+  info->name = info->channel == 0 ? u"Left" : u"Right";
+  return kAseOk;
+}
+
 }  // namespace lumaro::platform::driver

@@ -164,6 +164,14 @@ class Driver {
   virtual AsioError disposeBuffers() = 0;
 };
 
+// What every two-channel output driver checks of createBuffers' request: output channels 0 and
+// 1 in that order, and callbacks with a bufferSwitch. kAseOk or kAseInvalidParameter.
+AsioError CheckStereoBuffers(const BufferInfo* infos, std::int32_t channels,
+                             const Callbacks* callbacks);
+// Fills `info` for output channel 0 ("Left") or 1 ("Right") of a two-channel driver, whose
+// channels are `active` and of `type`; kAseInvalidParameter for any other channel.
+AsioError DescribeStereoChannel(ChannelInfo* info, bool active, SampleType type);
+
 // A driver's class, converted from its "CLSID" text.
 using ClassId = std::array<std::uint8_t, 16>;
 

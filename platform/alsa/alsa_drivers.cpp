@@ -191,13 +191,10 @@ class AlsaDriver final : public driver::Driver {
   AsioError createBuffers(driver::BufferInfo* infos, std::int32_t channels, std::int32_t bufferSize,
                           const driver::Callbacks* callbacks) override {
     if (!chosen_ || stream_) return kAseInvalidMode;
-    if (infos == nullptr || channels != kChannels || callbacks == nullptr ||
-        callbacks->bufferSwitch == nullptr || bufferSize <= 0 ||
-        bufferSize % SamplesPerFrame() != 0)
-      return kAseInvalidParameter;
-    for (std::int32_t c = 0; c < channels; ++c) {
-      if (infos[c].isInput || infos[c].channelNum != c) return kAseInvalidParameter;
-    }
+    if (const AsioError answer = driver::CheckStereoBuffers(infos, channels, callbacks);
+        answer != kAseOk)
+      return answer;
+    if (bufferSize <= 0 || bufferSize % SamplesPerFrame() != 0) return kAseInvalidParameter;
     const std::uint32_t sampleBytes = SampleBytes(chosen_->format);
     const auto frames = static_cast<std::uint32_t>(bufferSize / SamplesPerFrame());
     OpenError error = OpenError::kNone;
@@ -217,14 +214,9 @@ class AlsaDriver final : public driver::Driver {
   }
   AsioError getChannelInfo(driver::ChannelInfo* info) override {
     if (!initialised_) return kAseInvalidMode;
-    if (info->isInput || info->channel < 0 || info->channel >= kChannels)
-      return kAseInvalidParameter;
-    info->isActive = stream_ != nullptr;
-    info->channelGroup = 0;
-    info->type =
-        chosen_ ? chosen_->type : (dsd_ ? SampleType::kDSDInt8MSB1 : SampleType::kInt32LSB);
-    info->name = info->channel == 0 ? u"Left" : u"Right";
-    return kAseOk;
+    return driver::DescribeStereoChannel(
+        info, stream_ != nullptr,
+        chosen_ ? chosen_->type : (dsd_ ? SampleType::kDSDInt8MSB1 : SampleType::kInt32LSB));
   }
   AsioError start() override {
     if (!stream_ || thread_.joinable()) return kAseInvalidMode;

@@ -195,13 +195,12 @@ class FileDriver final : public driver::Driver {
   AsioError createBuffers(driver::BufferInfo* infos, std::int32_t channels, std::int32_t bufferSize,
                           const driver::Callbacks* callbacks) override {
     if (rate_ == 0 || !halves_.empty()) return kAseInvalidMode;
-    if (infos == nullptr || channels != kChannels || callbacks == nullptr ||
-        callbacks->bufferSwitch == nullptr || bufferSize < kMinBufferSize ||
-        bufferSize > kMaxBufferSize || (dsd_ && bufferSize % kBitsPerByte != 0))
+    if (const AsioError answer = driver::CheckStereoBuffers(infos, channels, callbacks);
+        answer != kAseOk)
+      return answer;
+    if (bufferSize < kMinBufferSize || bufferSize > kMaxBufferSize ||
+        (dsd_ && bufferSize % kBitsPerByte != 0))
       return kAseInvalidParameter;
-    for (std::int32_t c = 0; c < channels; ++c) {
-      if (infos[c].isInput || infos[c].channelNum != c) return kAseInvalidParameter;
-    }
     const std::size_t bytes =
         dsd_ ? static_cast<std::size_t>(bufferSize / kBitsPerByte) : bufferSize * kPcmSampleBytes;
     halves_.assign(kChannels * 2, std::vector<std::uint8_t>(bytes, 0));
@@ -214,13 +213,8 @@ class FileDriver final : public driver::Driver {
   }
   AsioError getChannelInfo(driver::ChannelInfo* info) override {
     if (!initialised_) return kAseInvalidMode;
-    if (info->isInput || info->channel < 0 || info->channel >= kChannels)
-      return kAseInvalidParameter;
-    info->isActive = !halves_.empty();
-    info->channelGroup = 0;
-    info->type = dsd_ ? SampleType::kDSDInt8MSB1 : SampleType::kInt32LSB;
-    info->name = info->channel == 0 ? u"Left" : u"Right";
-    return kAseOk;
+    return driver::DescribeStereoChannel(info, !halves_.empty(),
+                                         dsd_ ? SampleType::kDSDInt8MSB1 : SampleType::kInt32LSB);
   }
   AsioError start() override {
     if (halves_.empty() || thread_.joinable()) return kAseInvalidMode;

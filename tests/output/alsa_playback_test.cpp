@@ -195,7 +195,8 @@ TEST_F(AlsaPlaybackTest, DsdPlaysAsDopWithItsBytesUnderAlternatingMarkers) {
 }
 
 // Through the driver family: native DSD in the device's 1-bit format (eight, sixteen or
-// thirty-two bits of a channel per frame, earliest bit first), and PCM as the device's own 32-bit samples.
+// thirty-two bits of a channel per frame, earliest bit first), and PCM as the device's own 32-bit
+// samples.
 TEST_F(AlsaPlaybackTest, TheDriverPlaysNativeDsdAndPcmInTheDevicesFrames) {
   Bytes left(8192), right(8192);
   for (std::size_t i = 0; i < left.size(); ++i) {
