@@ -57,16 +57,7 @@ void BM_AlsaFeeding(benchmark::State& state) {
   for (auto _ : state) {
     std::filesystem::remove(dir / "dac.raw");
     std::filesystem::remove(dir / "dac.raw.log");
-    if (dsd) {
-      dsp::DsdBufferPtr out;
-      if (dsp::NewDsdBuffer(out, kDsdRate, kSeconds * kDsdRate / 8) != kOk) std::abort();
-      prepared.Put(std::move(out));
-    } else {
-      dsp::PcmBufferPtr out;
-      if (dsp::NewPcmBuffer(out, dsp::kPcmInteger, 2, 32, kPcmRate, kSeconds * kPcmRate) != kOk)
-        std::abort();
-      prepared.Put(std::move(out));
-    }
+    bench::PrepareOutput(prepared, dsd, dsd ? kDsdRate : kPcmRate, kSeconds);
     context::AppContext a;
     a.PlayOnce = 1;
     platform::Services services;

@@ -5,10 +5,31 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <string_view>
 
+#include "dsp/buffer_slot.h"
+#include "dsp/dsd_buffer.h"
+#include "dsp/pcm_buffer.h"
+
 namespace lumaro::bench {
+
+// Puts `seconds` of prepared device output into `slot`, its pages touched, so a feeding benchmark
+// times the feeding alone: 1-bit data at `rate` bits per second per channel (`dsd`), or 32-bit
+// stereo PCM at `rate` frames per second. Ends the benchmark when the memory is not there.
+inline void PrepareOutput(dsp::BufferSlot& slot, bool dsd, std::uint32_t rate,
+                          std::uint64_t seconds) {
+  if (dsd) {
+    dsp::DsdBufferPtr out;
+    if (dsp::NewDsdBuffer(out, rate, seconds * rate / 8) != kOk) std::abort();
+    slot.Put(std::move(out));
+  } else {
+    dsp::PcmBufferPtr out;
+    if (dsp::NewPcmBuffer(out, dsp::kPcmInteger, 2, 32, rate, seconds * rate) != kOk) std::abort();
+    slot.Put(std::move(out));
+  }
+}
 
 // CPU time of the whole process, every thread, user and system (the page faults of fresh
 // memory are system time). The stages' workers run on their own threads, and this machine is
