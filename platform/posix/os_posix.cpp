@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "platform/os_system.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -19,6 +20,8 @@ namespace lumaro::platform {
 namespace {
 
 constexpr std::uint64_t kKibibyte = 1024;
+
+}  // namespace
 
 // MemAvailable of /proc/meminfo, or the free pages where the kernel does not report it.
 bool SystemMemoryStatus(std::uint64_t* availableBytes) {
@@ -41,19 +44,6 @@ bool SystemMemoryStatus(std::uint64_t* availableBytes) {
   if (pages < 0 || pageSize <= 0) return false;
   *availableBytes = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
   return true;
-}
-
-std::atomic<MemoryStatusSource> memoryStatusSource{nullptr};
-
-}  // namespace
-
-bool AvailablePhysicalMemory(std::uint64_t* availableBytes) {
-  const MemoryStatusSource source = memoryStatusSource.load(std::memory_order_acquire);
-  return source != nullptr ? source(availableBytes) : SystemMemoryStatus(availableBytes);
-}
-
-MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source) {
-  return memoryStatusSource.exchange(source, std::memory_order_acq_rel);
 }
 
 unsigned ProcessorCount() {
@@ -87,12 +77,6 @@ std::u16string ExecutablePath() {
   const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return {};
   return Utf8ToUtf16(std::string_view(buffer, static_cast<std::size_t>(length)));
-}
-
-std::u16string ExecutableDirectory() {
-  std::u16string path = ExecutablePath();
-  if (!PathRemoveFileSpec(path)) return {};
-  return path;
 }
 
 // A modest real-time priority: above every normal thread, below the system's own real-time work.

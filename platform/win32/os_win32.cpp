@@ -7,11 +7,16 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "platform/os_system.h"
 #include "platform/path.h"
 #include "platform/win32/win32_api.h"
 
 namespace lumaro::platform {
 namespace {
+
+constexpr DWORD kLongestPath = 32768;
+
+}  // namespace
 
 bool SystemMemoryStatus(std::uint64_t* availableBytes) {
   MEMORYSTATUSEX status{};
@@ -19,21 +24,6 @@ bool SystemMemoryStatus(std::uint64_t* availableBytes) {
   if (!::GlobalMemoryStatusEx(&status)) return false;
   *availableBytes = status.ullAvailPhys;
   return true;
-}
-
-std::atomic<MemoryStatusSource> memoryStatusSource{nullptr};
-
-constexpr DWORD kLongestPath = 32768;
-
-}  // namespace
-
-bool AvailablePhysicalMemory(std::uint64_t* availableBytes) {
-  const MemoryStatusSource source = memoryStatusSource.load(std::memory_order_acquire);
-  return source != nullptr ? source(availableBytes) : SystemMemoryStatus(availableBytes);
-}
-
-MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source) {
-  return memoryStatusSource.exchange(source, std::memory_order_acq_rel);
 }
 
 unsigned ProcessorCount() {
@@ -61,12 +51,6 @@ std::u16string ExecutablePath() {
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), kLongestPath);
   if (length == 0 || length >= kLongestPath) return {};
   return FromWide(buffer.data(), length);
-}
-
-std::u16string ExecutableDirectory() {
-  std::u16string path = ExecutablePath();
-  if (!PathRemoveFileSpec(path)) return {};
-  return path;
 }
 
 // The thread runs above every normal thread while it feeds the device.

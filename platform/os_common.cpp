@@ -1,0 +1,30 @@
+// The parts of os.h that are the same on every system.
+#include <atomic>
+
+#include "platform/os.h"
+#include "platform/os_system.h"
+#include "platform/path.h"
+
+namespace lumaro::platform {
+namespace {
+
+std::atomic<MemoryStatusSource> memoryStatusSource{nullptr};
+
+}  // namespace
+
+bool AvailablePhysicalMemory(std::uint64_t* availableBytes) {
+  const MemoryStatusSource source = memoryStatusSource.load(std::memory_order_acquire);
+  return source != nullptr ? source(availableBytes) : SystemMemoryStatus(availableBytes);
+}
+
+MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source) {
+  return memoryStatusSource.exchange(source, std::memory_order_acq_rel);
+}
+
+std::u16string ExecutableDirectory() {
+  std::u16string path = ExecutablePath();
+  if (!PathRemoveFileSpec(path)) return {};
+  return path;
+}
+
+}  // namespace lumaro::platform
