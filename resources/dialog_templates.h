@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 
+#include "platform/dialog_template.h"
 #include "platform/ui.h"
 #include "resources/control_ids.h"
 #include "resources/scan_dialog_template.h"
@@ -17,31 +18,11 @@ inline constexpr Text kDialogFont = u"Meiryo UI";
 inline constexpr int kDialogFontPoints = 9;
 inline constexpr ControlId kIdNoControl = -1;  // labels nobody addresses
 
-enum class ControlKind {
-  kStatic,
-  kStaticCentered,
-  kDropDownList,        // not editable, vertical scroll bar
-  kSortedDropDownList,  // as kDropDownList, entries kept sorted
-  kHScrollBar,
-  kPushButton,
-  kDefaultPushButton,
-  kCheckBox,  // toggles itself when clicked
-  kMultiLineEdit,
-};
-
-struct ControlTemplate {
-  ControlId id;
-  ControlKind kind;
-  Text text;
-  int x, y, width, height;
-};
-
-struct DialogTemplate {
-  Text name;
-  Text caption;
-  int width, height;
-  std::span<const ControlTemplate> controls;
-};
+using platform::ui::ControlKind;
+using platform::ui::ControlTemplate;
+using platform::ui::DialogTemplate;
+using platform::ui::MenuItemTemplate;
+using platform::ui::MenuTemplate;
 
 // ---- Configuration dialog ------------------------------------------------------------------
 inline constexpr ControlId kIdConfigReset = 1000;
@@ -92,16 +73,6 @@ inline constexpr ControlId kIdPeakTargetValue = 2082;
 inline constexpr ControlId kIdMenuConfiguration = 3001;
 inline constexpr ControlId kIdMenuScanMusicFiles = 3002;
 inline constexpr ControlId kIdMenuAsioSupport = 3003;
-
-struct MenuItemTemplate {
-  ControlId id;
-  Text text;
-};
-
-struct MenuTemplate {
-  Text name;
-  std::span<const MenuItemTemplate> items;  // the items of its one submenu
-};
 
 inline constexpr std::array<MenuItemTemplate, 3> kMainMenuItems{{
     {kIdMenuConfiguration, kMenuConfiguration},
@@ -214,12 +185,15 @@ inline constexpr DialogTemplate kScanDialog{kScanDialogName, kScanCaption, kScan
 inline constexpr std::array<DialogTemplate, 6> kDialogTemplates{
     {kMainDialog, kConfigDialog, kCompressionDialog, kLoudnessDialog, kPeakDialog, kScanDialog}};
 
+inline constexpr std::array<MenuTemplate, 1> kMenuTemplates{{kMainMenu}};
+
+// Everything a dialog host builds the player's windows from.
+inline constexpr platform::ui::DialogResources kDialogResources{kDialogTemplates, kMenuTemplates,
+                                                                kDialogFont, kDialogFontPoints};
+
 // The template named `name`, or nullptr.
 constexpr const DialogTemplate* FindDialogTemplate(Text name) {
-  for (const DialogTemplate& t : kDialogTemplates) {
-    if (t.name == name) return &t;
-  }
-  return nullptr;
+  return kDialogResources.Dialog(name);
 }
 
 }  // namespace lumaro::resources
