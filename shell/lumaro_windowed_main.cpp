@@ -1,0 +1,60 @@
+// Lumaro.exe: the player as a Windows program. The process entry runs the main window as a
+// dialog box on this thread (or, started with "/FMPMD", the FM-music child); every start-up
+// failure ends silently with 0.
+#include "platform/win32/win32_api.h"
+// After windows.h:
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/process_entry.h"
+#include "platform/file_output/file_driver.h"
+#include "platform/file_output/file_output.h"
+#include "platform/win32/dialog_win32.h"
+#include "resources/dialog_templates.h"
+
+namespace {
+
+using namespace lumaro;
+namespace res = resources;
+
+// The main window until the user closes it. The window and its behaviour are left to the end of
+// the process when a playback that may still write to them does not leave in time.
+void RunMainWindow(context::AppContext& app) {
+  auto window = std::make_unique<platform::ui::Win32Dialog>(res::kDialogResources);
+  auto behaviour = std::make_unique<app::MainWindow>(app);
+  window->SetMainWindowChrome(true);
+  (void)window->Run(res::kMainDialog.name, *behaviour);
+  if (!app::WaitForPlaybackEnd(app, app::kExitWaitMilliseconds)) {
+    (void)behaviour.release();
+    (void)window.release();
+    return;
+  }
+  app.MainWindow = nullptr;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int count = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (argv == nullptr) return 0;
+  std::vector<std::u16string> args;
+  for (int i = 0; i < count; ++i) {
+    args.push_back(platform::FromWide(argv[i], std::wcslen(argv[i])));
+  }
+  ::LocalFree(argv);
+
+  platform::file_output::FileOutputSystem fileOutput({});
+  platform::file_output::FileDriverRegistry fileDriver({});
+  platform::Services services;
+  services.endpoints = &fileOutput;
+  services.drivers = &fileDriver;
+  app::EntryHooks hooks;
+  hooks.runMainWindow = RunMainWindow;
+  (void)app::ProcessEntry(args, services, hooks);
+  return 0;
+}
