@@ -1,5 +1,5 @@
 # The two commands: `make run` plays the demo, `make test` installs what is missing, builds the
-# release and sanitizer configurations and runs every test.
+# release, sanitizer and Windows configurations and runs every test (the Windows ones under Wine).
 JOBS ?= $(shell nproc)
 
 .PHONY: all run test bootstrap build-release build-asan build-tsan test-release test-asan \
@@ -28,7 +28,7 @@ build-tsan: bootstrap
 test-tsan: build-tsan
 	@ctest --preset tsan -j $(JOBS) -L threads
 
-test: test-release test-asan test-tsan
+test: test-release test-asan test-tsan test-windows
 
 # The demo: four seconds each of a 44.1 kHz 16-bit WAV, a 96 kHz 24-bit WAV and a DSD64 DSF,
 # made by the project's own signal makers, the first WAV again as FLAC (made with the system's
@@ -60,20 +60,12 @@ windows:
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows -j $(JOBS)
 
-# Each Windows test program under Wine (scripts/wine-run), one after the other; a program still
-# running after WINE_TEST_SECONDS is stopped and counts as failed.
+# The Windows test programs under Wine (each through scripts/wine-run; one still running after
+# WINE_TEST_SECONDS fails), then the Windows programs against the Linux ones byte for byte.
 WINE_TEST_SECONDS ?= 900
-test-windows: windows
-	@passed=0; failed=""; \
-	for program in build/windows/tests/lumaro_*_tests.exe; do \
-	  name=$$(basename $$program .exe); echo "== $$name"; \
-	  if timeout -k 10 $(WINE_TEST_SECONDS) scripts/wine-run $$program --gtest_brief=1; then \
-	    passed=$$((passed + 1)); else failed="$$failed $$name"; fi; \
-	done; \
-	set -- $$failed; \
-	[ $$# -eq 0 ] || echo "test-windows: failed:$$failed"; \
-	echo "windows: $$passed passed, $$# failed"; \
-	[ $$# -eq 0 ]
+test-windows: windows build-release
+	@ctest --preset windows -j $(JOBS) --timeout $(WINE_TEST_SECONDS)
+	@scripts/compare-windows
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done

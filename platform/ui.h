@@ -160,8 +160,9 @@ using Message = std::variant<InitDialog, Timer, Command, HScroll, DropFiles, RBu
 // The behaviour of one dialog: what it does with each message, through the controls of the
 // `Dialog` it is given.
 //
-// Thread contract: the host calls OnMessage on the user-interface thread only, one message at a
-// time, never after the dialog has ended. A behaviour may start threads that drive the controls
+// Thread contract: the host calls OnMessage on the user-interface thread only, never after the
+// dialog has ended, one message at a time except that a window system delivers the owner's
+// messages (its timer, for one) while the behaviour runs a modal child or a popup menu. A behaviour may start threads that drive the controls
 // (Dialog's methods are callable from any thread), and must have them finished before it is
 // destroyed. The answer is the message's result (0 when unhandled).
 class DialogBehaviour {
