@@ -268,5 +268,35 @@ TEST(Win32DialogTest, MainWindowPlaysADroppedFileToTheFileOutput) {
   EXPECT_EQ(window.Close(), 0);
 }
 
+// The configuration dialog from the main window's menu command: a real modal child, owned by the
+// main window (which is disabled meanwhile), filled by its behaviour, closed by its close box.
+TEST(Win32DialogTest, MenuCommandRunsTheConfigurationDialogModally) {
+  TempTree tree;
+  platform::file_output::FileOutputSystem fileOutput({.path = tree.Path(u"out.wav")});
+  platform::Services services;
+  services.endpoints = &fileOutput;
+  context::AppContext app;
+  app.Services = &services;
+  ASSERT_EQ(app::InitSettings(app, tree.File(u"Lumaro.exe")), kOk);
+  app::MainWindow behaviour(app);
+  WindowThread window(res::kMainDialog.name, behaviour);
+  ASSERT_TRUE(window.Shown());
+  ASSERT_TRUE(::PostMessageW(window.Window(), WM_COMMAND, res::kIdMenuConfiguration, 0));
+  HWND child = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    child = ::FindWindowW(L"#32770", L"Configuration");
+    return child != nullptr;
+  }));
+  EXPECT_EQ(::GetWindow(child, GW_OWNER), window.Window());
+  EXPECT_FALSE(::IsWindowEnabled(window.Window()));
+  HWND devices = ::GetDlgItem(child, res::kIdConfigDevice);
+  ASSERT_NE(devices, nullptr);
+  EXPECT_GE(::SendMessageW(devices, CB_GETCOUNT, 0, 0), 1);
+  ASSERT_TRUE(::PostMessageW(child, WM_CLOSE, 0, 0));
+  ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(window.Window()) != FALSE; }));
+  EXPECT_EQ(window.Dialog().Text(res::kIdFileText), res::kTextDropHere);
+  EXPECT_EQ(window.Close(), 0);
+}
+
 }  // namespace
 }  // namespace lumaro::testing
