@@ -25,10 +25,15 @@ namespace {
 namespace res = resources;
 using context::PlayRequest;
 
-enum : Result { kErrNotEnoughData = FirstCode(FailureSite::kTrackPreparation), kErrNoBuffer };
-constexpr platform::FailureNames kFailures{FailureSite::kTrackPreparation,
-                                           kErrNoBuffer,
-                                           {"not enough data for the device", "no output record"}};
+enum : Result {
+  kErrNotEnoughData = FirstCode(FailureSite::kTrackPreparation),
+  kErrNoBuffer,
+  kErrPriority,
+};
+constexpr platform::FailureNames kFailures{
+    FailureSite::kTrackPreparation,
+    kErrPriority,
+    {"not enough data for the device", "no output record", "audio priority refused"}};
 
 bool Stopped(const PlayRequest& r) { return r.App->PlayCommand.Load() != context::kCommandNone; }
 
@@ -141,7 +146,11 @@ Result ResampleTo(PlayRequest& r, std::uint32_t rate) {
 
 Result RaisePriority(PlayRequest& r) {
   ShowStatus(r, res::kStatusSettingPriority);
-  platform::AudioPriorityScope priority;  // best effort: playback never fails for want of it
+  const platform::AudioPriorityScope priority;
+  if (priority.Refused()) {
+    ShowStatus(r, res::kErrPriorityFailed);
+    return kFailures.Note(kErrPriority);
+  }
   return StepMachine(r, context::Step::kApplyVolumeAssist);
 }
 

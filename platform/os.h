@@ -48,9 +48,11 @@ void CompactHeap();
 
 // ---- Scheduling --------------------------------------------------------------------------
 
-// Raises the calling thread to a real-time audio priority for the life of the scope, as far as
-// the system allows (without the right to, the thread keeps its priority: never a failure), and
-// restores the previous scheduling afterwards.
+// Raises the calling thread to a real-time audio priority for the life of the scope and restores
+// the previous scheduling afterwards, on the same thread. On Windows the thread joins the
+// multimedia class scheduler's "Pro Audio" task with a 1 ms timer resolution, and a refusal is a
+// failure the caller must act on (Refused). On POSIX it is best effort: without the right to, the
+// thread keeps its priority and the scope is never refused.
 class AudioPriorityScope {
  public:
   AudioPriorityScope() noexcept;
@@ -58,10 +60,16 @@ class AudioPriorityScope {
   AudioPriorityScope(const AudioPriorityScope&) = delete;
   AudioPriorityScope& operator=(const AudioPriorityScope&) = delete;
 
+  // True when the system refused the raise; then nothing was changed.
+  [[nodiscard]] bool Refused() const noexcept { return refused_; }
+
  private:
+  // POSIX: the scheduling to restore. Windows: the scheduler's task handle.
   int previousPolicy_ = 0;
   int previousPriority_ = 0;
+  void* task_ = nullptr;
   bool raised_ = false;
+  bool refused_ = false;
 };
 
 // ---- The program itself ------------------------------------------------------------------

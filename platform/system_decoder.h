@@ -24,7 +24,8 @@ enum class SampleForm {
 // The platform's own decoder over one file: any format the platform can decode, delivered as
 // interleaved samples of one form for the whole stream. The file is closed when the object goes.
 //
-// Thread contract: one thread at a time (the playback thread). No call throws.
+// Thread contract: Open, every call and the destruction on one thread (the playback thread), as
+// a decoder may hold per-thread state of the system from Open until it goes. No call throws.
 class SystemDecoder {
  public:
   // The decoder this build carries.

@@ -33,6 +33,7 @@ inline constexpr Text kErrCreateEventFailed = u"ERROR: CreateEvent failed";
 
 // Preparing a track for its device.
 inline constexpr Text kStatusSettingPriority = u"Setting process priority ...";
+inline constexpr Text kErrPriorityFailed = u"ERROR: AvSetMmThreadCharacteristics failed";
 inline constexpr Text kStatusVolumeAssistStarting = u"Volume assist starting ...";
 inline constexpr Text kStatusWritingCache = u"Writing cache file ...";
 inline constexpr Text kErrCacheWriteFailed = u"ERROR: cache file write failed";

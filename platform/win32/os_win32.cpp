@@ -11,10 +11,17 @@
 #include "platform/path.h"
 #include "platform/win32/win32_api.h"
 
+// The scheduler's and the timer's headers build on the Windows headers above.
+#include <avrt.h>
+#include <timeapi.h>
+
 namespace lumaro::platform {
 namespace {
 
 constexpr DWORD kLongestPath = 32768;
+// The scheduler's task class of the playback thread, and the timer period asked for meanwhile.
+constexpr wchar_t kAudioTaskClass[] = L"Pro Audio";
+constexpr UINT kTimerPeriodMilliseconds = 1;
 
 }  // namespace
 
@@ -53,15 +60,19 @@ std::u16string ExecutablePath() {
   return FromWide(buffer.data(), length);
 }
 
-// The thread runs above every normal thread while it feeds the device.
+// The thread is registered with the multimedia class scheduler, which raises it above every
+// normal thread while it prepares and feeds the device, and the system timer ticks every
+// millisecond meanwhile.
 AudioPriorityScope::AudioPriorityScope() noexcept {
-  previousPriority_ = ::GetThreadPriority(::GetCurrentThread());
-  raised_ = previousPriority_ != THREAD_PRIORITY_ERROR_RETURN &&
-            ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  DWORD taskIndex = 0;  // 0: a new task of the class
+  task_ = ::AvSetMmThreadCharacteristicsW(kAudioTaskClass, &taskIndex);
+  refused_ = task_ == nullptr;
+  raised_ = !refused_ && ::timeBeginPeriod(kTimerPeriodMilliseconds) == TIMERR_NOERROR;
 }
 
 AudioPriorityScope::~AudioPriorityScope() {
-  if (raised_) ::SetThreadPriority(::GetCurrentThread(), previousPriority_);
+  if (raised_) ::timeEndPeriod(kTimerPeriodMilliseconds);
+  if (task_ != nullptr) ::AvRevertMmThreadCharacteristics(task_);
 }
 
 bool InitializeApartment() {

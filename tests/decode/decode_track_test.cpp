@@ -17,7 +17,15 @@ using ::testing::ElementsAreArray;
 
 constexpr char16_t kBuiltIn[] = u"Reading with built-in decoder ...";
 constexpr char16_t kConverting[] = u"Converting to 64bit float ...";
+// The platform decoder's text, and the float width it reports for integer samples: Media
+// Foundation delivers 32-bit floats, libsndfile's integers are converted to 64-bit.
+#ifdef _WIN32
+constexpr char16_t kPlatform[] = u"Reading with Media Foundation ...";
+constexpr std::uint32_t kPlatformIntegerBits = 32;
+#else
 constexpr char16_t kPlatform[] = u"Reading with libsndfile ...";
+constexpr std::uint32_t kPlatformIntegerBits = 64;
+#endif
 constexpr char16_t kFfmpeg[] = u"Reading with FFmpeg ...";
 constexpr char16_t kReadFailed[] = u"ERROR: read failed";
 
@@ -81,7 +89,7 @@ TEST_F(DecodeTrackTest, DsdFilesAreReadWhateverTheirName) {
 }
 
 // A WAV the built-in reader refuses (four channels) is read by the platform decoder when FFmpeg is
-// off: its first two channels as 64-bit float.
+// off: its first two channels as float.
 TEST_F(DecodeTrackTest, WhatNoOtherReaderTakesGoesToThePlatformDecoder) {
   const Bytes frame = PackLe({-0x8000, 0x4000, 7, 9}, 16);
   ASSERT_EQ(Decode(dir_.Write(u"4ch.wav", MakeWav({.channels = 4, .rate = 22050}, frame))), kOk);
@@ -90,7 +98,7 @@ TEST_F(DecodeTrackTest, WhatNoOtherReaderTakesGoesToThePlatformDecoder) {
   ASSERT_NE(audio, nullptr);
   EXPECT_THAT(std::vector(audio->Frame(0), audio->Frame(1)), ElementsAre(-1.0, 0.5));
   EXPECT_EQ(request_.DecodedKind, context::kKindFloat);
-  EXPECT_EQ(request_.DecodedBits, 64U);
+  EXPECT_EQ(request_.DecodedBits, kPlatformIntegerBits);
   EXPECT_EQ(request_.DecodedRate, 22050U);
 }
 
