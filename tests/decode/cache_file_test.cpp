@@ -56,7 +56,12 @@ TEST(CacheFileTest, NameIsTheTracksInThePlayersDirectory) {
       {u"/player", u"/music/", CacheFormat::kWav, std::nullopt},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(decode::CacheFilePath(c.directory, c.track, c.format), c.expected);
+    // The directory as given, then the name after this system's separator.
+    const std::optional<std::u16string> expected =
+        c.expected
+            ? std::optional(c.directory + NativeSeparators(c.expected->substr(c.directory.size())))
+            : std::nullopt;
+    EXPECT_EQ(decode::CacheFilePath(c.directory, c.track, c.format), expected);
   }
 }
 
