@@ -105,7 +105,7 @@ int Run(const std::string& text) {
     return kExitWriteFailed;
   }
   if (command == "run") {
-    return RunCopy({u"-i", platform::Utf8ToUtf16(Rest(line))}) ? -1 : kExitNoCopy;
+    return RunCopy(platform::Utf8ToUtf16(Rest(line))) ? -1 : kExitNoCopy;
   }
   if (command == "exit") {
     int code = 0;

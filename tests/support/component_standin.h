@@ -11,8 +11,8 @@ namespace lumaro::testing::standin {
 // line, so names outside the code page arrive intact).
 std::vector<std::u16string> Arguments(int argc, char** argv);
 
-// Runs this program again with `arguments`, sharing its standard output and error, and waits
-// for it to end. Answers false when it could not be started.
-bool RunCopy(const std::vector<std::u16string>& arguments);
+// Runs this program again on the script `script`, sharing its standard output and error, and
+// waits for it to end. Answers false when it could not be started.
+bool RunCopy(const std::u16string& script);
 
 }  // namespace lumaro::testing::standin

@@ -18,9 +18,9 @@ std::vector<std::u16string> Arguments(int argc, char** argv) {
   return arguments;
 }
 
-bool RunCopy(const std::vector<std::u16string>& arguments) {
-  std::vector<std::string> words = {platform::Utf16ToUtf8(platform::ExecutablePath())};
-  for (const std::u16string& argument : arguments) words.push_back(platform::Utf16ToUtf8(argument));
+bool RunCopy(const std::u16string& script) {
+  std::vector<std::string> words = {platform::Utf16ToUtf8(platform::ExecutablePath()), "-i",
+                                    platform::Utf16ToUtf8(script)};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);

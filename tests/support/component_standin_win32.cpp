@@ -12,27 +12,6 @@
 #include "tests/support/component_standin.h"
 
 namespace lumaro::testing::standin {
-namespace {
-
-// `argument` quoted for a command line as the C runtime splits it (the rules of the player's own
-// child start, which the stand-in must not depend on).
-void AppendQuoted(std::wstring& line, const std::u16string& argument) {
-  line.push_back(L'"');
-  std::size_t backslashes = 0;
-  for (const char16_t c : argument) {
-    if (c == u'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == u'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line.push_back(static_cast<wchar_t>(c));
-  }
-  line.append(backslashes * 2, L'\\');
-  line.push_back(L'"');
-}
-
-}  // namespace
 
 std::vector<std::u16string> Arguments(int, char**) {
   std::vector<std::u16string> arguments;
@@ -46,17 +25,15 @@ std::vector<std::u16string> Arguments(int, char**) {
   return arguments;
 }
 
-bool RunCopy(const std::vector<std::u16string>& arguments) {
+bool RunCopy(const std::u16string& script) {
   std::wstring self(MAX_PATH, L'\0');
   const DWORD length = ::GetModuleFileNameW(nullptr, self.data(), MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   self.resize(length);
-  std::wstring line;
-  AppendQuoted(line, std::u16string(self.begin(), self.end()));
-  for (const std::u16string& argument : arguments) {
-    line.push_back(L' ');
-    AppendQuoted(line, argument);
-  }
+  // Quotes alone are enough: a Windows path holds no quote and a file's path ends in no
+  // backslash.
+  std::wstring line =
+      L"\"" + self + L"\" -i \"" + std::wstring(script.begin(), script.end()) + L"\"";
   // The handles this program was given are inheritable, so the copy writes where it writes.
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
