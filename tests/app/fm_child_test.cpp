@@ -42,6 +42,15 @@ void Install(const testing::TempTree& tree, Standin standin, std::u16string_view
   }
 }
 
+// A copy of the program (lumaro, or lumaro-cli.exe on Windows) in the tree's directory "program",
+// under its own name; answers its path.
+std::string CopyProgram(const testing::TempTree& tree) {
+  const std::filesystem::path built(LUMARO_PROGRAM);
+  const std::filesystem::path copy = std::filesystem::path(tree.Dir(u"program")) / built.filename();
+  std::filesystem::copy_file(built, copy);
+  return Utf16ToUtf8(copy.u16string());
+}
+
 struct ChildOutput {
   Result result;
   std::string pcm;
@@ -215,8 +224,7 @@ fmp_stop)"},
 TEST(FmChildTest, LumaroProgramWritesOnlyThePcm) {
   testing::TempTree tree;
   Install(tree, Standin::kFull, u"PMDWin");
-  const std::string program = Utf16ToUtf8(tree.Path(u"program/lumaro"));
-  std::filesystem::copy_file(LUMARO_PROGRAM, program);
+  const std::string program = CopyProgram(tree);
   const std::string piece = Utf16ToUtf8(tree.File(u"piece.m", "length=100"));
   const testing::ProcessRun run = testing::RunProcess({program, "/FMPMD", piece, "1", "0"}, 60);
   EXPECT_EQ(run.status, 0);
@@ -239,8 +247,7 @@ TEST(FmChildTest, LumaroPlaysAPieceThroughItsChildCopy) {
   testing::TempTree tree;
   Install(tree, Standin::kFull, u"PMDWin");
   Install(tree, Standin::kFull, u"WinFMP");
-  const std::string program = Utf16ToUtf8(tree.Path(u"program/lumaro"));
-  std::filesystem::copy_file(LUMARO_PROGRAM, program);
+  const std::string program = CopyProgram(tree);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.piece);
     const std::string out = Utf16ToUtf8(tree.Path(u"out.wav"));

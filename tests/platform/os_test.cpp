@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "platform/path.h"
@@ -73,6 +74,48 @@ TEST(FileTest, CreateWriteReadAndRefusals) {
   std::vector<DirectoryEntry> entries(1);
   EXPECT_FALSE(ListDirectory(dir.File(u"none"), &entries));
   EXPECT_TRUE(entries.empty());
+}
+
+// A file whose full path has exactly 259 units, in directories and under a name of characters
+// outside ASCII (surrogate pairs among them), is made, found, listed and read like any other.
+TEST(FileTest, NonAsciiPathOfTheLongestLength) {
+  const std::u16string kinds[] = {u"\u00E9", u"\u97F3", u"\U0001F3B5"};
+  constexpr std::size_t kComponentUnits = 60;  // within every system's name limit in bytes
+  for (const std::u16string& kind : kinds) {
+    SCOPED_TRACE(Utf16ToUtf8(kind));
+    TempDir dir;
+    std::u16string path = dir.Path();
+    std::u16string name;
+    while (path.size() + 1 + kComponentUnits < kMaxPath - 1) {
+      std::u16string component;
+      while (component.size() + kind.size() <= kComponentUnits) component += kind;
+      path += kPathSeparator + component;
+      ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(path)));
+    }
+    while (path.size() + 1 + name.size() + kind.size() <= kMaxPath - 1) name += kind;
+    name.resize(kMaxPath - 1 - path.size() - 1, u'x');
+    const std::u16string directory = path;
+    ASSERT_TRUE(PathAppend(path, name));
+    ASSERT_EQ(path.size(), kMaxPath - 1);
+    {
+      auto file = File::Open(path, OpenMode::kCreateNew);
+      ASSERT_NE(file, nullptr);
+      EXPECT_EQ(file->Write("259", 3), 3);
+    }
+    FileAttributes attributes;
+    ASSERT_TRUE(GetFileAttributes(path, &attributes));
+    EXPECT_EQ(attributes.size, 3U);
+    std::vector<DirectoryEntry> entries;
+    ASSERT_TRUE(ListDirectory(directory, &entries));
+    ASSERT_EQ(entries.size(), 1U);
+    EXPECT_EQ(entries[0].name, name);
+    auto file = File::Open(path, OpenMode::kReadShared);
+    ASSERT_NE(file, nullptr);
+    char buffer[4] = {};
+    EXPECT_EQ(file->Read(buffer, 4), 3);
+    file.reset();
+    EXPECT_TRUE(DeleteFile(path));
+  }
 }
 
 }  // namespace

@@ -56,6 +56,44 @@ TEST(PathAppendTest, JoinsWithOneSeparatorAndRespectsTheLimit) {
   EXPECT_EQ(full, std::u16string(200, u'a'));
 }
 
+// The limit counts UTF-16 units, whatever the characters: a path of 259 units fits, one of 260
+// does not, with names of one-unit letters outside ASCII and of two-unit (surrogate pair)
+// characters alike.
+TEST(PathLimitTest, NonAsciiNamesAtTheLimitTable) {
+  struct Case {
+    const char* name;
+    std::u16string unit;  // one character, of 1 or 2 units
+  } const cases[] = {
+      {"ASCII", u"a"},
+      {"Latin-1", u"\u00E9"},
+      {"CJK", u"\u97F3"},
+      {"surrogate pair", u"\U0001F3B5"},
+  };
+  const auto repeat = [](const std::u16string& unit, std::size_t units) {
+    std::u16string text;
+    while (text.size() + unit.size() <= units) text += unit;
+    return text + std::u16string(units - text.size(), u'x');  // padded to the exact length
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::u16string directory = u"/" + repeat(c.unit, 120);  // 121 units
+    for (const std::size_t total : {kMaxPath - 1, kMaxPath}) {
+      const std::u16string name = repeat(c.unit, total - directory.size() - 1);
+      std::u16string path = directory;
+      const bool fits = total < kMaxPath;
+      EXPECT_EQ(PathAppend(path, name), fits) << total;
+      EXPECT_EQ(path, fits ? directory + kPathSeparator + name : directory);
+      const std::u16string whole = directory + u"/" + name;
+      ASSERT_EQ(whole.size(), total);
+      EXPECT_EQ(PathCanonicalize(whole).has_value(), fits) << total;
+      EXPECT_EQ(PathFindFileName(whole), name);
+      std::u16string parent = whole;
+      ASSERT_TRUE(PathRemoveFileSpec(parent));
+      EXPECT_EQ(parent, directory);
+    }
+  }
+}
+
 TEST(PathCanonicalizeTest, Table) {
   const std::pair<std::u16string_view, std::u16string_view> cases[] = {
       {u"/a/./b/../c", u"/a/c"}, {u"/../a", u"/a"},      {u"../x/y", u"../x/y"},

@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -15,30 +16,24 @@
 #include "decode/byte_order.h"
 #include "platform/os.h"
 #include "platform/text.h"
+#include "tests/shell/tone.h"
 #include "tests/support/audio_files.h"
 #include "tests/support/process.h"
-#include "tools/midi_file.h"
 
 namespace lumaro::testing {
 namespace {
 
+using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsSupersetOf;
+using ::testing::Not;
 
 ProcessRun Lumaro(std::vector<std::string> args) {
   args.insert(args.begin(), LUMARO_PROGRAM);
   return RunProcess(args);
-}
-
-// One second of a stereo 16-bit 44.1 kHz tone.
-std::vector<std::int64_t> ToneSamples() {
-  std::vector<std::int64_t> samples;
-  for (int i = 0; i < 44100; ++i) {
-    samples.push_back(std::lround(8000 * std::sin(i * 0.05)));
-    samples.push_back(std::lround(-6000 * std::sin(i * 0.031)));
-  }
-  return samples;
 }
 
 struct StatusCase {
@@ -102,72 +97,108 @@ TEST(LumaroTest, FileOutputHoldsTheTrackBitExactFollowedOnlyBySilence) {
   EXPECT_EQ(tail, Bytes(tail.size(), 0));
 }
 
-// The formats the outside components open, through the reader the components beside the program
-// and the switches allow: the lines that name the reader, the decoded format, and for lossless
-// files every sample of the source as the WAV path plays it.
-TEST(LumaroTest, EveryFormatPlaysThroughTheReaderTheComponentsAllow) {
-  TempDir dir;
-  const std::vector<std::int64_t> samples = ToneSamples();
-  const std::string wav = Utf8(dir.Write(u"tone.wav", MakeWav({}, PackLe(samples, 16))));
-  const std::string bin = std::filesystem::path(LUMARO_PROGRAM).parent_path().string();
-  for (const char* format : {"flac", "mp3", "opus"}) {
-    ASSERT_EQ(
-        RunProcess({bin + "/ffmpeg", "-v", "quiet", "-i", wav, Utf8(dir.File(u"tone.")) + format})
-            .status,
-        0);
+// A copy of the program in a directory of its own, with the stand-in program beside it as ffmpeg
+// and fluidsynth and a sound font for the latter. The stand-in writes what the track's script
+// says: here a stream of the tone as 64-bit floats.
+struct ProgramWithStandIns {
+  ProgramWithStandIns() {
+    program = Utf8(dir.File(platform::ProgramFileName(u"lumaro")));
+    std::filesystem::copy_file(LUMARO_PROGRAM, program);
+    for (const char16_t* name : {u"ffmpeg", u"fluidsynth"}) {
+      std::filesystem::copy_file(LUMARO_COMPONENT_STANDIN,
+                                 std::filesystem::path(dir.File(platform::ProgramFileName(name))));
+    }
+    dir.Write(u"piano.sf2", Bytes{1});
+    Bytes doubles;
+    for (const std::int64_t s : ToneSamples()) {
+      const auto bits = std::bit_cast<std::uint64_t>(static_cast<double>(s) / 32768.0);
+      for (int b = 0; b < 8; ++b) doubles.push_back(static_cast<unsigned char>(bits >> (8 * b)));
+    }
+    wavStream = Utf8(dir.Write(u"tone-wav.raw", MakeWav({.formatTag = 3, .bits = 64}, doubles)));
+    rawStream = Utf8(dir.Write(u"tone-doubles.raw", doubles));
   }
-  dir.Write(u"tone.mid", tools::MakeMidi({{69, tools::kMidiTicksPerBeat, 100}}));
-  const std::string bare =
-      Utf8(dir.File(platform::ProgramFileName(u"lumaro")));  // a copy with nothing beside it
-  std::filesystem::copy_file(LUMARO_PROGRAM, bare);
-  std::vector<std::int64_t> wide;
-  for (std::int64_t s : samples) wide.push_back(s * 65536);  // |s| < 16384: exact at full scale
-  const Bytes exact = PackLe(wide, 32);
+  // Writes the script that makes the stand-in write `stream`, as the track `name` in `where`.
+  std::string Track(const TempDir& where, std::u16string_view name,
+                    const std::string& stream) const {
+    const std::string script = "copy " + stream;
+    return Utf8(where.Write(name, Bytes(script.begin(), script.end())));
+  }
 
+  TempDir dir;
+  std::string program, wavStream, rawStream;
+};
+
+// The tone as the File output writes it at 32 bits: exact, as |s| < 16384.
+Bytes ToneAt32Bits() {
+  std::vector<std::int64_t> wide;
+  for (std::int64_t s : ToneSamples()) wide.push_back(s * 65536);
+  return PackLe(wide, 32);
+}
+
+// The program runs each component it finds beside it, and plays exactly what it wrote.
+TEST(LumaroTest, ComponentsBesideTheProgramPlayWhatTheyWrite) {
+  const ProgramWithStandIns copy;
+  const ProcessRun devices = RunProcess({copy.program, "devices"});
+  EXPECT_THAT(devices.lines,
+              Contains(AllOf(HasSubstr(Utf8(platform::ProgramFileName(u"ffmpeg")) + ":"),
+                             EndsWith("found"), Not(EndsWith("not found")))));
+  EXPECT_THAT(devices.lines,
+              Contains(AllOf(HasSubstr(Utf8(platform::ProgramFileName(u"fluidsynth")) + ":"),
+                             EndsWith("found (sound fonts: piano.sf2)"))));
   struct Case {
-    std::string program, option, file, reader, decoded;
-    bool lossless;
+    std::u16string track;
+    std::string stream, reader;
   } const cases[] = {
-      {LUMARO_PROGRAM, "--ffmpeg", "flac", "Reading with FFmpeg ...", "64bit float 44100Hz", true},
-      {LUMARO_PROGRAM, "--no-ffmpeg", "flac", "Reading with libsndfile ...", "64bit float 44100Hz",
-       true},
-      {bare, "--once", "flac", "Reading with libsndfile ...", "64bit float 44100Hz", true},
-      {LUMARO_PROGRAM, "--once", "mp3", "Reading with FFmpeg ...", "64bit float 44100Hz", false},
-      {LUMARO_PROGRAM, "--once", "opus", "Reading with FFmpeg ...", "64bit float 48000Hz", false},
-      {LUMARO_PROGRAM, "--once", "mid", "Reading with Fluidsynth ...", "64bit float 44100Hz",
-       false},
+      {u"tone.flac", copy.wavStream, "Reading with FFmpeg ..."},
+      {u"tone.mid", copy.rawStream, "Reading with Fluidsynth ..."},
   };
+  TempDir work;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.program + " " + c.option + " " + c.file);
-    const std::string out = Utf8(dir.File(u"out.wav"));
-    const ProcessRun run = RunProcess({c.program, c.option, "--once", "--fast", "--rate", "44100",
-                                       "--output", out, Utf8(dir.File(u"tone.")) + c.file});
+    SCOPED_TRACE(c.reader);
+    const std::string out = Utf8(work.File(u"out.wav"));
+    const ProcessRun run = RunProcess({copy.program, "--once", "--fast", "--rate", "44100",
+                                       "--output", out, copy.Track(work, c.track, c.stream)});
     EXPECT_EQ(run.status, 0);
-    EXPECT_THAT(run.lines, ::testing::Contains(c.reader));
-    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "Reading with FFmpeg ..."),
-              c.reader == "Reading with FFmpeg ..." ? 1 : 0);
+    EXPECT_THAT(run.lines, Contains(c.reader));
     ASSERT_FALSE(run.lines.empty());
-    EXPECT_THAT(run.lines.back(), ::testing::StartsWith("Decode: " + c.decoded + " - Out: "));
-    if (!c.lossless) continue;
-    const auto written = ReadFileBytes(dir.File(u"out.wav"));
+    EXPECT_EQ(run.lines.back(), "Decode: 64bit float 44100Hz - Out: 32/32bit 44100Hz");
+    const auto written = ReadFileBytes(work.File(u"out.wav"));
     ASSERT_TRUE(written.has_value());
     const std::size_t data = std::string(written->begin(), written->end()).find("data");
-    ASSERT_GE(written->size(), data + 8 + exact.size());
-    EXPECT_TRUE(BytesAt(*written, data + 8, exact));
+    ASSERT_NE(data, std::string::npos);
+    EXPECT_TRUE(BytesAt(*written, data + 8, ToneAt32Bits()));
   }
 }
+
+// The current directory of this process for the life of the object; the one before afterwards.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::u16string& path) : before_(std::filesystem::current_path()) {
+    std::filesystem::current_path(std::filesystem::path(path));
+  }
+  ~InDirectory() { std::filesystem::current_path(before_); }
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::filesystem::path before_;
+};
 
 // Relative names are taken from where the command was given, even after the MIDI reader has
 // moved the current directory to the program's.
 TEST(LumaroTest, RelativeTrackAndDefaultOutputStayInTheCallersDirectory) {
-  TempDir dir;
-  dir.Write(u"tune.mid", tools::MakeMidi({{69, tools::kMidiTicksPerBeat, 100}}));
-  const ProcessRun run = RunProcess({"/bin/sh", "-c",
-                                     "cd '" + Utf8(dir.Path()) + "' && exec '" + LUMARO_PROGRAM +
-                                         "' --once --fast tune.mid tune.mid"});
+  const ProgramWithStandIns copy;
+  TempDir work;
+  copy.Track(work, u"tune.mid", copy.rawStream);
+  ProcessRun run;
+  {
+    const InDirectory caller(work.Path());  // the program starts where the command was given
+    run = RunProcess({copy.program, "--once", "--fast", "tune.mid", "tune.mid"});
+  }
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(ReadFileBytes(dir.File(u"lumaro-output.wav")).has_value());
-  EXPECT_TRUE(ReadFileBytes(dir.File(u"lumaro-output-2.wav")).has_value());
+  EXPECT_TRUE(ReadFileBytes(work.File(u"lumaro-output.wav")).has_value());
+  EXPECT_TRUE(ReadFileBytes(work.File(u"lumaro-output-2.wav")).has_value());
+  EXPECT_FALSE(ReadFileBytes(copy.dir.File(u"lumaro-output.wav")).has_value());
 }
 
 TEST(LumaroTest, DevicesListsTheFileOutputWithItsRates) {
@@ -177,11 +208,14 @@ TEST(LumaroTest, DevicesListsTheFileOutputWithItsRates) {
   EXPECT_EQ(run.lines[0], "W: File output");
   EXPECT_THAT(run.lines[1], HasSubstr("Share Auto 32000 44100 48000"));
   EXPECT_THAT(run.lines[1], HasSubstr("768000 D64 D128 D256"));
-  // Then the outside components beside the program (the build links ffmpeg and fluidsynth).
+  // Then the outside components beside the program, by their names on this system.
   EXPECT_THAT(run.lines[3], HasSubstr("Outside components beside the program"));
+  const auto name = [](std::u16string file) { return HasSubstr(Utf8(file) + ":"); };
   EXPECT_THAT(std::vector(run.lines.begin() + 4, run.lines.end()),
-              ElementsAre(HasSubstr("ffmpeg:"), HasSubstr("fluidsynth:"),
-                          ::testing::EndsWith("not found"), ::testing::EndsWith("not found")));
+              ElementsAre(name(platform::ProgramFileName(u"ffmpeg")),
+                          name(platform::ProgramFileName(u"fluidsynth")),
+                          AllOf(name(platform::ModuleFileName(u"WinFMP")), EndsWith("not found")),
+                          AllOf(name(platform::ModuleFileName(u"PMDWin")), EndsWith("not found"))));
 }
 
 TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {

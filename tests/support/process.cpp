@@ -1,5 +1,6 @@
 #include "tests/support/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 extern char** environ;
@@ -69,5 +71,16 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
   if (ended == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   return run;
 }
+
+int OpenHandleCount() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (::readdir(dir) != nullptr) ++count;
+    ::closedir(dir);
+  }
+  return count;
+}
+
+bool NoChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
 }  // namespace lumaro::testing

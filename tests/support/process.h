@@ -21,4 +21,11 @@ struct ProcessRun {
 ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds = 120,
                       const std::function<void(pid_t, const std::string&)>& onLine = {});
 
+// The descriptors (on Windows, handles) this process holds open: a call that leaves one behind
+// shows in the difference.
+int OpenHandleCount();
+
+// True when this process has no child left, running or (on POSIX) unreaped.
+bool NoChildLeft();
+
 }  // namespace lumaro::testing

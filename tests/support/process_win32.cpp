@@ -16,6 +16,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h:
+#include <tlhelp32.h>
 
 namespace lumaro::testing {
 namespace {
@@ -156,6 +158,26 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
   if (!timedOut && ::GetExitCodeProcess(h.process, &exitCode))
     run.status = static_cast<int>(exitCode);
   return run;
+}
+
+int OpenHandleCount() {
+  DWORD count = 0;
+  return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
+bool NoChildLeft() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const DWORD self = ::GetCurrentProcessId();
+  bool none = true;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more && none;
+       more = ::Process32NextW(snapshot, &entry)) {
+    none = entry.th32ParentProcessID != self;
+  }
+  ::CloseHandle(snapshot);
+  return none;
 }
 
 }  // namespace lumaro::testing
