@@ -9,10 +9,12 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <atomic>
+#include <array>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "app/init_settings.h"
@@ -98,107 +100,81 @@ bool WaitFor(Done&& done, std::chrono::milliseconds limit = 30s) {
   return true;
 }
 
-// Checks every addressed control of its template when shown, then ends with its own code.
-class TemplateCheck final : public ui::DialogBehaviour {
- public:
-  explicit TemplateCheck(const ui::DialogTemplate& t) : template_(t) {}
+// A behaviour made of a function.
+struct Behave final : ui::DialogBehaviour {
+  std::function<void(ui::Dialog&, const ui::Message&)> on;
   std::intptr_t OnMessage(ui::Dialog& dialog, const ui::Message& message) override {
-    if (!std::holds_alternative<ui::InitDialog>(message)) return 0;
-    HWND window = static_cast<HWND>(static_cast<ui::Win32Dialog&>(dialog).NativeWindow());
-    for (const ui::ControlTemplate& control : template_.controls) {
-      if (control.id == res::kIdNoControl) continue;
-      HWND item = ::GetDlgItem(window, control.id);
-      SCOPED_TRACE(platform::Utf16ToUtf8(template_.name) + " control " +
-                   std::to_string(control.id));
-      EXPECT_NE(item, nullptr);
-      if (item == nullptr) continue;
-      EXPECT_EQ(ClassName(item), ExpectedClass(control.kind));
-      if (ClassName(item) != u"ComboBox") {
-        EXPECT_EQ(dialog.Text(control.id), control.text);
-      }
-    }
-    EXPECT_EQ(dialog.Caption(), template_.caption);
-    dialog.EndDialog(kEnded);
+    on(dialog, message);
     return 0;
   }
-  static constexpr std::intptr_t kEnded = 7;
-
- private:
-  static std::u16string ExpectedClass(ui::ControlKind kind) {
-    switch (kind) {
-      case ui::ControlKind::kStatic:
-      case ui::ControlKind::kStaticCentered:
-        return u"Static";
-      case ui::ControlKind::kDropDownList:
-      case ui::ControlKind::kSortedDropDownList:
-        return u"ComboBox";
-      case ui::ControlKind::kHScrollBar:
-        return u"ScrollBar";
-      case ui::ControlKind::kMultiLineEdit:
-        return u"Edit";
-      default:
-        return u"Button";
-    }
-  }
-  const ui::DialogTemplate& template_;
 };
 
+// The window class each kind of control is made of, by ControlKind.
+constexpr std::array<std::u16string_view, 9> kClassOfKind{u"Static",   u"Static",    u"ComboBox",
+                                                          u"ComboBox", u"ScrollBar", u"Button",
+                                                          u"Button",   u"Button",    u"Edit"};
+
 TEST(Win32DialogTest, EveryTemplateBuildsItsControlsAndEndsWithItsResult) {
+  constexpr std::intptr_t kEnded = 7;
   for (const ui::DialogTemplate& t : res::kDialogTemplates) {
-    TemplateCheck check(t);
+    SCOPED_TRACE(platform::Utf16ToUtf8(t.name));
+    Behave check;
+    check.on = [&t](ui::Dialog& dialog, const ui::Message& message) {
+      if (!std::holds_alternative<ui::InitDialog>(message)) return;
+      HWND window = static_cast<HWND>(static_cast<ui::Win32Dialog&>(dialog).NativeWindow());
+      for (const ui::ControlTemplate& control : t.controls) {
+        HWND item = ::GetDlgItem(window, control.id);
+        if (control.id == res::kIdNoControl) continue;
+        EXPECT_EQ(ClassName(item), kClassOfKind[static_cast<std::size_t>(control.kind)])
+            << control.id;
+        if (ClassName(item) != u"ComboBox") {
+          EXPECT_EQ(dialog.Text(control.id), control.text);
+        }
+      }
+      EXPECT_EQ(dialog.Caption(), t.caption);
+      dialog.EndDialog(kEnded);
+    };
     ui::Win32Dialog dialog(res::kDialogResources);
-    EXPECT_EQ(dialog.Run(t.name, check), TemplateCheck::kEnded) << platform::Utf16ToUtf8(t.name);
+    EXPECT_EQ(dialog.Run(t.name, check), kEnded);
     EXPECT_EQ(dialog.NativeWindow(), nullptr);
   }
   ui::Win32Dialog dialog(res::kDialogResources);
-  TemplateCheck none(res::kMainDialog);
+  Behave none;
   EXPECT_EQ(dialog.Run(u"DIALOG_NONE", none), -1);
 }
 
-// Records the messages of a dialog that ends when closed.
-class Recorder final : public ui::DialogBehaviour {
- public:
-  std::intptr_t OnMessage(ui::Dialog& dialog, const ui::Message& message) override {
+// Writes from another thread reach the window in order before any later read; a real drop
+// arrives whole in the shell's order; once the window is gone nothing reaches it.
+TEST(Win32DialogTest, WritesFromOtherThreadsArriveInOrderAndDropsWhole) {
+  constexpr std::intptr_t kClosed = 3;
+  std::mutex mutex;
+  std::vector<std::u16string> dropped;
+  Behave recorder;
+  recorder.on = [&](ui::Dialog& dialog, const ui::Message& message) {
     if (std::holds_alternative<ui::InitDialog>(message)) dialog.AcceptDrops(true);
     if (const auto* drop = std::get_if<ui::DropFiles>(&message)) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      drops_.push_back(drop->paths);
+      std::lock_guard<std::mutex> lock(mutex);
+      dropped = drop->paths;
     }
     if (std::holds_alternative<ui::Close>(message)) dialog.EndDialog(kClosed);
-    return 0;
-  }
-  std::vector<std::vector<std::u16string>> Drops() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return drops_;
-  }
-  static constexpr std::intptr_t kClosed = 3;
-
- private:
-  std::mutex mutex_;
-  std::vector<std::vector<std::u16string>> drops_;
-};
-
-TEST(Win32DialogTest, WritesFromOtherThreadsArriveInOrderAndReadsSeeThem) {
-  Recorder recorder;
+  };
   WindowThread window(res::kMainDialog.name, recorder);
   ASSERT_TRUE(window.Shown());
   ui::Win32Dialog& dialog = window.Dialog();
   constexpr int kWrites = 500;
+  const std::u16string path = u"C:\\music\\a very long folder name\\that does not fit\\track.wav";
   std::thread writer([&] {
     for (int i = 0; i < kWrites; ++i)
       dialog.SetText(res::kIdStatusLine, platform::Utf8ToUtf16(std::to_string(i)));
-    dialog.ComboReset(res::kIdPlayList);
     for (const char16_t* title : {u"b", u"a", u"c"})
       EXPECT_EQ(dialog.ComboAdd(res::kIdPlayList, title), 0);
     EXPECT_TRUE(dialog.ComboSelect(res::kIdPlayList, 2));
     dialog.Show(res::kIdStopButton, true);
     dialog.ScrollSetRange(res::kIdSeekBar, 0, 300, false);
     dialog.ScrollSetPosition(res::kIdSeekBar, 42, true);
-    dialog.SetPathText(res::kIdFileText,
-                       u"C:\\music\\a very long folder name\\that does not fit\\track.wav");
+    dialog.SetPathText(res::kIdFileText, path);
   });
   writer.join();
-  // Reads from this thread wait for the window's thread, after the queued writes.
   EXPECT_EQ(dialog.Text(res::kIdStatusLine), platform::Utf8ToUtf16(std::to_string(kWrites - 1)));
   EXPECT_EQ(dialog.ComboCount(res::kIdPlayList), 3);
   EXPECT_EQ(dialog.ComboItem(res::kIdPlayList, 0), u"b");  // drop order, not sorted
@@ -208,31 +184,27 @@ TEST(Win32DialogTest, WritesFromOtherThreadsArriveInOrderAndReadsSeeThem) {
   EXPECT_TRUE(dialog.ScrollRange(res::kIdSeekBar, &low, &high));
   EXPECT_EQ(high, 300);
   EXPECT_EQ(dialog.ScrollPosition(res::kIdSeekBar), 42);
-  EXPECT_EQ(dialog.Text(res::kIdFileText),
-            u"C:\\music\\a very long folder name\\that does not fit\\track.wav");
+  EXPECT_EQ(dialog.Text(res::kIdFileText), path);
   EXPECT_FALSE(dialog.IsVisible(4242));  // no such control
-  EXPECT_EQ(window.Close(), Recorder::kClosed);
-  // The window is gone: writes do nothing and reads answer their failure values.
+
+  const std::vector<std::u16string> paths{u"C:\\m\\b.wav", u"C:\\m\\\u00e9t\u00e9\\a.flac",
+                                          u"C:\\m\\\u97f3\u697d.dsf"};
+  ASSERT_TRUE(
+      ::PostMessageW(window.Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0));
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return dropped == paths;
+  }));
+  EXPECT_EQ(window.Close(), kClosed);
   dialog.SetText(res::kIdStatusLine, u"late");
   EXPECT_EQ(dialog.Text(res::kIdStatusLine), u"");
   EXPECT_EQ(dialog.ComboAdd(res::kIdPlayList, u"late"), -1);
 }
 
-TEST(Win32DialogTest, ARealDropArrivesWholeInTheShellsOrder) {
-  Recorder recorder;
-  WindowThread window(res::kMainDialog.name, recorder);
-  ASSERT_TRUE(window.Shown());
-  const std::vector<std::u16string> paths{u"C:\\m\\b.wav", u"C:\\m\\\u00e9t\u00e9\\a.flac",
-                                          u"C:\\m\\\u97f3\u697d.dsf"};
-  ASSERT_TRUE(
-      ::PostMessageW(window.Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0));
-  ASSERT_TRUE(WaitFor([&] { return !recorder.Drops().empty(); }));
-  EXPECT_EQ(recorder.Drops().front(), paths);
-}
-
-// The player's main window on the File output: a drop plays the file once and the window
-// returns to its idle look.
-TEST(Win32DialogTest, MainWindowPlaysADroppedFileToTheFileOutput) {
+// The player's main window on real windows: the configuration dialog from its menu command runs
+// modally (owned, the owner disabled meanwhile, closed by its close box), and a drop plays the
+// file once to the File output, after which the window is idle again.
+TEST(Win32DialogTest, MainWindowRunsTheConfigurationModallyAndPlaysADrop) {
   TempTree tree;
   const std::u16string output = tree.Path(u"out.wav");
   platform::file_output::FileOutputSystem fileOutput({.path = output, .paced = false});
@@ -242,20 +214,26 @@ TEST(Win32DialogTest, MainWindowPlaysADroppedFileToTheFileOutput) {
   app.Services = &services;
   ASSERT_EQ(app::InitSettings(app, tree.File(u"Lumaro.exe")), kOk);
   app.PlayOnce = 1;
-  Bytes samples;
-  for (int i = 0; i < 44100; ++i) samples.push_back(static_cast<std::uint8_t>(i * 7));
-  const std::u16string song = tree.Path(u"song.wav");
-  ASSERT_TRUE(WriteFileBytes(song, MakeWav({.channels = 2, .rate = 44100, .bits = 16}, samples)));
-
   app::MainWindow behaviour(app);
   WindowThread window(res::kMainDialog.name, behaviour);
   ASSERT_TRUE(window.Shown());
   ui::Win32Dialog& dialog = window.Dialog();
   EXPECT_EQ(dialog.Caption(), res::kMainCaption);
-  EXPECT_EQ(dialog.Text(res::kIdFileText), res::kTextDropHere);
-  EXPECT_FALSE(dialog.IsVisible(res::kIdPlayList));
   EXPECT_FALSE(dialog.IsVisible(res::kIdStopButton));
 
+  ASSERT_TRUE(::PostMessageW(window.Window(), WM_COMMAND, res::kIdMenuConfiguration, 0));
+  HWND child = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (child = ::FindWindowW(L"#32770", L"Configuration")); }));
+  EXPECT_EQ(::GetWindow(child, GW_OWNER), window.Window());
+  EXPECT_FALSE(::IsWindowEnabled(window.Window()));
+  EXPECT_GE(::SendDlgItemMessageW(child, res::kIdConfigDevice, CB_GETCOUNT, 0, 0), 1);
+  ASSERT_TRUE(::PostMessageW(child, WM_CLOSE, 0, 0));
+  ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(window.Window()) != FALSE; }));
+
+  Bytes samples;
+  for (int i = 0; i < 44100; ++i) samples.push_back(static_cast<std::uint8_t>(i * 7));
+  const std::u16string song = tree.Path(u"song.wav");
+  ASSERT_TRUE(WriteFileBytes(song, MakeWav({}, samples)));
   ASSERT_TRUE(
       ::PostMessageW(window.Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({song})), 0));
   ASSERT_TRUE(WaitFor([&] { return !fileOutput.WrittenFiles().empty(); }));
@@ -263,38 +241,7 @@ TEST(Win32DialogTest, MainWindowPlaysADroppedFileToTheFileOutput) {
   EXPECT_EQ(app.Failures.LastResult(), kOk);
   EXPECT_EQ(dialog.Text(res::kIdFileText), res::kTextDropHere);
   EXPECT_FALSE(dialog.IsVisible(res::kIdSeekBar));
-  const Bytes written = ReadFileBytes(output).value_or(Bytes{});
-  ASSERT_GT(written.size(), 44U + samples.size());
-  EXPECT_EQ(window.Close(), 0);
-}
-
-// The configuration dialog from the main window's menu command: a real modal child, owned by the
-// main window (which is disabled meanwhile), filled by its behaviour, closed by its close box.
-TEST(Win32DialogTest, MenuCommandRunsTheConfigurationDialogModally) {
-  TempTree tree;
-  platform::file_output::FileOutputSystem fileOutput({.path = tree.Path(u"out.wav")});
-  platform::Services services;
-  services.endpoints = &fileOutput;
-  context::AppContext app;
-  app.Services = &services;
-  ASSERT_EQ(app::InitSettings(app, tree.File(u"Lumaro.exe")), kOk);
-  app::MainWindow behaviour(app);
-  WindowThread window(res::kMainDialog.name, behaviour);
-  ASSERT_TRUE(window.Shown());
-  ASSERT_TRUE(::PostMessageW(window.Window(), WM_COMMAND, res::kIdMenuConfiguration, 0));
-  HWND child = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    child = ::FindWindowW(L"#32770", L"Configuration");
-    return child != nullptr;
-  }));
-  EXPECT_EQ(::GetWindow(child, GW_OWNER), window.Window());
-  EXPECT_FALSE(::IsWindowEnabled(window.Window()));
-  HWND devices = ::GetDlgItem(child, res::kIdConfigDevice);
-  ASSERT_NE(devices, nullptr);
-  EXPECT_GE(::SendMessageW(devices, CB_GETCOUNT, 0, 0), 1);
-  ASSERT_TRUE(::PostMessageW(child, WM_CLOSE, 0, 0));
-  ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(window.Window()) != FALSE; }));
-  EXPECT_EQ(window.Dialog().Text(res::kIdFileText), res::kTextDropHere);
+  EXPECT_GT(ReadFileBytes(output).value_or(Bytes{}).size(), 44U + samples.size());
   EXPECT_EQ(window.Close(), 0);
 }
 
