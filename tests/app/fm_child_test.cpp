@@ -90,8 +90,8 @@ ChildOutput RunChild(const testing::TempTree& tree, std::u16string_view piece,
 
 struct FrameCase {
   const char* name;
-  const char* piece;  // the piece file's text
-  std::int64_t frames;
+  const char* piece = "";  // the piece file's text
+  std::int64_t frames = 0;
   Result result = kOk;
   Standin standin = Standin::kFull;
   std::u16string_view library = u"PMDWin";
@@ -118,22 +118,10 @@ TEST(FmChildTest, WritesThePieceItsLoopAndTheFadeOrNothing) {
       {"load code 18", "length=100 load=18", 0, kFmChildLoad},
       {"version 51", "length=100", 0, kFmChildVersion, kOldVersion},
       {"no output rate", "length=100", 0, kFmChildEntryMissing, kNoRate},
-      {"four arguments",
-       "",
-       0,
-       kFmChildArguments,
-       kFull,
-       u"PMDWin",
-       u"a.m",
-       {u"/FMPMD", u"", u"1"}},
-      {"six arguments",
-       "",
-       0,
-       kFmChildArguments,
-       kFull,
-       u"PMDWin",
-       u"a.m",
-       {u"/FMPMD", u"", u"1", u"0", u"0"}},
+      {.name = "four arguments", .result = kFmChildArguments, .args = {u"/FMPMD", u"", u"1"}},
+      {.name = "six arguments",
+       .result = kFmChildArguments,
+       .args = {u"/FMPMD", u"", u"1", u"0", u"0"}},
       {"unknown extension", "length=100", 0, kFmChildExtension, kFull, u"PMDWin", u"piece.mid"},
       {"no library", "length=100", 0, kFmChildLibraryMissing, kNone},
       {"library is a directory", "", 0, kFmChildLibraryMissing, kDirectory},

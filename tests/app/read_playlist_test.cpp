@@ -12,7 +12,6 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/os.h"
 #include "platform/scope_exit.h"

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/configuration_dialog.h"
 #include "app/volume_assist_dialog.h"
 #include "resources/dialog_templates.h"
@@ -42,14 +44,13 @@ TEST(InitSettingsTest, FindsTheComponentsBesideTheProgram) {
     for (const auto& name : c.files) (void)f.tree.File(name, "x");
     for (const auto& name : c.directories) (void)f.tree.Dir(name);
     ASSERT_EQ(f.Init(), kOk);
-    EXPECT_EQ(f.app.FfmpegFound.Load(), c.ffmpeg);
-    EXPECT_EQ(f.app.UseFfmpeg.Load(), c.ffmpeg);
-    EXPECT_EQ(f.app.FluidsynthUsable.Load(), c.fluidsynth);
-    EXPECT_EQ(f.app.UseFluidsynth.Load(), c.fluidsynth);
-    EXPECT_EQ(f.app.PmdwinFound.Load(), c.pmdwin);
-    EXPECT_EQ(f.app.UsePmdwin.Load(), c.pmdwin);
-    EXPECT_EQ(f.app.WinfmpFound.Load(), c.winfmp);
-    EXPECT_EQ(f.app.UseWinfmp.Load(), c.winfmp);
+    // Each component found, and its use switched on with it.
+    EXPECT_EQ(std::tuple(f.app.FfmpegFound.Load(), f.app.FluidsynthUsable.Load(),
+                         f.app.PmdwinFound.Load(), f.app.WinfmpFound.Load()),
+              std::tuple(c.ffmpeg, c.fluidsynth, c.pmdwin, c.winfmp));
+    EXPECT_EQ(std::tuple(f.app.UseFfmpeg.Load(), f.app.UseFluidsynth.Load(), f.app.UsePmdwin.Load(),
+                         f.app.UseWinfmp.Load()),
+              std::tuple(c.ffmpeg, c.fluidsynth, c.pmdwin, c.winfmp));
     EXPECT_EQ(testing::Entries(f.app.SoundFontList.get()), c.soundFonts);
     EXPECT_EQ(f.app.DeviceIndex.Load(), 0u);
     const auto rates = testing::Entries(f.app.RateList.get());

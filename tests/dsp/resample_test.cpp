@@ -10,7 +10,6 @@
 #include "dsp/cubic_kernel.h"
 #include "dsp/decimate.h"
 #include "dsp/interpolate.h"
-#include "dsp/worker_count.h"
 #include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
@@ -22,8 +21,7 @@ using ::testing::ElementsAreArray;
 
 class WorkersTest : public ::testing::TestWithParam<unsigned> {
  protected:
-  void SetUp() override { SetWorkerCountOverride(GetParam()); }
-  void TearDown() override { SetWorkerCountOverride(0); }
+  lumaro::testing::ScopedWorkerCount workers_{GetParam()};
   platform::StopWord stop_;
 };
 

@@ -148,17 +148,6 @@ TEST_F(StepMachineTest, AFailureUnwindsEveryStepInReverseOrder) {
   EXPECT_EQ(window_.Text(ids::kIdFileText), u"/m/a.wav");
 }
 
-TEST_F(StepMachineTest, TheDeviceFamilyFollowsTheFirstCharacter) {
-  steps_.Handler(context::DeviceFamily::kDriver,
-                 context::Step::kOpenDriverKey) = [this](context::PlayRequest&) -> Result {
-    recorder_.Add("driver");
-    app_.PlayCommand = context::kCommandStop;
-    return kOk;
-  };
-  EXPECT_EQ(Play({u"/m/a.wav"}, u"A: Driver"), kOk);
-  EXPECT_THAT(Log(), ElementsAre("decode /m/a.wav", "driver"));
-}
-
 // A stop at any point is never an error: the window returns to "Drop music files here".
 TEST_F(StepMachineTest, AStopDuringAnyStepLeavesNoError) {
   const auto stopAndFail = [this](context::PlayRequest& r) -> Result {

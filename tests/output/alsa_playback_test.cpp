@@ -80,6 +80,11 @@ class AlsaPlaybackTest : public EngineTest {
   std::vector<std::string> reports_;
 };
 
+// The paced device "dac" ("DAC") taking `formats` at `rates`, as most cases use it.
+AlsaTestDevice Dac(std::vector<std::string> formats, std::vector<unsigned> rates) {
+  return {.name = "dac", .description = "DAC", .formats = formats, .rates = rates, .speed = kFast};
+}
+
 // The device's session that played: its last one that started (the others asked what it takes).
 AlsaTestSession Played(const AlsaTestLog& log) {
   for (auto s = log.sessions.rbegin(); s != log.sessions.rend(); ++s) {
@@ -131,22 +136,21 @@ TEST_F(AlsaPlaybackTest, ExclusivePcmReachesTheDeviceExactlyOrThroughTheLadder) 
   struct Case {
     const char* format;
     unsigned rate;
+    const char16_t* resample;
     const char16_t* playing;
     int bits;  // of the exact bytes checked; 0: not checked
   };
+  // "Share" goes through the converter at the mixer's rate.
   const Case kCases[] = {
-      {"S24_3LE", 44100, u"Decode: 24bit 44100Hz - Out: 24/24bit 44100Hz", 24},
-      {"S32_LE", 44100, u"Decode: 24bit 44100Hz - Out: 32/32bit 44100Hz", 32},
-      {"S16_LE", 48000, u"Decode: 24bit 44100Hz - Out: 16/16bit 48000Hz", 0},
+      {"S24_3LE", 44100, u"Auto", u"Decode: 24bit 44100Hz - Out: 24/24bit 44100Hz", 24},
+      {"S32_LE", 44100, u"Auto", u"Decode: 24bit 44100Hz - Out: 32/32bit 44100Hz", 32},
+      {"S16_LE", 48000, u"Auto", u"Decode: 24bit 44100Hz - Out: 16/16bit 48000Hz", 0},
+      {"S32_LE", 48000, u"Share", u"Decode: 24bit 44100Hz - Out: 32/32bit float 48000Hz", 0},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(c.format);
-    Use({{.name = "dac",
-          .description = "DAC",
-          .formats = {c.format},
-          .rates = {c.rate},
-          .speed = kFast}});
-    ASSERT_EQ(Play({wav}, u"W: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
+    SCOPED_TRACE(Utf8(c.playing));
+    Use({Dac({c.format}, {c.rate})});
+    ASSERT_EQ(Play({wav}, u"W: DAC", c.resample), kOk) << Utf8(window_.Text(2003));
     EXPECT_THAT(Statuses(), Contains(c.playing));
     const AlsaTestSession played = Played(ReadAlsaTestLog(Record("dac")));
     EXPECT_EQ(played.format, c.format);
@@ -168,11 +172,7 @@ TEST_F(AlsaPlaybackTest, DsdPlaysAsDopWithItsBytesUnderAlternatingMarkers) {
     right[i] = static_cast<unsigned char>(i * 13 + 5);
   }
   const std::u16string dsf = dir_.Write(u"a.dsf", MakeDsf({}, {left, right}));
-  Use({{.name = "dac",
-        .description = "DAC",
-        .formats = {"S32_LE"},
-        .rates = {176400},
-        .speed = kFast}});
+  Use({Dac({"S32_LE"}, {176400})});
   ASSERT_EQ(Play({dsf}, u"W: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
   EXPECT_THAT(Statuses(), Contains(u"Decode: 1bit 2822400Hz - Out: 24/32bit 176400Hz DoP"));
   Bytes dop;
@@ -221,11 +221,7 @@ TEST_F(AlsaPlaybackTest, TheDriverPlaysNativeDsdAndPcmInTheDevicesFrames) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.format);
-    Use({{.name = "dac",
-          .description = "DAC",
-          .formats = {"S32_LE", "DSD_U8", c.format},
-          .rates = {44100, c.frameRate},
-          .speed = kFast}});
+    Use({Dac({"S32_LE", "DSD_U8", c.format}, {44100, c.frameRate})});
     ASSERT_EQ(Play({c.track}, u"A: DAC", u"Auto"), kOk) << Utf8(window_.Text(2003));
     EXPECT_THAT(Statuses(), Contains(c.playing));
     const AlsaTestSession played = Played(ReadAlsaTestLog(Record("dac")));
@@ -244,20 +240,6 @@ TEST_F(AlsaPlaybackTest, TheDriverPlaysNativeDsdAndPcmInTheDevicesFrames) {
     }
     EXPECT_TRUE(HoldsRun(ReadAlsaRecord(Record("dac")), expected));
   }
-}
-
-TEST_F(AlsaPlaybackTest, ShareGoesThroughTheConverterAtTheMixersRate) {
-  const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe({1000, -1000, 5, 7}, 16)));
-  Use({{.name = "dac",
-        .description = "DAC",
-        .formats = {"S32_LE"},
-        .rates = {48000},
-        .speed = kFast}});
-  ASSERT_EQ(Play({wav}, u"W: DAC", u"Share"), kOk) << Utf8(window_.Text(2003));
-  EXPECT_THAT(Statuses(), Contains(u"Decode: 16bit 44100Hz - Out: 32/32bit float 48000Hz"));
-  const AlsaTestSession played = Played(ReadAlsaTestLog(Record("dac")));
-  EXPECT_EQ(played.format, "S32_LE");
-  EXPECT_EQ(played.rate, 48000U);
 }
 
 // A held device, a device that stops taking data, and one that runs dry once.
@@ -280,12 +262,10 @@ TEST_F(AlsaPlaybackTest, BusyStalledAndUnderrunDevicesAreToldApart) {
       {{.underrunAfter = 44100}, u"A: DAC", kOk, u"", 1},
   };
   for (const Case& c : kCases) {
-    AlsaTestDevice device = c.device;
-    device.name = "dac";
-    device.description = "DAC";
-    device.formats = {"S16_LE", "S32_LE", "DSD_U8"};
-    device.rates = {44100, 352800};
-    device.speed = kFast;
+    AlsaTestDevice device = Dac({"S16_LE", "S32_LE", "DSD_U8"}, {44100, 352800});
+    device.busy = c.device.busy;
+    device.stallAfter = c.device.stallAfter;
+    device.underrunAfter = c.device.underrunAfter;
     SCOPED_TRACE(Utf8(c.text) + " " + Utf8(c.deviceName));
     Use({device});
     reports_.clear();
@@ -321,12 +301,9 @@ TEST_F(AlsaPlaybackTest, TheTracksLastFramesSoundWhateverTheDevicesRing) {
   for (const unsigned periods : {2U, 4U}) {
     for (const char16_t* device : {u"W: DAC", u"A: DAC"}) {
       SCOPED_TRACE(Utf8(device) + " " + std::to_string(periods));
-      Use({{.name = "dac",
-            .description = "DAC",
-            .formats = {"S16_LE", "S32_LE", "DSD_U8"},
-            .rates = {44100, 352800},
-            .speed = kFast,
-            .periodsMin = periods}});
+      AlsaTestDevice dac = Dac({"S16_LE", "S32_LE", "DSD_U8"}, {44100, 352800});
+      dac.periodsMin = periods;
+      Use({dac});
       ASSERT_EQ(Play({wav}, device, u"44100"), kOk) << Utf8(window_.Text(2003));
       Bytes tail;  // both families choose 32-bit samples
       for (std::size_t i = samples.size() - 2 * kLastFrames; i < samples.size(); ++i)

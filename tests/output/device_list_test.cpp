@@ -31,21 +31,9 @@ class DeviceListTest : public ::testing::Test {
   std::unique_ptr<platform::sim::SimEndpointSystem> system_;
 };
 
-TEST_F(DeviceListTest, ListsEveryEndpointInOrder) {
-  Use({{.name = u"Speakers"}, {.name = u"DAC"}});
-  EXPECT_THAT(Entries(ListEndpoints(app_).get()), ElementsAre(u"Speakers", u"DAC"));
-}
-
-TEST_F(DeviceListTest, RatesOfACapableEndpoint) {
-  Use({{.name = u"DAC"}});
-  EXPECT_THAT(
-      Entries(WasapiRates(app_, u"dac").get()),  // the name matches in any letter case
-      ElementsAreArray<std::u16string>({u"Share", u"Auto", u"32000", u"44100", u"48000", u"88200",
-                                        u"96000", u"176400", u"192000", u"352800", u"384000",
-                                        u"705600", u"768000", u"D64", u"D128", u"D256"}));
-}
-
-TEST_F(DeviceListTest, RatesFollowWhatTheEndpointTakes) {
+// Endpoints are listed in order; the rates offered are those the endpoint takes (every rate for
+// one that takes everything), none for one that only shares, and no list for a missing one.
+TEST_F(DeviceListTest, ListsEveryEndpointInOrderWithTheRatesItTakes) {
   SimEndpointScript e{.name = u"DAC"};
   e.accepts = [](ShareMode mode, const WaveFormat& f) {
     return mode == ShareMode::kExclusive &&
@@ -54,7 +42,13 @@ TEST_F(DeviceListTest, RatesFollowWhatTheEndpointTakes) {
   };
   SimEndpointScript sharedOnly{.name = u"Shared"};
   sharedOnly.accepts = [](ShareMode mode, const WaveFormat&) { return mode == ShareMode::kShared; };
-  Use({e, sharedOnly});
+  Use({{.name = u"Speakers"}, e, sharedOnly});
+  EXPECT_THAT(Entries(ListEndpoints(app_).get()), ElementsAre(u"Speakers", u"DAC", u"Shared"));
+  EXPECT_THAT(
+      Entries(WasapiRates(app_, u"speakers").get()),  // the name matches in any letter case
+      ElementsAreArray<std::u16string>({u"Share", u"Auto", u"32000", u"44100", u"48000", u"88200",
+                                        u"96000", u"176400", u"192000", u"352800", u"384000",
+                                        u"705600", u"768000", u"D64", u"D128", u"D256"}));
   EXPECT_THAT(Entries(WasapiRates(app_, u"DAC").get()),
               ElementsAre(u"Share", u"Auto", u"48000", u"176400", u"D64"));
   const auto none = WasapiRates(app_, u"Shared");

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "app/player_steps.h"
+#include "dsp/bit_reverse.h"
 #include "platform/file_output/dsdiff_header.h"
 #include "platform/file_output/file_driver.h"
 #include "platform/sim/sim_drivers.h"
@@ -64,12 +65,7 @@ bool AllAre(const Bytes& bytes, unsigned char value) {
 }
 
 Bytes ReversedBits(Bytes bytes) {
-  for (unsigned char& b : bytes) {
-    unsigned char r = 0;
-    for (int bit = 0; bit < 8; ++bit)
-      r = static_cast<unsigned char>(r | ((b >> bit) & 1) << (7 - bit));
-    b = r;
-  }
+  for (unsigned char& b : bytes) b = dsp::kBitReversed[b];
   return bytes;
 }
 
@@ -133,9 +129,9 @@ TEST_F(DriverPlaybackTest, TheFileOutputDriverWritesADsfAsDsdiffBytes) {
   const std::optional<Bytes> file = ReadFileBytes(registry.WrittenFiles()[0]);
   ASSERT_TRUE(file);
   Bytes interleaved;
-  const Bytes l = ReversedBits(left);
-  const Bytes r = ReversedBits(right);
-  for (std::size_t i = 0; i < l.size(); ++i) interleaved.insert(interleaved.end(), {l[i], r[i]});
+  for (std::size_t i = 0; i < left.size(); ++i)
+    interleaved.insert(interleaved.end(),
+                       {dsp::kBitReversed[left[i]], dsp::kBitReversed[right[i]]});
   EXPECT_TRUE(BytesAt(*file, fo::kDsdiffHeaderBytes, interleaved));
 }
 

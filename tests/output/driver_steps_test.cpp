@@ -55,31 +55,25 @@ TEST_F(DriverStepsTest, RateChoiceWithLadderFallThroughAndBufferSize) {
     FakeTrack track;
     std::uint32_t assist;
     SimDriverScript driver;
-    const char16_t* error;  // nullptr: played
-    std::uint32_t nativeDsd;
-    std::uint32_t driverRate;
-    const char* createBuffers;
+    const char16_t* error = nullptr;  // nullptr: played
+    std::uint32_t nativeDsd = 0;
+    std::uint32_t driverRate = 0;
+    const char* createBuffers = "";
   };
   const Case kCases[] = {
       {u"Auto", {.isDsd = 1, .rate = 5644800}, 0, {}, nullptr, 1, 5644800, "2 1048576"},
       {u"Auto", {.isDsd = 1, .rate = 5644800}, 3, {}, nullptr, 0, 768000, "2 153600"},
-      {u"auto",
-       {.isDsd = 1, .rate = 2822400},
-       0,
-       {.takesDsd = false, .pcmRates = {96000, 44100}},
-       nullptr,
-       0,
-       96000,
-       "2 19200"},
+      {.rate = u"auto",
+       .track = {.isDsd = 1, .rate = 2822400},
+       .driver = {.takesDsd = false, .pcmRates = {96000, 44100}},
+       .driverRate = 96000,
+       .createBuffers = "2 19200"},
       {u"Auto", {.rate = 44100}, 0, {.maxBufferSize = 2048}, nullptr, 0, 44100, "2 2048"},
-      {u"Auto",
-       {.rate = 12000},
-       0,
-       {.pcmRates = {44100, 48000}, .minBufferSize = 16384},
-       nullptr,
-       0,
-       48000,
-       "2 16384"},
+      {.rate = u"Auto",
+       .track = {.rate = 12000},
+       .driver = {.pcmRates = {44100, 48000}, .minBufferSize = 16384},
+       .driverRate = 48000,
+       .createBuffers = "2 16384"},
       {u"Auto", {.rate = 44100}, 0, {.takesPcm = false}, u"DEVICE ERROR: future failed"},
       {u"Auto",
        {.rate = 44100},

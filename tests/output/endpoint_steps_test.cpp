@@ -1,8 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "tests/output/endpoint_test_fixture.h"
 
 namespace lumaro::testing {

@@ -43,12 +43,6 @@ class PlaybackTest : public EndpointTest {
   TempDir dir_;
 };
 
-// A 24-bit value as the player plays it through a 24-bit device: s / 2^23, then × 8388607,
-// rounded to even.
-std::int32_t Played24(std::int32_t s) {
-  return static_cast<std::int32_t>(std::nearbyint(s / 8388608.0 * 8388607.0));
-}
-
 TEST_F(PlaybackTest, A24BitWavAtItsOwnRateThroughExclusive24BitContainers) {
   const std::vector<std::int64_t> samples = {8388607, -8388608, 1, -1, 4194304, -3, 0, 12345};
   const std::u16string wav =
@@ -62,7 +56,8 @@ TEST_F(PlaybackTest, A24BitWavAtItsOwnRateThroughExclusive24BitContainers) {
     Bytes expected;  // little-endian, left-justified in 32 bits
     for (const std::int64_t s : samples) {
       if (container == 32) expected.push_back(0);
-      const std::int32_t v = Played24(static_cast<std::int32_t>(s));
+      // s / 2^23, then × 8388607, rounded to even.
+      const auto v = static_cast<std::int32_t>(std::nearbyint(s / 8388608.0 * 8388607.0));
       for (int k = 0; k < 3; ++k) expected.push_back(static_cast<std::uint8_t>(v >> 8 * k));
     }
     EXPECT_TRUE(BytesAt(Played(), 0, expected));

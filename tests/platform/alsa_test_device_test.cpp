@@ -8,10 +8,7 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
