@@ -120,7 +120,7 @@ TEST(FloatWavStream, HeaderChunksAndLengthTable) {
 
 // ---- The common run ----------------------------------------------------------------------
 
-// A run of the stand-in program (tests/support/component_standin.cpp) on a script of what it
+// A run of the stand-in program (platform/sim/component_standin.cpp) on a script of what it
 // does, written into `dir` as `name`.
 ChildRun StandinRun(const TempDir& dir, std::u16string_view name, const std::string& script) {
   ChildRun run;

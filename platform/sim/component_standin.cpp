@@ -16,7 +16,7 @@
 //
 // The end of the script ends the program with 0. An unknown command or a failed write ends it
 // with a failure code.
-#include "tests/support/component_standin.h"
+#include "platform/sim/component_standin.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -32,7 +32,7 @@
 #include "platform/os.h"
 #include "platform/text.h"
 
-namespace lumaro::testing::standin {
+namespace lumaro::platform::sim::standin {
 namespace {
 
 constexpr int kExitUsage = 2;
@@ -117,10 +117,10 @@ int Run(const std::string& text) {
 }
 
 }  // namespace
-}  // namespace lumaro::testing::standin
+}  // namespace lumaro::platform::sim::standin
 
 int main(int argc, char** argv) {
-  using namespace lumaro::testing::standin;
+  using namespace lumaro::platform::sim::standin;
   std::ifstream script(std::filesystem::path(ScriptPath(Arguments(argc, argv))));
   if (!script) {
     std::cerr << "stand-in: no script\n";

@@ -5,12 +5,12 @@
 #include <cerrno>
 
 #include "platform/os.h"
+#include "platform/sim/component_standin.h"
 #include "platform/text.h"
-#include "tests/support/component_standin.h"
 
 extern char** environ;
 
-namespace lumaro::testing::standin {
+namespace lumaro::platform::sim::standin {
 
 std::vector<std::u16string> Arguments(int argc, char** argv) {
   std::vector<std::u16string> arguments;
@@ -32,4 +32,4 @@ bool RunCopy(const std::u16string& script) {
   return true;
 }
 
-}  // namespace lumaro::testing::standin
+}  // namespace lumaro::platform::sim::standin

@@ -5,7 +5,7 @@
 
 // What the stand-in for the outside decoding programs (component_standin.cpp) needs from the
 // system it runs on.
-namespace lumaro::testing::standin {
+namespace lumaro::platform::sim::standin {
 
 // The program's arguments after its own name, as UTF-16 texts (on Windows from the wide command
 // line, so names outside the code page arrive intact).
@@ -15,4 +15,4 @@ std::vector<std::u16string> Arguments(int argc, char** argv);
 // waits for it to end. Answers false when it could not be started.
 bool RunCopy(const std::u16string& script);
 
-}  // namespace lumaro::testing::standin
+}  // namespace lumaro::platform::sim::standin

@@ -9,9 +9,9 @@
 // After windows.h:
 #include <shellapi.h>
 
-#include "tests/support/component_standin.h"
+#include "platform/sim/component_standin.h"
 
-namespace lumaro::testing::standin {
+namespace lumaro::platform::sim::standin {
 
 std::vector<std::u16string> Arguments(int, char**) {
   std::vector<std::u16string> arguments;
@@ -52,4 +52,4 @@ bool RunCopy(const std::u16string& script) {
   return true;
 }
 
-}  // namespace lumaro::testing::standin
+}  // namespace lumaro::platform::sim::standin
