@@ -162,9 +162,10 @@ using Message = std::variant<InitDialog, Timer, Command, HScroll, DropFiles, RBu
 //
 // Thread contract: the host calls OnMessage on the user-interface thread only, never after the
 // dialog has ended, one message at a time except that a window system delivers the owner's
-// messages (its timer, for one) while the behaviour runs a modal child or a popup menu. A behaviour may start threads that drive the controls
-// (Dialog's methods are callable from any thread), and must have them finished before it is
-// destroyed. The answer is the message's result (0 when unhandled).
+// messages (its timer, for one) while the behaviour runs a modal child or a popup menu. A behaviour
+// may start threads that drive the controls (Dialog's methods are callable from any thread), and
+// must have them finished before it is destroyed. The answer is the message's result (0 when
+// unhandled).
 class DialogBehaviour {
  public:
   virtual ~DialogBehaviour() = default;

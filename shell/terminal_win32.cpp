@@ -1,13 +1,6 @@
 // The terminal of the live view on Windows: the console, with its virtual-terminal sequences for
 // drawing and its key events turned into the byte sequences a terminal sends for those keys.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
+#include "platform/win32/win32_api.h"
 #include "shell/terminal_view.h"
 
 namespace lumaro::shell {

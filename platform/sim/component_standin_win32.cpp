@@ -1,11 +1,5 @@
 // The stand-in's system part on Windows.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32/win32_api.h"
 // After windows.h:
 #include <shellapi.h>
 

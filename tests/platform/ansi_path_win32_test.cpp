@@ -7,14 +7,7 @@
 
 #include "platform/os.h"
 #include "platform/text.h"
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32/win32_api.h"
 
 namespace lumaro::platform {
 namespace {

@@ -7,15 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/win32/win32_api.h"
 #include "tests/support/process.h"
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 // After windows.h:
 #include <tlhelp32.h>
 
