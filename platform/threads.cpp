@@ -65,15 +65,6 @@ ThreadStarter& SystemThreads() {
   return starter;
 }
 
-bool StartDetachedThread(std::function<void()> body) noexcept {
-  try {
-    std::thread(std::move(body)).detach();
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 void ThreadCount::Enter() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++running_;

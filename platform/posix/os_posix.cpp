@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <thread>
 
 #include "platform/os.h"
@@ -100,5 +102,14 @@ AudioPriorityScope::~AudioPriorityScope() {
 
 bool InitializeApartment() { return true; }
 void UninitializeApartment() {}
+
+bool StartDetachedThread(std::function<void()> body) noexcept {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 }  // namespace lumaro::platform

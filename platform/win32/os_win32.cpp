@@ -1,9 +1,13 @@
 // The operating-system facts of os.h on Windows.
 #include <malloc.h>
 #include <objbase.h>
+#include <process.h>
 
 #include <atomic>
 #include <cstddef>
+#include <exception>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "platform/os.h"
@@ -19,6 +23,13 @@ namespace lumaro::platform {
 namespace {
 
 constexpr DWORD kLongestPath = 32768;
+
+// The body of a detached thread, which owns it.
+unsigned __stdcall RunDetached(void* body) {
+  const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(body));
+  (*owned)();
+  return 0;
+}
 // The scheduler's task class of the playback thread, and the timer period asked for meanwhile.
 constexpr wchar_t kAudioTaskClass[] = L"Pro Audio";
 constexpr UINT kTimerPeriodMilliseconds = 1;
@@ -81,5 +92,21 @@ bool InitializeApartment() {
 }
 
 void UninitializeApartment() { ::CoUninitialize(); }
+
+// A thread of the system's own rather than a detached std::thread: under the threads library of
+// the C++ runtime a thread detached at once now and then never ran its body (a stop thread the
+// main window then waited for forever).
+bool StartDetachedThread(std::function<void()> body) noexcept {
+  try {
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    const std::uintptr_t thread = _beginthreadex(nullptr, 0, &RunDetached, owned.get(), 0, nullptr);
+    if (thread == 0) return false;
+    (void)owned.release();  // the thread's now
+    ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 }  // namespace lumaro::platform
