@@ -24,30 +24,6 @@ std::mutex& StartLock() {
   return lock;
 }
 
-// `argument` quoted for a command line as the C runtime of the child splits it: in double
-// quotes when it is empty or holds a space, a tab or a quote; a quote and the backslashes before
-// it (or before the closing quote) doubled.
-void AppendQuoted(std::wstring& line, std::u16string_view argument) {
-  if (!argument.empty() && argument.find_first_of(u" \t\"") == std::u16string_view::npos) {
-    line.append(argument.begin(), argument.end());
-    return;
-  }
-  line.push_back(L'"');
-  std::size_t backslashes = 0;
-  for (const char16_t c : argument) {
-    if (c == u'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == u'"') backslashes = backslashes * 2 + 1;
-    line.append(backslashes, L'\\');
-    backslashes = 0;
-    line.push_back(static_cast<wchar_t>(c));
-  }
-  line.append(backslashes * 2, L'\\');
-  line.push_back(L'"');
-}
-
 class Win32Child final : public ChildProcess {
  public:
   Win32Child(Handle process, Handle job, Handle input, Handle output)
@@ -110,10 +86,10 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
     std::wstring path;
     if (!NativePath(program, &path)) return nullptr;
     std::wstring line;
-    AppendQuoted(line, program);
+    AppendQuotedArgument(line, program);
     for (const std::u16string& argument : arguments) {
       line.push_back(L' ');
-      AppendQuoted(line, argument);
+      AppendQuotedArgument(line, argument);
     }
     std::lock_guard<std::mutex> lock(StartLock());
     Handle inputRead, inputWrite, outputRead, outputWrite;

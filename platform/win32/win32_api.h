@@ -33,6 +33,30 @@ inline std::u16string FromWide(const wchar_t* text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
+// `argument` quoted for a command line as the C runtime of the child splits it: in double
+// quotes when it is empty or holds a space, a tab or a quote; a quote and the backslashes before
+// it (or before the closing quote) doubled.
+inline void AppendQuotedArgument(std::wstring& line, std::u16string_view argument) {
+  if (!argument.empty() && argument.find_first_of(u" \t\"") == std::u16string_view::npos) {
+    line.append(argument.begin(), argument.end());
+    return;
+  }
+  line.push_back(L'"');
+  std::size_t backslashes = 0;
+  for (const char16_t c : argument) {
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == u'"') backslashes = backslashes * 2 + 1;
+    line.append(backslashes, L'\\');
+    backslashes = 0;
+    line.push_back(static_cast<wchar_t>(c));
+  }
+  line.append(backslashes * 2, L'\\');
+  line.push_back(L'"');
+}
+
 // Closes a handle when it goes; null and INVALID_HANDLE_VALUE hold nothing.
 class Handle {
  public:

@@ -225,8 +225,10 @@ TEST(Win32DialogTest, MainWindowRunsTheConfigurationModallyAndPlaysADrop) {
   HWND child = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (child = ::FindWindowW(L"#32770", L"Configuration")); }));
   EXPECT_EQ(::GetWindow(child, GW_OWNER), window.Window());
-  EXPECT_FALSE(::IsWindowEnabled(window.Window()));
-  EXPECT_GE(::SendDlgItemMessageW(child, res::kIdConfigDevice, CB_GETCOUNT, 0, 0), 1);
+  EXPECT_TRUE(WaitFor([&] { return !::IsWindowEnabled(window.Window()); }));
+  // Findable once made: its behaviour fills it while the dialog initialises.
+  EXPECT_TRUE(WaitFor(
+      [&] { return ::SendDlgItemMessageW(child, res::kIdConfigDevice, CB_GETCOUNT, 0, 0) >= 1; }));
   ASSERT_TRUE(::PostMessageW(child, WM_CLOSE, 0, 0));
   ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(window.Window()) != FALSE; }));
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/text.h"
 #include "platform/win32/win32_api.h"
 #include "tests/support/process.h"
 // After windows.h:
@@ -24,29 +25,6 @@ std::wstring Wide(const std::string& utf8) {
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
   return wide;
-}
-
-// `argument` on a command line as the child's C runtime splits it: quoted when empty or holding
-// a space, a tab or a quote; a quote, and the backslashes before a quote or the closing quote,
-// escaped.
-void AppendQuoted(std::wstring& line, const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-    line += argument;
-    return;
-  }
-  line.push_back(L'"');
-  std::size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line.push_back(c);
-  }
-  line.append(backslashes * 2, L'\\');
-  line.push_back(L'"');
 }
 
 struct Handles {
@@ -75,7 +53,7 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
   std::wstring line;
   for (const std::string& arg : argv) {
     if (!line.empty()) line.push_back(L' ');
-    AppendQuoted(line, Wide(arg));
+    platform::AppendQuotedArgument(line, platform::Utf8ToUtf16(arg));
   }
   const std::wstring program = Wide(argv[0]);
   STARTUPINFOW startup{};
