@@ -257,6 +257,7 @@ std::intptr_t Win32Dialog::Handle(void* handle, unsigned message, std::uintptr_t
       std::lock_guard<std::mutex> lock(mutex_);
       window_ = nullptr;
       queued_.clear();
+      pathTexts_.clear();
       return FALSE;
     }
     default:
