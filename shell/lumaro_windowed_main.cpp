@@ -1,10 +1,6 @@
 // Lumaro.exe: the player as a Windows program. The process entry runs the main window as a
 // dialog box on this thread (or, started with "/FMPMD", the FM-music child); every start-up
 // failure ends silently with 0.
-#include "platform/win32/win32_api.h"
-// After windows.h:
-#include <shellapi.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +10,7 @@
 #include "platform/file_output/file_driver.h"
 #include "platform/file_output/file_output.h"
 #include "platform/win32/dialog_win32.h"
+#include "platform/win32/win32_api.h"
 #include "resources/dialog_templates.h"
 
 namespace {
@@ -39,14 +36,8 @@ void RunMainWindow(context::AppContext& app) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  int count = 0;
-  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (argv == nullptr) return 0;
-  std::vector<std::u16string> args;
-  for (int i = 0; i < count; ++i) {
-    args.push_back(platform::FromWide(argv[i], std::wcslen(argv[i])));
-  }
-  ::LocalFree(argv);
+  const std::vector<std::u16string> args = platform::ProgramArguments();
+  if (args.empty()) return 0;
 
   platform::file_output::FileOutputSystem fileOutput({});
   platform::file_output::FileDriverRegistry fileDriver({});

@@ -5,7 +5,6 @@
 
 #include "platform/win32/win32_api.h"
 // After windows.h:
-#include <shellapi.h>
 #include <shlwapi.h>
 #include <windowsx.h>
 

@@ -10,6 +10,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h:
+#include <shellapi.h>
 
 #undef DeleteFile
 #undef GetFileAttributes
@@ -17,6 +19,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumaro::platform {
 
@@ -55,6 +58,19 @@ inline void AppendQuotedArgument(std::wstring& line, std::u16string_view argumen
   }
   line.append(backslashes * 2, L'\\');
   line.push_back(L'"');
+}
+
+// The program's arguments, its own name first, split from the wide command line as the C runtime
+// splits them (names outside the code page arrive intact). Empty when the line cannot be split.
+inline std::vector<std::u16string> ProgramArguments() {
+  std::vector<std::u16string> arguments;
+  int count = 0;
+  LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (words == nullptr) return arguments;
+  for (int i = 0; i < count; ++i)
+    arguments.emplace_back(reinterpret_cast<const char16_t*>(words[i]));
+  ::LocalFree(words);
+  return arguments;
 }
 
 // Closes a handle when it goes; null and INVALID_HANDLE_VALUE hold nothing.

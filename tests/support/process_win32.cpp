@@ -18,15 +18,6 @@ namespace {
 
 constexpr UINT kKilledExitCode = 1;
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size =
-      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
-
 struct Handles {
   HANDLE process = nullptr, thread = nullptr, read = nullptr, write = nullptr, nul = nullptr;
   ~Handles() {
@@ -55,7 +46,8 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
     if (!line.empty()) line.push_back(L' ');
     platform::AppendQuotedArgument(line, platform::Utf8ToUtf16(arg));
   }
-  const std::wstring program = Wide(argv[0]);
+  std::wstring program;
+  if (!platform::NativePath(platform::Utf8ToUtf16(argv[0]), &program)) return run;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
