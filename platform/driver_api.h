@@ -26,20 +26,21 @@
 // disposeBuffers. Any call out of order fails.
 namespace lumaro::platform::driver {
 
-// The answers of the driver calls other than init and getDriverVersion.
+// The answers of the driver calls other than init and getDriverVersion. The values are those of
+// the drivers' published binary interface, so a real driver's answers pass through unchanged.
 using AsioError = std::int32_t;
 
 // The call did what was asked (every call but future).
 inline constexpr AsioError kAseOk = 0;
 // future did what was asked; only this answer means success there.
-inline constexpr AsioError kAseSuccess = 1;
+inline constexpr AsioError kAseSuccess = 0x3F4847A0;
 // Failures.
-inline constexpr AsioError kAseNotPresent = -1;
-inline constexpr AsioError kAseHwMalfunction = -2;
-inline constexpr AsioError kAseInvalidParameter = -3;
-inline constexpr AsioError kAseInvalidMode = -4;
-inline constexpr AsioError kAseNoClock = -5;
-inline constexpr AsioError kAseNoMemory = -6;
+inline constexpr AsioError kAseNotPresent = -1000;
+inline constexpr AsioError kAseHwMalfunction = -999;
+inline constexpr AsioError kAseInvalidParameter = -998;
+inline constexpr AsioError kAseInvalidMode = -997;
+inline constexpr AsioError kAseNoClock = -995;
+inline constexpr AsioError kAseNoMemory = -994;
 
 // init's answer when the driver is ready; any other answer is a failure.
 inline constexpr std::int32_t kInitSucceeded = 1;
@@ -47,7 +48,7 @@ inline constexpr std::int32_t kInitSucceeded = 1;
 inline constexpr std::int32_t kMinimumDriverVersion = 2;
 
 // Selectors of future.
-inline constexpr std::int32_t kAsioSetIoFormat = 1;
+inline constexpr std::int32_t kAsioSetIoFormat = 0x23111961;
 
 // The record future(kAsioSetIoFormat) takes: 512 bytes, zeroed but for the format type.
 inline constexpr std::int32_t kASIOPCMFormat = 0;
@@ -79,6 +80,8 @@ enum class SampleType : std::int32_t {
   kInt32LSB24,
   kDSDInt8LSB1,
   kDSDInt8MSB1,
+  // A type a driver may report that the player does not know (e.g. 18- or 20-bit words).
+  kUnknown,
 };
 
 // One channel's double buffer: the player names the channel, createBuffers fills in the two

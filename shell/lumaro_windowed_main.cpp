@@ -7,9 +7,12 @@
 
 #include "app/main_window.h"
 #include "app/process_entry.h"
+#include "platform/combined_devices.h"
 #include "platform/file_output/file_driver.h"
 #include "platform/file_output/file_output.h"
+#include "platform/win32/asio_drivers_win32.h"
 #include "platform/win32/dialog_win32.h"
+#include "platform/win32/wasapi_endpoints.h"
 #include "platform/win32/win32_api.h"
 #include "resources/dialog_templates.h"
 
@@ -39,11 +42,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::vector<std::u16string> args = platform::ProgramArguments();
   if (args.empty()) return 0;
 
+  // The system's endpoints and drivers first, the File outputs after them.
+  const auto wasapi = platform::win32::OpenWasapiEndpoints();
+  const auto asio = platform::win32::OpenAsioDrivers();
   platform::file_output::FileOutputSystem fileOutput({});
   platform::file_output::FileDriverRegistry fileDriver({});
+  platform::CombinedEndpointSystem endpoints({wasapi.get(), &fileOutput});
+  platform::CombinedDriverRegistry drivers({asio.get(), &fileDriver});
   platform::Services services;
-  services.endpoints = &fileOutput;
-  services.drivers = &fileDriver;
+  services.endpoints = &endpoints;
+  services.drivers = &drivers;
   app::EntryHooks hooks;
   hooks.runMainWindow = RunMainWindow;
   (void)app::ProcessEntry(args, services, hooks);

@@ -87,7 +87,9 @@ AudioPriorityScope::~AudioPriorityScope() {
 }
 
 bool InitializeApartment() {
-  const HRESULT answer = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  // A single-threaded apartment, as drivers registered for one expect: their objects are then
+  // created in this thread's apartment and called directly, with no marshalling.
+  const HRESULT answer = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   return answer == S_OK || answer == S_FALSE;
 }
 
