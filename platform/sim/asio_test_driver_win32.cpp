@@ -127,6 +127,38 @@ constexpr char kOutOfMemory[] = "Out of memory";
 std::atomic<long> liveObjects{0};
 std::atomic<long> serverLocks{0};
 
+// What the DLL's objects share: one interface besides IUnknown (its id `kInterfaceId`), a count of
+// references that frees the object at 0, and a place among the live objects. The destructor is
+// virtual: its slots come after the interface's, which callers see unchanged.
+template <class Interface, const GUID& kInterfaceId>
+class CountedObject : public Interface {
+ public:
+  CountedObject() { ++liveObjects; }
+  virtual ~CountedObject() { --liveObjects; }
+  CountedObject(const CountedObject&) = delete;
+  CountedObject& operator=(const CountedObject&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (id != kUnknownInterface && id != kInterfaceId) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *object = static_cast<Interface*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
 constexpr std::pair<std::u16string_view, SampleType> kTypeNames[] = {
     {u"Int16MSB", SampleType::kInt16MSB},       {u"Int24MSB", SampleType::kInt24MSB},
     {u"Int32MSB", SampleType::kInt32MSB},       {u"Float32MSB", SampleType::kFloat32MSB},
@@ -374,42 +406,21 @@ const driver::Callbacks kTrampolines = {&OnBufferSwitch, &OnSampleRateDidChange,
                                         &OnBufferSwitchTimeInfo};
 
 // The driver object: the file driver behind the binary interface, bent by the switches.
-class TestDriver final : public abi::IAsio {
+class TestDriver final : public CountedObject<abi::IAsio, kClassId> {
  public:
   explicit TestDriver(Switches switches)
       : switches_(std::move(switches)),
         registry_(file_output::FileOutputOptions{switches_.out, !switches_.fast, &SystemClock()}),
         driver_(
             registry_.CreateInstance(*driver::ClassIdFromString(file_output::kFileDriverClassId))) {
-    ++liveObjects;
   }
-  ~TestDriver() {
+  ~TestDriver() override {
     if (running_) (void)stop();
     if (session_) (void)disposeBuffers();
     driver_.reset();
-    --liveObjects;
   }
-  TestDriver(const TestDriver&) = delete;
-  TestDriver& operator=(const TestDriver&) = delete;
 
   bool Made() const { return driver_ != nullptr; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (id != kUnknownInterface && id != kClassId) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *object = static_cast<abi::IAsio*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   abi::AsioBool init(void* systemHandle) override {
     while (switches_.hangInit) ::Sleep(INFINITE);
@@ -612,7 +623,6 @@ class TestDriver final : public abi::IAsio {
   }
   AsioError Answer(AsioError answer) { return answer == kAseOk ? answer : Fail(answer, kRefused); }
 
-  std::atomic<ULONG> references_{1};
   const Switches switches_;
   file_output::FileDriverRegistry registry_;
   std::unique_ptr<driver::Driver> driver_;
@@ -629,29 +639,8 @@ class TestDriver final : public abi::IAsio {
   const char* error_ = kNoError;
 };
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public CountedObject<IClassFactory, kClassFactoryInterface> {
  public:
-  ClassFactory() { ++liveObjects; }
-  ~ClassFactory() { --liveObjects; }
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (id != kUnknownInterface && id != kClassFactoryInterface) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID id, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -670,9 +659,6 @@ class ClassFactory final : public IClassFactory {
     serverLocks += lock ? 1 : -1;
     return S_OK;
   }
-
- private:
-  std::atomic<ULONG> references_{1};
 };
 
 // A registry key open for writing, closed when it goes.
