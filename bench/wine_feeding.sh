@@ -21,7 +21,17 @@ for need in "$cli" "$driver" "$device" build/release/bin/lumaro-make-wav \
 done
 
 work=$(mktemp -d /dev/shm/lumaro-wine-feeding.XXXXXX)
-trap 'pkill -f lumaro-cli.exe 2>/dev/null || true; rm -rf "$work"' EXIT
+# This run's programs are told apart from any other lumaro-cli.exe by the scratch directory in
+# their arguments; Wine runs in a prefix of the run's own, so the tests' registrations are left
+# alone.
+ours() { pgrep -f -- "lumaro-cli\.exe.*$work" || true; }
+stop_ours() {
+  local pids
+  pids=$(ours)
+  [[ -z $pids ]] || kill $pids 2>/dev/null || true
+}
+export LUMARO_WINEPREFIX=$work/prefix
+trap 'stop_ours; WINEPREFIX=$LUMARO_WINEPREFIX wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 track_seconds=$((seconds + 10))
 build/release/bin/lumaro-make-wav "$work/a768.wav" "$track_seconds" 768000 24 >/dev/null
 build/release/bin/lumaro-make-wav "$work/a384.wav" "$track_seconds" 384000 24 >/dev/null
@@ -39,7 +49,7 @@ ticks=$(getconf CLK_TCK)
 # lumaro-cli.exe.
 thread_ticks() {
   local pid task
-  for pid in $(pgrep -f 'lumaro-cli\.exe'); do
+  for pid in $(ours); do
     for task in /proc/"$pid"/task/*; do
       awk -v t="${task##*/}" '{ print t, $14 + $15 }' "$task/stat" 2>/dev/null || true
     done
@@ -66,7 +76,7 @@ measure() {
   thread_ticks >"$work/before"
   sleep "$seconds"
   thread_ticks >"$work/after"
-  pkill -f lumaro-cli.exe || true
+  stop_ours
   wait "$player" 2>/dev/null || true
   awk -v l="$label" -v hz="$ticks" -v s="$seconds" -v line="$line" '
     NR == FNR { before[$1] = $2; next }
@@ -82,4 +92,3 @@ measure "driver, native DSD512" --asio --device "A: Lumaro Test Driver" --rate D
   "Z:$work/a512.dsf"
 measure "endpoint, shared 384 kHz float" --device "W: Out: default" --rate Share \
   "Z:$work/a384.wav"
-scripts/wine-run regsvr32 /u /s "$driver" 2>/dev/null

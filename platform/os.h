@@ -231,22 +231,30 @@ class Module {
 enum class WaitResult { kSignalled, kTimeout };
 
 // An auto-reset event: Set wakes exactly one wait (or the next one), which resets it.
-// Every method may be called from any thread.
+// Every method may be called from any thread. On Windows it is an event object of the system's
+// own, which a device can signal itself (NativeHandle); on POSIX systems it is the program's.
 class Event {
  public:
   // Failure answer: nullptr.
   static std::unique_ptr<Event> Create() noexcept;
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
 
   void Set();
   void Reset();
   // Waits until the event is set (and resets it) or the time runs out.
   WaitResult Wait(std::uint32_t milliseconds);
+  // The system's event object (a HANDLE) on Windows; nullptr on POSIX systems.
+  [[nodiscard]] void* NativeHandle() const noexcept { return native_; }
 
  private:
   Event() = default;
+  // POSIX: the state the methods share. Windows: the event object alone.
   std::mutex mutex_;
   std::condition_variable signalled_;
   bool set_ = false;
+  void* native_ = nullptr;
 };
 
 // ---- Threads -----------------------------------------------------------------------------

@@ -33,33 +33,6 @@ class SystemThreadStarter final : public ThreadStarter {
 
 }  // namespace
 
-std::unique_ptr<Event> Event::Create() noexcept {
-  return std::unique_ptr<Event>(new (std::nothrow) Event());
-}
-
-void Event::Set() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    set_ = true;
-  }
-  signalled_.notify_one();
-}
-
-void Event::Reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  set_ = false;
-}
-
-WaitResult Event::Wait(std::uint32_t milliseconds) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!signalled_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                           [this] { return set_; })) {
-    return WaitResult::kTimeout;
-  }
-  set_ = false;
-  return WaitResult::kSignalled;
-}
-
 ThreadStarter& SystemThreads() {
   static SystemThreadStarter starter;
   return starter;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,6 +111,35 @@ bool StartDetachedThread(std::function<void()> body) noexcept {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+std::unique_ptr<Event> Event::Create() noexcept {
+  return std::unique_ptr<Event>(new (std::nothrow) Event());
+}
+
+Event::~Event() = default;
+
+void Event::Set() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    set_ = true;
+  }
+  signalled_.notify_one();
+}
+
+void Event::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  set_ = false;
+}
+
+WaitResult Event::Wait(std::uint32_t milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!signalled_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return set_; })) {
+    return WaitResult::kTimeout;
+  }
+  set_ = false;
+  return WaitResult::kSignalled;
 }
 
 }  // namespace lumaro::platform

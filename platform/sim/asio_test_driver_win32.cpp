@@ -25,7 +25,11 @@
 //                    max stays so, for hosts to refuse), and createBuffers refuses sizes outside
 //                    it with kAseInvalidParameter
 //   nodsd            future refuses the 1-bit IO format with kAseNotPresent
+//   size=N           createBuffers refuses every buffer size but N (a host that chose another
+//                    size fails there)
 //   hang-init        init never answers
+//   hang-init-from=N the Nth init of the process (counting every object's) and the later ones
+//                    never answer: a driver that passes the host's listing and hangs after it
 //   switches=N       after each start only the first N buffer switches reach the host; then the
 //                    driver falls silent while its clock runs on
 //   timeinfo-only    the host's bufferSwitchTimeInfo is called instead of bufferSwitch (nothing,
@@ -126,6 +130,8 @@ constexpr char kOutOfMemory[] = "Out of memory";
 // Driver objects and class factories alive, and LockServer's locks: the DLL may go when all are 0.
 std::atomic<long> liveObjects{0};
 std::atomic<long> serverLocks{0};
+// init calls of every driver object of the process so far.
+std::atomic<std::uint64_t> initCalls{0};
 
 // What the DLL's objects share: one interface besides IUnknown (its id `kInterfaceId`), a count of
 // references that frees the object at 0, and a place among the live objects. The destructor is
@@ -177,8 +183,9 @@ struct Switches {
   std::optional<std::int32_t> type;  // the interface's number
   std::int32_t minSize = 0;
   std::int32_t maxSize = INT32_MAX;
+  std::optional<std::int32_t> size;
   bool noDsd = false;
-  bool hangInit = false;
+  std::uint64_t hangInitFrom = 0;  // 0: never
   std::uint64_t switchLimit = UINT64_MAX;
   bool timeInfoOnly = false;
   std::optional<std::int32_t> version;
@@ -223,8 +230,12 @@ void ApplySwitch(std::u16string_view word, Switches* switches) {
     switches->maxSize = ReadNumber<std::int32_t>(value).value_or(switches->maxSize);
   } else if (key == u"nodsd") {
     switches->noDsd = true;
+  } else if (key == u"size") {
+    if (const auto size = ReadNumber<std::int32_t>(value)) switches->size = size;
   } else if (key == u"hang-init") {
-    switches->hangInit = true;
+    switches->hangInitFrom = 1;
+  } else if (key == u"hang-init-from") {
+    switches->hangInitFrom = ReadNumber<std::uint64_t>(value).value_or(switches->hangInitFrom);
   } else if (key == u"switches") {
     switches->switchLimit = ReadNumber<std::uint64_t>(value).value_or(switches->switchLimit);
   } else if (key == u"timeinfo-only") {
@@ -423,7 +434,8 @@ class TestDriver final : public CountedObject<abi::IAsio, kClassId> {
   bool Made() const { return driver_ != nullptr; }
 
   abi::AsioBool init(void* systemHandle) override {
-    while (switches_.hangInit) ::Sleep(INFINITE);
+    const std::uint64_t call = ++initCalls;
+    while (switches_.hangInitFrom != 0 && call >= switches_.hangInitFrom) ::Sleep(INFINITE);
     if (driver_->init(systemHandle) != driver::kInitSucceeded) return kFalse;
     if (!initialised_) SetFormatRate(false);
     initialised_ = true;
@@ -532,7 +544,8 @@ class TestDriver final : public CountedObject<abi::IAsio, kClassId> {
     if (session_) return Answer(kAseInvalidMode);
     std::int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
     if (getBufferSize(&minSize, &maxSize, &preferred, &granularity) == kAseOk &&
-        (bufferSize < minSize || bufferSize > maxSize))
+        (bufferSize < minSize || bufferSize > maxSize ||
+         bufferSize != switches_.size.value_or(bufferSize)))
       return Fail(kAseInvalidParameter, kSizeRefused);
     try {
       std::vector<driver::BufferInfo> made(static_cast<std::size_t>(channels));
@@ -721,10 +734,16 @@ bool DeleteTree(const std::wstring& path) {
 // The server's exports (asio_test_driver_win32.def).
 using namespace lumaro::platform::sim::test_driver;
 
+// The DLL stays loaded from the first object asked for on, so that the count of init calls is the
+// process's even where the component system unloads unused libraries between objects.
 STDAPI DllGetClassObject(REFCLSID classId, REFIID id, LPVOID* object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (classId != kClassId) return CLASS_E_CLASSNOTAVAILABLE;
+  HMODULE self = nullptr;
+  (void)::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                             reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&initCalls)),
+                             &self);
   auto* factory = new (std::nothrow) ClassFactory();
   if (factory == nullptr) return E_OUTOFMEMORY;
   const HRESULT answer = factory->QueryInterface(id, object);

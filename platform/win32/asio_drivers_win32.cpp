@@ -168,10 +168,17 @@ void InstallCallbacks(const drv::Callbacks& callbacks) {
 // ---- The driver object -------------------------------------------------------------------
 
 // A driver's component object seen through the family's interface; every call goes to the
-// object's slot of the same name and its answer comes back as it is.
+// object's slot of the same name and its answer comes back as it is. Released while it runs or
+// holds buffers, it is stopped and its buffers disposed first, as the family promises.
 class ComDriver final : public drv::Driver {
  public:
   explicit ComDriver(ComRef<abi::IAsio> object) : object_(std::move(object)) {}
+  ~ComDriver() override {
+    if (running_) (void)object_->stop();
+    if (buffers_) (void)object_->disposeBuffers();
+  }
+  ComDriver(const ComDriver&) = delete;
+  ComDriver& operator=(const ComDriver&) = delete;
 
   std::int32_t init(void* systemHandle) override { return object_->init(systemHandle); }
   std::int32_t getDriverVersion() override { return object_->getDriverVersion(); }
@@ -199,6 +206,7 @@ class ComDriver final : public drv::Driver {
     for (std::size_t c = 0; c < native.size(); ++c) {
       infos[c].buffers = {native[c].buffers[0], native[c].buffers[1]};
     }
+    buffers_ = buffers_ || answer == drv::kAseOk;
     return answer;
   }
 
@@ -218,13 +226,27 @@ class ComDriver final : public drv::Driver {
     return answer;
   }
 
-  drv::AsioError start() override { return object_->start(); }
+  drv::AsioError start() override {
+    const drv::AsioError answer = object_->start();
+    running_ = running_ || answer == drv::kAseOk;
+    return answer;
+  }
   drv::AsioError outputReady() override { return object_->outputReady(); }
-  drv::AsioError stop() override { return object_->stop(); }
-  drv::AsioError disposeBuffers() override { return object_->disposeBuffers(); }
+  drv::AsioError stop() override {
+    const drv::AsioError answer = object_->stop();
+    if (answer == drv::kAseOk) running_ = false;
+    return answer;
+  }
+  drv::AsioError disposeBuffers() override {
+    const drv::AsioError answer = object_->disposeBuffers();
+    if (answer == drv::kAseOk) buffers_ = false;
+    return answer;
+  }
 
  private:
   ComRef<abi::IAsio> object_;
+  bool running_ = false;
+  bool buffers_ = false;
 };
 
 class Win32DriverRegistry final : public drv::DriverRegistry {

@@ -111,4 +111,25 @@ bool StartDetachedThread(std::function<void()> body) noexcept {
   }
 }
 
+std::unique_ptr<Event> Event::Create() noexcept {
+  std::unique_ptr<Event> event(new (std::nothrow) Event());
+  if (!event) return nullptr;
+  event->native_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event->native_ == nullptr) return nullptr;
+  return event;
+}
+
+Event::~Event() {
+  if (native_ != nullptr) ::CloseHandle(native_);
+}
+
+void Event::Set() { ::SetEvent(native_); }
+
+void Event::Reset() { ::ResetEvent(native_); }
+
+WaitResult Event::Wait(std::uint32_t milliseconds) {
+  return ::WaitForSingleObject(native_, milliseconds) == WAIT_OBJECT_0 ? WaitResult::kSignalled
+                                                                       : WaitResult::kTimeout;
+}
+
 }  // namespace lumaro::platform

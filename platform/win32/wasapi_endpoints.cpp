@@ -6,9 +6,7 @@
 #include <mmdeviceapi.h>
 #include <propidl.h>
 
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/win32/com_ref.h"
 
@@ -75,72 +73,6 @@ ep::WaveFormat FromNative(const WAVEFORMATEX& native) {
   return format;
 }
 
-// One event of the system's own, closed when the holder goes.
-class NativeEvent {
- public:
-  NativeEvent() : handle_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-  ~NativeEvent() {
-    if (handle_ != nullptr) ::CloseHandle(handle_);
-  }
-  NativeEvent(const NativeEvent&) = delete;
-  NativeEvent& operator=(const NativeEvent&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-// Hands the device's signals on to the player's event: the audio client signals an event of the
-// system's own, and a thread of the relay sets the player's event each time. While the client
-// is stopped nothing is handed on, so the player may close its event once Stop has answered.
-class EventRelay {
- public:
-  ~EventRelay() { End(); }
-
-  // Starts the relay to `target` on the first call; later calls change the target. False when
-  // the system's event or the thread cannot be made.
-  bool Begin(Event* target) {
-    {
-      const std::lock_guard lock(mutex_);
-      target_ = target;
-    }
-    if (thread_.joinable()) return true;
-    if (signal_.Get() == nullptr || quit_.Get() == nullptr) return false;
-    try {
-      thread_ = std::thread([this] { Run(); });
-    } catch (...) {
-      return false;
-    }
-    return true;
-  }
-  HANDLE Signal() const { return signal_.Get(); }
-  void Pass(bool pass) {
-    const std::lock_guard lock(mutex_);
-    passing_ = pass;
-  }
-
- private:
-  void Run() {
-    const HANDLE handles[] = {quit_.Get(), signal_.Get()};
-    while (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-      const std::lock_guard lock(mutex_);
-      if (passing_ && target_ != nullptr) target_->Set();
-    }
-  }
-  void End() {
-    if (!thread_.joinable()) return;
-    ::SetEvent(quit_.Get());
-    thread_.join();
-  }
-
-  NativeEvent signal_;
-  NativeEvent quit_;
-  std::mutex mutex_;
-  Event* target_ = nullptr;
-  bool passing_ = false;
-  std::thread thread_;
-};
-
 class WasapiRenderClient final : public ep::RenderClient {
  public:
   explicit WasapiRenderClient(ComRef<IAudioRenderClient> client) : client_(std::move(client)) {}
@@ -158,10 +90,6 @@ class WasapiRenderClient final : public ep::RenderClient {
 class WasapiAudioClient final : public ep::AudioClient {
  public:
   explicit WasapiAudioClient(ComRef<IAudioClient> client) : client_(std::move(client)) {}
-  // A running client is stopped before the relay ends.
-  ~WasapiAudioClient() override {
-    if (running_) (void)client_->Stop();
-  }
 
   ep::HResult IsFormatSupported(ep::ShareMode mode, const ep::WaveFormat& format,
                                 std::optional<ep::WaveFormat>* closest) override {
@@ -191,10 +119,10 @@ class WasapiAudioClient final : public ep::AudioClient {
     return answer;
   }
 
-  // The system's event goes to the client; the relay hands its signals to `event`.
+  // The client signals the player's event object itself.
   ep::HResult SetEventHandle(Event* event) override {
-    if (event == nullptr || !relay_.Begin(event)) return E_INVALIDARG;
-    return client_->SetEventHandle(relay_.Signal());
+    if (event == nullptr || event->NativeHandle() == nullptr) return E_INVALIDARG;
+    return client_->SetEventHandle(static_cast<HANDLE>(event->NativeHandle()));
   }
 
   ep::HResult GetService(std::unique_ptr<ep::RenderClient>* renderClient) override {
@@ -206,19 +134,8 @@ class WasapiAudioClient final : public ep::AudioClient {
     return answer;
   }
 
-  ep::HResult Start() override {
-    relay_.Pass(true);
-    const HRESULT answer = client_->Start();
-    running_ = SUCCEEDED(answer);
-    if (!running_) relay_.Pass(false);
-    return answer;
-  }
-  ep::HResult Stop() override {
-    const HRESULT answer = client_->Stop();
-    running_ = false;
-    relay_.Pass(false);
-    return answer;
-  }
+  ep::HResult Start() override { return client_->Start(); }
+  ep::HResult Stop() override { return client_->Stop(); }
   ep::HResult GetCurrentPadding(std::uint32_t* frames) override {
     UINT32 padding = 0;
     const HRESULT answer = client_->GetCurrentPadding(&padding);
@@ -228,8 +145,6 @@ class WasapiAudioClient final : public ep::AudioClient {
 
  private:
   ComRef<IAudioClient> client_;
-  EventRelay relay_;
-  bool running_ = false;
 };
 
 // Clears a property value when the holder goes.

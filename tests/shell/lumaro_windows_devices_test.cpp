@@ -118,8 +118,12 @@ TEST_F(WindowsDevicesTest, TheDriverPlaysNativeDsdAndPcmExactlyAndRefusesWhatItC
       {"PCM", "", wav, "Auto", kOk, "Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", u"out.wav",
        &pcmBytes},
       // 44100 / 5 frames lowered to the driver's largest buffer (it refuses any other size).
-      {"buffer limits", "min=64,max=2048", wav, "44100", kOk,
+      {"buffer limits", "min=64,max=2048,size=2048", wav, "44100", kOk,
        "Decode: 16bit 44100Hz - Out: 32/32bit 44100Hz", u"out.wav", &pcmBytes},
+      // The fifth init of the process is the probe before playing (the listing and the rate list
+      // each probed and initialised once).
+      {"init hangs after the listing", "hang-init-from=5", wav, "Auto", kFailed,
+       "DEVICE ERROR: device not available", nullptr, nullptr},
       {"float samples", "type=Float32LSB", wav, "Auto", kFailed, "DEVICE ERROR: unsupported format",
        nullptr, nullptr},
       {"callbacks stop", "switches=3", wav, "Auto", kFailed, "ERROR: WaitForSingleObject failed",
