@@ -102,6 +102,9 @@ Result ReadOpenFile(DsfContext& c) {
   if (const Result header = ReadHeader(c); header != kOk) return header;
   // Step 4: a partly used last byte counts.
   const std::uint64_t length = c.sampleCount / 8 + (c.sampleCount % 8 != 0 ? 1 : 0);
+  // Step 5 reads whole blocks of every channel.
+  const std::uint64_t blocks = length / kBlockBytes + (length % kBlockBytes != 0 ? 1 : 0);
+  if (!FileHolds(*c.file, blocks * c.channels * kBlockBytes)) return kErrShortData;
   if (dsp::NewDsdBuffer(c.buffer, c.samplingFrequency, length) != kOk) return kErrBuffer;
   const Result read = ReadBlocks(c);
   if (read != kOk) c.buffer.reset();

@@ -17,6 +17,11 @@ std::uint64_t ReadFully(platform::File& file, void* destination, std::uint64_t b
   return done;
 }
 
+bool FileHolds(const platform::File& file, std::uint64_t bytes) noexcept {
+  std::uint64_t size = 0, at = 0;
+  return file.Size(&size) && file.Position(&at) && at <= size && size - at >= bytes;
+}
+
 std::uint64_t WriteFully(platform::File& file, const void* source, std::uint64_t bytes) noexcept {
   const auto* at = static_cast<const unsigned char*>(source);
   std::uint64_t done = 0;

@@ -117,6 +117,8 @@ class File {
   [[nodiscard]] bool Seek(std::uint64_t offset) noexcept;
   // Size in bytes. Failure answer: false.
   [[nodiscard]] bool Size(std::uint64_t* bytes) const noexcept;
+  // The offset the next Read starts at. Failure answer: false.
+  [[nodiscard]] bool Position(std::uint64_t* offset) const noexcept;
 
  private:
   // A POSIX file descriptor, or a Windows file handle.

@@ -82,6 +82,13 @@ bool File::Size(std::uint64_t* bytes) const noexcept {
   return true;
 }
 
+bool File::Position(std::uint64_t* offset) const noexcept {
+  const off_t at = ::lseek(descriptor_, 0, SEEK_CUR);
+  if (at < 0) return false;
+  *offset = static_cast<std::uint64_t>(at);
+  return true;
+}
+
 bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes) {
   std::string native;
   if (path.empty() || !NativePath(path, &native)) return false;

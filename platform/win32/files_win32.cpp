@@ -74,6 +74,13 @@ bool File::Size(std::uint64_t* bytes) const noexcept {
   return true;
 }
 
+bool File::Position(std::uint64_t* offset) const noexcept {
+  LARGE_INTEGER at{};
+  if (!::SetFilePointerEx(Of(descriptor_), LARGE_INTEGER{}, &at, FILE_CURRENT)) return false;
+  *offset = static_cast<std::uint64_t>(at.QuadPart);
+  return true;
+}
+
 bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes) {
   std::wstring native;
   if (path.empty() || !NativePath(path, &native)) return false;

@@ -8,8 +8,10 @@
 #include "decode/dsdiff_reader.h"
 #include "decode/dsf_reader.h"
 #include "decode/wav_reader.h"
+#include "platform/failure.h"
 #include "platform/text.h"
 #include "tests/support/audio_files.h"
+#include "tests/support/fake_memory_status.h"
 
 namespace lumaro::testing {
 namespace {
@@ -58,6 +60,46 @@ TEST(TruncatedFilesTest, EveryPrefixIsReadWholeOrRefusedCleanly) {
       ASSERT_EQ(read == kOk, length >= c.dataEnd) << length;
       ASSERT_EQ(slot.Empty(), read != kOk) << length;
     }
+  }
+}
+
+// A header that claims far more samples than its small file holds fails as a short file before
+// the buffer is taken: with the memory guard seeing only 256 MiB free, a buffer sized from the
+// claim would be refused instead (and on a large machine would cost gigabytes).
+TEST(TruncatedFilesTest, AClaimBeyondTheFileFailsAsShortBeforeTakingMemory) {
+  const FakeMemoryStatus memory(256ULL << 20);
+  const Bytes bytes(8192, 0x69);
+  Bytes dsf = MakeDsf({}, {bytes, bytes});
+  // 4 GiB per channel: the sample count and the data chunk's size.
+  constexpr std::uint64_t kClaimedBytes = 4ULL << 30;
+  const Bytes count = PackLe({static_cast<std::int64_t>(kClaimedBytes * 8)}, 64);
+  const Bytes size = PackLe({static_cast<std::int64_t>(kClaimedBytes * 2 + 12)}, 64);
+  std::copy(count.begin(), count.end(), dsf.begin() + 64);
+  std::copy(size.begin(), size.end(), dsf.begin() + 84);
+  struct Case {
+    Reader reader;
+    Bytes file;
+    std::string_view failure;
+  };
+  const Case cases[] = {
+      {decode::ReadWav, MakeWav({.dataSize = 0xFFFFFFF0}, bytes),
+       "WAV data shorter than its header says"},
+      {decode::ReadDsf, dsf, "DSF data shorter than its header says"},
+      {decode::ReadDsdiff, MakeDsdiff({.dataSize = 1ULL << 33}, {bytes, bytes}),
+       "DSDIFF data shorter than its header says"},
+  };
+  TempDir dir;
+  platform::StopWord stop;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failure);
+    const std::u16string path = dir.Write(u"claim", c.file);
+    dsp::BufferSlot slot;
+    const platform::FailureRecording recording(&stop);
+    EXPECT_NE(c.reader(path, slot, stop), kOk);
+    EXPECT_TRUE(slot.Empty());
+    const std::vector<platform::FailureNote> chain = platform::TakeFailureChain();
+    ASSERT_FALSE(chain.empty());
+    EXPECT_EQ(chain.front().name, c.failure);
   }
 }
 
