@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "context/step_table.h"
 #include "platform/failure.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -48,7 +49,6 @@ constexpr platform::FailureNames kStopFailures{
 // A sample of the longest time-based name, for the length check.
 constexpr std::u16string_view kLongestTimeName = u"655350101_235959_999.m3u8";
 constexpr std::u16string_view kSearchPattern = u"*.*";
-constexpr std::u16string_view kPlaylistExtension = u".m3u8";
 constexpr std::string_view kLineEnd = "\r\n";
 
 bool Stopped(const ScanJob& job) { return job.App->PlayCommand.Load() != 0; }
@@ -272,7 +272,7 @@ std::optional<std::u16string> DirectoryPlaylistPath(std::u16string_view outputDi
   std::u16string name(prefix);
   if (!name.empty()) name.push_back(u' ');
   name.append(component);
-  name.append(kPlaylistExtension);
+  name.append(context::kPlaylistExtension);
   return Join(outputDir, name);
 }
 

@@ -77,6 +77,9 @@ constexpr DeviceFamily FamilyOf(std::u16string_view deviceEntry) {
 // written its failure text into the status line, unless a stop was requested).
 using StepHandler = std::function<Result(PlayRequest&)>;
 
+// The extension that makes a dropped path a play list (compared exactly, letter case included).
+inline constexpr std::u16string_view kPlaylistExtension = u".m3u8";
+
 // Reads an ".m3u8" play list into full paths; nullptr on failure. Polls `stop` between lines and
 // answers what it has read when it is set.
 using PlaylistReader = std::function<std::unique_ptr<StringList>(std::u16string_view path,

@@ -35,13 +35,14 @@ enum : Result {
   kErrFluidsynth,
   kErrNoReader,
   kErrEmptyData,
+  kErrSpecialFile,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kDecodeTrack,
-    kErrEmptyData,
+    kErrSpecialFile,
     {"path not found", "path is a directory", "decode stopped", "path not in the ANSI code page",
      "FM-music read failed", "Fluidsynth read failed", "no reader took the file",
-     "decoded track is empty"}};
+     "decoded track is empty", "not a regular file (a pipe, socket or device)"}};
 
 // Notes one of this file's failures; answers its code.
 Result Fail(const context::PlayRequest& r, Result code) noexcept {
@@ -246,6 +247,11 @@ Result DecodeTrack(PlayRequest& r) {
   if (attributes.directory) {
     Show(r, res::kErrDirectoryPath);
     return Fail(r, kErrDirectory);
+  }
+  // No reader is handed a pipe, socket or device: it could wait for a writer for ever.
+  if (attributes.special) {
+    Show(r, res::kErrReadFailed);
+    return Fail(r, kErrSpecialFile);
   }
 
   // Steps 2 to 5: the rules that claim a file by its extension.

@@ -40,21 +40,21 @@ enum : Result {
   kErrCoInitialize,
   kErrCreateEvent,
   kErrUnexpected,
+  kErrPlaylistSpecial,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kStepMachine,
-    kErrUnexpected,
+    kErrPlaylistSpecial,
     {"no such step", "step without a handler", "no memory for the track list",
      "play list read failed", "no memory for a play-list entry", "no memory for a track",
      "no tracks dropped", "no device", "no resample choice", "file title failed",
      "no memory for a file title", "no memory for the gapless table",
      "gapless tracks differ in format", "component system setup failed",
-     "PlaybackEvent creation failed", "unexpected exception in the playback"}};
+     "PlaybackEvent creation failed", "unexpected exception in the playback",
+     "play list not a regular file (a pipe, socket or device)"}};
 
 // Notes one of this file's failures; answers its code.
 Result Fail(Result code, std::u16string_view path = {}) { return kFailures.Note(code, path); }
-
-constexpr std::u16string_view kPlaylistExtension = u".m3u8";
 
 Dialog* Window(const PlayRequest& r) { return r.App->MainWindow.Load(); }
 
@@ -181,7 +181,7 @@ Result ExpandPlaylists(PlayRequest& r) {
   const context::StringList& paths = *r.Paths;
   for (std::int32_t i = 0; i < paths.Count() && Command(r) == context::kCommandNone; ++i) {
     const std::u16string& path = *paths.Entry(i);
-    if (platform::PathFindExtension(path) != kPlaylistExtension) {
+    if (platform::PathFindExtension(path) != context::kPlaylistExtension) {
       if (r.Tracks->Append(path) != kOk) {
         ShowStatus(r, res::kErrOutOfMemory);
         return Fail(kErrTrackAppend);
@@ -191,8 +191,11 @@ Result ExpandPlaylists(PlayRequest& r) {
     ShowPath(r, &path);
     ShowStatus(r, res::kStatusPlaylistReading);
     const auto& reader = Steps(r).readPlaylist;
+    // A pipe, socket or device could hold the reader for ever: it is not read at all.
+    const bool special = platform::IsSpecialFile(path);
+    if (special) (void)Fail(kErrPlaylistSpecial, path);
     const std::unique_ptr<context::StringList> list =
-        reader ? reader(path, r.App->PlayCommand) : nullptr;
+        reader && !special ? reader(path, r.App->PlayCommand) : nullptr;
     if (!list) {
       if (Command(r) != context::kCommandNone) return kOk;  // the reader was stopped
       ShowPath(r, &path);

@@ -128,12 +128,22 @@ class File {
 
 struct FileAttributes {
   bool directory = false;
+  // Neither a regular file nor a directory: a pipe, a socket or a device, which a reader could
+  // wait on for ever.
+  bool special = false;
   std::uint64_t size = 0;
 };
 
 // Attributes of a path (file or directory). Failure answer: false (the path does not exist or
 // cannot be examined).
 [[nodiscard]] bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes);
+
+// True when the path names a pipe, a socket or a device (FileAttributes::special).
+[[nodiscard]] bool IsSpecialFile(std::u16string_view path);
+
+// True when the two paths name one file: the same file of the same device where both exist
+// (through links or any spelling), or the same canonical path where neither does.
+[[nodiscard]] bool SameFile(std::u16string_view a, std::u16string_view b);
 
 // True when the path names an existing file or directory (a relative path is taken against the
 // current directory).

@@ -142,6 +142,7 @@ void SendKey(ui::HeadlessDialog& window, const shell::KeyAction& action) {
 // keys delivered until the playback ends or the user closes the window. Answers the exit status.
 int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
   if (const auto problem = shell::ApplySettings(options, app)) return Usage(*problem);
+  if (const auto problem = shell::OutputOverwritesInput(options, app)) return Usage(*problem);
   app.PlayOnce = options.once ? 1 : 0;
 
   // The window outlives every playback thread that may write to it (see the end).

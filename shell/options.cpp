@@ -5,6 +5,8 @@
 #include <charconv>
 
 #include "app/init_settings.h"
+#include "app/read_playlist.h"
+#include "context/step_table.h"
 #include "decode/outside_components.h"
 #include "platform/file_output/file_output.h"
 #include "platform/os.h"
@@ -253,6 +255,34 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
   // Naming an output file asks for the File output, also on a machine with a sound card.
   if (outputGiven && !options->device)
     options->device = u"W: " + std::u16string(platform::file_output::kFileOutputName);
+  return std::nullopt;
+}
+
+std::optional<std::string> OutputOverwritesInput(const PlayOptions& options,
+                                                 const context::AppContext& app) {
+  const std::u16string* device = app.DeviceList ? app.DeviceList->Entry(app.DeviceIndex) : nullptr;
+  if (device == nullptr || !device->ends_with(platform::file_output::kFileOutputName)) {
+    return std::nullopt;
+  }
+  std::vector<std::u16string> inputs;
+  const platform::StopWord stop;
+  for (const std::u16string& file : options.files) {
+    inputs.push_back(file);
+    // An unreadable list (or a pipe, which could hold the read for ever) is the playback's to
+    // report.
+    if (platform::PathFindExtension(file) != context::kPlaylistExtension ||
+        platform::IsSpecialFile(file))
+      continue;
+    if (const auto entries = app::ReadPlaylist(file, stop)) {
+      for (std::int32_t i = 0; i < entries->Count(); ++i) inputs.push_back(*entries->Entry(i));
+    }
+  }
+  for (const std::u16string& input : inputs) {
+    if (platform::file_output::IsOutputFile(options.output, input)) {
+      return "the output file would overwrite the input \"" + platform::Utf16ToUtf8(input) +
+             "\" (choose another --output)";
+    }
+  }
   return std::nullopt;
 }
 

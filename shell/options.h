@@ -36,6 +36,11 @@ std::optional<std::string> ParsePlayOptions(const std::vector<std::string>& args
 // not found beside the program).
 std::optional<std::string> ApplySettings(const PlayOptions& options, context::AppContext& app);
 
+// A usage problem when the chosen device is a File output that would write over one of the
+// run's inputs (a dropped file or an entry of a dropped play list), before anything is written.
+std::optional<std::string> OutputOverwritesInput(const PlayOptions& options,
+                                                 const context::AppContext& app);
+
 // Which outside components the settings found beside the program, one line each, as `lumaro
 // devices` and `lumaro --help` print them.
 std::string ComponentsReport(const context::AppContext& app);

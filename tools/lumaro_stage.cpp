@@ -14,6 +14,7 @@
 
 #include "dsp/pack_dop.h"
 #include "dsp/worker_count.h"
+#include "platform/os.h"
 #include "platform/text.h"
 #include "tools/stage_files.h"
 #include "tools/stage_table.h"
@@ -96,6 +97,10 @@ bool ParseOptions(const std::vector<std::string_view>& words, Options* options) 
   }
   options->in = positional[0];
   options->out = positional[1];
+  if (platform::SameFile(platform::Utf8ToUtf16(options->in), platform::Utf8ToUtf16(options->out))) {
+    std::fprintf(stderr, "lumaro-stage: OUT is the input file; writing it would destroy IN\n");
+    return false;
+  }
   bool expectStage = true;
   for (std::size_t i = 2; i < positional.size(); ++i) {
     const std::string_view word = positional[i];

@@ -50,11 +50,6 @@ bool TakesDsd(double rate) {
                      [&](std::uint32_t m) { return m * kDsdBaseRate == rate; });
 }
 
-// `path` with its extension replaced by `extension`.
-std::u16string WithExtension(const std::u16string& path, std::u16string_view extension) {
-  return path.substr(0, path.size() - PathFindExtension(path).size()) + std::u16string(extension);
-}
-
 // The file of one run, from start to stop: the halves after the lead-in, interleaved.
 class Recording {
  public:

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstring>
 #include <thread>
 
 #include "platform/device_formats.h"
 #include "platform/path.h"
+#include "platform/text.h"
 
 namespace lumaro::platform::file_output {
 
@@ -104,6 +106,29 @@ std::u16string NumberedPath(const std::u16string& path, unsigned n) {
   const std::string number = "-" + std::to_string(n);
   return path.substr(0, stem) + std::u16string(number.begin(), number.end()) +
          std::u16string(extension);
+}
+
+std::u16string WithExtension(const std::u16string& path, std::u16string_view extension) {
+  return path.substr(0, path.size() - PathFindExtension(path).size()) + std::u16string(extension);
+}
+
+bool IsOutputFile(const std::u16string& output, const std::u16string& path) {
+  // The number a path would carry: its stem's "-N" ending, else 1.
+  unsigned number = 1;
+  const std::u16string_view stem =
+      std::u16string_view(path).substr(0, path.size() - PathFindExtension(path).size());
+  const std::size_t dash = stem.rfind(u'-');
+  if (dash != std::u16string_view::npos && dash + 1 < stem.size()) {
+    const std::string digits = Utf16ToUtf8(stem.substr(dash + 1));
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end != digits.data() + digits.size()) number = 1;
+  }
+  for (const std::u16string& base :
+       {output, WithExtension(output, u".wav"), WithExtension(output, u".dff")}) {
+    if (SameFile(path, NumberedPath(base, 1)) || SameFile(path, NumberedPath(base, number)))
+      return true;
+  }
+  return false;
 }
 
 struct FileOutputSystem::Shared {

@@ -52,4 +52,12 @@ bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes);
 // The path of the n-th initialisation (n from 1): "dir/name.wav", "dir/name-2.wav", …
 std::u16string NumberedPath(const std::u16string& path, unsigned n);
 
+// `path` with its extension replaced by `extension` (".wav").
+std::u16string WithExtension(const std::u16string& path, std::u16string_view extension);
+
+// True when `path` is (or would be) one of the files a File output writes for the options'
+// `output`, in a run of any length: the endpoint's n-th file (NumberedPath), or the driver's
+// (".wav" or ".dff" in place of the extension). Compared as files (SameFile).
+bool IsOutputFile(const std::u16string& output, const std::u16string& path);
+
 }  // namespace lumaro::platform::file_output

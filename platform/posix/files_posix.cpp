@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/os.h"
+#include "platform/os_system.h"
 #include "platform/posix/native_path.h"
 #include "platform/text.h"
 
@@ -89,12 +90,22 @@ bool File::Position(std::uint64_t* offset) const noexcept {
   return true;
 }
 
+bool IdentifyFile(std::u16string_view path, FileIdentity* identity) {
+  std::string native;
+  if (path.empty() || !NativePath(path, &native)) return false;
+  struct stat info {};
+  if (::stat(native.c_str(), &info) != 0) return false;
+  *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
 bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes) {
   std::string native;
   if (path.empty() || !NativePath(path, &native)) return false;
   struct stat info {};
   if (::stat(native.c_str(), &info) != 0) return false;
   attributes->directory = S_ISDIR(info.st_mode);
+  attributes->special = !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
   attributes->size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }

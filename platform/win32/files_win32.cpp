@@ -2,6 +2,7 @@
 #include <new>
 
 #include "platform/os.h"
+#include "platform/os_system.h"
 #include "platform/win32/win32_api.h"
 
 namespace lumaro::platform {
@@ -81,12 +82,30 @@ bool File::Position(std::uint64_t* offset) const noexcept {
   return true;
 }
 
+bool IdentifyFile(std::u16string_view path, FileIdentity* identity) {
+  std::wstring native;
+  if (path.empty() || !NativePath(path, &native)) return false;
+  // No access asked: the file's information only, whoever holds it open.
+  const HANDLE file =
+      ::CreateFileW(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = ::GetFileInformationByHandle(file, &info) != FALSE;
+  ::CloseHandle(file);
+  if (!known) return false;
+  *identity = {info.dwVolumeSerialNumber,
+               (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  return true;
+}
+
 bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes) {
   std::wstring native;
   if (path.empty() || !NativePath(path, &native)) return false;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data)) return false;
   attributes->directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  attributes->special = (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0;
   attributes->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
 }

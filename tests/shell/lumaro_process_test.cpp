@@ -241,6 +241,33 @@ TEST(LumaroTest, UsageErrorsEndWithStatusTwo) {
             1);
 }
 
+// The File output never writes over an input: the output file, or a later track's numbered one,
+// named among the files or inside a play list is a usage error, and every input stays whole.
+TEST(LumaroTest, AnOutputThatWouldOverwriteAnInputIsRefusedBeforeWriting) {
+  TempDir dir;
+  const Bytes wav = MakeWav({}, PackLe(ToneSamples(), 16));
+  const std::string a = Utf8(dir.Write(u"a.wav", wav));
+  const std::string b = Utf8(dir.Write(u"b.wav", wav));
+  const std::string b2 = Utf8(dir.Write(u"b-2.wav", wav));
+  const std::string list = Utf8(dir.Write(u"list.m3u8", Bytes(b.begin(), b.end())));
+  const std::vector<std::vector<std::string>> cases = {
+      {a, b},
+      {a, b2},
+      {list},
+      {"--asio", "--device", "A: File output", a, b},
+  };
+  for (const auto& inputs : cases) {
+    std::vector<std::string> args = {"--once", "--fast", "--output", b};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    EXPECT_EQ(Lumaro(args).status, 2) << ::testing::PrintToString(inputs);
+    for (const std::string& file : {a, b, b2}) {
+      EXPECT_EQ(ReadFileBytes(platform::Utf8ToUtf16(file)), wav) << file;
+    }
+  }
+  // Another name is written as usual.
+  EXPECT_EQ(Lumaro({"--once", "--fast", "--output", Utf8(dir.File(u"c.wav")), a, b}).status, 0);
+}
+
 TEST(LumaroTest, ComponentsAreFoundBesideACopiedProgram) {
   TempDir dir;
   const std::string copy = Utf8(dir.File(platform::ProgramFileName(u"lumaro")));

@@ -1,6 +1,7 @@
 // lumaro --verbose as a process: the chain of failing calls on standard error, and the same
 // status lines and exit status as without it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -25,11 +26,11 @@ Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose) {
     const auto bytes = ReadFileBytes(dir.File(name));
     return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("(none)");
   };
-  const int status =
-      std::system((std::string("'") + LUMARO_PROGRAM + "'" + (verbose ? " --verbose" : "") +
-                   " --once --fast --output '" + path(u"out.wav") + "' '" + file +
-                   "' </dev/null >'" + path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
-                      .c_str());
+  const int status = std::system((std::string("timeout 60 '") + LUMARO_PROGRAM + "'" +
+                                  (verbose ? " --verbose" : "") + " --once --fast --output '" +
+                                  path(u"out.wav") + "' '" + file + "' </dev/null >'" +
+                                  path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
+                                     .c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(u"out.txt"), text(u"err.txt")};
 }
 
@@ -40,6 +41,9 @@ TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
   // A format tag no reader knows: the built-in reader's refusal is the innermost cause.
   ASSERT_TRUE(WriteFileBytes(dir.File(u"odd.wav"), MakeWav({.formatTag = 0x1234}, Bytes(64))));
   const auto path = [&](const char16_t* name) { return platform::Utf16ToUtf8(dir.File(name)); };
+  for (const char16_t* pipe : {u"pipe.wav", u"pipe.m3u8"}) {
+    ASSERT_EQ(::mkfifo(path(pipe).c_str(), 0600), 0);
+  }
   struct Case {
     std::string file;
     int status;
@@ -51,6 +55,12 @@ TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
       {path(u"odd.wav"), 1, "no reader took the file [0x4107] " + path(u"odd.wav") + ": ",
        ": WAV format not supported [0x4209]\n"},
       {path(u"none.wav"), 1, "path not found [0x4101] " + path(u"none.wav"), "\n"},
+      // A pipe with no writer, as a track or as a play list, is refused at once, before anything
+      // could wait on it.
+      {path(u"pipe.wav"), 1,
+       "not a regular file (a pipe, socket or device) [0x4109] " + path(u"pipe.wav"), "\n"},
+      {path(u"pipe.m3u8"), 1, "play list read failed [0x1103] " + path(u"pipe.m3u8"),
+       ": play list not a regular file (a pipe, socket or device) [0x1110]\n"},
   };
   for (const Case& c : cases) {
     const Outcome quiet = Lumaro(dir, c.file, false);

@@ -82,8 +82,10 @@ TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
       {in + " " + out + " --then peak 100", 2},
       {in + " " + out + " peak", 2},
       {in, 2},
+      {in + " " + in + " pcm-to-float", 2},  // OUT would destroy IN
   };
   for (const auto& [args, status] : cases) EXPECT_EQ(RunStage(args), status) << args;
+  EXPECT_EQ(ReadFileBytes(dir.File(u"in.wav")), MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
 }
 
 }  // namespace
