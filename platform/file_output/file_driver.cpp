@@ -53,45 +53,43 @@ bool TakesDsd(double rate) {
 // The file of one run, from start to stop: the halves after the lead-in, interleaved.
 class Recording {
  public:
+  // The header is brought up to date with each second of audio.
   Recording(std::unique_ptr<File> file, bool dsd, std::uint32_t rate, std::uint64_t leadInHalves)
-      : file_(std::move(file)), dsd_(dsd), rate_(rate), skip_(leadInHalves) {
-    WriteHeader();
-  }
-  ~Recording() {
-    if (ok_ && file_->Seek(0)) WriteHeader();
-  }
+      : dsd_(dsd),
+        skip_(leadInHalves),
+        file_(std::move(file), HeaderFor(dsd, rate), BytesPerSecond(dsd, rate)) {}
   // Takes one played half of each channel, `bytes` each.
   void Take(const std::uint8_t* left, const std::uint8_t* right, std::size_t bytes) {
     if (skip_ > 0) {
       --skip_;
       return;
     }
-    if (!ok_) return;
+    if (!file_.ok()) return;
     interleaved_.resize(bytes * 2);
     InterleaveChannels(left, right, bytes, dsd_ ? 1 : kPcmSampleBytes, interleaved_.data());
-    ok_ = WriteAll(*file_, interleaved_.data(), interleaved_.size());
-    bytesPerChannel_ += ok_ ? bytes : 0;
+    (void)file_.Append(interleaved_.data(), interleaved_.size());
   }
 
  private:
-  void WriteHeader() {
-    if (dsd_) {
-      const auto header = DsdiffHeader(rate_, bytesPerChannel_);
-      ok_ = WriteAll(*file_, header.data(), header.size());
-    } else {
-      const auto header =
-          WavHeader(endpoint::MakeWaveFormat(endpoint::SubFormat::kPcm, rate_, kPcmBits, kPcmBits),
-                    bytesPerChannel_ * 2);
-      ok_ = WriteAll(*file_, header.data(), header.size());
+  // DSDIFF counts bytes per channel; the WAV header all bytes of both channels.
+  static HeaderedFile::HeaderFor HeaderFor(bool dsd, std::uint32_t rate) {
+    if (dsd) {
+      return [rate](std::uint64_t bytes) {
+        const auto header = DsdiffHeader(rate, bytes / 2);
+        return std::vector<std::uint8_t>(header.begin(), header.end());
+      };
     }
+    const endpoint::WaveFormat format =
+        endpoint::MakeWaveFormat(endpoint::SubFormat::kPcm, rate, kPcmBits, kPcmBits);
+    return [format](std::uint64_t bytes) { return WavHeader(format, bytes); };
+  }
+  static std::uint64_t BytesPerSecond(bool dsd, std::uint32_t rate) {
+    return dsd ? std::uint64_t{rate} / kBitsPerByte * 2 : std::uint64_t{rate} * kPcmSampleBytes * 2;
   }
 
-  std::unique_ptr<File> file_;
   const bool dsd_;
-  const std::uint32_t rate_;
   std::uint64_t skip_;
-  bool ok_ = false;
-  std::uint64_t bytesPerChannel_ = 0;
+  HeaderedFile file_;
   std::vector<std::uint8_t> interleaved_;
 };
 

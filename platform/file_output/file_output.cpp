@@ -99,6 +99,36 @@ bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes) {
   return true;
 }
 
+HeaderedFile::HeaderedFile(std::unique_ptr<File> file, HeaderFor header, std::uint64_t refreshBytes)
+    : file_(std::move(file)), header_(std::move(header)), refreshBytes_(refreshBytes) {
+  const std::vector<std::uint8_t> first = header_(0);
+  headerBytes_ = first.size();
+  ok_ = WriteAll(*file_, first.data(), first.size());
+}
+
+HeaderedFile::~HeaderedFile() {
+  if (headerBytes_ > 0) (void)WriteHeader();
+}
+
+bool HeaderedFile::Append(const std::uint8_t* data, std::uint64_t bytes) {
+  if (!ok_) return false;
+  ok_ = WriteAll(*file_, data, bytes);
+  if (!ok_) return false;
+  dataBytes_ += bytes;
+  sinceHeader_ += bytes;
+  if (sinceHeader_ >= refreshBytes_) ok_ = WriteHeader();
+  return ok_;
+}
+
+// Rewrites the header in place and moves back to the end of the data; the data of a failed
+// write is not counted, so the header never claims more than the file holds whole.
+bool HeaderedFile::WriteHeader() {
+  sinceHeader_ = 0;
+  const std::vector<std::uint8_t> header = header_(dataBytes_);
+  return header.size() == headerBytes_ && file_->Seek(0) &&
+         WriteAll(*file_, header.data(), header.size()) && file_->Seek(headerBytes_ + dataBytes_);
+}
+
 std::u16string NumberedPath(const std::u16string& path, unsigned n) {
   if (n <= 1) return path;
   const std::u16string_view extension = PathFindExtension(path);
@@ -146,25 +176,19 @@ using Shared = FileOutputSystem::Shared;
 // the pacing thread.
 class Recorder {
  public:
+  // The header is brought up to date with each second of audio.
   Recorder(std::unique_ptr<File> file, const WaveFormat& format)
-      : file_(std::move(file)), format_(format) {
-    const std::vector<std::uint8_t> header = WavHeader(format_, 0);
-    ok_ = WriteAll(*file_, header.data(), header.size());
-  }
-  ~Recorder() {
-    const std::vector<std::uint8_t> header = WavHeader(format_, dataBytes_);
-    if (ok_ && file_->Seek(0)) (void)WriteAll(*file_, header.data(), header.size());
-  }
+      : format_(format),
+        file_(
+            std::move(file), [format](std::uint64_t bytes) { return WavHeader(format, bytes); },
+            format.avgBytesPerSec) {}
   bool Take(const std::uint8_t* data, std::uint32_t frames) {
-    if (!ok_) return false;
+    if (!file_.ok()) return false;
     if (!started_ || leadInFrames_ > 0) {
       if (started_) leadInFrames_ -= std::min<std::uint64_t>(leadInFrames_, frames);
       return true;
     }
-    const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
-    ok_ = WriteAll(*file_, data, bytes);
-    dataBytes_ += ok_ ? bytes : 0;
-    return ok_;
+    return file_.Append(data, static_cast<std::uint64_t>(frames) * format_.blockAlign);
   }
   // From Start on, the lead-in's frames are left out, then everything is recorded.
   void MarkStarted() {
@@ -172,15 +196,13 @@ class Recorder {
     started_ = true;
     leadInFrames_ = static_cast<std::uint64_t>(kLeadInSeconds) * format_.samplesPerSec;
   }
-  bool ok() const { return ok_; }
+  bool ok() const { return file_.ok(); }
 
  private:
-  std::unique_ptr<File> file_;
   WaveFormat format_;
-  bool ok_ = false;
+  HeaderedFile file_;
   bool started_ = false;
   std::uint64_t leadInFrames_ = 0;
-  std::uint64_t dataBytes_ = 0;
 };
 
 // What an initialised client and its render clients share. Each holds it, so they may be

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +49,37 @@ std::vector<std::uint8_t> WavHeader(const endpoint::WaveFormat& format, std::uin
 
 // Writes all `bytes`; false on a short write.
 bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes);
+
+// A file of a fixed-size header followed by appended data, whose header always tells the data
+// written so far, within `refreshBytes`: it is rewritten in place each time that much more data
+// has arrived, and when the file is closed. So a run that is killed, or a disk that fills, leaves
+// a file whose header matches its data (to within a second of audio when `refreshBytes` is a
+// second's worth); after a failed write nothing more is appended and the header tells the data
+// written whole. One thread at a time.
+class HeaderedFile {
+ public:
+  // The header for `dataBytes` of data; its size must not depend on them.
+  using HeaderFor = std::function<std::vector<std::uint8_t>(std::uint64_t dataBytes)>;
+  HeaderedFile(std::unique_ptr<File> file, HeaderFor header, std::uint64_t refreshBytes);
+  ~HeaderedFile();
+  HeaderedFile(const HeaderedFile&) = delete;
+  HeaderedFile& operator=(const HeaderedFile&) = delete;
+
+  // Appends `bytes`; false once any write has failed.
+  bool Append(const std::uint8_t* data, std::uint64_t bytes);
+  bool ok() const { return ok_; }
+
+ private:
+  bool WriteHeader();
+
+  std::unique_ptr<File> file_;
+  HeaderFor header_;
+  std::uint64_t refreshBytes_;
+  std::uint64_t headerBytes_ = 0;
+  std::uint64_t dataBytes_ = 0;
+  std::uint64_t sinceHeader_ = 0;
+  bool ok_ = false;
+};
 
 // The path of the n-th initialisation (n from 1): "dir/name.wav", "dir/name-2.wav", …
 std::u16string NumberedPath(const std::u16string& path, unsigned n);

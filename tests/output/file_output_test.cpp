@@ -291,5 +291,37 @@ TEST_F(FileOutputTest, ThePacedDriverSwitchesOncePerPeriodOfItsClock) {
   EXPECT_TRUE(BytesAt(file, 44, Interleaved(given, 4)));
 }
 
+// While a recording runs, the file on disk always holds a header that claims no more data than
+// follows it and no less than all but the last refresh's worth, so a killed run leaves a
+// readable file; closing it makes the claim exact.
+TEST(HeaderedFileTest, TheHeaderOnDiskFollowsTheDataWithinOneRefresh) {
+  TempDir dir;
+  const std::u16string path = dir.File(u"rec.bin");
+  constexpr std::uint64_t kRefresh = 1000, kPiece = 400, kPieces = 10;
+  // A header of eight bytes: the data size, little-endian.
+  const auto header = [](std::uint64_t bytes) {
+    return PackLe({static_cast<std::int64_t>(bytes)}, 64);
+  };
+  const auto claimOnDisk = [&] {
+    const std::optional<Bytes> file = ReadFileBytes(path);
+    EXPECT_TRUE(file && file->size() >= 8);
+    return file ? std::make_pair(decode::LoadLe<std::uint64_t>(file->data()), file->size() - 8)
+                : std::make_pair(std::uint64_t{0}, std::size_t{0});
+  };
+  {
+    fo::HeaderedFile file(platform::File::Open(path, platform::OpenMode::kCreateAlways), header,
+                          kRefresh);
+    const Bytes piece(kPiece, 0x5A);
+    for (std::uint64_t i = 1; i <= kPieces; ++i) {
+      ASSERT_TRUE(file.Append(piece.data(), piece.size()));
+      const auto [claim, data] = claimOnDisk();
+      EXPECT_EQ(data, i * kPiece);
+      EXPECT_LE(claim, data);
+      EXPECT_LT(data - claim, kRefresh);
+    }
+  }
+  EXPECT_EQ(claimOnDisk().first, kPiece * kPieces);
+}
+
 }  // namespace
 }  // namespace lumaro::testing
