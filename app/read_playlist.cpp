@@ -53,7 +53,9 @@ constexpr platform::FailureNames kFailures{
 // The file is taken in chunks; the lines are the same as if it were read byte by byte.
 constexpr std::size_t kChunkBytes = 64 * 1024;
 
-bool IsLineEnd(unsigned char byte) { return byte == 0x00 || byte == 0x0A || byte == 0x0D; }
+constexpr unsigned char kLf = 0x0A;
+constexpr unsigned char kCr = 0x0D;
+bool IsLineEnd(unsigned char byte) { return byte == 0x00 || byte == kLf || byte == kCr; }
 
 // Splits an open file into lines, one call per line.
 class LineSource {
@@ -66,11 +68,15 @@ class LineSource {
   }
 
   bool AtEnd() const { return atEnd_; }
+  // The number of the line Next collected last, as an editor counts lines (from 1; CR LF is one
+  // line end), for messages.
+  std::uint64_t Number() const { return number_; }
 
   // Collects the bytes up to the next line end (not stored) or the end of the file into `line`,
   // which is cleared first. A failing read fails the line rather than ending the list early.
   [[nodiscard]] Result Next(dsp::PagedBuffer& line) {
     line.Clear();
+    number_ = nextNumber_;
     for (;;) {
       if (begin_ == end_) {
         const std::int64_t got = file_.Read(chunk_.get(), kChunkBytes);
@@ -87,6 +93,9 @@ class LineSource {
       const std::uint64_t run = stop - begin_;
       if (line.Append(chunk_.get() + begin_, run) != run) return kFailures.Note(kErrLineStore);
       if (stop < end_) {
+        const unsigned char ending = chunk_[stop];
+        if (!(ending == kLf && lastEnding_ == kCr && line.Length() == 0)) ++nextNumber_;
+        lastEnding_ = ending;
         begin_ = stop + 1;
         return kOk;
       }
@@ -100,7 +109,20 @@ class LineSource {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool atEnd_ = false;
+  std::uint64_t number_ = 1;
+  std::uint64_t nextNumber_ = 1;
+  unsigned char lastEnding_ = 0;
 };
+
+// Notes a refused line with its number and text, which --verbose shows.
+Result NoteLine(Result code, std::uint64_t number, std::u16string_view text) noexcept {
+  try {
+    return kFailures.Note(
+        code, "line " + std::to_string(number) + " \"" + platform::Utf16ToUtf8(text) + "\"");
+  } catch (...) {
+    return kFailures.Note(code);
+  }
+}
 
 // Converts the stored line from UTF-8 (bad sequences become replacement characters).
 Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
@@ -117,23 +139,24 @@ Result LineText(dsp::PagedBuffer& line, std::u16string* text) {
 
 // Adds the path one line names: as written when that exists, else relative to the play list's
 // directory. Comment lines add nothing.
-Result TreatLine(std::u16string_view text, const std::u16string& directory,
+Result TreatLine(std::u16string_view text, std::uint64_t number, const std::u16string& directory,
                  context::StringList& list) {
+  const auto fail = [&](Result code) { return NoteLine(code, number, text); };
   if (!text.empty() && text.front() == u'#') return kOk;
-  if (text.size() >= kMaxPath) return kFailures.Note(kErrEntryLength);
+  if (text.size() >= kMaxPath) return fail(kErrEntryLength);
   const std::optional<std::u16string> asWritten = platform::PathCanonicalize(text);
-  if (!asWritten) return kFailures.Note(kErrCanonical);
+  if (!asWritten) return fail(kErrCanonical);
   if (platform::PathFileExists(*asWritten)) {
-    return list.Append(*asWritten) == kOk ? kOk : kFailures.Note(kErrAppend);
+    return list.Append(*asWritten) == kOk ? kOk : fail(kErrAppend);
   }
-  if (directory.size() + text.size() + 2 >= kMaxPath) return kFailures.Note(kErrJoinLength);
+  if (directory.size() + text.size() + 2 >= kMaxPath) return fail(kErrJoinLength);
   std::u16string joined = directory;
-  if (!platform::PathAppend(joined, text)) return kFailures.Note(kErrJoin);
-  if (joined.size() >= kMaxPath) return kFailures.Note(kErrJoinedLength);
+  if (!platform::PathAppend(joined, text)) return fail(kErrJoin);
+  if (joined.size() >= kMaxPath) return fail(kErrJoinedLength);
   const std::optional<std::u16string> resolved = platform::PathCanonicalize(joined);
-  if (!resolved) return kFailures.Note(kErrJoinedCanonical);
-  if (!platform::PathFileExists(*resolved)) return kFailures.Note(kErrMissingEntry);
-  return list.Append(*resolved) == kOk ? kOk : kFailures.Note(kErrAppend);
+  if (!resolved) return fail(kErrJoinedCanonical);
+  if (!platform::PathFileExists(*resolved)) return fail(kErrMissingEntry);
+  return list.Append(*resolved) == kOk ? kOk : fail(kErrAppend);
 }
 
 // Reads the lines of the open file until its end or a stop.
@@ -149,7 +172,7 @@ Result ReadLines(platform::File& file, const std::u16string& directory,
     if (const Result r = source.Next(*line); r != kOk) return r;
     if (line->Length() != 0) {
       if (const Result r = LineText(*line, &text); r != kOk) return r;
-      if (const Result r = TreatLine(text, directory, list); r != kOk) return r;
+      if (const Result r = TreatLine(text, source.Number(), directory, list); r != kOk) return r;
     }
     if (stop.Load() != 0) break;
   }

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/failure.h"
 #include "platform/os.h"
 #include "platform/scope_exit.h"
 #include "platform/text.h"
@@ -113,6 +114,26 @@ TEST_F(ReadPlaylistTest, RefusesWholeLists) {
   EXPECT_EQ(ReadPlaylist(held, stop_), nullptr);
   stop_ = 1;
   EXPECT_EQ(Read(a + "\n"), nullptr);
+}
+
+// A refused list names the line that refused it, numbered as an editor numbers lines.
+TEST_F(ReadPlaylistTest, ARefusedListNamesItsLineAsAnEditorCountsIt) {
+  const std::string a = Utf8(a_);
+  const std::pair<std::string, std::string> cases[] = {
+      {a + "\n\n" + "gone.wav\n" + a, "line 3 \"gone.wav\""},
+      {a + "\r\n#comment\r\ngone.wav\r\n", "line 3 \"gone.wav\""},
+      {a + "\r\rgone.wav", "line 3 \"gone.wav\""},
+      {"gone.wav", "line 1 \"gone.wav\""},
+  };
+  for (const auto& [contents, detail] : cases) {
+    SCOPED_TRACE(contents);
+    const platform::FailureRecording recording(&stop_);
+    EXPECT_EQ(Read(contents), nullptr);
+    const std::vector<platform::FailureNote> chain = platform::TakeFailureChain();
+    ASSERT_FALSE(chain.empty());
+    EXPECT_EQ(chain.front().name, "play-list entry missing");
+    EXPECT_EQ(chain.front().detail, detail);
+  }
 }
 
 #ifndef _WIN32
