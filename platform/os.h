@@ -138,6 +138,10 @@ struct FileAttributes {
 // cannot be examined).
 [[nodiscard]] bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes);
 
+// What the system said of the calling thread's last failed call (errno, or the last error on
+// Windows), as a line of text; read it right after the call that failed.
+std::string LastSystemError();
+
 // True when the path names a pipe, a socket or a device (FileAttributes::special).
 [[nodiscard]] bool IsSpecialFile(std::u16string_view path);
 

@@ -54,10 +54,11 @@ bool TakesDsd(double rate) {
 class Recording {
  public:
   // The header is brought up to date with each second of audio.
-  Recording(std::unique_ptr<File> file, bool dsd, std::uint32_t rate, std::uint64_t leadInHalves)
+  Recording(std::unique_ptr<File> file, std::u16string path, bool dsd, std::uint32_t rate,
+            std::uint64_t leadInHalves)
       : dsd_(dsd),
         skip_(leadInHalves),
-        file_(std::move(file), HeaderFor(dsd, rate), BytesPerSecond(dsd, rate)) {}
+        file_(std::move(file), std::move(path), HeaderFor(dsd, rate), BytesPerSecond(dsd, rate)) {}
   // Takes one played half of each channel, `bytes` each.
   void Take(const std::uint8_t* left, const std::uint8_t* right, std::size_t bytes) {
     if (skip_ > 0) {
@@ -219,9 +220,9 @@ class FileDriver final : public driver::Driver {
           ++shared_->starts);
       shared_->written.push_back(path);
     }
-    std::unique_ptr<File> file = File::Open(path, OpenMode::kCreateAlways);
+    std::unique_ptr<File> file = CreateOutputFile(path);
     if (!file) return driver::kAseHwMalfunction;
-    recording_ = std::make_unique<Recording>(std::move(file), dsd_, rate_,
+    recording_ = std::make_unique<Recording>(std::move(file), path, dsd_, rate_,
                                              LeadInHalves(rate_, bufferSize_, dsd_));
     stopping_ = false;
     readies_ = 0;

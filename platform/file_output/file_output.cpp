@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/device_formats.h"
+#include "platform/failure.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -21,6 +22,19 @@ using endpoint::SubFormat;
 using endpoint::WaveFormat;
 
 namespace {
+
+enum : Result {
+  kErrOpen = FirstCode(FailureSite::kFileOutput),
+  kErrWrite,
+};
+constexpr FailureNames kFailures{
+    FailureSite::kFileOutput, kErrWrite, {"File output open failed", "File output write failed"}};
+
+// Notes a failed call on the output file `path` with the system's reason.
+void NoteFileFailure(Result code, const std::u16string& path) {
+  const std::string reason = LastSystemError();
+  kFailures.Note(code, Utf16ToUtf8(path) + ": " + reason);
+}
 
 constexpr std::int64_t kHundredNanosecondsPerSecond = 10'000'000;
 constexpr std::uint64_t kMicrosecondsPerSecond = 1'000'000;
@@ -99,11 +113,16 @@ bool WriteAll(File& file, const std::uint8_t* data, std::uint64_t bytes) {
   return true;
 }
 
-HeaderedFile::HeaderedFile(std::unique_ptr<File> file, HeaderFor header, std::uint64_t refreshBytes)
-    : file_(std::move(file)), header_(std::move(header)), refreshBytes_(refreshBytes) {
+HeaderedFile::HeaderedFile(std::unique_ptr<File> file, std::u16string path, HeaderFor header,
+                           std::uint64_t refreshBytes)
+    : file_(std::move(file)),
+      path_(std::move(path)),
+      header_(std::move(header)),
+      refreshBytes_(refreshBytes) {
   const std::vector<std::uint8_t> first = header_(0);
   headerBytes_ = first.size();
   ok_ = WriteAll(*file_, first.data(), first.size());
+  if (!ok_) NoteFileFailure(kErrWrite, path_);
 }
 
 HeaderedFile::~HeaderedFile() {
@@ -113,7 +132,10 @@ HeaderedFile::~HeaderedFile() {
 bool HeaderedFile::Append(const std::uint8_t* data, std::uint64_t bytes) {
   if (!ok_) return false;
   ok_ = WriteAll(*file_, data, bytes);
-  if (!ok_) return false;
+  if (!ok_) {
+    NoteFileFailure(kErrWrite, path_);
+    return false;
+  }
   dataBytes_ += bytes;
   sinceHeader_ += bytes;
   if (sinceHeader_ >= refreshBytes_) ok_ = WriteHeader();
@@ -127,6 +149,12 @@ bool HeaderedFile::WriteHeader() {
   const std::vector<std::uint8_t> header = header_(dataBytes_);
   return header.size() == headerBytes_ && file_->Seek(0) &&
          WriteAll(*file_, header.data(), header.size()) && file_->Seek(headerBytes_ + dataBytes_);
+}
+
+std::unique_ptr<File> CreateOutputFile(const std::u16string& path) {
+  std::unique_ptr<File> file = File::Open(path, OpenMode::kCreateAlways);
+  if (!file) NoteFileFailure(kErrOpen, path);
+  return file;
 }
 
 std::u16string NumberedPath(const std::u16string& path, unsigned n) {
@@ -177,10 +205,11 @@ using Shared = FileOutputSystem::Shared;
 class Recorder {
  public:
   // The header is brought up to date with each second of audio.
-  Recorder(std::unique_ptr<File> file, const WaveFormat& format)
+  Recorder(std::unique_ptr<File> file, std::u16string path, const WaveFormat& format)
       : format_(format),
         file_(
-            std::move(file), [format](std::uint64_t bytes) { return WavHeader(format, bytes); },
+            std::move(file), std::move(path),
+            [format](std::uint64_t bytes) { return WavHeader(format, bytes); },
             format.avgBytesPerSec) {}
   bool Take(const std::uint8_t* data, std::uint32_t frames) {
     if (!file_.ok()) return false;
@@ -208,8 +237,8 @@ class Recorder {
 // What an initialised client and its render clients share. Each holds it, so they may be
 // released in any order; the file's header is completed when the last of them is released.
 struct Stream {
-  Stream(std::unique_ptr<File> file, const WaveFormat& format, bool paced)
-      : recorder(std::move(file), format), paced(paced) {}
+  Stream(std::unique_ptr<File> file, std::u16string path, const WaveFormat& format, bool paced)
+      : recorder(std::move(file), std::move(path), format), paced(paced) {}
   // Wakes the feeding (the event given to SetEventHandle, if any).
   void Signal() {
     if (Event* e = event.load()) e->Set();
@@ -271,7 +300,7 @@ class FileAudioClient final : public endpoint::AudioClient {
       path = NumberedPath(shared_->options.path, ++shared_->initialisations);
       shared_->written.push_back(path);
     }
-    std::unique_ptr<File> file = File::Open(path, OpenMode::kCreateAlways);
+    std::unique_ptr<File> file = CreateOutputFile(path);
     if (!file) return kEFail;
     format_ = format;
     const std::int64_t frames =
@@ -279,7 +308,7 @@ class FileAudioClient final : public endpoint::AudioClient {
         kHundredNanosecondsPerSecond;
     bufferFrames_ =
         static_cast<std::uint32_t>(std::clamp<std::int64_t>(frames, 1, kMaxBufferFrames));
-    stream_ = std::make_shared<Stream>(std::move(file), format, shared_->options.paced);
+    stream_ = std::make_shared<Stream>(std::move(file), path, format, shared_->options.paced);
     return stream_->recorder.ok() ? kSOk : kEFail;
   }
 

@@ -60,7 +60,9 @@ class HeaderedFile {
  public:
   // The header for `dataBytes` of data; its size must not depend on them.
   using HeaderFor = std::function<std::vector<std::uint8_t>(std::uint64_t dataBytes)>;
-  HeaderedFile(std::unique_ptr<File> file, HeaderFor header, std::uint64_t refreshBytes);
+  // `path` names the file in the note of a failed write.
+  HeaderedFile(std::unique_ptr<File> file, std::u16string path, HeaderFor header,
+               std::uint64_t refreshBytes);
   ~HeaderedFile();
   HeaderedFile(const HeaderedFile&) = delete;
   HeaderedFile& operator=(const HeaderedFile&) = delete;
@@ -73,6 +75,7 @@ class HeaderedFile {
   bool WriteHeader();
 
   std::unique_ptr<File> file_;
+  std::u16string path_;
   HeaderFor header_;
   std::uint64_t refreshBytes_;
   std::uint64_t headerBytes_ = 0;
@@ -80,6 +83,10 @@ class HeaderedFile {
   std::uint64_t sinceHeader_ = 0;
   bool ok_ = false;
 };
+
+// Opens a File output's file `path` for writing; on failure notes the path and the system's
+// reason (what --verbose shows) and answers nullptr.
+std::unique_ptr<File> CreateOutputFile(const std::u16string& path);
 
 // The path of the n-th initialisation (n from 1): "dir/name.wav", "dir/name-2.wav", …
 std::u16string NumberedPath(const std::u16string& path, unsigned n);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 
 #include "platform/os.h"
@@ -21,6 +22,8 @@ namespace {
 constexpr mode_t kNewFileMode = 0644;
 // One system call moves at most this much, whatever the request.
 constexpr std::uint64_t kMaxTransfer = 1ULL << 30;
+// Room for a system error text.
+constexpr std::size_t kErrorTextSize = 256;
 
 }  // namespace
 
@@ -88,6 +91,12 @@ bool File::Position(std::uint64_t* offset) const noexcept {
   if (at < 0) return false;
   *offset = static_cast<std::uint64_t>(at);
   return true;
+}
+
+std::string LastSystemError() {
+  const int error = errno;
+  char text[kErrorTextSize];
+  return ::strerror_r(error, text, sizeof text);
 }
 
 bool IdentifyFile(std::u16string_view path, FileIdentity* identity) {

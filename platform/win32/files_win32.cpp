@@ -1,5 +1,6 @@
 // Files and directories of os.h on Windows.
 #include <new>
+#include <string>
 
 #include "platform/os.h"
 #include "platform/os_system.h"
@@ -10,6 +11,8 @@ namespace {
 
 // One call moves at most this much, whatever the request.
 constexpr std::uint64_t kMaxTransfer = 1ULL << 30;
+// Room for a system error text.
+constexpr std::size_t kErrorTextSize = 256;
 constexpr DWORD kLongestPath = 32768;
 
 HANDLE Of(std::intptr_t descriptor) { return reinterpret_cast<HANDLE>(descriptor); }
@@ -80,6 +83,15 @@ bool File::Position(std::uint64_t* offset) const noexcept {
   if (!::SetFilePointerEx(Of(descriptor_), LARGE_INTEGER{}, &at, FILE_CURRENT)) return false;
   *offset = static_cast<std::uint64_t>(at.QuadPart);
   return true;
+}
+
+std::string LastSystemError() {
+  const DWORD error = ::GetLastError();
+  char text[kErrorTextSize] = {};
+  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
+  return length > 0 ? std::string(text, length) : "system error " + std::to_string(error);
 }
 
 bool IdentifyFile(std::u16string_view path, FileIdentity* identity) {

@@ -309,8 +309,8 @@ TEST(HeaderedFileTest, TheHeaderOnDiskFollowsTheDataWithinOneRefresh) {
                 : std::make_pair(std::uint64_t{0}, std::size_t{0});
   };
   {
-    fo::HeaderedFile file(platform::File::Open(path, platform::OpenMode::kCreateAlways), header,
-                          kRefresh);
+    fo::HeaderedFile file(platform::File::Open(path, platform::OpenMode::kCreateAlways), path,
+                          header, kRefresh);
     const Bytes piece(kPiece, 0x5A);
     for (std::uint64_t i = 1; i <= kPieces; ++i) {
       ASSERT_TRUE(file.Append(piece.data(), piece.size()));

@@ -19,18 +19,20 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs lumaro on `file` with standard output and error captured in files of `dir`.
-Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose) {
+// Runs lumaro on `file` with standard output and error captured in files of `dir`, the File
+// output writing to `output` (default: "out.wav" in `dir`).
+Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose, std::string output = "") {
   const auto path = [&](const char16_t* name) { return platform::Utf16ToUtf8(dir.File(name)); };
   const auto text = [&](const char16_t* name) {
     const auto bytes = ReadFileBytes(dir.File(name));
     return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("(none)");
   };
-  const int status = std::system((std::string("timeout 60 '") + LUMARO_PROGRAM + "'" +
-                                  (verbose ? " --verbose" : "") + " --once --fast --output '" +
-                                  path(u"out.wav") + "' '" + file + "' </dev/null >'" +
-                                  path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
-                                     .c_str());
+  if (output.empty()) output = path(u"out.wav");
+  const int status =
+      std::system((std::string("LC_ALL=C.UTF-8 timeout 60 '") + LUMARO_PROGRAM + "'" +
+                   (verbose ? " --verbose" : "") + " --once --fast --output '" + output + "' '" +
+                   file + "' </dev/null >'" + path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
+                      .c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(u"out.txt"), text(u"err.txt")};
 }
 
@@ -76,6 +78,26 @@ TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
           << verbose.err;
       EXPECT_TRUE(verbose.err.ends_with(c.innermost)) << verbose.err;
     }
+  }
+}
+
+// An output file that cannot be made or written is named with the system's reason.
+TEST(LumaroVerboseTest, AFailedOutputFileIsNamedWithTheSystemsReason) {
+  TempDir dir;
+  const std::string tone = platform::Utf16ToUtf8(
+      dir.Write(u"tone.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(200, 1000), 16))));
+  const std::string missing = platform::Utf16ToUtf8(dir.File(u"none/out.wav"));
+  const std::string directory = platform::Utf16ToUtf8(dir.Path());
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "File output open failed [0x2501] " + missing + ": No such file or directory\n"},
+      {directory, "File output open failed [0x2501] " + directory + ": Is a directory\n"},
+      {"/dev/full", "File output write failed [0x2502] /dev/full: No space left on device\n"},
+  };
+  for (const auto& [output, innermost] : cases) {
+    const Outcome run = Lumaro(dir, tone, true, output);
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_TRUE(run.out.ends_with("DEVICE ERROR: Initialize failed\n")) << run.out;
+    EXPECT_TRUE(run.err.ends_with(innermost)) << run.err;
   }
 }
 
