@@ -26,8 +26,6 @@ namespace {
 constexpr std::u16string_view kSubkeyName = u"File output";
 constexpr std::u16string_view kDescriptionValue = u"description";
 constexpr std::u16string_view kClsidValue = u"CLSID";
-constexpr std::u16string_view kWavExtension = u".wav";
-constexpr std::u16string_view kDsdiffExtension = u".dff";
 
 constexpr std::uint32_t kDsdBaseRate = 44100;
 constexpr std::uint32_t kDsdMultiples[] = {64, 128, 256, 512};

@@ -182,7 +182,7 @@ bool IsOutputFile(const std::u16string& output, const std::u16string& path) {
     if (error != std::errc() || end != digits.data() + digits.size()) number = 1;
   }
   for (const std::u16string& base :
-       {output, WithExtension(output, u".wav"), WithExtension(output, u".dff")}) {
+       {output, WithExtension(output, kWavExtension), WithExtension(output, kDsdiffExtension)}) {
     if (SameFile(path, NumberedPath(base, 1)) || SameFile(path, NumberedPath(base, number)))
       return true;
   }

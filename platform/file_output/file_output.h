@@ -91,6 +91,10 @@ std::unique_ptr<File> CreateOutputFile(const std::u16string& path);
 // The path of the n-th initialisation (n from 1): "dir/name.wav", "dir/name-2.wav", …
 std::u16string NumberedPath(const std::u16string& path, unsigned n);
 
+// The extensions of the driver File output's files: PCM into a WAV, 1-bit data into a DSDIFF.
+inline constexpr std::u16string_view kWavExtension = u".wav";
+inline constexpr std::u16string_view kDsdiffExtension = u".dff";
+
 // `path` with its extension replaced by `extension` (".wav").
 std::u16string WithExtension(const std::u16string& path, std::u16string_view extension);
 

@@ -104,7 +104,6 @@ constexpr double kDefaultDsdRate = 64 * 44100;
 constexpr std::size_t kRecordedSampleBytes = 4;
 constexpr std::size_t kWidestSampleBytes = 8;
 constexpr std::uint64_t kNanosecondsPerMicrosecond = 1000;
-constexpr unsigned kHalfBits = 32;
 constexpr char16_t kFirstNonAscii = 0x80;
 constexpr std::int32_t kInternalClock = 0;
 constexpr std::int32_t kNoAssociation = -1;
@@ -274,10 +273,6 @@ bool WiderThanRecorded(std::int32_t type) {
   }
 }
 
-abi::NativeSamples Split(std::uint64_t value) {
-  return {static_cast<std::uint32_t>(value >> kHalfBits), static_cast<std::uint32_t>(value)};
-}
-
 // Copies `text` into the host's buffer of `size` bytes, cut to fit, non-ASCII characters as "?".
 void CopyText(std::u16string_view text, char* buffer, std::size_t size) {
   const std::size_t length = std::min(text.size(), size - 1);
@@ -328,16 +323,16 @@ class Session {
       if (forwarded_ >= switchLimit_) return;
       ++forwarded_;
       time.timeInfo.speed = 1;
-      time.timeInfo.systemTime = Split(systemNs_);
-      time.timeInfo.samplePosition = Split(position_);
+      time.timeInfo.systemTime = abi::SplitSamples(systemNs_);
+      time.timeInfo.samplePosition = abi::SplitSamples(position_);
       time.timeInfo.sampleRate = rate_;
       time.timeInfo.flags =
           kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSpeedValid;
     }
     if (given != nullptr) {
       time.timeInfo.speed = given->speed;
-      time.timeInfo.systemTime = Split(given->systemTimeNs);
-      time.timeInfo.samplePosition = Split(given->samplePosition);
+      time.timeInfo.systemTime = abi::SplitSamples(given->systemTimeNs);
+      time.timeInfo.samplePosition = abi::SplitSamples(given->samplePosition);
       time.timeInfo.sampleRate = given->sampleRate;
       time.timeInfo.flags = given->flags;
     }
@@ -367,8 +362,8 @@ class Session {
   bool Position(abi::NativeSamples* position, abi::NativeSamples* timeStamp) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!positionValid_) return false;
-    *position = Split(position_);
-    *timeStamp = Split(systemNs_);
+    *position = abi::SplitSamples(position_);
+    *timeStamp = abi::SplitSamples(systemNs_);
     return true;
   }
 

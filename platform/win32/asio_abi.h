@@ -38,6 +38,13 @@ struct NativeSamples {
   std::uint32_t hi;
   std::uint32_t lo;
 };
+inline constexpr unsigned kHalfBits = 32;
+inline constexpr NativeSamples SplitSamples(std::uint64_t value) {
+  return {static_cast<std::uint32_t>(value >> kHalfBits), static_cast<std::uint32_t>(value)};
+}
+inline constexpr std::uint64_t JoinSamples(const NativeSamples& samples) {
+  return (std::uint64_t{samples.hi} << kHalfBits) | samples.lo;
+}
 
 struct NativeTimeInfo {
   double speed;

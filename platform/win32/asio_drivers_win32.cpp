@@ -111,13 +111,6 @@ CurrentCallbacks gCallbacks;
 // What the time-info callback answers the driver: the player's answer, in the native layout.
 abi::NativeTime gNativeTime;
 
-std::uint64_t FromNative(const abi::NativeSamples& samples) {
-  return (std::uint64_t{samples.hi} << 32) | samples.lo;
-}
-abi::NativeSamples ToNative(std::uint64_t value) {
-  return {static_cast<std::uint32_t>(value >> 32), static_cast<std::uint32_t>(value)};
-}
-
 void NativeBufferSwitch(std::int32_t index, abi::AsioBool directProcess) {
   if (const auto call = gCallbacks.bufferSwitch.load()) call(index, directProcess != 0);
 }
@@ -139,8 +132,8 @@ abi::NativeTime* NativeBufferSwitchTimeInfo(abi::NativeTime* params, std::int32_
   drv::TimeInfo info;
   if (params != nullptr) {
     info.speed = params->timeInfo.speed;
-    info.systemTimeNs = FromNative(params->timeInfo.systemTime);
-    info.samplePosition = FromNative(params->timeInfo.samplePosition);
+    info.systemTimeNs = abi::JoinSamples(params->timeInfo.systemTime);
+    info.samplePosition = abi::JoinSamples(params->timeInfo.samplePosition);
     info.sampleRate = params->timeInfo.sampleRate;
     info.flags = params->timeInfo.flags;
   }
@@ -148,8 +141,8 @@ abi::NativeTime* NativeBufferSwitchTimeInfo(abi::NativeTime* params, std::int32_
   if (answer == nullptr) return nullptr;
   std::memset(&gNativeTime, 0, sizeof gNativeTime);
   gNativeTime.timeInfo.speed = answer->speed;
-  gNativeTime.timeInfo.systemTime = ToNative(answer->systemTimeNs);
-  gNativeTime.timeInfo.samplePosition = ToNative(answer->samplePosition);
+  gNativeTime.timeInfo.systemTime = abi::SplitSamples(answer->systemTimeNs);
+  gNativeTime.timeInfo.samplePosition = abi::SplitSamples(answer->samplePosition);
   gNativeTime.timeInfo.sampleRate = answer->sampleRate;
   gNativeTime.timeInfo.flags = answer->flags;
   return &gNativeTime;
