@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "bench/bench_support.h"
 #include "dsp/clip_guard.h"
 #include "dsp/worker_count.h"
 
@@ -53,4 +54,4 @@ BENCHMARK(BM_ClipGuard)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return lumaro::bench::Main(argc, argv); }

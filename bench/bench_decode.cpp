@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "decode/platform_decoder_reader.h"
 #include "decode/wav_reader.h"
 #include "dsp/dsd_to_float.h"
@@ -225,4 +226,4 @@ BENCHMARK(BM_PlatformDecoderFlac)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return lumaro::bench::Main(argc, argv); }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "bench/bench_support.h"
 #include "dsp/compress.h"
 #include "dsp/half_wave_limiter.h"
 #include "dsp/loudness_normalize.h"
@@ -125,4 +126,4 @@ BENCHMARK(BM_FreshPaddedCopy)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return lumaro::bench::Main(argc, argv); }
