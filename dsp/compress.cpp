@@ -82,7 +82,7 @@ struct RmsLevel {
            TruncateToU64(frame[1] * frame[1] * kTwoPow62);
   }
   double Level(Sum sum) const noexcept {
-    const auto mean = static_cast<std::uint64_t>(sum / windowSamples);
+    const std::uint64_t mean = DivideToU64(sum, windowSamples);
     return std::sqrt(static_cast<double>(mean)) * kTwoPowMinus31;
   }
 };
@@ -173,7 +173,7 @@ Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& paramet
       CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);
 
   AudioBufferPtr copy;
-  if (NewAudioBuffer(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
+  if (NewAudioBufferToOverwrite(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
     return kFailures.Note(kErrCopy);
   }
   std::memcpy(copy->Frame(0), track.Frame(0), track.frameCount * kAudioFrameBytes);

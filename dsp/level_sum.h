@@ -29,6 +29,25 @@ inline std::uint64_t TruncateToU64(double v) noexcept {
   return static_cast<std::uint64_t>(v);
 }
 
+// ⌊n / d⌋ cut to 64 bits, as static_cast<std::uint64_t>(n / d). When the quotient fits in 64
+// bits (d below 2^64 and n's high half below d) the processor's 128-by-64 division does it in one
+// instruction; the compiler's 128-bit division is a library call many times slower.
+inline std::uint64_t DivideToU64(Sum128 n, Sum128 d) noexcept {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  const auto high = static_cast<std::uint64_t>(n >> 64);
+  if ((d >> 64) == 0 && high < static_cast<std::uint64_t>(d)) {
+    std::uint64_t quotient = static_cast<std::uint64_t>(n);
+    std::uint64_t remainder = high;
+    __asm__("divq %[divisor]"
+            : "+a"(quotient), "+d"(remainder)
+            : [divisor] "rm"(static_cast<std::uint64_t>(d))
+            : "cc");
+    return quotient;
+  }
+#endif
+  return static_cast<std::uint64_t>(n / d);
+}
+
 // Sum128 to double: exact below 2^53, within two roundings above (the compiler's own
 // conversion is a library call).
 inline double ToDouble(Sum128 v) noexcept {
