@@ -115,7 +115,7 @@ Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord
   const std::uint64_t frames = in->frameCount / factor;
   if (frames == 0) return kFailures.Note(kErrFrameCount);
   AudioBufferPtr out;
-  if (NewAudioBuffer(out, rate / factor, frames, kResampledLeadIn) != kOk)
+  if (NewAudioBufferToOverwrite(out, rate / factor, frames, kResampledLeadIn) != kOk)
     return kFailures.Note(kErrOutput);
 
   MirrorLeadIn(*in);

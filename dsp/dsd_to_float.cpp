@@ -157,7 +157,7 @@ Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   const std::uint64_t frames = dsd->length / decimation;
   if (frames == 0) return kFailures.Note(kErrNoOutputFrames);
   AudioBufferPtr audio;
-  if (NewAudioBuffer(audio, rate, frames, kOutputLeadIn) != kOk)
+  if (NewAudioBufferToOverwrite(audio, rate, frames, kOutputLeadIn) != kOk)
     return kFailures.Note(kErrNoMemory);
 
   // Step 2: the filter in the job record, then one pass over the output frames.

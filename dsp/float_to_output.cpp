@@ -102,9 +102,9 @@ Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBit
   }
   const bool writeFloat = asFloat && validBits == 32 && containerBits == 32;
   PcmBufferPtr out;
-  if (NewPcmBuffer(out, writeFloat ? kPcmFloat : kPcmInteger, 2,
-                   static_cast<std::uint8_t>(containerBits), in->sampleRate,
-                   in->frameCount) != kOk) {
+  if (NewPcmBufferToOverwrite(out, writeFloat ? kPcmFloat : kPcmInteger, 2,
+                              static_cast<std::uint8_t>(containerBits), in->sampleRate,
+                              in->frameCount) != kOk) {
     return kFailures.Note(kErrOutput);
   }
 

@@ -86,7 +86,7 @@ Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopW
   const std::uint64_t frames = InterpolatedFrames(in->frameCount, source, target);
   if (frames == 0) return kFailures.Note(kErrFrameCount);
   AudioBufferPtr out;
-  if (NewAudioBuffer(out, target, frames, kResampledLeadIn) != kOk)
+  if (NewAudioBufferToOverwrite(out, target, frames, kResampledLeadIn) != kOk)
     return kFailures.Note(kErrOutput);
 
   // Phase j lies at (j × source mod target) / target past its input frame; the whole table

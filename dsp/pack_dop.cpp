@@ -52,8 +52,8 @@ Result PackDop(BufferSlot& slot, unsigned containerBits, const platform::StopWor
   if (dsd->length < kMinDopLength) return kFailures.Note(kErrTooShort);
   const std::uint64_t frames = (dsd->length / 2) & ~std::uint64_t{1};
   PcmBufferPtr out;
-  if (NewPcmBuffer(out, kPcmInteger, 2, static_cast<std::uint8_t>(containerBits),
-                   dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
+  if (NewPcmBufferToOverwrite(out, kPcmInteger, 2, static_cast<std::uint8_t>(containerBits),
+                              dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
     return kFailures.Note(kErrOutput);
   }
   if (containerBits == 24) {

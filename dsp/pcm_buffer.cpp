@@ -28,19 +28,31 @@ bool IsPcmWidth(std::uint8_t bits) {
 }
 }  // namespace
 
-Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
-                    std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {
+namespace {
+
+// Both constructors: the checks, the block, and zeros over all of it or all but the real frames.
+Result MakePcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
+                     std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames,
+                     bool zeroFrames) noexcept {
   out.reset();
   if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return kFailures.Note(kErrFormat);
   if (channels != 1 && channels != 2) return kFailures.Note(kErrChannels);
   if (!IsPcmWidth(bits)) return kFailures.Note(kErrBits);
   if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
+  const std::uint64_t frameBytes = bits / 8U * channels;
   const Size128 size =
-      sizeof(PcmBuffer) + (static_cast<Size128>(frames) + 2 * kPcmLeadIn) * (bits / 8U * channels);
+      sizeof(PcmBuffer) + (static_cast<Size128>(frames) + 2 * kPcmLeadIn) * frameBytes;
   if (size > kMaxBlock63) return kFailures.Note(kErrTooLarge);
   void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
   if (block == nullptr) return kFailures.Note(kErrNoMemory);
-  std::memset(block, 0, static_cast<std::size_t>(size));
+  auto* bytes = static_cast<unsigned char*>(block);
+  if (zeroFrames) {
+    std::memset(bytes, 0, static_cast<std::size_t>(size));
+  } else {
+    const std::size_t leadIn = kPcmLeadIn * frameBytes;
+    std::memset(bytes, 0, sizeof(PcmBuffer) + leadIn);
+    std::memset(bytes + sizeof(PcmBuffer) + leadIn + frames * frameBytes, 0, leadIn);
+  }
   auto* buffer = new (block) PcmBuffer;
   buffer->sampleFormat = sampleFormat;
   buffer->channels = channels;
@@ -50,6 +62,19 @@ Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t 
   buffer->leadIn = kPcmLeadIn;
   out.reset(buffer);
   return kOk;
+}
+
+}  // namespace
+
+Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
+                    std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {
+  return MakePcmBuffer(out, sampleFormat, channels, bits, sampleRate, frames, true);
+}
+
+Result NewPcmBufferToOverwrite(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
+                               std::uint8_t bits, std::uint32_t sampleRate,
+                               std::uint64_t frames) noexcept {
+  return MakePcmBuffer(out, sampleFormat, channels, bits, sampleRate, frames, false);
 }
 
 }  // namespace lumaro::dsp

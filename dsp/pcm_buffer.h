@@ -46,4 +46,12 @@ inline constexpr std::uint64_t kPcmLeadIn = 48;
                                   std::uint8_t channels, std::uint8_t bits,
                                   std::uint32_t sampleRate, std::uint64_t frames) noexcept;
 
+// As NewPcmBuffer, for a caller that writes every real frame itself: only the header and the
+// lead-in frames are zeroed, so the real frames' memory is touched once, by the caller's writes.
+// Once the caller has written them the buffer equals NewPcmBuffer's, byte for byte.
+[[nodiscard]] Result NewPcmBufferToOverwrite(PcmBufferPtr& out, std::uint16_t sampleFormat,
+                                             std::uint8_t channels, std::uint8_t bits,
+                                             std::uint32_t sampleRate,
+                                             std::uint64_t frames) noexcept;
+
 }  // namespace lumaro::dsp

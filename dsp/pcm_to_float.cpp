@@ -138,7 +138,7 @@ Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 1: header checks and the new record.
   if (const Result checked = CheckHeader(*pcm); checked != kOk) return checked;
   AudioBufferPtr audio;
-  if (NewAudioBuffer(audio, pcm->sampleRate, pcm->frameCount, kPcmLeadIn) != kOk) {
+  if (NewAudioBufferToOverwrite(audio, pcm->sampleRate, pcm->frameCount, kPcmLeadIn) != kOk) {
     return kFailures.Note(kErrNoMemory);
   }
 

@@ -44,7 +44,7 @@ Result JoinPcm(PlayRequest& r) {
   }
   const AudioBuffer& first = *r.TrackTable[0].Record.Get<AudioBuffer>();
   dsp::AudioBufferPtr joined;
-  if (dsp::NewAudioBuffer(joined, first.sampleRate, total, kJoinedPcmLeadIn) != kOk) {
+  if (dsp::NewAudioBufferToOverwrite(joined, first.sampleRate, total, kJoinedPcmLeadIn) != kOk) {
     return kFailures.Note(kErrNoMemory);
   }
   std::uint64_t done = 0;

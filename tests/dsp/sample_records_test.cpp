@@ -77,6 +77,13 @@ TEST(NewPcmBufferTest, ChecksEveryFieldAndZeroes) {
     const std::size_t bytes = (frames + 2 * kPcmLeadIn) * buffer->BytesPerFrame();
     for (std::size_t i = 0; i < bytes; ++i) ASSERT_EQ(buffer->Samples()[i], 0) << i;
     EXPECT_EQ(buffer->Data(), buffer->Samples() + kPcmLeadIn * buffer->BytesPerFrame());
+
+    // The constructor for a caller that writes every real frame gives the same bytes once it has.
+    PcmBufferPtr overwritten;
+    ASSERT_EQ(NewPcmBufferToOverwrite(overwritten, format, channels, bits, rate, frames), kOk);
+    const std::size_t data = frames * buffer->BytesPerFrame();
+    for (PcmBuffer* b : {buffer.get(), overwritten.get()}) std::memset(b->Data(), 0x5A, data);
+    EXPECT_EQ(std::memcmp(buffer.get(), overwritten.get(), sizeof(PcmBuffer) + bytes), 0);
   }
 }
 
