@@ -1,9 +1,12 @@
 #include "dsp/guarded_alloc.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -48,17 +51,120 @@ bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
 }
 
 namespace {
-// Blocks from this size on are aligned to, and rounded up to, the large-page size and advised to
-// use large pages: a whole track then costs a few hundred page faults instead of hundreds of
-// thousands, which would otherwise take more time than converting it.
+
+// Blocks from this size on are mapped straight from the system, aligned to and rounded up to the
+// large-page size, and advised to use large pages: a whole track then costs a few hundred page
+// faults instead of hundreds of thousands, which would otherwise take more time than converting
+// it.
 constexpr std::uint64_t kLargePage = 2ULL << 20;
 constexpr std::uint64_t kLargeBlock = 16 * kLargePage;
+// Large blocks alive at once (far more than a play list of whole tracks reaches before the guard
+// refuses), and freed ones kept for the next request.
+constexpr std::size_t kLiveLargeBlocks = 4096;
+constexpr std::size_t kKeptLargeBlocks = 4;
+
+// The large blocks: every one alive, with its mapped size, and the few freed ones kept. The first
+// touch of fresh memory costs the system a page clear (and, in a virtual machine, often a fault in
+// the host as well); a stage's output written into the pages its predecessor's input has just
+// freed costs neither. A kept block serves the next request it holds (the smallest such, cut to
+// the request); a request no kept block holds gives all of them back before it maps, so resident
+// memory never exceeds what it would be without keeping. Any thread; one lock.
+class LargeBlocks {
+ public:
+  // A block of exactly `bytes` (a multiple of kLargePage). Failure answer: nullptr.
+  void* Take(std::uint64_t bytes) noexcept {
+    const std::lock_guard lock(mutex_);
+    Entry* fit = nullptr;
+    for (Entry& e : kept_) {
+      if (e.block != nullptr && e.bytes >= bytes && (fit == nullptr || e.bytes < fit->bytes)) {
+        fit = &e;
+      }
+    }
+    Entry taken;
+    if (fit != nullptr) {
+      taken = std::exchange(*fit, Entry{});
+      platform::ShrinkMappedBlock(taken.block, taken.bytes, bytes);
+    } else {
+      ReleaseKept();
+      taken.block = platform::MapBlock(bytes, kLargePage);
+      if (taken.block == nullptr) return nullptr;
+      platform::AdviseLargePages(taken.block, bytes);
+    }
+    taken.bytes = bytes;
+    for (Entry& e : live_) {
+      if (e.block == nullptr) {
+        e = taken;
+        return taken.block;
+      }
+    }
+    platform::UnmapBlock(taken.block, taken.bytes);
+    return nullptr;
+  }
+
+  // Keeps `block` when it is a live large block (answer true): in a free place, or in place of the
+  // smallest kept one, which goes back to the system. False for any other block.
+  bool Keep(void* block) noexcept {
+    const std::lock_guard lock(mutex_);
+    for (Entry& e : live_) {
+      if (e.block != block) continue;
+      Entry* place = &kept_[0];
+      for (Entry& k : kept_) {
+        if (k.block == nullptr || (place->block != nullptr && k.bytes < place->bytes)) place = &k;
+      }
+      if (place->block != nullptr) platform::UnmapBlock(place->block, place->bytes);
+      *place = std::exchange(e, Entry{});
+      return true;
+    }
+    return false;
+  }
+
+  void Release() noexcept {
+    const std::lock_guard lock(mutex_);
+    ReleaseKept();
+  }
+
+  std::uint64_t KeptBytes() noexcept {
+    const std::lock_guard lock(mutex_);
+    std::uint64_t total = 0;
+    for (const Entry& k : kept_) total += k.bytes;
+    return total;
+  }
+
+ private:
+  struct Entry {
+    void* block = nullptr;
+    std::uint64_t bytes = 0;
+  };
+
+  void ReleaseKept() noexcept {
+    for (Entry& k : kept_) {
+      if (k.block != nullptr) platform::UnmapBlock(k.block, k.bytes);
+      k = Entry{};
+    }
+  }
+
+  std::mutex mutex_;
+  std::array<Entry, kLiveLargeBlocks> live_{};
+  std::array<Entry, kKeptLargeBlocks> kept_{};
+};
+
+// Process-wide, as the heap is; never destroyed, so that a block freed during exit finds it.
+LargeBlocks& Large() noexcept {
+  static LargeBlocks* const blocks = new LargeBlocks;
+  return *blocks;
+}
 
 }  // namespace
 
 void* GuardedAlloc(std::uint64_t bytes) noexcept {
   std::uint64_t available = 0;
-  if (const Result refused = GuardAnswer(bytes, &available); refused != kOk) {
+  Result refused = GuardAnswer(bytes, &available);
+  if (refused == kErrGuardRefused && Large().KeptBytes() != 0) {
+    // Kept blocks count as used to the system; given back, the request may fit.
+    Large().Release();
+    refused = GuardAnswer(bytes, &available);
+  }
+  if (refused != kOk) {
     NoteRefused(refused, bytes, available);
     return nullptr;
   }
@@ -68,9 +174,7 @@ void* GuardedAlloc(std::uint64_t bytes) noexcept {
   }
   void* block = nullptr;
   if (bytes >= kLargeBlock) {
-    const std::uint64_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    block = platform::AllocateBlock(static_cast<std::size_t>(rounded), kLargePage);
-    if (block != nullptr) platform::AdviseLargePages(block, rounded);
+    block = Large().Take((bytes + kLargePage - 1) / kLargePage * kLargePage);
   } else {
     // A zero-byte request still gets a distinct block, as a heap does.
     block = platform::AllocateBlock(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
@@ -79,6 +183,12 @@ void* GuardedAlloc(std::uint64_t bytes) noexcept {
   return block;
 }
 
-void GuardedFree(void* block) noexcept { platform::FreeBlock(block); }
+void GuardedFree(void* block) noexcept {
+  if (block != nullptr && !Large().Keep(block)) platform::FreeBlock(block);
+}
+
+void ReleaseFreeBlocks() noexcept { Large().Release(); }
+
+std::uint64_t KeptFreeBytes() noexcept { return Large().KeptBytes(); }
 
 }  // namespace lumaro::dsp

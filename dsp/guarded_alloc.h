@@ -15,8 +15,15 @@ inline constexpr std::uint64_t kGuardReserve = 0x8000000;  // 128 MiB
 // when the memory status cannot be read. Any thread. Failure answer: nullptr.
 [[nodiscard]] void* GuardedAlloc(std::uint64_t bytes) noexcept;
 
-// Gives back a block of GuardedAlloc (nullptr is allowed).
+// Gives back a block of GuardedAlloc (nullptr is allowed). The few most recent large blocks
+// (32 MiB and more) are kept, already faulted in, for the next large requests they can hold;
+// ReleaseFreeBlocks gives them to the system (the engine calls it once a track is prepared and
+// after each playback), as does a request the memory guard would otherwise refuse.
 void GuardedFree(void* block) noexcept;
+void ReleaseFreeBlocks() noexcept;
+
+// The bytes of the large blocks kept for reuse. Any thread.
+[[nodiscard]] std::uint64_t KeptFreeBytes() noexcept;
 
 // True when a request of `bytes` passes the memory guard (the check GuardedAlloc makes).
 [[nodiscard]] bool MemoryGuardAllows(std::uint64_t bytes) noexcept;

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "dsp/guarded_alloc.h"
 #include "engine/step_machine.h"
 #include "platform/failure.h"
 #include "platform/os.h"
@@ -30,6 +31,7 @@ Result RunPlayback(std::unique_ptr<context::PlayRequest> request) {
     result = StepMachine(*request, 0);  // publishes its result and failure chain itself
   }
   request.reset();
+  dsp::ReleaseFreeBlocks();
   platform::CompactHeap();
   return result;
 }

@@ -5,6 +5,7 @@
 #include "dsp/compress.h"
 #include "dsp/dsd_to_float.h"
 #include "dsp/float_to_output.h"
+#include "dsp/guarded_alloc.h"
 #include "dsp/half_wave_limiter.h"
 #include "dsp/loudness_normalize.h"
 #include "dsp/pack_dop.h"
@@ -208,6 +209,7 @@ Result PrepareEndpointOutput(PlayRequest& r) {
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
   if (output == nullptr) return kFailures.Note(kErrNoBuffer);
   if (output->frameCount == 0) return NotEnoughData(r);
+  dsp::ReleaseFreeBlocks();  // the stages' freed blocks are not needed while the device plays
   return StepMachine(r, context::Step::kInitializeEndpoint);
 }
 
@@ -227,6 +229,7 @@ Result PrepareDriverOutput(PlayRequest& r) {
     if (r.Buffer.Get<dsp::PcmBuffer>()->frameCount == 0) return NotEnoughData(r);
     if (f.ByteOrderFlag != 0) dsp::SwapToBigEndian(r.Buffer, f.ValidBits);
   }
+  dsp::ReleaseFreeBlocks();  // the stages' freed blocks are not needed while the driver plays
   return StepMachine(r, context::Step::kCreatePlaybackEvent);
 }
 

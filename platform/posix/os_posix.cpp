@@ -66,6 +66,29 @@ void* AllocateBlock(std::size_t bytes, std::size_t alignment) noexcept {
 
 void FreeBlock(void* block) noexcept { std::free(block); }
 
+void* MapBlock(std::size_t bytes, std::size_t alignment) noexcept {
+  if (bytes == 0 || bytes > SIZE_MAX - alignment) return nullptr;
+  // Map one alignment more than asked and cut the unaligned ends off.
+  const std::size_t span = bytes + alignment;
+  void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  auto* start = static_cast<unsigned char*>(raw);
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(start);
+  unsigned char* aligned = start + ((alignment - address % alignment) % alignment);
+  if (aligned != start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+  unsigned char* end = aligned + bytes;
+  if (end != start + span) ::munmap(end, static_cast<std::size_t>(start + span - end));
+  return aligned;
+}
+
+void ShrinkMappedBlock(void* block, std::size_t bytes, std::size_t keep) noexcept {
+  if (keep < bytes) ::munmap(static_cast<unsigned char*>(block) + keep, bytes - keep);
+}
+
+void UnmapBlock(void* block, std::size_t bytes) noexcept {
+  if (block != nullptr) ::munmap(block, bytes);
+}
+
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
   ::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);

@@ -62,6 +62,21 @@ void* AllocateBlock(std::size_t bytes, std::size_t alignment) noexcept {
 
 void FreeBlock(void* block) noexcept { _aligned_free(block); }
 
+// The system's allocation granularity (64 KiB) is the alignment a mapping gets; the large-page
+// alignment asked for elsewhere only serves the large-page advice, which Windows does not take.
+void* MapBlock(std::size_t bytes, std::size_t) noexcept {
+  return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void ShrinkMappedBlock(void* block, std::size_t bytes, std::size_t keep) noexcept {
+  if (keep < bytes)
+    ::VirtualFree(static_cast<unsigned char*>(block) + keep, bytes - keep, MEM_DECOMMIT);
+}
+
+void UnmapBlock(void* block, std::size_t) noexcept {
+  if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
 void AdviseLargePages(void*, std::uint64_t) noexcept {}
 
 std::u16string ExecutablePath() {

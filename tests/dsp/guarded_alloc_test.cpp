@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <tuple>
+#include <vector>
 
 #include "tests/support/fake_memory_status.h"
 
@@ -37,6 +39,43 @@ TEST(GuardedAllocTest, KeepsTheReserveFreeWithEqualityAllowed) {
     EXPECT_EQ(block != nullptr, granted) << free << " " << size;
     GuardedFree(block);
   }
+}
+
+// Freed large blocks serve the next large requests in pages already touched: the smallest kept
+// block that holds a request, cut to it (rounded up to 2 MiB); a request none holds gives them all
+// back first; at most four are kept, the smallest going back; the guard still decides.
+TEST(GuardedAllocTest, FreedLargeBlocksServeTheNextRequests) {
+  constexpr std::uint64_t kMiB = 1 << 20;
+  ReleaseFreeBlocks();
+  std::vector<void*> blocks;
+  for (const std::uint64_t mib : {34, 36, 38, 40, 42}) blocks.push_back(GuardedAlloc(mib * kMiB));
+  for (void* block : blocks) {
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0x5A, 34 * kMiB);
+    GuardedFree(block);
+  }
+  EXPECT_EQ(KeptFreeBytes(), (36 + 38 + 40 + 42) * kMiB);
+
+  void* cut = GuardedAlloc(36 * kMiB + 1);  // 38 MiB: the 38 MiB block
+  EXPECT_EQ(cut, blocks[2]);
+  void* shrunk = GuardedAlloc(37 * kMiB);  // the 40 MiB block, cut to 38
+  EXPECT_EQ(shrunk, blocks[3]);
+  std::memset(shrunk, 1, 38 * kMiB);
+  EXPECT_EQ(KeptFreeBytes(), (36 + 42) * kMiB);
+
+  void* fresh = GuardedAlloc(50 * kMiB);  // none holds it
+  EXPECT_NE(fresh, nullptr);
+  EXPECT_EQ(KeptFreeBytes(), 0U);
+  for (void* block : {cut, shrunk, fresh}) GuardedFree(block);
+  EXPECT_EQ(KeptFreeBytes(), (38 + 38 + 50) * kMiB);
+  {
+    FakeMemoryStatus nothingFree(0);
+    EXPECT_EQ(GuardedAlloc(34 * kMiB), nullptr);
+    EXPECT_EQ(KeptFreeBytes(), 0U);  // given back before the guard's second answer
+  }
+  GuardedFree(GuardedAlloc(34 * kMiB));
+  ReleaseFreeBlocks();
+  EXPECT_EQ(KeptFreeBytes(), 0U);
 }
 
 }  // namespace
