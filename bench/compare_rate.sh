@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Side by side on the same five-minute files, one worker: lumaro-stage's resampler, modulator and
-# output conversion against sox and ffmpeg doing the nearest equivalent, each writing the same
-# output format into memory (/dev/shm).
+# Side by side on the same five-minute files, one worker: lumaro-stage's resampler and output
+# conversion against sox and ffmpeg doing the nearest equivalent, each writing the same output
+# format into memory (/dev/shm). The 1-bit modulator has no peer here (neither tool writes DSD;
+# ffmpeg only decodes it, a different job); bench_to_one_bit measures it alone.
 #
 #   bench/compare_rate.sh [BUILD_DIR]      (default build/release; builds nothing)
 source "$(dirname "$0")/compare_common.sh"
@@ -34,7 +35,3 @@ pair "96k -> 44.1k, 24-bit out" "ffmpeg" -- "$work/in96.wav" "$work/out.wav" pcm
   -y "$work/out.wav"
 pair "f64 96k -> 24-bit" "sox" -- "$work/in96f.wav" "$work/out.wav" pcm-to-float \
   --then float-to-output 24 24 $w 1 -- sox "$work/in96f.wav" -b 24 "$work/out.wav"
-"$stage" "$work/in44.wav" "$work/dsd64.dff" pcm-to-float --then to-one-bit 2822400 >/dev/null 2>&1
-pair "44.1k -> DSD64 (1-bit)" "ffmpeg dff->f64" -- "$work/in44.wav" "$work/out.dff" pcm-to-float \
-  --then to-one-bit 2822400 $w 1 -- \
-  ffmpeg -nostdin -v error -threads 1 -i "$work/dsd64.dff" -f f64le -y "$work/out.f64"
