@@ -17,10 +17,8 @@ constexpr platform::FailureNames kFailures{
 constexpr double kFullScale = 1.0;
 }  // namespace
 
-double PeakOfFrames(const AudioBuffer& buffer, std::uint64_t first, std::uint64_t count,
-                    const platform::StopWord& stop) {
+double PeakOfSamples(const double* samples, std::uint64_t count, const platform::StopWord& stop) {
   double peak = 0.0;
-  const double* samples = buffer.Frame(static_cast<std::int64_t>(first));
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) break;
     const std::uint64_t end = 2 * std::min(count, done + kStopPollFrames);
@@ -31,9 +29,13 @@ double PeakOfFrames(const AudioBuffer& buffer, std::uint64_t first, std::uint64_
   return peak;
 }
 
-void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, double gain,
-                 const platform::StopWord& stop) {
-  double* samples = buffer.Frame(static_cast<std::int64_t>(first));
+double PeakOfFrames(const AudioBuffer& buffer, std::uint64_t first, std::uint64_t count,
+                    const platform::StopWord& stop) {
+  return PeakOfSamples(buffer.Frame(static_cast<std::int64_t>(first)), count, stop);
+}
+
+void ScaleSamples(double* samples, std::uint64_t count, double gain,
+                  const platform::StopWord& stop) {
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) break;
     const std::uint64_t end = 2 * std::min(count, done + kStopPollFrames);
@@ -41,6 +43,22 @@ void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, 
       samples[i] *= gain;
     }
   }
+}
+
+void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, double gain,
+                 const platform::StopWord& stop) {
+  ScaleSamples(buffer.Frame(static_cast<std::int64_t>(first)), count, gain, stop);
+}
+
+std::optional<double> ClipGuardGain(double peak) noexcept {
+  if (peak <= kFullScale) return std::nullopt;
+  return kFullScale / peak;
+}
+
+double ScaledPeak(double peak, double gain) noexcept {
+  const double scaled = peak * gain;
+  // An infinite peak and its gain of 0 leave only zeros (and not-a-number samples, passed over).
+  return std::isnan(scaled) ? 0.0 : scaled;
 }
 
 Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop) {
@@ -53,12 +71,10 @@ Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop) {
     peaks[worker] = PeakOfFrames(*buffer, slice.first, slice.count, stop);
   });
   if (result != kOk) return result;
-  const double peak = *std::max_element(peaks.begin(), peaks.end());
-  if (peak <= kFullScale) return kOk;
-
-  const double gain = kFullScale / peak;
+  const std::optional<double> gain = ClipGuardGain(*std::max_element(peaks.begin(), peaks.end()));
+  if (!gain) return kOk;
   return ParallelFor(buffer->frameCount, stop, [&](unsigned, Slice slice) {
-    ScaleFrames(*buffer, slice.first, slice.count, gain, stop);
+    ScaleFrames(*buffer, slice.first, slice.count, *gain, stop);
   });
 }
 

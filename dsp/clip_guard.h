@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "dsp/buffer_slot.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
@@ -14,12 +16,26 @@ namespace lumaro::dsp {
 [[nodiscard]] Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop);
 
 // The largest |sample| among the real frames [first, first + count) of `buffer`, polling `stop`
-// every kStopPollFrames frames (a partial answer when it is set).
+// every kStopPollFrames frames (a partial answer when it is set). A sample that is not a number
+// is passed over.
 double PeakOfFrames(const AudioBuffer& buffer, std::uint64_t first, std::uint64_t count,
                     const platform::StopWord& stop);
+// The same for `count` stereo frames at `samples`.
+double PeakOfSamples(const double* samples, std::uint64_t count, const platform::StopWord& stop);
 
 // Multiplies the real frames [first, first + count) by `gain`, polling `stop` likewise.
 void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, double gain,
                  const platform::StopWord& stop);
+// The same for `count` stereo frames at `samples`.
+void ScaleSamples(double* samples, std::uint64_t count, double gain,
+                  const platform::StopWord& stop);
+
+// The clip guard's gain for a measured peak: 1 / peak above 1.0, none otherwise.
+std::optional<double> ClipGuardGain(double peak) noexcept;
+
+// The peak of samples that had the peak `peak` once each was multiplied by `gain` (≥ 0): since
+// rounding to nearest keeps the order of magnitudes, it is the rounded product of the peak
+// itself, so a later stage's measuring pass over the scaled samples can be skipped.
+double ScaledPeak(double peak, double gain) noexcept;
 
 }  // namespace lumaro::dsp

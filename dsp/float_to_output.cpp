@@ -52,13 +52,11 @@ inline void RoundFrame(const double* frame, double k, double limit, std::int32_t
 #endif
 }
 
-// Frames [first, first + count): each value shifted left by `shift` (left-justified in the
-// container) and written as its low `bytes` bytes, little-endian.
+// `count` frames from `x`: each value shifted left by `shift` (left-justified in the container)
+// and written from `y` as its low `bytes` bytes, little-endian.
 template <unsigned Bytes>
-void ConvertInteger(const AudioBuffer& in, PcmBuffer& out, std::uint64_t first, std::uint64_t count,
-                    double k, double limit, unsigned shift, const platform::StopWord& stop) {
-  const double* x = in.Frame(static_cast<std::int64_t>(first));
-  unsigned char* y = out.Data() + first * 2 * Bytes;
+void ConvertInteger(const double* x, std::uint64_t count, unsigned char* y, double k, double limit,
+                    unsigned shift, const platform::StopWord& stop) {
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) return;
     const std::uint64_t end = std::min(count, done + kStopPollFrames);
@@ -76,10 +74,8 @@ void ConvertInteger(const AudioBuffer& in, PcmBuffer& out, std::uint64_t first, 
   }
 }
 
-void ConvertFloat(const AudioBuffer& in, PcmBuffer& out, std::uint64_t first, std::uint64_t count,
-                  double gain, const platform::StopWord& stop) {
-  const double* x = in.Frame(static_cast<std::int64_t>(first));
-  unsigned char* y = out.Data() + first * 8;
+void ConvertFloat(const double* x, std::uint64_t count, unsigned char* y, double gain,
+                  const platform::StopWord& stop) {
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) return;
     const std::uint64_t end = std::min(count, done + kStopPollFrames);
@@ -92,43 +88,61 @@ void ConvertFloat(const AudioBuffer& in, PcmBuffer& out, std::uint64_t first, st
 
 }  // namespace
 
+bool IsOutputFormat(unsigned validBits, unsigned containerBits) noexcept {
+  return IsOutputWidth(validBits) && IsOutputWidth(containerBits) && validBits <= containerBits;
+}
+
+OutputConversion::OutputConversion(unsigned validBits, unsigned containerBits, bool asFloat,
+                                   double peak) noexcept
+    : container_(containerBits),
+      float_(asFloat && validBits == 32 && containerBits == 32),
+      gain_(peak > 1.0 ? 1.0 / peak : 1.0),
+      limit_(FullScale(validBits)),
+      k_(gain_ * limit_),
+      shift_(containerBits - validBits) {}
+
+void OutputConversion::Convert(const double* x, std::uint64_t count, unsigned char* y,
+                               const platform::StopWord& stop) const noexcept {
+  if (float_) {
+    ConvertFloat(x, count, y, gain_, stop);
+  } else if (container_ == 16) {
+    ConvertInteger<2>(x, count, y, k_, limit_, shift_, stop);
+  } else if (container_ == 24) {
+    ConvertInteger<3>(x, count, y, k_, limit_, shift_, stop);
+  } else {
+    ConvertInteger<4>(x, count, y, k_, limit_, shift_, stop);
+  }
+}
+
+PcmBufferPtr OutputConversion::NewRecord(std::uint32_t sampleRate,
+                                         std::uint64_t frames) const noexcept {
+  PcmBufferPtr out;
+  if (NewPcmBufferToOverwrite(out, float_ ? kPcmFloat : kPcmInteger, 2,
+                              static_cast<std::uint8_t>(container_), sampleRate, frames) != kOk) {
+    out.reset();
+  }
+  return out;
+}
+
 Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,
                      const platform::StopWord& stop) {
   const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   if (!in) return kFailures.Note(kErrNoBuffer);
   if (in->frameCount == 0) return kFailures.Note(kErrEmptySource);
-  if (!IsOutputWidth(validBits) || !IsOutputWidth(containerBits) || validBits > containerBits) {
-    return kFailures.Note(kErrBits);
-  }
-  const bool writeFloat = asFloat && validBits == 32 && containerBits == 32;
-  PcmBufferPtr out;
-  if (NewPcmBufferToOverwrite(out, writeFloat ? kPcmFloat : kPcmInteger, 2,
-                              static_cast<std::uint8_t>(containerBits), in->sampleRate,
-                              in->frameCount) != kOk) {
-    return kFailures.Note(kErrOutput);
-  }
+  if (!IsOutputFormat(validBits, containerBits)) return kFailures.Note(kErrBits);
 
   std::array<double, kMaxWorkerSlots> peaks{};
   Result result = ParallelFor(in->frameCount, stop, [&](unsigned worker, Slice slice) {
     peaks[worker] = PeakOfFrames(*in, slice.first, slice.count, stop);
   });
   if (result != kOk) return result;
-  const double peak = *std::max_element(peaks.begin(), peaks.end());
-  const double gain = peak > 1.0 ? 1.0 / peak : 1.0;
-
-  const double limit = FullScale(validBits);
-  const double k = gain * limit;
-  const unsigned shift = containerBits - validBits;
+  const OutputConversion conversion(validBits, containerBits, asFloat,
+                                    *std::max_element(peaks.begin(), peaks.end()));
+  PcmBufferPtr out = conversion.NewRecord(in->sampleRate, in->frameCount);
+  if (!out) return kFailures.Note(kErrOutput);
   result = ParallelFor(in->frameCount, stop, [&](unsigned, Slice slice) {
-    if (writeFloat) {
-      ConvertFloat(*in, *out, slice.first, slice.count, gain, stop);
-    } else if (containerBits == 16) {
-      ConvertInteger<2>(*in, *out, slice.first, slice.count, k, limit, shift, stop);
-    } else if (containerBits == 24) {
-      ConvertInteger<3>(*in, *out, slice.first, slice.count, k, limit, shift, stop);
-    } else {
-      ConvertInteger<4>(*in, *out, slice.first, slice.count, k, limit, shift, stop);
-    }
+    conversion.Convert(in->Frame(static_cast<std::int64_t>(slice.first)), slice.count,
+                       out->Data() + slice.first * out->BytesPerFrame(), stop);
   });
   if (result != kOk) return result;
   slot.Put(std::move(out));

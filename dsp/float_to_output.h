@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "dsp/buffer_slot.h"
+#include "dsp/pcm_buffer.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
@@ -19,6 +20,36 @@ namespace lumaro::dsp {
 // Fails unless valid and container bits are 16, 24 or 32 with valid ≤ container; also for no
 // frames, a refused allocation, a worker that cannot start or a stop request. The source is
 // freed in every case; on failure the slot is empty. Playback thread.
+// True for the widths FloatToOutput takes: valid and container bits 16, 24 or 32, valid ≤
+// container.
+[[nodiscard]] bool IsOutputFormat(unsigned validBits, unsigned containerBits) noexcept;
+
+// FloatToOutput's second pass once the peak of the samples to convert is known: the output
+// record it makes and the bytes each frame becomes. The widths must pass IsOutputFormat.
+class OutputConversion {
+ public:
+  OutputConversion(unsigned validBits, unsigned containerBits, bool asFloat, double peak) noexcept;
+
+  // A PcmBuffer for `frames` output frames whose real frames are left for Convert. Failure
+  // answer: nullptr.
+  [[nodiscard]] PcmBufferPtr NewRecord(std::uint32_t sampleRate,
+                                       std::uint64_t frames) const noexcept;
+
+  // Writes `count` stereo frames from `x` as output frames from `y`, polling `stop` every
+  // kStopPollFrames frames (it returns early when set). Any thread; disjoint `y` ranges may be
+  // written at once.
+  void Convert(const double* x, std::uint64_t count, unsigned char* y,
+               const platform::StopWord& stop) const noexcept;
+
+ private:
+  unsigned container_;
+  bool float_;
+  double gain_;
+  double limit_;
+  double k_;
+  unsigned shift_;
+};
+
 [[nodiscard]] Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits,
                                    bool asFloat, const platform::StopWord& stop);
 

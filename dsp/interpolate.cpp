@@ -30,25 +30,18 @@ constexpr platform::FailureNames kFailures{
      "interpolate target rate", "interpolate lead-in", "interpolate frame count",
      "interpolate output", "interpolate phase table"}};
 
-// One phase: the four weights, and how many input frames to move on after it.
-struct Phase {
-  double w[4];
-  std::uint64_t advance;
-};
-
-// Output frames [first, first + count) from input frame `p` at phase 0: per frame the weighted
-// sum ((w0·x[p−1] + w1·x[p]) + w2·x[p+1]) + w3·x[p+2] in each channel.
-void InterpolateSlice(const AudioBuffer& in, AudioBuffer& out, const Phase* phases,
-                      std::uint64_t phaseCount, std::uint64_t p, std::uint64_t first,
-                      std::uint64_t count, const platform::StopWord& stop) {
+// `count` output frames into `y` from input frame `p` at phase 0: per frame the weighted sum
+// ((w0·x[p−1] + w1·x[p]) + w2·x[p+1]) + w3·x[p+2] in each channel.
+void InterpolateSlice(const AudioBuffer& in, const InterpolationPhase* phases,
+                      std::uint64_t phaseCount, std::uint64_t p, double* y, std::uint64_t count,
+                      const platform::StopWord& stop) {
   const double* x = in.Frame(static_cast<std::int64_t>(p) - 1);
-  double* y = out.Frame(static_cast<std::int64_t>(first));
   std::uint64_t phase = 0;
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) return;
     const std::uint64_t end = std::min(count, done + kStopPollFrames);
     for (std::uint64_t f = done; f < end; ++f) {
-      const Phase& ph = phases[phase];
+      const InterpolationPhase& ph = phases[phase];
       const StereoPair sum = StereoPair::Splat(ph.w[0]) * StereoPair::Load(x) +
                              StereoPair::Splat(ph.w[1]) * StereoPair::Load(x + 2) +
                              StereoPair::Splat(ph.w[2]) * StereoPair::Load(x + 4) +
@@ -74,45 +67,60 @@ std::uint64_t InterpolatedFrames(std::uint64_t frames, std::uint32_t source,
   return n > kMaxBlock63 ? 0 : static_cast<std::uint64_t>(n);
 }
 
-Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
-  AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
-  if (!in) return kFailures.Note(kErrNoBuffer);
-  const std::uint32_t source = in->sampleRate;
+Result PlanInterpolation(const AudioBuffer& in, std::uint32_t target, InterpolationPlan& plan) {
+  const std::uint32_t source = in.sampleRate;
   if (source < kMinSampleRate) return kFailures.Note(kErrSourceRate);
-  if (in->frameCount == 0) return kFailures.Note(kErrEmptySource);
+  if (in.frameCount == 0) return kFailures.Note(kErrEmptySource);
   if (target < kMinSampleRate || target > kMaxInterpolateRate)
     return kFailures.Note(kErrTargetRate);
-  if (in->leadIn < kInterpolateLeadIn) return kFailures.Note(kErrLeadIn);
-  const std::uint64_t frames = InterpolatedFrames(in->frameCount, source, target);
-  if (frames == 0) return kFailures.Note(kErrFrameCount);
-  AudioBufferPtr out;
-  if (NewAudioBufferToOverwrite(out, target, frames, kResampledLeadIn) != kOk)
-    return kFailures.Note(kErrOutput);
+  if (in.leadIn < kInterpolateLeadIn) return kFailures.Note(kErrLeadIn);
+  plan.source = source;
+  plan.target = target;
+  plan.frames = InterpolatedFrames(in.frameCount, source, target);
+  if (plan.frames == 0) return kFailures.Note(kErrFrameCount);
 
   // Phase j lies at (j × source mod target) / target past its input frame; the whole table
   // repeats after L frames, as L × source is a multiple of target.
-  const std::uint64_t phaseCount = InterpolationPhases(source, target);
-  auto* phases = static_cast<Phase*>(GuardedAlloc(phaseCount * sizeof(Phase)));
-  if (phases == nullptr) return kFailures.Note(kErrPhaseTable);
-  const RecordPtr<Phase> phaseOwner(phases);
+  plan.phaseCount = InterpolationPhases(source, target);
+  plan.phases.reset(
+      static_cast<InterpolationPhase*>(GuardedAlloc(plan.phaseCount * sizeof(InterpolationPhase))));
+  if (!plan.phases) return kFailures.Note(kErrPhaseTable);
   std::uint64_t a = 0;
-  for (std::uint64_t j = 0; j < phaseCount; ++j) {
+  for (std::uint64_t j = 0; j < plan.phaseCount; ++j) {
     const auto w = CubicWeights(static_cast<double>(a) / target);
-    std::copy(w.begin(), w.end(), phases[j].w);
+    std::copy(w.begin(), w.end(), plan.phases.get()[j].w);
     a += source;
-    phases[j].advance = a / target;
+    plan.phases.get()[j].advance = a / target;
     a %= target;
   }
+  return kOk;
+}
+
+void InterpolateSeconds(const AudioBuffer& in, const InterpolationPlan& plan,
+                        std::uint64_t firstSecond, std::uint64_t seconds, double* y,
+                        const platform::StopWord& stop) {
+  const std::uint64_t first = firstSecond * plan.target;
+  const std::uint64_t last = std::min(plan.frames, (firstSecond + seconds) * plan.target);
+  if (last <= first) return;
+  InterpolateSlice(in, plan.phases.get(), plan.phaseCount, firstSecond * plan.source, y,
+                   last - first, stop);
+}
+
+Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
+  AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
+  if (!in) return kFailures.Note(kErrNoBuffer);
+  InterpolationPlan plan;
+  if (const Result planned = PlanInterpolation(*in, target, plan); planned != kOk) return planned;
+  AudioBufferPtr out;
+  if (NewAudioBufferToOverwrite(out, target, plan.frames, kResampledLeadIn) != kOk)
+    return kFailures.Note(kErrOutput);
 
   MirrorLeadIn(*in);
   // Whole seconds of output per worker: slice i of the seconds starts at output frame
   // i × q × target and input frame i × q × source, both at phase 0.
-  const std::uint64_t seconds = (frames + target - 1) / target;
-  const Result result = ParallelFor(seconds, stop, [&](unsigned, Slice slice) {
-    const std::uint64_t first = slice.first * target;
-    const std::uint64_t last = std::min(frames, (slice.first + slice.count) * target);
-    InterpolateSlice(*in, *out, phases, phaseCount, slice.first * source, first, last - first,
-                     stop);
+  const Result result = ParallelFor(plan.Seconds(), stop, [&](unsigned, Slice slice) {
+    InterpolateSeconds(*in, plan, slice.first, slice.count,
+                       out->Frame(static_cast<std::int64_t>(slice.first * target)), stop);
   });
   if (result != kOk) return result;
   slot.Put(std::move(out));

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
+#include "dsp/audio_buffer.h"
 #include "dsp/buffer_slot.h"
+#include "dsp/record_ptr.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
@@ -21,6 +23,37 @@ std::uint64_t InterpolationPhases(std::uint32_t source, std::uint32_t target) no
 // in 128 bits; 0 when it would not fit in 63 bits.
 std::uint64_t InterpolatedFrames(std::uint64_t frames, std::uint32_t source,
                                  std::uint32_t target) noexcept;
+
+// One phase of the interpolator: the four weights, and how many input frames to move on after it.
+struct InterpolationPhase {
+  double w[4];
+  std::uint64_t advance;
+};
+
+// An interpolation from a source buffer to `target` Hz: the output frame count and the phase
+// table (taken through the memory guard, freed with the plan).
+struct InterpolationPlan {
+  std::uint32_t source = 0;
+  std::uint32_t target = 0;
+  std::uint64_t frames = 0;
+  std::uint64_t phaseCount = 0;
+  RecordPtr<InterpolationPhase> phases;
+
+  // Seconds of output, the last one possibly partial: the units the workers share.
+  std::uint64_t Seconds() const noexcept { return (frames + target - 1) / target; }
+};
+
+// Interpolate's checks and phase table for `in` and `target` (its failures, noted).
+[[nodiscard]] Result PlanInterpolation(const AudioBuffer& in, std::uint32_t target,
+                                       InterpolationPlan& plan);
+
+// Writes the output frames of seconds [firstSecond, firstSecond + seconds) into `y` (the last
+// second cut at the frame count), from `in` whose lead-ins are mirrored. Each second starts at
+// phase 0, so any split into seconds gives the same frames. Polls `stop` every kStopPollFrames
+// frames. Any thread.
+void InterpolateSeconds(const AudioBuffer& in, const InterpolationPlan& plan,
+                        std::uint64_t firstSecond, std::uint64_t seconds, double* y,
+                        const platform::StopWord& stop);
 
 // Replaces the AudioBuffer in the slot by one at `target` Hz (lead-in 48) made with cubic
 // convolution: output frame f lies at f × source / target input frames, between input frames p

@@ -68,10 +68,20 @@ Result WriteCache(PlayRequest& r, bool oneBit) {
   return written;
 }
 
-// Integer (or shared float) PCM at `rate`: float, resampled, clip-guarded, converted.
+// Integer (or shared float) PCM at `rate`: float, resampled, clip-guarded, converted. Without a
+// cache file (which takes the resampled track in float) the last rate step writes straight into
+// the output record, with the same texts in the same order and the same bytes.
 Result PreparePcm(PlayRequest& r, std::uint32_t rate, unsigned validBits, unsigned containerBits,
                   bool asFloat) {
   if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
+  if (AudioRate(r) != rate && r.App->Cache.Load() != 1) {
+    const dsp::OutputFormat format{validBits, containerBits, asFloat};
+    return RunStage(r, res::kStatusResampling, [&] {
+      return dsp::ResampleToOutput(
+          r.Buffer, rate, true, format, [&] { ShowStatus(r, res::kStatusConvertingToOutput); },
+          r.App->PlayCommand);
+    });
+  }
   if (const Result resampled = ResampleTo(r, rate); resampled != kOk) return resampled;
   if (const Result guarded =
           RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });

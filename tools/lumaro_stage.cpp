@@ -158,8 +158,27 @@ int Run(const Options& options) {
                SecondsSince(start));
 
   unsigned validBits = 0;  // of device bytes made by the chain (0: the container's width)
-  for (const ChainStep& step : options.chain) {
+  for (std::size_t i = 0; i < options.chain.size(); ++i) {
+    const ChainStep& step = options.chain[i];
     start = std::chrono::steady_clock::now();
+    // A resample straight followed by float-to-output runs as one stage: the same bytes, without
+    // the whole track at the new rate in 64-bit float.
+    if (const ChainStep* next = i + 1 < options.chain.size() ? &options.chain[i + 1] : nullptr;
+        next != nullptr && step.stage->name == "resample" &&
+        next->stage->name == "float-to-output") {
+      const tools::StageStatus status =
+          tools::ResampleToOutputStages(slot, step.args, next->args, stopRequest);
+      if (status == tools::StageStatus::kOk) {
+        validBits = ValidBitsAfter(*next->stage, next->args, validBits);
+        std::fprintf(stderr, "resample + float-to-output: %.3f s\n", SecondsSince(start));
+        ++i;
+        continue;
+      }
+      if (status == tools::StageStatus::kFailed) {
+        std::fprintf(stderr, "lumaro-stage: stage resample + float-to-output failed\n");
+        return kExitFailed;
+      }
+    }
     const tools::StageStatus status = step.stage->run(slot, step.args, stopRequest);
     const std::string_view name = step.stage->name;
     validBits = ValidBitsAfter(*step.stage, step.args, validBits);

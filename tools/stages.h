@@ -27,6 +27,15 @@ struct StageSpec {
   StageRun run;
 };
 
+// `resample RATE` followed by `float-to-output VALID CONTAINER [float]` as one stage
+// (dsp::ResampleToOutput without the clip guard): the same bytes, without the whole track at the
+// new rate in 64-bit float. kBadArguments when either's arguments do not parse (the caller then
+// runs the two one by one, for their own usage texts).
+StageStatus ResampleToOutputStages(dsp::BufferSlot& slot,
+                                   std::span<const std::string_view> resampleArgs,
+                                   std::span<const std::string_view> outputArgs,
+                                   const platform::StopWord& stop);
+
 // Strict decimal: digits only, no sign, no spaces, fits in 64 bits.
 bool ParseUnsigned(std::string_view text, std::uint64_t* value);
 

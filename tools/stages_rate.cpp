@@ -56,15 +56,21 @@ StageStatus ClipGuardStage(dsp::BufferSlot& slot, Args args, const platform::Sto
   return From(dsp::ClipGuard(slot, stop));
 }
 
-StageStatus FloatToOutputStage(dsp::BufferSlot& slot, Args args, const platform::StopWord& stop) {
-  std::uint32_t valid = 0;
-  std::uint32_t container = 0;
-  if (args.size() < 2 || args.size() > 3 || !ParseWord(args[0], &valid) ||
-      !ParseWord(args[1], &container)) {
-    return StageStatus::kBadArguments;
+// float-to-output's arguments: VALID CONTAINER [float].
+bool ParseOutputFormat(Args args, dsp::OutputFormat* format) {
+  if (args.size() < 2 || args.size() > 3 || !ParseWord(args[0], &format->validBits) ||
+      !ParseWord(args[1], &format->containerBits)) {
+    return false;
   }
-  if (args.size() == 3 && args[2] != "float") return StageStatus::kBadArguments;
-  return From(dsp::FloatToOutput(slot, valid, container, args.size() == 3, stop));
+  format->asFloat = args.size() == 3;
+  return args.size() == 2 || args[2] == "float";
+}
+
+StageStatus FloatToOutputStage(dsp::BufferSlot& slot, Args args, const platform::StopWord& stop) {
+  dsp::OutputFormat format;
+  if (!ParseOutputFormat(args, &format)) return StageStatus::kBadArguments;
+  return From(
+      dsp::FloatToOutput(slot, format.validBits, format.containerBits, format.asFloat, stop));
 }
 
 StageStatus PackDopStage(dsp::BufferSlot& slot, Args args, const platform::StopWord& stop) {
@@ -104,5 +110,17 @@ constexpr StageSpec kRateStages[] = {
 }  // namespace
 
 std::span<const StageSpec> RateStages() { return kRateStages; }
+
+StageStatus ResampleToOutputStages(dsp::BufferSlot& slot, Args resampleArgs, Args outputArgs,
+                                   const platform::StopWord& stop) {
+  std::uint32_t rate = 0;
+  dsp::OutputFormat format;
+  if (resampleArgs.size() != 1 || !ParseWord(resampleArgs[0], &rate) ||
+      !ParseOutputFormat(outputArgs, &format)) {
+    return StageStatus::kBadArguments;
+  }
+  return From(dsp::ResampleToOutput(
+      slot, rate, false, format, [] {}, stop));
+}
 
 }  // namespace lumaro::tools

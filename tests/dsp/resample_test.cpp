@@ -5,10 +5,13 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <vector>
 
+#include "dsp/clip_guard.h"
 #include "dsp/cubic_kernel.h"
 #include "dsp/decimate.h"
+#include "dsp/float_to_output.h"
 #include "dsp/interpolate.h"
 #include "tests/support/audio_slot.h"
 
@@ -148,6 +151,65 @@ TEST_P(WorkersTest, SineKeepsFrequencyAndLevelThroughTheLadder) {
         EXPECT_LT(fit.residual, frequency / slower * 1.5) << from << " -> " << to;
       }
     }
+  }
+}
+
+// The last rate step written block by block straight into the output record gives the bytes of
+// Resample, ClipGuard and FloatToOutput run one after the other, for every kind of last step
+// (interpolation, decimation, a chain, none), peaks above and below full scale, and each width.
+TEST_P(WorkersTest, ResampleToOutputGivesTheStagesBytes) {
+  const std::tuple<std::uint32_t, std::uint32_t, double, bool, OutputFormat> cases[] = {
+      {44100, 48000, 1.7, true, {24, 32, false}},
+      {44100, 192000, 0.5, true, {16, 16, false}},
+      {96000, 44100, 1.3, true, {32, 32, true}},
+      {192000, 48000, 2.5, false, {24, 24, false}},  // without the clip guard
+      {48000, 44100, 0.999, true, {16, 32, false}},
+      {88200, 44100, 1.2, true, {32, 32, false}},
+      {44100, 44100, 3.0, true, {24, 32, false}},  // no rate change
+  };
+  for (const auto& [from, to, amplitude, clipGuard, format] : cases) {
+    const auto signal = [&, from = from, amplitude = amplitude](std::uint64_t n) {
+      return amplitude * std::sin(0.05 * static_cast<double>(n)) *
+             std::cos(static_cast<double>(n) / from);
+    };
+    const std::uint64_t frames = from * 5 / 2;  // a partial last second
+    BufferSlot staged = AudioSlot(from, frames, signal);
+    ASSERT_EQ(Resample(staged, to, stop_), kOk);
+    if (clipGuard) {
+      ASSERT_EQ(ClipGuard(staged, stop_), kOk);
+    }
+    ASSERT_EQ(FloatToOutput(staged, format.validBits, format.containerBits, format.asFloat, stop_),
+              kOk);
+    BufferSlot fused = AudioSlot(from, frames, signal);
+    int conversions = 0;
+    ASSERT_EQ(ResampleToOutput(
+                  fused, to, clipGuard, format, [&] { ++conversions; }, stop_),
+              kOk);
+    EXPECT_EQ(conversions, 1);
+    const PcmBuffer& a = *staged.Get<PcmBuffer>();
+    const PcmBuffer& b = *fused.Get<PcmBuffer>();
+    ASSERT_EQ(a.frameCount, b.frameCount) << from << " -> " << to;
+    const std::size_t bytes = sizeof(PcmBuffer) + (a.frameCount + 2 * a.leadIn) * a.BytesPerFrame();
+    EXPECT_EQ(std::memcmp(&a, &b, bytes), 0) << from << " -> " << to;
+  }
+}
+
+TEST_P(WorkersTest, ResampleToOutputFailuresLeaveTheSlotEmpty) {
+  platform::StopWord stopped;
+  stopped.Store(1);
+  const std::tuple<std::uint32_t, OutputFormat, const platform::StopWord*> cases[] = {
+      {48000, {20, 24, false}, &stop_},  // a width FloatToOutput refuses
+      {1411201, {24, 32, false}, &stop_},
+      {48000, {24, 32, false}, &stopped},
+      {44100, {24, 32, false}, &stopped},
+  };
+  for (const auto& [target, format, stop] : cases) {
+    BufferSlot slot = AudioSlot(44100, 44100, [](std::uint64_t) { return 0.25; });
+    EXPECT_NE(ResampleToOutput(
+                  slot, target, true, format, [] {}, *stop),
+              kOk)
+        << target;
+    EXPECT_TRUE(slot.Empty()) << target;
   }
 }
 

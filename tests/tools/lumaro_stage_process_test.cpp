@@ -40,6 +40,33 @@ TEST(LumaroStageTest, ChainsStagesAndWritesRawBytes) {
   }
 }
 
+// A resample straight followed by float-to-output runs as one stage with the bytes of the two
+// run one after the other (here in two runs, through a 64-bit float WAV).
+TEST(LumaroStageTest, ResampleIntoOutputBytesAreTheTwoStagesBytes) {
+  TempDir dir;
+  std::vector<std::int64_t> samples(2 * 44100 * 3);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = std::lround(32767.0 * std::sin(0.01 * static_cast<double>(i * (i % 7))));
+  }
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe(samples, 16))));
+  const std::string in = Utf8(dir.File(u"in.wav"));
+  for (const char* rate : {"48000", "22050"}) {
+    ASSERT_EQ(RunStage(in + " " + Utf8(dir.File(u"one.raw")) + " pcm-to-float --then resample " +
+                       rate + " --then float-to-output 24 32"),
+              0);
+    ASSERT_EQ(
+        RunStage(in + " " + Utf8(dir.File(u"mid.wav")) + " pcm-to-float --then resample " + rate),
+        0);
+    ASSERT_EQ(RunStage(Utf8(dir.File(u"mid.wav")) + " " + Utf8(dir.File(u"two.raw")) +
+                       " pcm-to-float --then float-to-output 24 32"),
+              0);
+    const std::optional<Bytes> one = ReadFileBytes(dir.File(u"one.raw"));
+    ASSERT_TRUE(one.has_value());
+    EXPECT_GE(one->size(), 22050U * 3 * 8);
+    EXPECT_EQ(one, ReadFileBytes(dir.File(u"two.raw"))) << rate;
+  }
+}
+
 TEST(LumaroStageTest, DeviceBytesNarrowerThanTheirContainerAreWrittenAsExtensibleWav) {
   TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(u"in.wav"), MakeWav({}, PackLe({100, -100, 7, -7}, 16))));
@@ -83,6 +110,10 @@ TEST(LumaroStageTest, ExitStatusesSayWhoFailed) {
       {in + " " + out + " peak", 2},
       {in, 2},
       {in + " " + in + " pcm-to-float", 2},  // OUT would destroy IN
+      // resample and float-to-output run as one stage, with the same answers.
+      {in + " " + out + " pcm-to-float --then resample 48000 --then float-to-output 20 24", 1},
+      {in + " " + out + " pcm-to-float --then resample 48000 --then float-to-output 24", 2},
+      {in + " " + out + " pcm-to-float --then resample 4800x --then float-to-output 24 24", 2},
   };
   for (const auto& [args, status] : cases) EXPECT_EQ(RunStage(args), status) << args;
   EXPECT_EQ(ReadFileBytes(dir.File(u"in.wav")), MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
