@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "dsp/clip_guard.h"
+#include "dsp/float_to_output.h"
 #include "dsp/guarded_alloc.h"
 #include "dsp/parallel_for.h"
 #include "platform/failure.h"
@@ -33,6 +34,8 @@ constexpr unsigned kPhases = 24;
 constexpr std::int64_t kWindowBefore = 6;
 // Output frames between two looks at the stop word.
 constexpr std::uint64_t kRunFrames = 2048;
+// Output frames of a block written straight into the output record.
+constexpr std::uint64_t kOutputBlockFrames = 32 * kRunFrames;
 
 // Cubic convolution kernel with parameter -1.
 double Kernel(double t) {
@@ -73,11 +76,10 @@ inline void FilterAt(const Tables& t, const unsigned char* window, double* left,
   *right = ((r0 + r1) + (r2 + r3)) + (r4 + r5);
 }
 
-// Output frames [first, first + count) of `out` from the byte pairs of `dsd`.
-void FilterFrames(const Tables& tables, const DsdBuffer& dsd, unsigned decimation, AudioBuffer& out,
+// Output frames [first, first + count) from the byte pairs of `dsd`, written from `frame` on.
+void FilterFrames(const Tables& tables, const DsdBuffer& dsd, unsigned decimation, double* frame,
                   std::uint64_t first, std::uint64_t count) {
   const unsigned char* pairs = dsd.Data() + 2 * (first * decimation) - 2 * kWindowBefore;
-  double* frame = out.Frame(static_cast<std::int64_t>(first));
   if (decimation == 1) {
     for (std::uint64_t i = 0; i < count; ++i, pairs += 2, frame += 2) {
       FilterAt(tables, pairs, &frame[0], &frame[1]);
@@ -168,8 +170,9 @@ Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   const Result filtered = ParallelFor(frames, stop, [&](unsigned, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
       if (stop.Load() != 0) return;
-      FilterFrames(filter->table, *dsd, decimation, *audio, slice.first + done,
-                   std::min(kRunFrames, slice.count - done));
+      const std::uint64_t first = slice.first + done;
+      FilterFrames(filter->table, *dsd, decimation, audio->Frame(static_cast<std::int64_t>(first)),
+                   first, std::min(kRunFrames, slice.count - done));
     }
   });
   if (filtered != kOk) return filtered;
@@ -179,6 +182,40 @@ Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
     slot.Clear();
     return guarded;
   }
+  return kOk;
+}
+
+Result DsdToOutput(BufferSlot& slot, bool clipGuard, const OutputFormat& format,
+                   const std::function<void()>& beforeConversion, const platform::StopWord& stop) {
+  // The source leaves the slot and is freed when this scope ends.
+  const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
+  if (!dsd) return kFailures.Note(kErrNotDsd);
+  std::uint32_t rate = 0;
+  unsigned decimation = 1;
+  if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return kFailures.Note(kErrRate);
+  const std::uint64_t frames = dsd->length / decimation;
+  if (frames == 0) return kFailures.Note(kErrNoOutputFrames);
+  const std::unique_ptr<DsdFilter, RecordDeleter> filter(
+      static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
+  if (!filter) return kFailures.Note(kErrJobMemory);
+  BuildDsdFilter(*filter);
+
+  const BlockSource source{
+      frames, kOutputBlockFrames, [&](std::uint64_t block, double* y, std::uint64_t count) {
+        for (std::uint64_t done = 0; done < count; done += kRunFrames) {
+          if (stop.Load() != 0) return;
+          FilterFrames(filter->table, *dsd, decimation, y + 2 * done,
+                       block * kOutputBlockFrames + done, std::min(kRunFrames, count - done));
+        }
+      }};
+  PcmBufferPtr out;
+  // The conversion's own clip guard, then the caller's.
+  if (const Result converted =
+          BlocksToOutput(source, rate, clipGuard ? 2 : 1, format, beforeConversion, stop, out);
+      converted != kOk) {
+    return converted;
+  }
+  slot.Put(std::move(out));
   return kOk;
 }
 

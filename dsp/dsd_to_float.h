@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "dsp/buffer_slot.h"
+#include "dsp/float_to_output.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
@@ -37,5 +39,15 @@ bool DsdDecimation(std::uint32_t dsdRate, std::uint32_t* pcmRate, unsigned* deci
 // failure (rate, no frames, memory guard, a worker that cannot start, a stop) the slot is empty.
 // Playback thread.
 [[nodiscard]] Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop);
+
+// DsdToFloat (its clip guard included), then ClipGuard once more when `clipGuard`, then
+// FloatToOutput with `format`, in one stage giving the same output record byte for byte: the
+// filter writes a block of frames at a time into a small buffer per worker and from there
+// straight into the output record, so the track in 64-bit float never exists whole (BlocksToOutput
+// tells how). For output at the rate DsdDecimation gives. Fails where one of the stages would;
+// the slot is empty after a failure. Playback thread.
+[[nodiscard]] Result DsdToOutput(BufferSlot& slot, bool clipGuard, const OutputFormat& format,
+                                 const std::function<void()>& beforeConversion,
+                                 const platform::StopWord& stop);
 
 }  // namespace lumaro::dsp

@@ -1,11 +1,16 @@
 #include "dsp/float_to_output.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "dsp/clip_guard.h"
+#include "dsp/guarded_alloc.h"
 #include "dsp/parallel_for.h"
+#include "dsp/worker_count.h"
 #include "platform/failure.h"
 
 #if defined(__SSE2__)
@@ -20,12 +25,13 @@ enum : Result {
   kErrEmptySource,
   kErrBits,
   kErrOutput,
+  kErrBlockMemory,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kFloatToOutput,
-    kErrOutput,
+    kErrBlockMemory,
     {"float-to-output without a record", "float-to-output empty source", "float-to-output width",
-     "float-to-output output"}};
+     "float-to-output output", "float-to-output block memory"}};
 
 bool IsOutputWidth(unsigned bits) { return bits == 16 || bits == 24 || bits == 32; }
 
@@ -122,6 +128,72 @@ PcmBufferPtr OutputConversion::NewRecord(std::uint32_t sampleRate,
     out.reset();
   }
   return out;
+}
+
+Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned clipGuards,
+                      const OutputFormat& format, const std::function<void()>& beforeConversion,
+                      const platform::StopWord& stop, PcmBufferPtr& out) {
+  out.reset();
+  if (!IsOutputFormat(format.validBits, format.containerBits)) return kFailures.Note(kErrBits);
+  if (source.frames == 0 || source.blockFrames == 0) return kFailures.Note(kErrEmptySource);
+  const std::uint64_t blocks = (source.frames + source.blockFrames - 1) / source.blockFrames;
+  const std::uint64_t slots = std::min<std::uint64_t>(WorkerCount(), blocks);
+  const std::uint64_t blockSamples = 2 * source.blockFrames;
+  const RecordPtr<double> scratch(
+      static_cast<double*>(GuardedAlloc(slots * blockSamples * sizeof(double))));
+  if (!scratch) return kFailures.Note(kErrBlockMemory);
+  const OutputConversion withinFullScale(format.validBits, format.containerBits, format.asFloat,
+                                         1.0);
+  out = withinFullScale.NewRecord(rate, source.frames);
+  if (!out) return kFailures.Note(kErrOutput);
+
+  // Block b into the worker's scratch, scaled by each gain in turn and converted into the output
+  // record; answers the block's peak before scaling.
+  const auto convertBlock = [&](unsigned worker, std::uint64_t b, const OutputConversion& to,
+                                std::span<const double> gains) {
+    double* y = scratch.get() + worker * blockSamples;
+    const std::uint64_t first = b * source.blockFrames;
+    const std::uint64_t count = std::min(source.blockFrames, source.frames - first);
+    source.produce(b, y, count);
+    const double peak = PeakOfSamples(y, count, stop);
+    for (const double gain : gains) ScaleSamples(y, count, gain, stop);
+    to.Convert(y, count, out->Data() + first * out->BytesPerFrame(), stop);
+    return peak;
+  };
+  const auto eachBlock = [&](const auto& body) {
+    return ParallelFor(blocks, stop, [&](unsigned worker, Slice slice) {
+      for (std::uint64_t b = slice.first; b < slice.first + slice.count && stop.Load() == 0; ++b) {
+        body(worker, b);
+      }
+    });
+  };
+  std::array<double, kMaxWorkerSlots> peaks{};
+  Result result = eachBlock([&](unsigned worker, std::uint64_t b) {
+    peaks[worker] = std::max(peaks[worker], convertBlock(worker, b, withinFullScale, {}));
+  });
+  if (result != kOk) {
+    out.reset();
+    return result;
+  }
+  // Each clip guard's gain, and the peak the conversion would measure after them, follow from
+  // the peak itself.
+  double peak = *std::max_element(peaks.begin(), peaks.end());
+  std::array<double, 2> gains{};
+  std::size_t gainCount = 0;
+  for (unsigned g = 0; g < clipGuards && g < gains.size(); ++g) {
+    const std::optional<double> gain = ClipGuardGain(peak);
+    if (!gain) break;
+    gains[gainCount++] = *gain;
+    peak = ScaledPeak(peak, *gain);
+  }
+  beforeConversion();
+  if (gainCount == 0 && peak <= 1.0) return kOk;
+  const OutputConversion scaled(format.validBits, format.containerBits, format.asFloat, peak);
+  result = eachBlock([&](unsigned worker, std::uint64_t b) {
+    (void)convertBlock(worker, b, scaled, std::span<const double>(gains.data(), gainCount));
+  });
+  if (result != kOk) out.reset();
+  return result;
 }
 
 Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "dsp/buffer_slot.h"
 #include "dsp/pcm_buffer.h"
@@ -20,6 +21,13 @@ namespace lumaro::dsp {
 // Fails unless valid and container bits are 16, 24 or 32 with valid ≤ container; also for no
 // frames, a refused allocation, a worker that cannot start or a stop request. The source is
 // freed in every case; on failure the slot is empty. Playback thread.
+// The widths FloatToOutput is given.
+struct OutputFormat {
+  unsigned validBits = 0;
+  unsigned containerBits = 0;
+  bool asFloat = false;
+};
+
 // True for the widths FloatToOutput takes: valid and container bits 16, 24 or 32, valid ≤
 // container.
 [[nodiscard]] bool IsOutputFormat(unsigned validBits, unsigned containerBits) noexcept;
@@ -49,6 +57,31 @@ class OutputConversion {
   double k_;
   unsigned shift_;
 };
+
+// A stage's frames made a block at a time, for BlocksToOutput: `produce(block, y, count)` writes
+// the `count` frames of block `block` (`blockFrames` each, the last cut at `frames`) into `y`.
+// Blocks may be made in any order, on any worker, and more than once, always with the same
+// samples.
+struct BlockSource {
+  std::uint64_t frames = 0;
+  std::uint64_t blockFrames = 0;
+  std::function<void(std::uint64_t block, double* y, std::uint64_t count)> produce;
+};
+
+// The source's frames, clip-guarded `clipGuards` times in a row (ClipGuard's rule: above a peak
+// of 1.0, every sample times 1 / peak) and converted as FloatToOutput converts them, written
+// straight into a new output record at `rate` in `out`: the bytes of those stages run one after
+// the other on the whole track, without the whole track in 64-bit float (one block per worker
+// instead). A first pass converts each block as for a peak within full scale while measuring the
+// peak; only a peak beyond it makes a second pass, with the gains that follow from the peak
+// exactly (rounding to nearest keeps the order of magnitudes, so the peak of scaled samples is
+// the scaled peak). `beforeConversion` is called once, when the conversion's gain is known.
+// Fails for widths IsOutputFormat refuses, a refused allocation, a worker that cannot start or a
+// stop request (`out` empty). Playback thread.
+[[nodiscard]] Result BlocksToOutput(const BlockSource& source, std::uint32_t rate,
+                                    unsigned clipGuards, const OutputFormat& format,
+                                    const std::function<void()>& beforeConversion,
+                                    const platform::StopWord& stop, PcmBufferPtr& out);
 
 [[nodiscard]] Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits,
                                    bool asFloat, const platform::StopWord& stop);

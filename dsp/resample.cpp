@@ -1,17 +1,12 @@
 #include "dsp/resample.h"
 
 #include <algorithm>
-#include <array>
-#include <optional>
 
 #include "dsp/clip_guard.h"
 #include "dsp/decimate.h"
 #include "dsp/float_to_output.h"
-#include "dsp/guarded_alloc.h"
 #include "dsp/interpolate.h"
 #include "dsp/mirror_lead_in.h"
-#include "dsp/parallel_for.h"
-#include "dsp/worker_count.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -23,15 +18,12 @@ enum : Result {
   kErrNoFrames,
   kErrStep,
   kErrOutputFormat,
-  kErrOutput,
-  kErrScratch,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kResample,
-    kErrScratch,
+    kErrOutputFormat,
     {"resample without a record", "resample source rate", "resample target rate",
-     "resample without frames", "resample step", "resample-to-output width",
-     "resample-to-output output", "resample-to-output block memory"}};
+     "resample without frames", "resample step", "resample-to-output width"}};
 
 // Resample's checks of the buffer in the slot and the target (its failure, noted), or kOk.
 Result CheckResample(const BufferSlot& slot, std::uint32_t target) {
@@ -53,11 +45,8 @@ Result RunRateStep(BufferSlot& slot, RateStep step, const platform::StopWord& st
   return result == kOk ? kOk : kFailures.Note(kErrStep);
 }
 
-// The last rate step, an interpolation, with the clip guard and the output conversion, one second
-// at a time. The first pass makes each second, measures it and converts it as for a peak within
-// full scale; when the whole track's peak is within it, those are the bytes. Otherwise a second
-// pass makes each second again and converts it with the gains that follow from the peak. Takes
-// the buffer out of the slot; on success puts the output record in.
+// The last rate step, an interpolation, with the clip guard and the output conversion, a second
+// at a time. Takes the buffer out of the slot; on success puts the output record in.
 Result ConvertLastInterpolation(BufferSlot& slot, std::uint32_t target, bool clipGuard,
                                 const OutputFormat& format,
                                 const std::function<void()>& beforeConversion,
@@ -65,51 +54,15 @@ Result ConvertLastInterpolation(BufferSlot& slot, std::uint32_t target, bool cli
   const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   InterpolationPlan plan;
   if (PlanInterpolation(*in, target, plan) != kOk) return kFailures.Note(kErrStep);
-  const std::uint64_t seconds = plan.Seconds();
-  const std::uint64_t slots = std::min<std::uint64_t>(WorkerCount(), seconds);
-  const std::uint64_t secondSamples = 2 * std::uint64_t{target};
-  const RecordPtr<double> scratch(
-      static_cast<double*>(GuardedAlloc(slots * secondSamples * sizeof(double))));
-  if (!scratch) return kFailures.Note(kErrScratch);
-  const OutputConversion withinFullScale(format.validBits, format.containerBits, format.asFloat,
-                                         1.0);
-  PcmBufferPtr out = withinFullScale.NewRecord(target, plan.frames);
-  if (!out) return kFailures.Note(kErrOutput);
   MirrorLeadIn(*in);
-
-  // Second s into the worker's scratch, converted into the output record; answers its peak.
-  const auto convertSecond = [&](unsigned worker, std::uint64_t s, const OutputConversion& to,
-                                 std::optional<double> guard) {
-    double* y = scratch.get() + worker * secondSamples;
-    const std::uint64_t first = s * target;
-    const std::uint64_t count = std::min<std::uint64_t>(target, plan.frames - first);
-    InterpolateSeconds(*in, plan, s, 1, y, stop);
-    const double peak = PeakOfSamples(y, count, stop);
-    if (guard) ScaleSamples(y, count, *guard, stop);
-    to.Convert(y, count, out->Data() + first * out->BytesPerFrame(), stop);
-    return peak;
-  };
-  std::array<double, kMaxWorkerSlots> peaks{};
-  Result result = ParallelFor(seconds, stop, [&](unsigned worker, Slice slice) {
-    for (std::uint64_t s = slice.first; s < slice.first + slice.count && stop.Load() == 0; ++s) {
-      peaks[worker] = std::max(peaks[worker], convertSecond(worker, s, withinFullScale, {}));
-    }
-  });
-  if (result != kOk) return result;
-  beforeConversion();
-  // The clip guard's gain and the peak the conversion would measure after it follow from the
-  // peak itself: rounding keeps the order of magnitudes.
-  double peak = *std::max_element(peaks.begin(), peaks.end());
-  const std::optional<double> guard = clipGuard ? ClipGuardGain(peak) : std::nullopt;
-  if (guard) peak = ScaledPeak(peak, *guard);
-  if (guard || peak > 1.0) {
-    const OutputConversion scaled(format.validBits, format.containerBits, format.asFloat, peak);
-    result = ParallelFor(seconds, stop, [&](unsigned worker, Slice slice) {
-      for (std::uint64_t s = slice.first; s < slice.first + slice.count && stop.Load() == 0; ++s) {
-        (void)convertSecond(worker, s, scaled, guard);
-      }
-    });
-    if (result != kOk) return result;
+  const BlockSource seconds{plan.frames, target, [&](std::uint64_t s, double* y, std::uint64_t) {
+                              InterpolateSeconds(*in, plan, s, 1, y, stop);
+                            }};
+  PcmBufferPtr out;
+  if (const Result converted =
+          BlocksToOutput(seconds, target, clipGuard ? 1 : 0, format, beforeConversion, stop, out);
+      converted != kOk) {
+    return converted;
   }
   slot.Put(std::move(out));
   return kOk;

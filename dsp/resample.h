@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "dsp/buffer_slot.h"
+#include "dsp/float_to_output.h"
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
@@ -30,13 +31,6 @@ RateStep NextRateStep(std::uint32_t rate, std::uint32_t target) noexcept;
 // or the first failing step; the slot is empty after any failure. Playback thread.
 [[nodiscard]] Result Resample(BufferSlot& slot, std::uint32_t target,
                               const platform::StopWord& stop);
-
-// The widths FloatToOutput is given.
-struct OutputFormat {
-  unsigned validBits = 0;
-  unsigned containerBits = 0;
-  bool asFloat = false;
-};
 
 // Resample to `target`, then ClipGuard (when `clipGuard`), then FloatToOutput with `format`, in
 // one stage giving the same output record byte for byte. When the last rate step is an

@@ -57,6 +57,17 @@ std::uint32_t AudioRate(const PlayRequest& r) {
   return audio != nullptr ? audio->sampleRate : 0;
 }
 
+// The PCM rate a 1-bit track becomes (DsdToFloat's), or 0 when the buffer holds none.
+std::uint32_t DsdPcmRate(const PlayRequest& r) {
+  const dsp::DsdBuffer* dsd = r.Buffer.Get<dsp::DsdBuffer>();
+  std::uint32_t rate = 0;
+  unsigned decimation = 1;
+  if (r.IsDsd == 0 || dsd == nullptr || !dsp::DsdDecimation(dsd->dsdRate, &rate, &decimation)) {
+    return 0;
+  }
+  return rate;
+}
+
 // "Writing cache file ..." when the Cache option is on.
 Result WriteCache(PlayRequest& r, bool oneBit) {
   if (r.App->Cache.Load() != 1) return kOk;
@@ -69,17 +80,26 @@ Result WriteCache(PlayRequest& r, bool oneBit) {
 }
 
 // Integer (or shared float) PCM at `rate`: float, resampled, clip-guarded, converted. Without a
-// cache file (which takes the resampled track in float) the last rate step writes straight into
-// the output record, with the same texts in the same order and the same bytes.
+// cache file (which takes the track in float) a 1-bit track at the rate, or the last rate step,
+// writes straight into the output record, with the same texts in the same order and the same
+// bytes.
 Result PreparePcm(PlayRequest& r, std::uint32_t rate, unsigned validBits, unsigned containerBits,
                   bool asFloat) {
+  const dsp::OutputFormat format{validBits, containerBits, asFloat};
+  const auto showConverting = [&] { ShowStatus(r, res::kStatusConvertingToOutput); };
+  const bool cached = r.App->Cache.Load() == 1;
+  if (!cached && DsdPcmRate(r) == rate) {
+    const Result converted = RunStage(r, res::kStatusConvertingToFloat, [&] {
+      return dsp::DsdToOutput(r.Buffer, true, format, showConverting, r.App->PlayCommand);
+    });
+    if (converted == kOk) r.IsDsd = 0;
+    return converted;
+  }
   if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
-  if (AudioRate(r) != rate && r.App->Cache.Load() != 1) {
-    const dsp::OutputFormat format{validBits, containerBits, asFloat};
+  if (AudioRate(r) != rate && !cached) {
     return RunStage(r, res::kStatusResampling, [&] {
-      return dsp::ResampleToOutput(
-          r.Buffer, rate, true, format, [&] { ShowStatus(r, res::kStatusConvertingToOutput); },
-          r.App->PlayCommand);
+      return dsp::ResampleToOutput(r.Buffer, rate, true, format, showConverting,
+                                   r.App->PlayCommand);
     });
   }
   if (const Result resampled = ResampleTo(r, rate); resampled != kOk) return resampled;

@@ -5,9 +5,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <numeric>
+#include <tuple>
 #include <vector>
 
+#include "dsp/clip_guard.h"
+#include "dsp/float_to_output.h"
+#include "dsp/pcm_buffer.h"
 #include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
@@ -93,6 +99,49 @@ TEST(DsdToFloatTest, ChannelsStayApart) {
     EXPECT_NEAR(out[i + 1], 0.0, 1e-12);  // the silent right channel
   }
   EXPECT_GT(leftEnergy, 1.0);
+}
+
+// Filtered a block at a time straight into the output record, a DSD track gives the bytes of
+// DsdToFloat, ClipGuard and FloatToOutput run one after the other: with a peak beyond full scale
+// (dense one-bits, both clip guards at work) and within it, with each decimation, on one worker
+// and on three.
+TEST(DsdToFloatTest, DsdToOutputGivesTheStagesBytes) {
+  const auto dense = [](std::uint64_t i) -> unsigned char { return i % 3 == 0 ? 0xFF : 0xEE; };
+  const auto quiet = [](std::uint64_t i) -> unsigned char { return i % 5 == 0 ? 0xCD : 0xCC; };
+  const std::function<unsigned char(std::uint64_t)> signals[] = {dense, quiet};
+  const std::tuple<std::uint32_t, bool, OutputFormat> cases[] = {
+      {2822400, true, {24, 32, false}},
+      {2822400, false, {16, 16, false}},
+      {11289600, true, {32, 32, true}},
+      {22579200, true, {24, 24, false}},
+  };
+  for (const unsigned workers : {1U, 3U}) {
+    const lumaro::testing::ScopedWorkerCount count(workers);
+    for (const auto& [rate, clipGuard, format] : cases) {
+      for (const auto& signal : signals) {
+        const std::uint64_t length = 150001;  // three output blocks and a part at D = 1
+        platform::StopWord stop;
+        BufferSlot staged = DsdSlot(rate, length, signal, ByteRamp(7));
+        ASSERT_EQ(DsdToFloat(staged, stop), kOk);
+        if (clipGuard) {
+          ASSERT_EQ(ClipGuard(staged, stop), kOk);
+        }
+        ASSERT_EQ(
+            FloatToOutput(staged, format.validBits, format.containerBits, format.asFloat, stop),
+            kOk);
+        BufferSlot fused = DsdSlot(rate, length, signal, ByteRamp(7));
+        ASSERT_EQ(DsdToOutput(
+                      fused, clipGuard, format, [] {}, stop),
+                  kOk);
+        const PcmBuffer& a = *staged.Get<PcmBuffer>();
+        const PcmBuffer& b = *fused.Get<PcmBuffer>();
+        ASSERT_EQ(a.frameCount, b.frameCount);
+        const std::size_t bytes =
+            sizeof(PcmBuffer) + (a.frameCount + 2 * a.leadIn) * a.BytesPerFrame();
+        EXPECT_EQ(std::memcmp(&a, &b, bytes), 0) << rate << " " << workers;
+      }
+    }
+  }
 }
 
 }  // namespace
