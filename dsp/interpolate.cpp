@@ -30,13 +30,12 @@ constexpr platform::FailureNames kFailures{
      "interpolate target rate", "interpolate lead-in", "interpolate frame count",
      "interpolate output", "interpolate phase table"}};
 
-// `count` output frames into `y` from input frame `p` at phase 0: per frame the weighted sum
+// `count` output frames into `y` from input frame `p` at `phase`: per frame the weighted sum
 // ((w0·x[p−1] + w1·x[p]) + w2·x[p+1]) + w3·x[p+2] in each channel.
 void InterpolateSlice(const AudioBuffer& in, const InterpolationPhase* phases,
-                      std::uint64_t phaseCount, std::uint64_t p, double* y, std::uint64_t count,
-                      const platform::StopWord& stop) {
+                      std::uint64_t phaseCount, std::uint64_t p, std::uint64_t phase, double* y,
+                      std::uint64_t count, const platform::StopWord& stop) {
   const double* x = in.Frame(static_cast<std::int64_t>(p) - 1);
-  std::uint64_t phase = 0;
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) return;
     const std::uint64_t end = std::min(count, done + kStopPollFrames);
@@ -96,14 +95,22 @@ Result PlanInterpolation(const AudioBuffer& in, std::uint32_t target, Interpolat
   return kOk;
 }
 
+void InterpolateFrames(const AudioBuffer& in, const InterpolationPlan& plan, std::uint64_t first,
+                       std::uint64_t count, double* y, const platform::StopWord& stop) {
+  if (first >= plan.frames) return;
+  count = std::min(count, plan.frames - first);
+  // Within a second the input position has moved by ⌊f × source / target⌋ frames after f frames
+  // and the phases repeat every phaseCount frames; each second starts afresh at phase 0.
+  const std::uint64_t second = first / plan.target;
+  const std::uint64_t f = first % plan.target;
+  const std::uint64_t p = second * plan.source + f * plan.source / plan.target;
+  InterpolateSlice(in, plan.phases.get(), plan.phaseCount, p, f % plan.phaseCount, y, count, stop);
+}
+
 void InterpolateSeconds(const AudioBuffer& in, const InterpolationPlan& plan,
                         std::uint64_t firstSecond, std::uint64_t seconds, double* y,
                         const platform::StopWord& stop) {
-  const std::uint64_t first = firstSecond * plan.target;
-  const std::uint64_t last = std::min(plan.frames, (firstSecond + seconds) * plan.target);
-  if (last <= first) return;
-  InterpolateSlice(in, plan.phases.get(), plan.phaseCount, firstSecond * plan.source, y,
-                   last - first, stop);
+  InterpolateFrames(in, plan, firstSecond * plan.target, seconds * plan.target, y, stop);
 }
 
 Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {

@@ -47,6 +47,12 @@ struct InterpolationPlan {
 [[nodiscard]] Result PlanInterpolation(const AudioBuffer& in, std::uint32_t target,
                                        InterpolationPlan& plan);
 
+// Writes output frames [first, first + count) into `y` (cut at the frame count), from `in` whose
+// lead-ins are mirrored: the frames the whole interpolation gives there, wherever it starts.
+// Polls `stop` every kStopPollFrames frames. Any thread.
+void InterpolateFrames(const AudioBuffer& in, const InterpolationPlan& plan, std::uint64_t first,
+                       std::uint64_t count, double* y, const platform::StopWord& stop);
+
 // Writes the output frames of seconds [firstSecond, firstSecond + seconds) into `y` (the last
 // second cut at the frame count), from `in` whose lead-ins are mirrored. Each second starts at
 // phase 0, so any split into seconds gives the same frames. Polls `stop` every kStopPollFrames

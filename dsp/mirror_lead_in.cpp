@@ -12,6 +12,12 @@ std::uint64_t Reflected(std::uint64_t m, std::uint64_t frames) noexcept {
 
 }  // namespace
 
+std::uint64_t MirroredFrame(std::int64_t frame, std::uint64_t frames) noexcept {
+  if (frame < 0) return Reflected(static_cast<std::uint64_t>(-1 - frame), frames);
+  const auto at = static_cast<std::uint64_t>(frame);
+  return at < frames ? at : frames - 1 - Reflected(at - frames, frames);
+}
+
 void MirrorLeadIn(AudioBuffer& buffer) noexcept {
   const std::uint64_t n = buffer.frameCount;
   if (n == 0) return;

@@ -10,4 +10,8 @@ namespace lumaro::dsp {
 // period 2N), so no lead-in frame is ever left unfilled. Needs frameCount > 0.
 void MirrorLeadIn(AudioBuffer& buffer) noexcept;
 
+// The real frame whose value MirrorLeadIn puts at frame `frame` of a track of `frames` frames
+// (the frame itself inside the track). Needs frames > 0.
+std::uint64_t MirroredFrame(std::int64_t frame, std::uint64_t frames) noexcept;
+
 }  // namespace lumaro::dsp

@@ -1,14 +1,18 @@
 #include "dsp/to_one_bit.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 #include "dsp/clip_guard.h"
 #include "dsp/cubic_kernel.h"
+#include "dsp/guarded_alloc.h"
 #include "dsp/interpolate.h"
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
 #include "dsp/resample.h"
 #include "dsp/stereo_pair.h"
+#include "dsp/worker_count.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -24,13 +28,14 @@ enum : Result {
   kErrLeadIn,
   kErrTooLong,
   kErrOutput,
+  kErrRunMemory,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kToOneBit,
-    kErrOutput,
+    kErrRunMemory,
     {"to-one-bit without a record", "to-one-bit source rate", "to-one-bit empty source",
      "to-one-bit DSD rate", "to-one-bit rate change", "to-one-bit clip-guard", "to-one-bit lead-in",
-     "to-one-bit too long", "to-one-bit output"}};
+     "to-one-bit too long", "to-one-bit output", "to-one-bit run memory"}};
 
 // Loop filter of the modulator: u = x + Σ a_k·e(t−k) decides the bit y = ±1, and
 // e(t) = (u − y) + Σ b_k·e(t−k). The b_k sum to 1 (a pole at 1), so the state grows to
@@ -52,20 +57,28 @@ constexpr double kModulationDepth = 0.5;
 // left and right share one register, and ±1 comes from a compare mask, not a branch. The new
 // state is worked out as e(t) = x + Σ c_k·e(t−k) − y with c_k = a_k + b_k (the same sum as
 // (u − y) + Σ b_k·e(t−k)), so that it waits for the bit only for one final subtraction.
+//
+// `s` is the PCM frame before the first to modulate (the four taps read s[n − 1] … s[n + 2]), `out`
+// the first byte pair to write; `state` holds e(t − 1) … e(t − 8) of both channels and is carried
+// on, so that a slice modulated in runs gives the bits of one run.
 template <unsigned R>
-void ModulateSlice(const AudioBuffer& pcm, DsdBuffer& dsd, const StereoPair (&w)[R][4],
-                   std::uint64_t first, std::uint64_t count, const platform::StopWord& stop) {
+void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
+                    const StereoPair (&w)[R][4], StereoPair (&state)[8],
+                    const platform::StopWord& stop) {
   StereoPair a[8];
   StereoPair c[8];
   for (int k = 0; k < 8; ++k) {
     a[k] = StereoPair::Splat(kA[k]);
     c[k] = StereoPair::Splat(kA[k] + kB[k]);
   }
-  StereoPair e1 = StereoPair::Zero(), e2 = e1, e3 = e1, e4 = e1, e5 = e1, e6 = e1, e7 = e1, e8 = e1;
-  const double* s = pcm.Frame(static_cast<std::int64_t>(first) - 1);
-  unsigned char* out = dsd.Data() + 2 * first * (R / 8);
+  StereoPair e1 = state[0], e2 = state[1], e3 = state[2], e4 = state[3], e5 = state[4],
+             e6 = state[5], e7 = state[6], e8 = state[7];
+  const auto keep = [&] {
+    state[0] = e1, state[1] = e2, state[2] = e3, state[3] = e4;
+    state[4] = e5, state[5] = e6, state[6] = e7, state[7] = e8;
+  };
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
-    if (stop.Load() != 0) return;
+    if (stop.Load() != 0) return keep();
     const std::uint64_t end = std::min(count, done + kStopPollFrames);
     for (std::uint64_t n = done; n < end; ++n) {
       const StereoPair s0 = StereoPair::Load(s);
@@ -104,18 +117,123 @@ void ModulateSlice(const AudioBuffer& pcm, DsdBuffer& dsd, const StereoPair (&w)
       s += 2;
     }
   }
+  keep();
+}
+
+// The sub-sample weights, with the halving to 50 % modulation folded in.
+template <unsigned R>
+struct SubSampleWeights {
+  StereoPair w[R][4];
+  SubSampleWeights() {
+    for (unsigned j = 0; j < R; ++j) {
+      const auto weights = CubicWeights(static_cast<double>(j) / R);
+      for (int i = 0; i < 4; ++i) w[j][i] = StereoPair::Splat(kModulationDepth * weights[i]);
+    }
+  }
+};
+
+StereoPair (&Cleared(StereoPair (&state)[8]))[8] {
+  for (StereoPair& e : state) e = StereoPair::Zero();
+  return state;
 }
 
 template <unsigned R>
 Result ModulateTrack(const AudioBuffer& pcm, DsdBuffer& dsd, const platform::StopWord& stop) {
-  StereoPair w[R][4];
-  for (unsigned j = 0; j < R; ++j) {
-    const auto weights = CubicWeights(static_cast<double>(j) / R);
-    for (int i = 0; i < 4; ++i) w[j][i] = StereoPair::Splat(kModulationDepth * weights[i]);
-  }
+  const SubSampleWeights<R> weights;
   return ParallelFor(pcm.frameCount, stop, [&](unsigned, Slice slice) {
-    ModulateSlice<R>(pcm, dsd, w, slice.first, slice.count, stop);
+    StereoPair state[8];
+    ModulateFrames<R>(pcm.Frame(static_cast<std::int64_t>(slice.first) - 1), slice.count,
+                      dsd.Data() + 2 * slice.first * (R / 8), weights.w, Cleared(state), stop);
   });
+}
+
+// PCM frames per run of the modulator fed from an interpolation, and the frames a run reads
+// around them (one before, two after).
+constexpr std::uint64_t kRunFrames = 0x10000;
+constexpr std::uint64_t kRunBefore = 1;
+constexpr std::uint64_t kRunAround = 3;
+
+// The track at the plan's PCM rate, a run at a time: frames [first − 1, first + count + 2) of the
+// interpolation into `y`, mirrored about the track's ends as MirrorLeadIn mirrors, each times
+// `gain` when the clip guard has one.
+void InterpolatedRun(const AudioBuffer& in, const InterpolationPlan& plan, std::uint64_t first,
+                     std::uint64_t count, std::optional<double> gain, double* y,
+                     const platform::StopWord& stop) {
+  const auto start = static_cast<std::int64_t>(first) - static_cast<std::int64_t>(kRunBefore);
+  const std::uint64_t inside = start < 0 ? 0 : static_cast<std::uint64_t>(start);
+  const std::uint64_t end = std::min(first + count + kRunAround - kRunBefore, plan.frames);
+  InterpolateFrames(in, plan, inside, end - inside, y + 2 * (inside - start), stop);
+  for (std::int64_t j = start; j < start + static_cast<std::int64_t>(count + kRunAround); ++j) {
+    if (j >= 0 && static_cast<std::uint64_t>(j) < plan.frames) continue;
+    InterpolateFrames(in, plan, MirroredFrame(j, plan.frames), 1, y + 2 * (j - start), stop);
+  }
+  if (gain) ScaleSamples(y, count + kRunAround, *gain, stop);
+}
+
+// ToOneBit of a track below the PCM rate: the interpolation up to it runs a run at a time into
+// a small buffer per worker that feeds the modulator, once before to measure the clip guard's
+// peak, so the track at the PCM rate in 64-bit float never exists whole. The modulators see the
+// samples, and start from zero at the slices, of the whole-track way: the same bits.
+template <unsigned R>
+Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& plan, DsdBuffer& dsd,
+                             const platform::StopWord& stop) {
+  const std::uint64_t runs = (plan.frames + kRunFrames - 1) / kRunFrames;
+  const std::uint64_t slots = std::min<std::uint64_t>(WorkerCount(), plan.frames);
+  const std::uint64_t runSamples = 2 * (kRunFrames + kRunAround);
+  const RecordPtr<double> scratch(
+      static_cast<double*>(GuardedAlloc(slots * runSamples * sizeof(double))));
+  if (!scratch) return kFailures.Note(kErrRunMemory);
+
+  std::array<double, kMaxWorkerSlots> peaks{};
+  Result result = ParallelFor(runs, stop, [&](unsigned worker, Slice slice) {
+    double* y = scratch.get() + worker * runSamples;
+    for (std::uint64_t run = slice.first; run < slice.first + slice.count; ++run) {
+      const std::uint64_t first = run * kRunFrames;
+      const std::uint64_t count = std::min(kRunFrames, plan.frames - first);
+      InterpolateFrames(in, plan, first, count, y, stop);
+      peaks[worker] = std::max(peaks[worker], PeakOfSamples(y, count, stop));
+    }
+  });
+  if (result != kOk) return result;
+  const std::optional<double> gain = ClipGuardGain(*std::max_element(peaks.begin(), peaks.end()));
+
+  const SubSampleWeights<R> weights;
+  return ParallelFor(plan.frames, stop, [&](unsigned worker, Slice slice) {
+    double* y = scratch.get() + worker * runSamples;
+    StereoPair state[8];
+    Cleared(state);
+    for (std::uint64_t done = 0; done < slice.count && stop.Load() == 0; done += kRunFrames) {
+      const std::uint64_t first = slice.first + done;
+      const std::uint64_t count = std::min(kRunFrames, slice.count - done);
+      InterpolatedRun(in, plan, first, count, gain, y, stop);
+      ModulateFrames<R>(y, count, dsd.Data() + 2 * first * (R / 8), weights.w, state, stop);
+    }
+  });
+}
+
+// The DsdBuffer for `frames` PCM frames of `plan` (its failures, noted).
+Result NewOneBitRecord(const OneBitPlan& plan, std::uint64_t frames, DsdBufferPtr& dsd) {
+  const Size128 length = static_cast<Size128>(frames) * (plan.bitsPerFrame / 8);
+  if (length > kMaxBlock63) return kFailures.Note(kErrTooLong);
+  if (NewDsdBuffer(dsd, plan.dsdRate, static_cast<std::uint64_t>(length)) != kOk)
+    return kFailures.Note(kErrOutput);
+  return kOk;
+}
+
+// ToOneBit for a source below the plan's PCM rate: Interpolate's checks, then the modulation fed
+// run by run from the interpolation.
+Result ModulateFromBelow(BufferSlot& slot, const OneBitPlan& plan, const platform::StopWord& stop) {
+  const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
+  InterpolationPlan rise;
+  if (PlanInterpolation(*in, plan.pcmRate, rise) != kOk) return kFailures.Note(kErrRateChange);
+  DsdBufferPtr dsd;
+  if (const Result made = NewOneBitRecord(plan, rise.frames, dsd); made != kOk) return made;
+  MirrorLeadIn(*in);
+  const Result result = plan.bitsPerFrame == 8 ? ModulateInterpolation<8>(*in, rise, *dsd, stop)
+                                               : ModulateInterpolation<16>(*in, rise, *dsd, stop);
+  if (result != kOk) return result;
+  slot.Put(std::move(dsd));
+  return kOk;
 }
 
 }  // namespace
@@ -144,6 +262,7 @@ Result ToOneBit(BufferSlot& slot, std::uint32_t dsdRate, const platform::StopWor
     slot.Clear();
     return kFailures.Note(refused);
   }
+  if (source->sampleRate < plan->pcmRate) return ModulateFromBelow(slot, *plan, stop);
   if (Resample(slot, plan->pcmRate, stop) != kOk) return kFailures.Note(kErrRateChange);
   if (ClipGuard(slot, stop) != kOk) {
     slot.Clear();
@@ -155,11 +274,8 @@ Result ToOneBit(BufferSlot& slot, std::uint32_t dsdRate, const platform::StopWor
   if (pcm->frameCount == 0) return kFailures.Note(kErrEmptySource);
   // A buffer already at the PCM rate keeps its own lead-in; the four taps need two frames.
   if (pcm->leadIn < kInterpolateLeadIn) return kFailures.Note(kErrLeadIn);
-  const Size128 length = static_cast<Size128>(pcm->frameCount) * (plan->bitsPerFrame / 8);
-  if (length > kMaxBlock63) return kFailures.Note(kErrTooLong);
   DsdBufferPtr dsd;
-  if (NewDsdBuffer(dsd, dsdRate, static_cast<std::uint64_t>(length)) != kOk)
-    return kFailures.Note(kErrOutput);
+  if (const Result made = NewOneBitRecord(*plan, pcm->frameCount, dsd); made != kOk) return made;
 
   MirrorLeadIn(*pcm);
   const Result result = plan->bitsPerFrame == 8 ? ModulateTrack<8>(*pcm, *dsd, stop)

@@ -5,9 +5,11 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
+#include "dsp/resample.h"
 #include "dsp/worker_count.h"
 #include "tests/support/audio_slot.h"
 
@@ -161,6 +163,38 @@ TEST(ToOneBitTest, TheSameBitsOnEveryBuild) {
     hash = (hash ^ dsd.Data()[i]) * 1099511628211ULL;
   }
   EXPECT_EQ(hash, 10400446360093351756ULL);
+}
+
+// From below the PCM rate the interpolation feeds the modulators run by run, with the bits of the
+// whole track brought to that rate first (Resample, then ToOneBit at the rate): every plan, a peak
+// above full scale and within it, runs cut across slices, tracks of a few frames, 1 and 3 workers.
+TEST(ToOneBitTest, ModulatingFromBelowGivesTheBitsOfTheWholeTrackAtTheRate) {
+  const std::tuple<std::uint32_t, std::uint32_t, std::uint64_t, double> cases[] = {
+      {44100, 2822400, 22050, 1.4},  // 176,400 PCM frames: three runs
+      {48000, 5644800, 20000, 0.7}, {96000, 11289600, 9000, 1.1}, {44100, 22579200, 3000, 0.9},
+      {44100, 2822400, 1, 0.5},     {44100, 5644800, 3, 2.0},
+  };
+  for (const unsigned workers : {1U, 3U}) {
+    ScopedWorkerCount count(workers);
+    for (const auto& [rate, dsdRate, frames, amplitude] : cases) {
+      const auto left = [rate = rate, amplitude = amplitude](std::uint64_t n) {
+        return amplitude * std::sin(6000.0 * static_cast<double>(n) / rate);
+      };
+      const auto right = [amplitude = amplitude](std::uint64_t n) {
+        return amplitude * static_cast<double>(n * 37 % 256) / 256 - 0.5;
+      };
+      BufferSlot whole = AudioSlot(rate, frames, left, right);
+      ASSERT_EQ(Resample(whole, OneBitPlanFor(dsdRate)->pcmRate, stop_), kOk);
+      ASSERT_EQ(ToOneBit(whole, dsdRate, stop_), kOk);
+      BufferSlot runs = AudioSlot(rate, frames, left, right);
+      ASSERT_EQ(ToOneBit(runs, dsdRate, stop_), kOk);
+      const DsdBuffer& a = *whole.Get<DsdBuffer>();
+      const DsdBuffer& b = *runs.Get<DsdBuffer>();
+      ASSERT_EQ(a.length, b.length);
+      EXPECT_EQ(std::memcmp(a.Data(), b.Data(), 2 * a.length), 0)
+          << rate << " -> " << dsdRate << ", " << frames << " frames, " << workers << " workers";
+    }
+  }
 }
 
 }  // namespace
