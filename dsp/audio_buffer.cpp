@@ -38,22 +38,24 @@ Result MakeAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint6
   if (block == nullptr) return kFailures.Note(kErrNoMemory);
   if (fillFrames) {
     std::memset(block, kAudioBufferFill, static_cast<std::size_t>(size));
+    out.reset(new (block) AudioBuffer{sampleRate, frames, leadIn});
   } else {
-    auto* bytes = static_cast<unsigned char*>(block);
-    const std::size_t head = sizeof(AudioBuffer) + leadIn * kAudioFrameBytes;
-    const std::size_t frameBytes = frames * kAudioFrameBytes;
-    std::memset(bytes, kAudioBufferFill, head);
-    std::memset(bytes + head + frameBytes, kAudioBufferFill, leadIn * kAudioFrameBytes);
+    out = AudioBufferInBlock(block, sampleRate, frames, leadIn);
   }
-  auto* buffer = new (block) AudioBuffer;
-  buffer->sampleRate = sampleRate;
-  buffer->frameCount = frames;
-  buffer->leadIn = leadIn;
-  out.reset(buffer);
   return kOk;
 }
 
 }  // namespace
+
+AudioBufferPtr AudioBufferInBlock(void* block, std::uint32_t sampleRate, std::uint64_t frames,
+                                  std::uint64_t leadIn) noexcept {
+  auto* bytes = static_cast<unsigned char*>(block);
+  const std::size_t head = sizeof(AudioBuffer) + leadIn * kAudioFrameBytes;
+  const std::size_t frameBytes = frames * kAudioFrameBytes;
+  std::memset(bytes, kAudioBufferFill, head);
+  std::memset(bytes + head + frameBytes, kAudioBufferFill, leadIn * kAudioFrameBytes);
+  return AudioBufferPtr(new (block) AudioBuffer{sampleRate, frames, leadIn});
+}
 
 Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64_t frames,
                       std::uint64_t leadIn) noexcept {

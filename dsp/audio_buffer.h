@@ -45,4 +45,11 @@ inline constexpr unsigned char kAudioBufferFill = 0xC0;
 [[nodiscard]] Result NewAudioBufferToOverwrite(AudioBufferPtr& out, std::uint32_t sampleRate,
                                                std::uint64_t frames, std::uint64_t leadIn) noexcept;
 
+// Takes over `block`, a GuardedAlloc block of at least header + (frames + 2 × leadIn) × 16 bytes,
+// as an AudioBuffer: the header is written and the lead-ins filled as NewAudioBufferToOverwrite
+// fills them; the bytes where the real frames lie are kept as they are.
+[[nodiscard]] AudioBufferPtr AudioBufferInBlock(void* block, std::uint32_t sampleRate,
+                                                std::uint64_t frames,
+                                                std::uint64_t leadIn) noexcept;
+
 }  // namespace lumaro::dsp

@@ -132,25 +132,34 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
 
 Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 0: the source leaves the slot and is freed when this scope ends, whatever happens.
-  const PcmBufferPtr pcm = slot.TakeAs<PcmBuffer>();
+  PcmBufferPtr pcm = slot.TakeAs<PcmBuffer>();
   if (!pcm) return kFailures.Note(kErrNotPcm);
 
-  // Step 1: header checks and the new record.
+  // Step 1: header checks and the new record. Stereo 64-bit float samples lie where the
+  // AudioBuffer's would (the same header size and lead-in), so that record becomes the
+  // AudioBuffer in place and the pass below converts each sample where it is: the bytes of a new
+  // record, without a second block.
   if (const Result checked = CheckHeader(*pcm); checked != kOk) return checked;
+  static_assert(sizeof(PcmBuffer) == sizeof(AudioBuffer) && kPcmLeadIn == 48);
+  const PcmBuffer layout = *pcm;  // kept: a conversion in place writes over the header
+  const unsigned char* source = pcm->Data();
   AudioBufferPtr audio;
-  if (NewAudioBufferToOverwrite(audio, pcm->sampleRate, pcm->frameCount, kPcmLeadIn) != kOk) {
+  if (layout.sampleFormat == kPcmFloat && layout.bits == 64 && layout.channels == 2 &&
+      layout.leadIn == kPcmLeadIn) {
+    audio = AudioBufferInBlock(pcm.release(), layout.sampleRate, layout.frameCount, kPcmLeadIn);
+  } else if (NewAudioBufferToOverwrite(audio, layout.sampleRate, layout.frameCount, kPcmLeadIn) !=
+             kOk) {
     return kFailures.Note(kErrNoMemory);
   }
 
   // Step 2: one pass, each worker converting its slice in runs between looks at the stop word.
-  const std::uint64_t frameBytes = pcm->BytesPerFrame();
-  const unsigned char* source = pcm->Data();
-  const Result converted = ParallelFor(pcm->frameCount, stop, [&](unsigned, Slice slice) {
+  const std::uint64_t frameBytes = layout.BytesPerFrame();
+  const Result converted = ParallelFor(layout.frameCount, stop, [&](unsigned, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
       if (stop.Load() != 0) return;
       const std::uint64_t first = slice.first + done;
       const std::uint64_t run = std::min(kRunFrames, slice.count - done);
-      ConvertPcmFrames(*pcm, source + first * frameBytes,
+      ConvertPcmFrames(layout, source + first * frameBytes,
                        audio->Frame(static_cast<std::int64_t>(first)), run);
     }
   });

@@ -61,5 +61,29 @@ TEST(PcmToFloatTest, StereoKeepsChannelOrder) {
   EXPECT_EQ(slot.Get<AudioBuffer>()->Frame(1)[1], word / 2147483648.0);
 }
 
+// Stereo 64-bit float becomes the AudioBuffer in its own block: the values of a conversion
+// (not-a-number and infinities as 0.0) and lead-ins filled as a new record's.
+TEST(PcmToFloatTest, StereoDoublesAreConvertedInTheirOwnBlock) {
+  const std::vector<double> samples = {0.5, -2.25, NAN, INFINITY, -0.0, 1e-300};
+  std::vector<unsigned char> bytes(samples.size() * 8);
+  std::memcpy(bytes.data(), samples.data(), bytes.size());
+  BufferSlot slot = PcmSlot(kPcmFloat, 2, 64, bytes, 96000);
+  const void* block = slot.Get<PcmBuffer>();
+  ASSERT_EQ(PcmToFloat(slot, platform::StopWord{}), kOk);
+  const AudioBuffer* out = slot.Get<AudioBuffer>();
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(static_cast<const void*>(out), block);
+  EXPECT_EQ(out->sampleRate, 96000U);
+  EXPECT_EQ(out->frameCount, 3U);
+  const std::vector<double> expected = {0.5, -2.25, 0.0, 0.0, -0.0, 1e-300};
+  EXPECT_EQ(std::memcmp(out->Frame(0), expected.data(), expected.size() * 8), 0);
+  const auto* lead = reinterpret_cast<const unsigned char*>(out->Frame(-48));
+  const auto* tail = reinterpret_cast<const unsigned char*>(out->Frame(3));
+  for (std::size_t i = 0; i < 48 * kAudioFrameBytes; ++i) {
+    ASSERT_EQ(lead[i], kAudioBufferFill) << i;
+    ASSERT_EQ(tail[i], kAudioBufferFill) << i;
+  }
+}
+
 }  // namespace
 }  // namespace lumaro::dsp
