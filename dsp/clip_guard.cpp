@@ -71,10 +71,14 @@ Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop) {
     peaks[worker] = PeakOfFrames(*buffer, slice.first, slice.count, stop);
   });
   if (result != kOk) return result;
-  const std::optional<double> gain = ClipGuardGain(*std::max_element(peaks.begin(), peaks.end()));
+  return ClipGuardWithPeak(*buffer, *std::max_element(peaks.begin(), peaks.end()), stop);
+}
+
+Result ClipGuardWithPeak(AudioBuffer& buffer, double peak, const platform::StopWord& stop) {
+  const std::optional<double> gain = ClipGuardGain(peak);
   if (!gain) return kOk;
-  return ParallelFor(buffer->frameCount, stop, [&](unsigned, Slice slice) {
-    ScaleFrames(*buffer, slice.first, slice.count, *gain, stop);
+  return ParallelFor(buffer.frameCount, stop, [&](unsigned, Slice slice) {
+    ScaleFrames(buffer, slice.first, slice.count, *gain, stop);
   });
 }
 

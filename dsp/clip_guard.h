@@ -15,6 +15,10 @@ namespace lumaro::dsp {
 // the slot in every case. Playback thread.
 [[nodiscard]] Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop);
 
+// ClipGuard's second pass for a buffer whose peak was measured as its frames were written.
+[[nodiscard]] Result ClipGuardWithPeak(AudioBuffer& buffer, double peak,
+                                       const platform::StopWord& stop);
+
 // The largest |sample| among the real frames [first, first + count) of `buffer`, polling `stop`
 // every kStopPollFrames frames (a partial answer when it is set). A sample that is not a number
 // is passed over.

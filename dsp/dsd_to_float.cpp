@@ -167,21 +167,25 @@ Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
       static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
   if (!filter) return kFailures.Note(kErrJobMemory);
   BuildDsdFilter(*filter);
-  const Result filtered = ParallelFor(frames, stop, [&](unsigned, Slice slice) {
+  // The clip guard's peak is measured run by run while the frames are still in the cache.
+  std::array<double, kMaxWorkerSlots> peaks{};
+  const Result filtered = ParallelFor(frames, stop, [&](unsigned worker, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
       if (stop.Load() != 0) return;
       const std::uint64_t first = slice.first + done;
-      FilterFrames(filter->table, *dsd, decimation, audio->Frame(static_cast<std::int64_t>(first)),
-                   first, std::min(kRunFrames, slice.count - done));
+      const std::uint64_t run = std::min(kRunFrames, slice.count - done);
+      double* y = audio->Frame(static_cast<std::int64_t>(first));
+      FilterFrames(filter->table, *dsd, decimation, y, first, run);
+      peaks[worker] = std::max(peaks[worker], PeakOfSamples(y, run, stop));
     }
   });
   if (filtered != kOk) return filtered;
-
-  slot.Put(std::move(audio));
-  if (const Result guarded = ClipGuard(slot, stop); guarded != kOk) {
-    slot.Clear();
+  if (const Result guarded =
+          ClipGuardWithPeak(*audio, *std::max_element(peaks.begin(), peaks.end()), stop);
+      guarded != kOk) {
     return guarded;
   }
+  slot.Put(std::move(audio));
   return kOk;
 }
 
