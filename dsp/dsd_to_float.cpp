@@ -147,35 +147,59 @@ bool DsdDecimation(std::uint32_t dsdRate, std::uint32_t* pcmRate, unsigned* deci
   return true;
 }
 
-Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
-  // Step 0: the source leaves the slot and is freed when this scope ends.
-  const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
-  if (!dsd) return kFailures.Note(kErrNotDsd);
+namespace {
 
-  // Step 1: output rate, decimation and the new record.
+// A conversion of the DsdBuffer taken from a slot (freed with the job): its output rate,
+// decimation and frame count, and the filter in the job record.
+struct DsdJob {
+  DsdBufferPtr dsd;
   std::uint32_t rate = 0;
   unsigned decimation = 1;
-  if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return kFailures.Note(kErrRate);
-  const std::uint64_t frames = dsd->length / decimation;
-  if (frames == 0) return kFailures.Note(kErrNoOutputFrames);
+  std::uint64_t frames = 0;
+  std::unique_ptr<DsdFilter, RecordDeleter> filter;
+
+  // Steps 0 and 1 without the output record (their failures, noted).
+  Result Start(BufferSlot& slot) {
+    dsd = slot.TakeAs<DsdBuffer>();
+    if (!dsd) return kFailures.Note(kErrNotDsd);
+    if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return kFailures.Note(kErrRate);
+    frames = dsd->length / decimation;
+    if (frames == 0) return kFailures.Note(kErrNoOutputFrames);
+    filter.reset(static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
+    if (!filter) return kFailures.Note(kErrJobMemory);
+    BuildDsdFilter(*filter);
+    return kOk;
+  }
+
+  // Output frames [first, first + count) into `y`, in runs between looks at the stop word.
+  void Filter(std::uint64_t first, std::uint64_t count, double* y,
+              const platform::StopWord& stop) const {
+    for (std::uint64_t done = 0; done < count && stop.Load() == 0; done += kRunFrames) {
+      FilterFrames(filter->table, *dsd, decimation, y + 2 * done, first + done,
+                   std::min(kRunFrames, count - done));
+    }
+  }
+};
+
+}  // namespace
+
+Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
+  // Steps 0 and 1: the source leaves the slot (freed with the job), the filter, the new record.
+  DsdJob job;
+  if (const Result started = job.Start(slot); started != kOk) return started;
   AudioBufferPtr audio;
-  if (NewAudioBufferToOverwrite(audio, rate, frames, kOutputLeadIn) != kOk)
+  if (NewAudioBufferToOverwrite(audio, job.rate, job.frames, kOutputLeadIn) != kOk)
     return kFailures.Note(kErrNoMemory);
 
-  // Step 2: the filter in the job record, then one pass over the output frames.
-  const std::unique_ptr<DsdFilter, RecordDeleter> filter(
-      static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
-  if (!filter) return kFailures.Note(kErrJobMemory);
-  BuildDsdFilter(*filter);
+  // Step 2: one pass over the output frames.
   // The clip guard's peak is measured run by run while the frames are still in the cache.
   std::array<double, kMaxWorkerSlots> peaks{};
-  const Result filtered = ParallelFor(frames, stop, [&](unsigned worker, Slice slice) {
-    for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
-      if (stop.Load() != 0) return;
+  const Result filtered = ParallelFor(job.frames, stop, [&](unsigned worker, Slice slice) {
+    for (std::uint64_t done = 0; done < slice.count && stop.Load() == 0; done += kRunFrames) {
       const std::uint64_t first = slice.first + done;
       const std::uint64_t run = std::min(kRunFrames, slice.count - done);
       double* y = audio->Frame(static_cast<std::int64_t>(first));
-      FilterFrames(filter->table, *dsd, decimation, y, first, run);
+      job.Filter(first, run, y, stop);
       peaks[worker] = std::max(peaks[worker], PeakOfSamples(y, run, stop));
     }
   });
@@ -191,36 +215,14 @@ Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
 
 Result DsdToOutput(BufferSlot& slot, bool clipGuard, const OutputFormat& format,
                    const std::function<void()>& beforeConversion, const platform::StopWord& stop) {
-  // The source leaves the slot and is freed when this scope ends.
-  const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
-  if (!dsd) return kFailures.Note(kErrNotDsd);
-  std::uint32_t rate = 0;
-  unsigned decimation = 1;
-  if (!DsdDecimation(dsd->dsdRate, &rate, &decimation)) return kFailures.Note(kErrRate);
-  const std::uint64_t frames = dsd->length / decimation;
-  if (frames == 0) return kFailures.Note(kErrNoOutputFrames);
-  const std::unique_ptr<DsdFilter, RecordDeleter> filter(
-      static_cast<DsdFilter*>(GuardedAlloc(sizeof(DsdFilter))));
-  if (!filter) return kFailures.Note(kErrJobMemory);
-  BuildDsdFilter(*filter);
-
-  const BlockSource source{
-      frames, kOutputBlockFrames, [&](std::uint64_t block, double* y, std::uint64_t count) {
-        for (std::uint64_t done = 0; done < count; done += kRunFrames) {
-          if (stop.Load() != 0) return;
-          FilterFrames(filter->table, *dsd, decimation, y + 2 * done,
-                       block * kOutputBlockFrames + done, std::min(kRunFrames, count - done));
-        }
-      }};
-  PcmBufferPtr out;
+  DsdJob job;
+  if (const Result started = job.Start(slot); started != kOk) return started;
+  const BlockSource source{job.frames, kOutputBlockFrames,
+                           [&](std::uint64_t block, double* y, std::uint64_t count) {
+                             job.Filter(block * kOutputBlockFrames, count, y, stop);
+                           }};
   // The conversion's own clip guard, then the caller's.
-  if (const Result converted =
-          BlocksToOutput(source, rate, clipGuard ? 2 : 1, format, beforeConversion, stop, out);
-      converted != kOk) {
-    return converted;
-  }
-  slot.Put(std::move(out));
-  return kOk;
+  return BlocksToOutput(source, job.rate, clipGuard ? 2 : 1, format, beforeConversion, stop, slot);
 }
 
 }  // namespace lumaro::dsp

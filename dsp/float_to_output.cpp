@@ -132,8 +132,7 @@ PcmBufferPtr OutputConversion::NewRecord(std::uint32_t sampleRate,
 
 Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned clipGuards,
                       const OutputFormat& format, const std::function<void()>& beforeConversion,
-                      const platform::StopWord& stop, PcmBufferPtr& out) {
-  out.reset();
+                      const platform::StopWord& stop, BufferSlot& slot) {
   if (!IsOutputFormat(format.validBits, format.containerBits)) return kFailures.Note(kErrBits);
   if (source.frames == 0 || source.blockFrames == 0) return kFailures.Note(kErrEmptySource);
   const std::uint64_t blocks = (source.frames + source.blockFrames - 1) / source.blockFrames;
@@ -144,7 +143,7 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
   if (!scratch) return kFailures.Note(kErrBlockMemory);
   const OutputConversion withinFullScale(format.validBits, format.containerBits, format.asFloat,
                                          1.0);
-  out = withinFullScale.NewRecord(rate, source.frames);
+  PcmBufferPtr out = withinFullScale.NewRecord(rate, source.frames);
   if (!out) return kFailures.Note(kErrOutput);
 
   // Block b into the worker's scratch, scaled by each gain in turn and converted into the output
@@ -171,10 +170,7 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
   Result result = eachBlock([&](unsigned worker, std::uint64_t b) {
     peaks[worker] = std::max(peaks[worker], convertBlock(worker, b, withinFullScale, {}));
   });
-  if (result != kOk) {
-    out.reset();
-    return result;
-  }
+  if (result != kOk) return result;
   // Each clip guard's gain, and the peak the conversion would measure after them, follow from
   // the peak itself.
   double peak = *std::max_element(peaks.begin(), peaks.end());
@@ -187,13 +183,15 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
     peak = ScaledPeak(peak, *gain);
   }
   beforeConversion();
-  if (gainCount == 0 && peak <= 1.0) return kOk;
-  const OutputConversion scaled(format.validBits, format.containerBits, format.asFloat, peak);
-  result = eachBlock([&](unsigned worker, std::uint64_t b) {
-    (void)convertBlock(worker, b, scaled, std::span<const double>(gains.data(), gainCount));
-  });
-  if (result != kOk) out.reset();
-  return result;
+  if (gainCount > 0 || peak > 1.0) {
+    const OutputConversion scaled(format.validBits, format.containerBits, format.asFloat, peak);
+    result = eachBlock([&](unsigned worker, std::uint64_t b) {
+      (void)convertBlock(worker, b, scaled, std::span<const double>(gains.data(), gainCount));
+    });
+    if (result != kOk) return result;
+  }
+  slot.Put(std::move(out));
+  return kOk;
 }
 
 Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,

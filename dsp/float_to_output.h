@@ -70,18 +70,18 @@ struct BlockSource {
 
 // The source's frames, clip-guarded `clipGuards` times in a row (ClipGuard's rule: above a peak
 // of 1.0, every sample times 1 / peak) and converted as FloatToOutput converts them, written
-// straight into a new output record at `rate` in `out`: the bytes of those stages run one after
+// straight into a new output record at `rate`: the bytes of those stages run one after
 // the other on the whole track, without the whole track in 64-bit float (one block per worker
 // instead). A first pass converts each block as for a peak within full scale while measuring the
 // peak; only a peak beyond it makes a second pass, with the gains that follow from the peak
 // exactly (rounding to nearest keeps the order of magnitudes, so the peak of scaled samples is
 // the scaled peak). `beforeConversion` is called once, when the conversion's gain is known.
-// Fails for widths IsOutputFormat refuses, a refused allocation, a worker that cannot start or a
-// stop request (`out` empty). Playback thread.
+// On success the record goes into `slot`. Fails for widths IsOutputFormat refuses, a refused
+// allocation, a worker that cannot start or a stop request (the slot untouched). Playback thread.
 [[nodiscard]] Result BlocksToOutput(const BlockSource& source, std::uint32_t rate,
                                     unsigned clipGuards, const OutputFormat& format,
                                     const std::function<void()>& beforeConversion,
-                                    const platform::StopWord& stop, PcmBufferPtr& out);
+                                    const platform::StopWord& stop, BufferSlot& slot);
 
 [[nodiscard]] Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits,
                                    bool asFloat, const platform::StopWord& stop);

@@ -58,14 +58,7 @@ Result ConvertLastInterpolation(BufferSlot& slot, std::uint32_t target, bool cli
   const BlockSource seconds{plan.frames, target, [&](std::uint64_t s, double* y, std::uint64_t) {
                               InterpolateSeconds(*in, plan, s, 1, y, stop);
                             }};
-  PcmBufferPtr out;
-  if (const Result converted =
-          BlocksToOutput(seconds, target, clipGuard ? 1 : 0, format, beforeConversion, stop, out);
-      converted != kOk) {
-    return converted;
-  }
-  slot.Put(std::move(out));
-  return kOk;
+  return BlocksToOutput(seconds, target, clipGuard ? 1 : 0, format, beforeConversion, stop, slot);
 }
 
 // ResampleToOutput with the slot left as it stands on failure.
