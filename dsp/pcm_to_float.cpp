@@ -52,9 +52,10 @@ double ConvertSample(const unsigned char* p) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(LoadLe<std::uint16_t>(p)) << 16) *
            kInt32Scale;
   } else if constexpr (Format == kPcmInteger && Bits == 24) {
-    const std::uint32_t word = (static_cast<std::uint32_t>(p[0]) << 8) |
-                               (static_cast<std::uint32_t>(p[1]) << 16) |
-                               (static_cast<std::uint32_t>(p[2]) << 24);
+    // The sample's three bytes are the top of the little-endian word that starts one byte
+    // earlier: one load instead of three. That byte is always there, the record's lead-in (or the
+    // sample before) lies in front of every sample.
+    const std::uint32_t word = LoadLe<std::uint32_t>(p - 1) & 0xFFFFFF00U;
     return static_cast<std::int32_t>(word) * kInt32Scale;
   } else if constexpr (Format == kPcmInteger && Bits == 32) {
     return LoadLe<std::int32_t>(p) * kInt32Scale;
@@ -109,8 +110,8 @@ Result CheckHeader(const PcmBuffer& pcm) {
   return kOk;
 }
 
-}  // namespace
-
+// Converts `frames` frames of `source` (packed frames of `pcm`'s layout, inside the record, so
+// that the byte before each sample can be read) to stereo float at `out`.
 void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double* out,
                       std::uint64_t frames) noexcept {
   const unsigned channels = pcm.channels;
@@ -130,6 +131,7 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
   }
 }
 
+}  // namespace
 Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 0: the source leaves the slot and is freed when this scope ends, whatever happens.
   PcmBufferPtr pcm = slot.TakeAs<PcmBuffer>();

@@ -15,9 +15,4 @@ namespace lumaro::dsp {
 // empty. Playback thread.
 [[nodiscard]] Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop);
 
-// Converts `frames` frames of `source` (packed frames of `pcm`'s layout) to stereo float at
-// `out`. The per-slice kernel of PcmToFloat; `pcm` must have passed its header checks.
-void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double* out,
-                      std::uint64_t frames) noexcept;
-
 }  // namespace lumaro::dsp
