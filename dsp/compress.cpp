@@ -39,6 +39,8 @@ constexpr platform::FailureNames kFailures{
 constexpr std::uint32_t kMaxRate = 0x3FFFFFFF;
 constexpr std::uint64_t kMinWindow = 48;
 constexpr double kTwoPow62 = 4611686018427387904.0;
+// Frames copied between two peak measurements: a run stays in the cache.
+constexpr std::uint64_t kCopyRunFrames = 4096;
 
 // The range each parameter must lie in, and the failure that reports it.
 struct Range {
@@ -90,11 +92,13 @@ struct RmsLevel {
 // One worker: output frames [first, first + count) of `out` from the padded copy `in`. The
 // window sum starts with the first M frames of the first window; then per frame the window's
 // last frame enters, the frame is written, and the window's first frame leaves.
+// Answers the peak of the frames it wrote, for the clip guard that follows.
 template <class Measure, class Sum>
-void CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
-                   const AudioBuffer& in, AudioBuffer& out, Slice slice,
-                   const platform::StopWord& stop) {
-  if (stop.Load() != 0) return;
+double CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
+                     const AudioBuffer& in, AudioBuffer& out, Slice slice,
+                     const platform::StopWord& stop) {
+  double peak = 0.0;
+  if (stop.Load() != 0) return peak;
   const auto first = static_cast<std::int64_t>(slice.first);
   const auto offset = static_cast<std::int64_t>(window.offset);
   const auto length = static_cast<std::int64_t>(window.length);
@@ -107,7 +111,7 @@ void CompressSlice(const Measure& measure, const CompressGainRule& rule, Compres
   for (std::int64_t j = 0; j < length; ++j) sum += Measure::Term(leaving + 2 * j);
 
   for (std::uint64_t done = 0; done < slice.count; done += kStopPollFrames) {
-    if (stop.Load() != 0) return;
+    if (stop.Load() != 0) return peak;
     const std::uint64_t end = std::min(slice.count, done + kStopPollFrames);
     for (std::uint64_t k = 2 * done; k < 2 * end; k += 2) {
       sum += Measure::Term(entering + k);
@@ -121,40 +125,48 @@ void CompressSlice(const Measure& measure, const CompressGainRule& rule, Compres
       }
       sum -= Measure::Term(leaving + k);
     }
+    peak = std::max(peak, PeakOfSamples(target + 2 * done, end - done, stop));
   }
+  return peak;
 }
 
 // Step 2: clip-guards and mirrors the copy, writes the compressed frames into the track and
 // clip-guards the result.
-Result RunCompressPasses(BufferSlot& copySlot, BufferSlot& trackSlot,
+Result RunCompressPasses(BufferSlot& copySlot, double copyPeak, BufferSlot& trackSlot,
                          const CompressParameters& parameters, CompressWindow window,
                          const platform::StopWord& stop) {
-  if (ClipGuard(copySlot, stop) != kOk) return kFailures.Note(kErrCopyGuard);
   AudioBuffer& copy = *copySlot.Get<AudioBuffer>();
+  if (ClipGuardWithPeak(copy, copyPeak, stop) != kOk) return kFailures.Note(kErrCopyGuard);
   AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
   MirrorLeadIn(copy);
 
   const CompressGainRule rule = CompressGainRule::From(parameters);
   const Sum128 windowSamples = 2 * (static_cast<Sum128>(window.length) + 1);
+  std::array<double, kMaxWorkerSlots> peaks{};
   WorkerBody body;
   if (parameters.loudnessType != kLoudnessTypeArv) {
-    body = [&, measure = RmsLevel{windowSamples}](unsigned, Slice slice) {
-      CompressSlice<RmsLevel, Sum128>(measure, rule, window, copy, track, slice, stop);
+    body = [&, measure = RmsLevel{windowSamples}](unsigned worker, Slice slice) {
+      peaks[worker] =
+          CompressSlice<RmsLevel, Sum128>(measure, rule, window, copy, track, slice, stop);
     };
   } else if (window.length + 1 < (std::uint64_t{1} << 32)) {
-    body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned, Slice s) {
-      CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(measure, rule, window, copy, track, s,
-                                                            stop);
+    body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned worker,
+                                                                           Slice s) {
+      peaks[worker] = CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(measure, rule, window,
+                                                                            copy, track, s, stop);
     };
   } else {
-    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned, Slice s) {
-      CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window, copy, track, s, stop);
+    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice s) {
+      peaks[worker] =
+          CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window, copy, track, s, stop);
     };
   }
   if (const Result result = ParallelFor(track.frameCount, stop, body); result != kOk) {
     return result;
   }
-  if (ClipGuard(trackSlot, stop) != kOk) return kFailures.Note(kErrOutputGuard);
+  if (ClipGuardWithPeak(track, *std::max_element(peaks.begin(), peaks.end()), stop) != kOk) {
+    return kFailures.Note(kErrOutputGuard);
+  }
   return kOk;
 }
 
@@ -176,10 +188,17 @@ Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& paramet
   if (NewAudioBufferToOverwrite(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
     return kFailures.Note(kErrCopy);
   }
-  std::memcpy(copy->Frame(0), track.Frame(0), track.frameCount * kAudioFrameBytes);
+  // The copy's clip guard takes the peak measured while copying, a run at a time in the cache.
+  double peak = 0.0;
+  for (std::uint64_t done = 0; done < track.frameCount; done += kCopyRunFrames) {
+    const std::uint64_t run = std::min(kCopyRunFrames, track.frameCount - done);
+    const auto first = static_cast<std::int64_t>(done);
+    std::memcpy(copy->Frame(first), track.Frame(first), run * kAudioFrameBytes);
+    peak = std::max(peak, PeakOfSamples(copy->Frame(first), run, stop));
+  }
   BufferSlot copySlot;
   copySlot.Put(std::move(copy));
-  return RunCompressPasses(copySlot, trackSlot, parameters, window, stop);
+  return RunCompressPasses(copySlot, peak, trackSlot, parameters, window, stop);
 }
 
 }  // namespace
