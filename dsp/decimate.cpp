@@ -58,22 +58,21 @@ static_assert(std::size(kHalf2) == DecimationHalfTaps(2));
 static_assert(std::size(kHalf4) == DecimationHalfTaps(4));
 static_assert(std::size(kHalf8) == DecimationHalfTaps(8));
 
-// Output frames [0, count) for a filter half of H = 6F taps. The filter is symmetric about −½,
-// so each tap multiplies the sum of its two mirrored input frames: y = Σ h[m] · (x[c + m] +
-// x[c − 1 − m]) with c = F·f, summed in four interleaved accumulators (m mod 4) that are added
-// as (s0 + s1) + (s2 + s3). The order is fixed, so every build gives the same bits.
+// Output frames [first, first + count) into `y` for a filter half of H = 6F taps. The filter is
+// symmetric about −½, so each tap multiplies the sum of its two mirrored input frames: y = Σ h[m] ·
+// (x[c + m] + x[c − 1 − m]) with c = F·f, summed in four interleaved accumulators (m mod 4) that
+// are added as (s0 + s1) + (s2 + s3). The order is fixed, so every build gives the same bits.
 template <std::uint64_t F>
-void DecimateFrames(const AudioBuffer& in, AudioBuffer& out, const double* half,
-                    const platform::StopWord& stop) {
+void DecimateFrames(const AudioBuffer& in, std::uint64_t first, std::uint64_t count, double* y,
+                    const double* half, const platform::StopWord& stop) {
   constexpr std::uint64_t kHalfTaps = 6 * F;
   StereoPair taps[kHalfTaps];
   for (std::uint64_t m = 0; m < kHalfTaps; ++m) taps[m] = StereoPair::Splat(half[m]);
-  const std::uint64_t count = out.frameCount;
   for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
     if (stop.Load() != 0) return;
     const std::uint64_t end = std::min(count, done + kStopPollFrames);
     for (std::uint64_t f = done; f < end; ++f) {
-      const double* centre = in.Frame(static_cast<std::int64_t>(F * f));
+      const double* centre = in.Frame(static_cast<std::int64_t>(F * (first + f)));
       StereoPair s[4] = {StereoPair::Zero(), StereoPair::Zero(), StereoPair::Zero(),
                          StereoPair::Zero()};
       for (std::uint64_t m = 0; m < kHalfTaps; ++m) {
@@ -81,7 +80,7 @@ void DecimateFrames(const AudioBuffer& in, AudioBuffer& out, const double* half,
                                 StereoPair::Load(centre - 2 * static_cast<std::int64_t>(m + 1));
         s[m % 4] = s[m % 4] + taps[m] * pair;
       }
-      ((s[0] + s[1]) + (s[2] + s[3])).Store(out.Frame(static_cast<std::int64_t>(f)));
+      ((s[0] + s[1]) + (s[2] + s[3])).Store(y + 2 * f);
     }
   }
 }
@@ -101,38 +100,46 @@ std::span<const double> DecimationFilter(std::uint32_t factor) noexcept {
   }
 }
 
+Result CheckDecimation(const AudioBuffer& in, std::uint32_t factor, std::uint64_t* frames) {
+  if (DecimationFilter(factor).empty()) return kFailures.Note(kErrFactor);
+  const std::uint32_t rate = in.sampleRate;
+  if (rate < static_cast<std::uint64_t>(factor) * kMinSampleRate || rate % factor != 0) {
+    return kFailures.Note(kErrRate);
+  }
+  if (in.leadIn < DecimationHalfTaps(factor)) return kFailures.Note(kErrLeadIn);
+  *frames = in.frameCount / factor;
+  if (*frames == 0) return kFailures.Note(kErrFrameCount);
+  return kOk;
+}
+
+void DecimateRange(const AudioBuffer& in, std::uint32_t factor, std::uint64_t first,
+                   std::uint64_t count, double* y, const platform::StopWord& stop) {
+  const double* half = DecimationFilter(factor).data();
+  switch (factor) {
+    case 2:
+      return DecimateFrames<2>(in, first, count, y, half, stop);
+    case 4:
+      return DecimateFrames<4>(in, first, count, y, half, stop);
+    case 8:
+      return DecimateFrames<8>(in, first, count, y, half, stop);
+    default:
+      return;
+  }
+}
+
 Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord& stop,
                 platform::ThreadStarter& threads) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   if (!in) return kFailures.Note(kErrNoBuffer);
-  const std::span<const double> half = DecimationFilter(factor);
-  if (half.empty()) return kFailures.Note(kErrFactor);
-  const std::uint32_t rate = in->sampleRate;
-  if (rate < static_cast<std::uint64_t>(factor) * kMinSampleRate || rate % factor != 0) {
-    return kFailures.Note(kErrRate);
-  }
-  if (in->leadIn < DecimationHalfTaps(factor)) return kFailures.Note(kErrLeadIn);
-  const std::uint64_t frames = in->frameCount / factor;
-  if (frames == 0) return kFailures.Note(kErrFrameCount);
+  std::uint64_t frames = 0;
+  if (const Result checked = CheckDecimation(*in, factor, &frames); checked != kOk) return checked;
   AudioBufferPtr out;
-  if (NewAudioBufferToOverwrite(out, rate / factor, frames, kResampledLeadIn) != kOk)
+  if (NewAudioBufferToOverwrite(out, in->sampleRate / factor, frames, kResampledLeadIn) != kOk)
     return kFailures.Note(kErrOutput);
 
   MirrorLeadIn(*in);
   // The filter is serial work on one thread, as the playback thread waits for it anyway.
-  auto worker = threads.Start([&] {
-    switch (factor) {
-      case 2:
-        DecimateFrames<2>(*in, *out, half.data(), stop);
-        break;
-      case 4:
-        DecimateFrames<4>(*in, *out, half.data(), stop);
-        break;
-      default:
-        DecimateFrames<8>(*in, *out, half.data(), stop);
-        break;
-    }
-  });
+  auto worker = threads.Start([&] { DecimateRange(*in, factor, 0, frames, out->Frame(0), stop); });
   if (!worker) return kFailures.Note(kErrThreadStart);
   worker->Join();
   if (stop.Load() != 0) return kFailures.Note(kErrStopped);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "dsp/audio_buffer.h"
 #include "dsp/buffer_slot.h"
 #include "platform/os.h"
 #include "platform/result.h"
@@ -16,6 +17,16 @@ constexpr std::uint64_t DecimationHalfTaps(std::uint32_t factor) { return 6ULL *
 // The half of the low-pass filter for factor 2, 4 or 8 from the centre outward, h[0] … h[6F − 1];
 // the other half mirrors it about −½ (h[−1 − m] = h[m]). Empty for any other factor.
 std::span<const double> DecimationFilter(std::uint32_t factor) noexcept;
+
+// Decimate's checks of `in` for factor F (their failures, noted); N / F in `frames`.
+[[nodiscard]] Result CheckDecimation(const AudioBuffer& in, std::uint32_t factor,
+                                     std::uint64_t* frames);
+
+// Writes output frames [first, first + count) of the decimation by F (2, 4 or 8) into `y`, from
+// `in` whose lead-ins are mirrored: each frame depends on the input alone, so any split gives the
+// frames of the whole. Polls `stop` every kStopPollFrames frames. Any thread.
+void DecimateRange(const AudioBuffer& in, std::uint32_t factor, std::uint64_t first,
+                   std::uint64_t count, double* y, const platform::StopWord& stop);
 
 // Replaces the AudioBuffer in the slot by one at rate / F (lead-in 48) with N / F frames:
 // y[f] = Σ h[j] · x[F·f + j] over j = −6F … 6F − 1, reading into the mirrored lead-ins at both

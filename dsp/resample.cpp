@@ -45,20 +45,35 @@ Result RunRateStep(BufferSlot& slot, RateStep step, const platform::StopWord& st
   return result == kOk ? kOk : kFailures.Note(kErrStep);
 }
 
-// The last rate step, an interpolation, with the clip guard and the output conversion, a second
-// at a time. Takes the buffer out of the slot; on success puts the output record in.
-Result ConvertLastInterpolation(BufferSlot& slot, std::uint32_t target, bool clipGuard,
-                                const OutputFormat& format,
-                                const std::function<void()>& beforeConversion,
-                                const platform::StopWord& stop) {
+// Output frames per block of a last decimation written straight into the output record.
+constexpr std::uint64_t kDecimationBlockFrames = 0x10000;
+
+// The last rate step with the clip guard and the output conversion, a block at a time: seconds
+// of an interpolation, kDecimationBlockFrames frames of a decimation. Takes the buffer out of the
+// slot; on success puts the output record in.
+Result ConvertLastStep(BufferSlot& slot, RateStep step, bool clipGuard, const OutputFormat& format,
+                       const std::function<void()>& beforeConversion,
+                       const platform::StopWord& stop) {
   const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   InterpolationPlan plan;
-  if (PlanInterpolation(*in, target, plan) != kOk) return kFailures.Note(kErrStep);
+  BlockSource source;
+  std::uint32_t rate = 0;
+  if (step.kind == RateStep::Kind::kInterpolate) {
+    if (PlanInterpolation(*in, step.value, plan) != kOk) return kFailures.Note(kErrStep);
+    rate = step.value;
+    source = {plan.frames, rate, [&](std::uint64_t s, double* y, std::uint64_t) {
+                InterpolateSeconds(*in, plan, s, 1, y, stop);
+              }};
+  } else {
+    if (CheckDecimation(*in, step.value, &source.frames) != kOk) return kFailures.Note(kErrStep);
+    rate = in->sampleRate / step.value;
+    source.blockFrames = kDecimationBlockFrames;
+    source.produce = [&](std::uint64_t b, double* y, std::uint64_t count) {
+      DecimateRange(*in, step.value, b * kDecimationBlockFrames, count, y, stop);
+    };
+  }
   MirrorLeadIn(*in);
-  const BlockSource seconds{plan.frames, target, [&](std::uint64_t s, double* y, std::uint64_t) {
-                              InterpolateSeconds(*in, plan, s, 1, y, stop);
-                            }};
-  return BlocksToOutput(seconds, target, clipGuard ? 1 : 0, format, beforeConversion, stop, slot);
+  return BlocksToOutput(source, rate, clipGuard ? 1 : 0, format, beforeConversion, stop, slot);
 }
 
 // ResampleToOutput with the slot left as it stands on failure.
@@ -74,13 +89,14 @@ Result RunResampleToOutput(BufferSlot& slot, std::uint32_t target, bool clipGuar
     const std::uint32_t rate = slot.Get<AudioBuffer>()->sampleRate;
     const RateStep step = NextRateStep(rate, target);
     if (step.kind == RateStep::Kind::kNone) break;
-    if (step.kind == RateStep::Kind::kInterpolate && step.value == target) {
-      return ConvertLastInterpolation(slot, target, clipGuard, format, beforeConversion, stop);
+    const std::uint32_t after =
+        step.kind == RateStep::Kind::kDecimate ? rate / step.value : step.value;
+    if (after == target) {
+      return ConvertLastStep(slot, step, clipGuard, format, beforeConversion, stop);
     }
     if (const Result stepped = RunRateStep(slot, step, stop); stepped != kOk) return stepped;
   }
-  // A last decimation (it makes a smaller track than it reads, and is dear to make twice) or
-  // equal rates: the two stages themselves.
+  // Equal rates: the two stages themselves.
   if (clipGuard) {
     if (const Result guarded = ClipGuard(slot, stop); guarded != kOk) return guarded;
   }

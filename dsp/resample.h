@@ -33,15 +33,14 @@ RateStep NextRateStep(std::uint32_t rate, std::uint32_t target) noexcept;
                               const platform::StopWord& stop);
 
 // Resample to `target`, then ClipGuard (when `clipGuard`), then FloatToOutput with `format`, in
-// one stage giving the same output record byte for byte. When the last rate step is an
-// interpolation it writes each second of frames into a small buffer per worker and converts it
-// from there straight into the output record, so the track at the target rate in 64-bit float
-// never exists whole: a first pass converts as for a peak within full scale and measures the
-// peak; only a peak beyond it makes a second pass, with the gains that follow from the peak
-// exactly (rounding to nearest keeps the order of magnitudes). Earlier rate steps, a last
-// decimation and equal rates run as the stages themselves. `beforeConversion` is called once,
-// when the conversion's own gain is known. Fails where one of the three stages would, and for
-// output widths FloatToOutput refuses; the slot is empty after a failure. Playback thread.
+// one stage giving the same output record byte for byte: the last rate step (an interpolation a
+// second at a time, a decimation 65536 frames at a time) writes into a small buffer per worker
+// and from there straight into the output record, so the track at the target rate in 64-bit
+// float never exists whole (BlocksToOutput tells how; a peak beyond full scale makes the last
+// step twice). The earlier rate steps run as Resample runs them; with equal rates the clip guard
+// and the conversion run as themselves. `beforeConversion` is called once, when the conversion's
+// own gain is known. Fails where one of the three stages would, and for output widths
+// FloatToOutput refuses; the slot is empty after a failure. Playback thread.
 [[nodiscard]] Result ResampleToOutput(BufferSlot& slot, std::uint32_t target, bool clipGuard,
                                       const OutputFormat& format,
                                       const std::function<void()>& beforeConversion,
