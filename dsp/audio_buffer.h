@@ -47,7 +47,7 @@ inline constexpr unsigned char kAudioBufferFill = 0xC0;
 
 // Takes over `block`, a GuardedAlloc block of at least header + (frames + 2 × leadIn) × 16 bytes,
 // as an AudioBuffer: the header is written and the lead-ins filled as NewAudioBufferToOverwrite
-// fills them; the bytes where the real frames lie are kept as they are.
+// fills them; the bytes where the real frames lie are kept as they are. Cannot fail. Any thread.
 [[nodiscard]] AudioBufferPtr AudioBufferInBlock(void* block, std::uint32_t sampleRate,
                                                 std::uint64_t frames,
                                                 std::uint64_t leadIn) noexcept;

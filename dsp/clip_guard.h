@@ -15,7 +15,10 @@ namespace lumaro::dsp {
 // the slot in every case. Playback thread.
 [[nodiscard]] Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop);
 
-// ClipGuard's second pass for a buffer whose peak was measured as its frames were written.
+// ClipGuard's second pass for a buffer whose peak was measured as its frames were written (the
+// largest |sample| of its real frames): above 1.0 every real frame is scaled by 1 / peak. Fails
+// only for a worker that cannot start or a stop request; the buffer stays where it is. Playback
+// thread.
 [[nodiscard]] Result ClipGuardWithPeak(AudioBuffer& buffer, double peak,
                                        const platform::StopWord& stop);
 

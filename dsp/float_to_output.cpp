@@ -27,6 +27,9 @@ enum : Result {
   kErrOutput,
   kErrBlockMemory,
 };
+
+// Clip guards BlocksToOutput runs in a row at most: a conversion's own and the player's.
+constexpr unsigned kMaxClipGuards = 2;
 constexpr platform::FailureNames kFailures{
     FailureSite::kFloatToOutput,
     kErrBlockMemory,
@@ -136,15 +139,21 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
   if (!IsOutputFormat(format.validBits, format.containerBits)) return kFailures.Note(kErrBits);
   if (source.frames == 0 || source.blockFrames == 0) return kFailures.Note(kErrEmptySource);
   const std::uint64_t blocks = (source.frames + source.blockFrames - 1) / source.blockFrames;
-  const std::uint64_t slots = std::min<std::uint64_t>(WorkerCount(), blocks);
+  // One count for the scratch and the passes' split, so that every worker has its block.
+  const unsigned workers = WorkerCount();
+  const std::uint64_t slots = std::min<std::uint64_t>({workers, blocks, kMaxWorkerSlots});
   const std::uint64_t blockSamples = 2 * source.blockFrames;
-  const RecordPtr<double> scratch(
-      static_cast<double*>(GuardedAlloc(slots * blockSamples * sizeof(double))));
-  if (!scratch) return kFailures.Note(kErrBlockMemory);
   const OutputConversion withinFullScale(format.validBits, format.containerBits, format.asFloat,
                                          1.0);
   PcmBufferPtr out = withinFullScale.NewRecord(rate, source.frames);
-  if (!out) return kFailures.Note(kErrOutput);
+  const RecordPtr<double> scratch(
+      static_cast<double*>(GuardedAlloc(slots * blockSamples * sizeof(double))));
+  if (!out || !scratch) {
+    // These blocks are the conversion's own: its text comes before their failure, as it would
+    // before a refused record of FloatToOutput.
+    if (stop.Load() == 0) beforeConversion();
+    return kFailures.Note(out ? kErrBlockMemory : kErrOutput);
+  }
 
   // Block b into the worker's scratch, scaled by each gain in turn and converted into the output
   // record; answers the block's peak before scaling.
@@ -160,7 +169,7 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
     return peak;
   };
   const auto eachBlock = [&](const auto& body) {
-    return ParallelFor(blocks, stop, [&](unsigned worker, Slice slice) {
+    return ParallelForOn(blocks, workers, stop, [&](unsigned worker, Slice slice) {
       for (std::uint64_t b = slice.first; b < slice.first + slice.count && stop.Load() == 0; ++b) {
         body(worker, b);
       }
@@ -174,7 +183,7 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
   // Each clip guard's gain, and the peak the conversion would measure after them, follow from
   // the peak itself.
   double peak = *std::max_element(peaks.begin(), peaks.end());
-  std::array<double, 2> gains{};
+  std::array<double, kMaxClipGuards> gains{};
   std::size_t gainCount = 0;
   for (unsigned g = 0; g < clipGuards && g < gains.size(); ++g) {
     const std::optional<double> gain = ClipGuardGain(peak);
@@ -183,6 +192,7 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
     peak = ScaledPeak(peak, *gain);
   }
   beforeConversion();
+  if (stop.Load() != 0) return kFailures.Note(kErrStopped);
   if (gainCount > 0 || peak > 1.0) {
     const OutputConversion scaled(format.validBits, format.containerBits, format.asFloat, peak);
     result = eachBlock([&](unsigned worker, std::uint64_t b) {

@@ -43,15 +43,6 @@ void NoteRefused(Result code, std::uint64_t bytes, std::uint64_t available) noex
   }
 }
 
-}  // namespace
-
-bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
-  std::uint64_t available = 0;
-  return GuardAnswer(bytes, &available) == kOk;
-}
-
-namespace {
-
 // Blocks from this size on are mapped straight from the system, aligned to and rounded up to the
 // large-page size, and advised to use large pages: a whole track then costs a few hundred page
 // faults instead of hundreds of thousands, which would otherwise take more time than converting
@@ -62,6 +53,8 @@ constexpr std::uint64_t kLargeBlock = 16 * kLargePage;
 // refuses), and freed ones kept for the next request.
 constexpr std::size_t kLiveLargeBlocks = 4096;
 constexpr std::size_t kKeptLargeBlocks = 4;
+// No system maps at a finer grain than this.
+constexpr std::uintptr_t kSmallestPage = 4096;
 
 // The large blocks: every one alive, with its mapped size, and the few freed ones kept. The first
 // touch of fresh memory costs the system a page clear (and, in a virtual machine, often a fault in
@@ -84,8 +77,11 @@ class LargeBlocks {
     if (fit != nullptr) {
       taken = std::exchange(*fit, Entry{});
       platform::ShrinkMappedBlock(taken.block, taken.bytes, bytes);
-    } else {
-      ReleaseKept();
+    }
+    // The others go back either way, so that what is resident never exceeds what it would be
+    // without keeping.
+    ReleaseKept();
+    if (taken.block == nullptr) {
       taken.block = platform::MapBlock(bytes, kLargePage);
       if (taken.block == nullptr) return nullptr;
       platform::AdviseLargePages(taken.block, bytes);
@@ -154,16 +150,25 @@ LargeBlocks& Large() noexcept {
   return *blocks;
 }
 
+// The guard's answer, asked again once the kept blocks are given back when it refuses: they
+// count as used to the system, and without them the request may fit.
+Result GuardAnswerGivingBack(std::uint64_t bytes, std::uint64_t* available) noexcept {
+  const Result refused = GuardAnswer(bytes, available);
+  if (refused != kErrGuardRefused || Large().KeptBytes() == 0) return refused;
+  Large().Release();
+  return GuardAnswer(bytes, available);
+}
+
 }  // namespace
+
+bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
+  std::uint64_t available = 0;
+  return GuardAnswerGivingBack(bytes, &available) == kOk;
+}
 
 void* GuardedAlloc(std::uint64_t bytes) noexcept {
   std::uint64_t available = 0;
-  Result refused = GuardAnswer(bytes, &available);
-  if (refused == kErrGuardRefused && Large().KeptBytes() != 0) {
-    // Kept blocks count as used to the system; given back, the request may fit.
-    Large().Release();
-    refused = GuardAnswer(bytes, &available);
-  }
+  const Result refused = GuardAnswerGivingBack(bytes, &available);
   if (refused != kOk) {
     NoteRefused(refused, bytes, available);
     return nullptr;
@@ -184,7 +189,11 @@ void* GuardedAlloc(std::uint64_t bytes) noexcept {
 }
 
 void GuardedFree(void* block) noexcept {
-  if (block != nullptr && !Large().Keep(block)) platform::FreeBlock(block);
+  if (block == nullptr) return;
+  // A large block starts a mapping, so it is page-aligned; a heap block seldom is, and skips the
+  // lock and the search.
+  const bool mayBeLarge = reinterpret_cast<std::uintptr_t>(block) % kSmallestPage == 0;
+  if (!mayBeLarge || !Large().Keep(block)) platform::FreeBlock(block);
 }
 
 void ReleaseFreeBlocks() noexcept { Large().Release(); }

@@ -107,12 +107,6 @@ void InterpolateFrames(const AudioBuffer& in, const InterpolationPlan& plan, std
   InterpolateSlice(in, plan.phases.get(), plan.phaseCount, p, f % plan.phaseCount, y, count, stop);
 }
 
-void InterpolateSeconds(const AudioBuffer& in, const InterpolationPlan& plan,
-                        std::uint64_t firstSecond, std::uint64_t seconds, double* y,
-                        const platform::StopWord& stop) {
-  InterpolateFrames(in, plan, firstSecond * plan.target, seconds * plan.target, y, stop);
-}
-
 Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   if (!in) return kFailures.Note(kErrNoBuffer);
@@ -126,8 +120,8 @@ Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopW
   // Whole seconds of output per worker: slice i of the seconds starts at output frame
   // i × q × target and input frame i × q × source, both at phase 0.
   const Result result = ParallelFor(plan.Seconds(), stop, [&](unsigned, Slice slice) {
-    InterpolateSeconds(*in, plan, slice.first, slice.count,
-                       out->Frame(static_cast<std::int64_t>(slice.first * target)), stop);
+    InterpolateFrames(*in, plan, slice.first * target, slice.count * target,
+                      out->Frame(static_cast<std::int64_t>(slice.first * target)), stop);
   });
   if (result != kOk) return result;
   slot.Put(std::move(out));

@@ -39,7 +39,7 @@ struct InterpolationPlan {
   std::uint64_t phaseCount = 0;
   RecordPtr<InterpolationPhase> phases;
 
-  // Seconds of output, the last one possibly partial: the units the workers share.
+  // Seconds of output, the last one possibly partial: the units Interpolate's workers share.
   std::uint64_t Seconds() const noexcept { return (frames + target - 1) / target; }
 };
 
@@ -52,14 +52,6 @@ struct InterpolationPlan {
 // Polls `stop` every kStopPollFrames frames. Any thread.
 void InterpolateFrames(const AudioBuffer& in, const InterpolationPlan& plan, std::uint64_t first,
                        std::uint64_t count, double* y, const platform::StopWord& stop);
-
-// Writes the output frames of seconds [firstSecond, firstSecond + seconds) into `y` (the last
-// second cut at the frame count), from `in` whose lead-ins are mirrored. Each second starts at
-// phase 0, so any split into seconds gives the same frames. Polls `stop` every kStopPollFrames
-// frames. Any thread.
-void InterpolateSeconds(const AudioBuffer& in, const InterpolationPlan& plan,
-                        std::uint64_t firstSecond, std::uint64_t seconds, double* y,
-                        const platform::StopWord& stop);
 
 // Replaces the AudioBuffer in the slot by one at `target` Hz (lead-in 48) made with cubic
 // convolution: output frame f lies at f × source / target input frames, between input frames p

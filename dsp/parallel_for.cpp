@@ -30,8 +30,13 @@ SlicePlan PlanSlices(std::uint64_t frames, unsigned workers) {
 
 Result ParallelFor(std::uint64_t frames, const platform::StopWord& stop, const WorkerBody& body,
                    platform::ThreadStarter& threads) {
+  return ParallelForOn(frames, WorkerCount(), stop, body, threads);
+}
+
+Result ParallelForOn(std::uint64_t frames, unsigned workers, const platform::StopWord& stop,
+                     const WorkerBody& body, platform::ThreadStarter& threads) {
   if (frames == 0) return kFailures.Note(kErrNoFrames);
-  const SlicePlan plan = PlanSlices(frames, WorkerCount());
+  const SlicePlan plan = PlanSlices(frames, workers);
   std::array<std::unique_ptr<platform::Thread>, kMaxWorkerSlots> handles;
   unsigned started = 0;
   bool startFailed = false;

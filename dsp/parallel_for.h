@@ -46,6 +46,12 @@ enum : Result {
                                  const WorkerBody& body,
                                  platform::ThreadStarter& threads = platform::SystemThreads());
 
+// The same with a worker count read once by the caller (a stage that sizes a buffer per worker
+// plans with the count it sized for): slices of PlanSlices(frames, workers).
+[[nodiscard]] Result ParallelForOn(std::uint64_t frames, unsigned workers,
+                                   const platform::StopWord& stop, const WorkerBody& body,
+                                   platform::ThreadStarter& threads = platform::SystemThreads());
+
 // Frames a worker processes between two looks at the stop request; small enough that a stop is
 // noticed within microseconds, large enough for the inner loop to vectorise.
 inline constexpr std::uint64_t kStopPollFrames = 256;

@@ -30,6 +30,7 @@ constexpr platform::FailureNames kFailures{
 // An integer sample placed in the top bits of a signed 32-bit word, times this, is full scale 1.0.
 constexpr double kInt32Scale = 1.0 / 2147483648.0;  // 2^-31
 constexpr int kUnsigned8Zero = 128;
+constexpr std::uint32_t kTopThreeBytes = 0xFFFFFF00U;
 // Frames converted between two looks at the stop word: a few microseconds of work.
 constexpr std::uint64_t kRunFrames = 4096;
 
@@ -55,7 +56,7 @@ double ConvertSample(const unsigned char* p) {
     // The sample's three bytes are the top of the little-endian word that starts one byte
     // earlier: one load instead of three. That byte is always there, the record's lead-in (or the
     // sample before) lies in front of every sample.
-    const std::uint32_t word = LoadLe<std::uint32_t>(p - 1) & 0xFFFFFF00U;
+    const std::uint32_t word = LoadLe<std::uint32_t>(p - 1) & kTopThreeBytes;
     return static_cast<std::int32_t>(word) * kInt32Scale;
   } else if constexpr (Format == kPcmInteger && Bits == 32) {
     return LoadLe<std::int32_t>(p) * kInt32Scale;
@@ -132,6 +133,7 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
 }
 
 }  // namespace
+
 Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   // Step 0: the source leaves the slot and is freed when this scope ends, whatever happens.
   PcmBufferPtr pcm = slot.TakeAs<PcmBuffer>();

@@ -45,31 +45,31 @@ Result RunRateStep(BufferSlot& slot, RateStep step, const platform::StopWord& st
   return result == kOk ? kOk : kFailures.Note(kErrStep);
 }
 
-// Output frames per block of a last decimation written straight into the output record.
-constexpr std::uint64_t kDecimationBlockFrames = 0x10000;
+// Output frames per block of the last rate step written straight into the output record: a
+// block per worker stays in the cache between the filter and the conversion.
+constexpr std::uint64_t kLastStepBlockFrames = 0x10000;
 
-// The last rate step with the clip guard and the output conversion, a block at a time: seconds
-// of an interpolation, kDecimationBlockFrames frames of a decimation. Takes the buffer out of the
-// slot; on success puts the output record in.
+// The last rate step with the clip guard and the output conversion, a block at a time. Takes the
+// buffer out of the slot; on success puts the output record in.
 Result ConvertLastStep(BufferSlot& slot, RateStep step, bool clipGuard, const OutputFormat& format,
                        const std::function<void()>& beforeConversion,
                        const platform::StopWord& stop) {
   const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   InterpolationPlan plan;
-  BlockSource source;
+  BlockSource source{0, kLastStepBlockFrames, {}};
   std::uint32_t rate = 0;
   if (step.kind == RateStep::Kind::kInterpolate) {
     if (PlanInterpolation(*in, step.value, plan) != kOk) return kFailures.Note(kErrStep);
     rate = step.value;
-    source = {plan.frames, rate, [&](std::uint64_t s, double* y, std::uint64_t) {
-                InterpolateSeconds(*in, plan, s, 1, y, stop);
-              }};
+    source.frames = plan.frames;
+    source.produce = [&](std::uint64_t b, double* y, std::uint64_t count) {
+      InterpolateFrames(*in, plan, b * kLastStepBlockFrames, count, y, stop);
+    };
   } else {
     if (CheckDecimation(*in, step.value, &source.frames) != kOk) return kFailures.Note(kErrStep);
     rate = in->sampleRate / step.value;
-    source.blockFrames = kDecimationBlockFrames;
     source.produce = [&](std::uint64_t b, double* y, std::uint64_t count) {
-      DecimateRange(*in, step.value, b * kDecimationBlockFrames, count, y, stop);
+      DecimateRange(*in, step.value, b * kLastStepBlockFrames, count, y, stop);
     };
   }
   MirrorLeadIn(*in);

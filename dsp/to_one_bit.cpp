@@ -178,14 +178,16 @@ template <unsigned R>
 Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& plan, DsdBuffer& dsd,
                              const platform::StopWord& stop) {
   const std::uint64_t runs = (plan.frames + kRunFrames - 1) / kRunFrames;
-  const std::uint64_t slots = std::min<std::uint64_t>(WorkerCount(), plan.frames);
+  // One count for the scratch and both passes' split, so that every worker has its run.
+  const unsigned workers = WorkerCount();
+  const std::uint64_t slots = std::min<std::uint64_t>({workers, plan.frames, kMaxWorkerSlots});
   const std::uint64_t runSamples = 2 * (kRunFrames + kRunAround);
   const RecordPtr<double> scratch(
       static_cast<double*>(GuardedAlloc(slots * runSamples * sizeof(double))));
   if (!scratch) return kFailures.Note(kErrRunMemory);
 
   std::array<double, kMaxWorkerSlots> peaks{};
-  Result result = ParallelFor(runs, stop, [&](unsigned worker, Slice slice) {
+  Result result = ParallelForOn(runs, workers, stop, [&](unsigned worker, Slice slice) {
     double* y = scratch.get() + worker * runSamples;
     for (std::uint64_t run = slice.first; run < slice.first + slice.count; ++run) {
       const std::uint64_t first = run * kRunFrames;
@@ -198,7 +200,7 @@ Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& pla
   const std::optional<double> gain = ClipGuardGain(*std::max_element(peaks.begin(), peaks.end()));
 
   const SubSampleWeights<R> weights;
-  return ParallelFor(plan.frames, stop, [&](unsigned worker, Slice slice) {
+  return ParallelForOn(plan.frames, workers, stop, [&](unsigned worker, Slice slice) {
     double* y = scratch.get() + worker * runSamples;
     StereoPair state[8];
     Cleared(state);

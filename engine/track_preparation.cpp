@@ -87,8 +87,9 @@ Result PreparePcm(PlayRequest& r, std::uint32_t rate, unsigned validBits, unsign
                   bool asFloat) {
   const dsp::OutputFormat format{validBits, containerBits, asFloat};
   const auto showConverting = [&] { ShowStatus(r, res::kStatusConvertingToOutput); };
-  const bool cached = r.App->Cache.Load() == 1;
-  if (!cached && DsdPcmRate(r) == rate) {
+  // Read once, before the first stage: the choice of path depends on it.
+  const bool cacheFile = r.App->Cache.Load() == 1;
+  if (!cacheFile && DsdPcmRate(r) == rate) {
     const Result converted = RunStage(r, res::kStatusConvertingToFloat, [&] {
       return dsp::DsdToOutput(r.Buffer, true, format, showConverting, r.App->PlayCommand);
     });
@@ -96,7 +97,7 @@ Result PreparePcm(PlayRequest& r, std::uint32_t rate, unsigned validBits, unsign
     return converted;
   }
   if (const Result converted = ConvertDsdToFloat(r); converted != kOk) return converted;
-  if (AudioRate(r) != rate && !cached) {
+  if (AudioRate(r) != rate && !cacheFile) {
     return RunStage(r, res::kStatusResampling, [&] {
       return dsp::ResampleToOutput(r.Buffer, rate, true, format, showConverting,
                                    r.App->PlayCommand);
@@ -235,15 +236,18 @@ Result ApplyVolumeAssist(PlayRequest& r) {
 
 Result PrepareEndpointOutput(PlayRequest& r) {
   const Result prepared = r.DopOutput != 0 ? PrepareDopOutput(r) : PreparePcmOutput(r);
+  dsp::ReleaseFreeBlocks();  // the stages' freed blocks are not needed while the device plays
   if (prepared != kOk) return prepared;
   const dsp::PcmBuffer* output = r.Buffer.Get<dsp::PcmBuffer>();
   if (output == nullptr) return kFailures.Note(kErrNoBuffer);
   if (output->frameCount == 0) return NotEnoughData(r);
-  dsp::ReleaseFreeBlocks();  // the stages' freed blocks are not needed while the device plays
   return StepMachine(r, context::Step::kInitializeEndpoint);
 }
 
-Result PrepareDriverOutput(PlayRequest& r) {
+namespace {
+
+// The driver's record: 1-bit data or PCM in its sample type.
+Result MakeDriverRecord(PlayRequest& r) {
   const context::DriverFormat& f = r.DriverOutput;
   if (f.NativeDsd != 0) {
     if (const Result made = PrepareOneBit(r, f.DriverRate); made != kOk) return made;
@@ -259,7 +263,15 @@ Result PrepareDriverOutput(PlayRequest& r) {
     if (r.Buffer.Get<dsp::PcmBuffer>()->frameCount == 0) return NotEnoughData(r);
     if (f.ByteOrderFlag != 0) dsp::SwapToBigEndian(r.Buffer, f.ValidBits);
   }
+  return kOk;
+}
+
+}  // namespace
+
+Result PrepareDriverOutput(PlayRequest& r) {
+  const Result made = MakeDriverRecord(r);
   dsp::ReleaseFreeBlocks();  // the stages' freed blocks are not needed while the driver plays
+  if (made != kOk) return made;
   return StepMachine(r, context::Step::kCreatePlaybackEvent);
 }
 

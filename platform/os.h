@@ -40,7 +40,8 @@ void AdviseLargePages(void* block, std::uint64_t bytes) noexcept;
 void FreeBlock(void* block) noexcept;
 
 // A block of `bytes` mapped straight from the system, aligned to `alignment` (a power of two and
-// a multiple of the page size), whose pages read as zero until written. Failure answer: nullptr.
+// a multiple of the page size; Windows gives its own 64 KiB granularity, which serves, as it takes
+// no large-page advice), whose pages read as zero until written. Failure answer: nullptr.
 // Any thread. ShrinkMappedBlock gives back everything after the first `keep` bytes (a multiple of
 // the alignment, at most `bytes`); UnmapBlock gives back the block, with the size it has now.
 [[nodiscard]] void* MapBlock(std::size_t bytes, std::size_t alignment) noexcept;

@@ -175,7 +175,9 @@ int Run(const Options& options) {
         continue;
       }
       if (status == tools::StageStatus::kFailed) {
-        std::fprintf(stderr, "lumaro-stage: stage resample + float-to-output failed\n");
+        std::fprintf(
+            stderr, "lumaro-stage: stage resample + float-to-output failed (record: %.*s)\n",
+            static_cast<int>(tools::RecordName(slot).size()), tools::RecordName(slot).data());
         return kExitFailed;
       }
     }

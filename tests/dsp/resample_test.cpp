@@ -165,12 +165,17 @@ TEST_P(WorkersTest, ResampleToOutputGivesTheStagesBytes) {
       {192000, 48000, 2.5, false, {24, 24, false}},  // without the clip guard
       {48000, 44100, 0.999, true, {16, 32, false}},
       {88200, 44100, 1.2, true, {32, 32, false}},
-      {44100, 44100, 3.0, true, {24, 32, false}},  // no rate change
+      {44100, 44100, 3.0, true, {24, 32, false}},       // no rate change
+      {44100, 96000, NAN, true, {24, 32, false}},       // a sample that is not a number
+      {96000, 48000, INFINITY, true, {16, 16, false}},  // an infinite peak: gain 0
+      {44100, 48000, -INFINITY, false, {32, 32, true}},
   };
   for (const auto& [from, to, amplitude, clipGuard, format] : cases) {
-    const auto signal = [&, from = from, amplitude = amplitude](std::uint64_t n) {
-      return amplitude * std::sin(0.05 * static_cast<double>(n)) *
-             std::cos(static_cast<double>(n) / from);
+    // A finite amplitude scales the whole signal; any other value is one sample amid 0.8's.
+    const auto signal = [from = from, amplitude = amplitude](std::uint64_t n) {
+      const double a = std::isfinite(amplitude) ? amplitude : 0.8;
+      if (!std::isfinite(amplitude) && n == 1000) return amplitude;
+      return a * std::sin(0.05 * static_cast<double>(n)) * std::cos(static_cast<double>(n) / from);
     };
     const std::uint64_t frames = from * 5 / 2;  // a partial last second
     BufferSlot staged = AudioSlot(from, frames, signal);
@@ -195,20 +200,21 @@ TEST_P(WorkersTest, ResampleToOutputGivesTheStagesBytes) {
 }
 
 TEST_P(WorkersTest, ResampleToOutputFailuresLeaveTheSlotEmpty) {
-  platform::StopWord stopped;
-  stopped.Store(1);
-  const std::tuple<std::uint32_t, OutputFormat, const platform::StopWord*> cases[] = {
-      {48000, {20, 24, false}, &stop_},  // a width FloatToOutput refuses
-      {1411201, {24, 32, false}, &stop_},
-      {48000, {24, 32, false}, &stopped},
-      {44100, {24, 32, false}, &stopped},
+  // Target, widths, stop from the start, stop once the conversion's text is shown.
+  const std::tuple<std::uint32_t, OutputFormat, bool, bool> cases[] = {
+      {48000, {20, 24, false}, false, false},  // a width FloatToOutput refuses
+      {1411201, {24, 32, false}, false, false}, {48000, {24, 32, false}, true, false},
+      {44100, {24, 32, false}, true, false},    {48000, {24, 32, false}, false, true},
+      {22050, {16, 16, false}, false, true},
   };
-  for (const auto& [target, format, stop] : cases) {
+  for (const auto& [target, format, stopFirst, stopLater] : cases) {
+    platform::StopWord stop;
+    stop.Store(stopFirst ? 1 : 0);
     BufferSlot slot = AudioSlot(44100, 44100, [](std::uint64_t) { return 0.25; });
-    EXPECT_NE(ResampleToOutput(
-                  slot, target, true, format, [] {}, *stop),
-              kOk)
-        << target;
+    const auto convert = [&stop, later = stopLater] {
+      if (later) stop.Store(1);
+    };
+    EXPECT_NE(ResampleToOutput(slot, target, true, format, convert, stop), kOk) << target;
     EXPECT_TRUE(slot.Empty()) << target;
   }
 }
