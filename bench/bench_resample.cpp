@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "bench/bench_support.h"
+#include "dsp/decimate.h"
+#include "dsp/mirror_lead_in.h"
 #include "dsp/resample.h"
 #include "dsp/worker_count.h"
 
@@ -51,6 +53,31 @@ BENCHMARK(BM_Resample)
     ->Args({96000, 44100})
     ->Args({48000, 44100})
     ->Args({192000, 48000})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The decimation filter alone by factor F, on one thread, into a block it has written before: the
+// kernel without the first touch of fresh memory.
+void BM_DecimationKernel(benchmark::State& state) {
+  const auto factor = static_cast<std::uint32_t>(state.range(0));
+  constexpr std::uint32_t kRate = 96000;
+  dsp::BufferSlot slot = MakeTrack(kRate);
+  dsp::AudioBuffer& in = *slot.Get<dsp::AudioBuffer>();
+  dsp::MirrorLeadIn(in);
+  dsp::AudioBufferPtr out;
+  if (dsp::NewAudioBuffer(out, kRate / factor, in.frameCount / factor, 48) != kOk) std::abort();
+  platform::StopWord stop;
+  lumaro::bench::Clocks clocks;
+  for (auto _ : state) {
+    clocks.Time(state,
+                [&] { dsp::DecimateRange(in, factor, 0, out->frameCount, out->Frame(0), stop); });
+  }
+  clocks.Report(state, kSeconds);
+}
+BENCHMARK(BM_DecimationKernel)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
