@@ -22,8 +22,10 @@ void MirrorLeadIn(AudioBuffer& buffer) noexcept {
   const std::uint64_t n = buffer.frameCount;
   if (n == 0) return;
   for (std::uint64_t m = 0; m < buffer.leadIn; ++m) {
-    const auto before = static_cast<std::int64_t>(Reflected(m, n));
-    const auto after = static_cast<std::int64_t>(n - 1 - Reflected(m, n));
+    const auto at = static_cast<std::int64_t>(m);
+    const auto before = static_cast<std::int64_t>(MirroredFrame(-1 - at, n));
+    const auto after =
+        static_cast<std::int64_t>(MirroredFrame(static_cast<std::int64_t>(n) + at, n));
     double* head = buffer.Frame(-1 - static_cast<std::int64_t>(m));
     double* tail = buffer.Frame(static_cast<std::int64_t>(n + m));
     head[0] = buffer.Frame(before)[0];
