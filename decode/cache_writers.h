@@ -9,11 +9,13 @@
 #include "platform/result.h"
 #include "platform/shared_word.h"
 
-// The three cache-file writers. Each creates (or truncates) `target`, writes the header and then
-// the record's real data in 1 MiB pieces, looking at `stop` before the header and before every
-// piece. On any failure (the file cannot be created, a WAV too large for 32-bit sizes, a stop, a
-// short write) the partly written file is deleted and a nonzero value answered. The record is not
-// changed. Playback thread (or a tool).
+// The three cache-file writers. Each writes the header and then the record's real data in 1 MiB
+// pieces under a partial name beside `target`, looking at `stop` before the header and before
+// every piece, and gives the whole file the name `target` (replacing a file of that name) once it
+// is on the storage device. On any failure (the file cannot be created, a WAV too large for 32-bit
+// sizes, a stop, a short write, a full disk) the partial file is deleted, `target` is left as it
+// was and a nonzero value answered; a failed write is noted with the path and the system's reason.
+// The record is not changed. Playback thread (or a tool).
 namespace lumaro::decode {
 
 inline constexpr std::size_t kWavCacheHeaderBytes = 58;

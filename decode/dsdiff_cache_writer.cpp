@@ -45,14 +45,14 @@ Result WriteDsdiffCache(std::u16string_view target, const dsp::DsdBuffer& record
     if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const auto header = DsdiffCacheHeader(record.dsdRate, record.length);
     if (WriteFully(file, header.data(), header.size()) != header.size())
-      return kFailures.Note(kErrHeader);
+      return kFailures.NoteSystemFailure(kErrHeader, target);
     const unsigned char* data = record.Data();
     const std::uint64_t total = record.length * 2;
     for (std::uint64_t done = 0; done < total;) {
       if (stop.Load() != 0) return kFailures.Note(kErrStopped);
       const std::uint64_t n = std::min(total - done, kCachePieceBytes);
       for (std::uint64_t i = 0; i < n; ++i) piece[i] = c->table[data[done + i]];
-      if (WriteFully(file, piece, n) != n) return kFailures.Note(kErrData);
+      if (WriteFully(file, piece, n) != n) return kFailures.NoteSystemFailure(kErrData, target);
       done += n;
     }
     return kOk;

@@ -51,14 +51,15 @@ std::array<unsigned char, kWavCacheHeaderBytes> WavCacheHeader(std::uint32_t rat
 }
 
 // The real frames of an AudioBuffer after a header, in pieces; shared with the Wave64 writer.
-Result WriteAudioFrames(platform::File& file, const dsp::AudioBuffer& record,
-                        const platform::StopWord& stop) {
+Result WriteAudioFrames(platform::File& file, std::u16string_view target,
+                        const dsp::AudioBuffer& record, const platform::StopWord& stop) {
   const auto* data = reinterpret_cast<const unsigned char*>(record.Frame(0));
   const std::uint64_t total = record.frameCount * dsp::kAudioFrameBytes;
   for (std::uint64_t done = 0; done < total;) {
     if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const std::uint64_t piece = total - done < kCachePieceBytes ? total - done : kCachePieceBytes;
-    if (WriteFully(file, data + done, piece) != piece) return kFailures.Note(kErrData);
+    if (WriteFully(file, data + done, piece) != piece)
+      return kFailures.NoteSystemFailure(kErrData, target);
     done += piece;
   }
   return kOk;
@@ -72,8 +73,8 @@ Result WriteWavCache(std::u16string_view target, const dsp::AudioBuffer& record,
     if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const auto header = WavCacheHeader(record.sampleRate, record.frameCount);
     if (WriteFully(file, header.data(), header.size()) != header.size())
-      return kFailures.Note(kErrHeader);
-    return WriteAudioFrames(file, record, stop);
+      return kFailures.NoteSystemFailure(kErrHeader, target);
+    return WriteAudioFrames(file, target, record, stop);
   });
 }
 

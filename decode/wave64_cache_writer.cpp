@@ -75,8 +75,8 @@ Result WriteWave64Cache(std::u16string_view target, const dsp::AudioBuffer& reco
     if (stop.Load() != 0) return kFailures.Note(kErrStopped);
     const auto header = Wave64CacheHeader(record.sampleRate, record.frameCount);
     if (WriteFully(file, header.data(), header.size()) != header.size())
-      return kFailures.Note(kErrHeader);
-    return WriteAudioFrames(file, record, stop);
+      return kFailures.NoteSystemFailure(kErrHeader, target);
+    return WriteAudioFrames(file, target, record, stop);
   });
 }
 

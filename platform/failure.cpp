@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/os.h"
 #include "platform/text.h"
 
 namespace lumaro::platform {
@@ -49,6 +50,15 @@ void NoteFailure(Result code, std::string_view name, std::u16string_view path) n
   if (!Noting()) return;
   try {
     Append(FailureNote{code, name, Utf16ToUtf8(path)});
+  } catch (const std::exception&) {
+  }
+}
+
+void NoteSystemFailure(Result code, std::string_view name, std::u16string_view path) noexcept {
+  if (!Noting()) return;
+  try {
+    const std::string reason = LastSystemError();
+    Append(FailureNote{code, name, Utf16ToUtf8(path) + ": " + reason});
   } catch (const std::exception&) {
   }
 }

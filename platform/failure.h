@@ -27,6 +27,9 @@ struct FailureNote {
 // failure during a stop is not a failure of the playback).
 void NoteFailure(Result code, std::string_view name, std::string_view detail = {}) noexcept;
 void NoteFailure(Result code, std::string_view name, std::u16string_view path) noexcept;
+// Notes a failed system call on `path` with the system's reason: "path: reason". Call it right
+// after the failed call, before anything else can change the reason.
+void NoteSystemFailure(Result code, std::string_view name, std::u16string_view path) noexcept;
 
 // The chain's length, and the chain cut back to such a length: a call that succeeded after
 // failures it recovered from leaves the chain as it found it.
@@ -79,6 +82,10 @@ class FailureNames {
   }
   Result Note(Result result, std::u16string_view path) const noexcept {
     if (Owns(result)) NoteFailure(result, Name(result), path);
+    return result;
+  }
+  Result NoteSystemFailure(Result result, std::u16string_view path) const noexcept {
+    if (Owns(result)) platform::NoteSystemFailure(result, Name(result), path);
     return result;
   }
 

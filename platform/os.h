@@ -128,6 +128,9 @@ class File {
   [[nodiscard]] bool Size(std::uint64_t* bytes) const noexcept;
   // The offset the next Read starts at. Failure answer: false.
   [[nodiscard]] bool Position(std::uint64_t* offset) const noexcept;
+  // Waits until what was written is on the storage device, so that it outlives a power cut.
+  // Failure answer: false.
+  [[nodiscard]] bool Flush() noexcept;
 
  private:
   // A POSIX file descriptor, or a Windows file handle.
@@ -164,6 +167,11 @@ std::string LastSystemError();
 
 // Deletes a file. Failure answer: false.
 bool DeleteFile(std::u16string_view path);
+
+// Gives the file `from` the name `to` in one step, replacing a file of that name: a reader sees
+// the old file or the new one, never a part. Both names on one volume. Failure answer: false,
+// nothing renamed.
+[[nodiscard]] bool ReplaceFile(std::u16string_view from, std::u16string_view to);
 
 struct DirectoryEntry {
   std::u16string name;  // the entry's own name, without its directory

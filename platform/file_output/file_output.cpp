@@ -30,12 +30,6 @@ enum : Result {
 constexpr FailureNames kFailures{
     FailureSite::kFileOutput, kErrWrite, {"File output open failed", "File output write failed"}};
 
-// Notes a failed call on the output file `path` with the system's reason.
-void NoteFileFailure(Result code, const std::u16string& path) {
-  const std::string reason = LastSystemError();
-  kFailures.Note(code, Utf16ToUtf8(path) + ": " + reason);
-}
-
 constexpr std::int64_t kHundredNanosecondsPerSecond = 10'000'000;
 constexpr std::uint64_t kMicrosecondsPerSecond = 1'000'000;
 constexpr std::uint32_t kMaxBufferFrames = 1 << 22;
@@ -122,7 +116,7 @@ HeaderedFile::HeaderedFile(std::unique_ptr<File> file, std::u16string path, Head
   const std::vector<std::uint8_t> first = header_(0);
   headerBytes_ = first.size();
   ok_ = WriteAll(*file_, first.data(), first.size());
-  if (!ok_) NoteFileFailure(kErrWrite, path_);
+  if (!ok_) kFailures.NoteSystemFailure(kErrWrite, path_);
 }
 
 HeaderedFile::~HeaderedFile() {
@@ -133,7 +127,7 @@ bool HeaderedFile::Append(const std::uint8_t* data, std::uint64_t bytes) {
   if (!ok_) return false;
   ok_ = WriteAll(*file_, data, bytes);
   if (!ok_) {
-    NoteFileFailure(kErrWrite, path_);
+    kFailures.NoteSystemFailure(kErrWrite, path_);
     return false;
   }
   dataBytes_ += bytes;
@@ -153,7 +147,7 @@ bool HeaderedFile::WriteHeader() {
 
 std::unique_ptr<File> CreateOutputFile(const std::u16string& path) {
   std::unique_ptr<File> file = File::Open(path, OpenMode::kCreateAlways);
-  if (!file) NoteFileFailure(kErrOpen, path);
+  if (!file) kFailures.NoteSystemFailure(kErrOpen, path);
   return file;
 }
 

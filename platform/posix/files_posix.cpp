@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -93,6 +94,8 @@ bool File::Position(std::uint64_t* offset) const noexcept {
   return true;
 }
 
+bool File::Flush() noexcept { return ::fsync(descriptor_) == 0; }
+
 std::string LastSystemError() {
   const int error = errno;
   char text[kErrorTextSize];
@@ -128,6 +131,14 @@ bool DeleteFile(std::u16string_view path) {
   std::string native;
   if (path.empty() || !NativePath(path, &native)) return false;
   return ::unlink(native.c_str()) == 0;
+}
+
+bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
+  std::string nativeFrom;
+  std::string nativeTo;
+  if (from.empty() || to.empty() || !NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo))
+    return false;
+  return ::rename(nativeFrom.c_str(), nativeTo.c_str()) == 0;
 }
 
 bool ListDirectory(std::u16string_view path, std::vector<DirectoryEntry>* entries) {

@@ -85,6 +85,8 @@ bool File::Position(std::uint64_t* offset) const noexcept {
   return true;
 }
 
+bool File::Flush() noexcept { return ::FlushFileBuffers(Of(descriptor_)) != FALSE; }
+
 std::string LastSystemError() {
   const DWORD error = ::GetLastError();
   char text[kErrorTextSize] = {};
@@ -131,6 +133,15 @@ bool DeleteFile(std::u16string_view path) {
   std::wstring native;
   if (path.empty() || !NativePath(path, &native)) return false;
   return ::DeleteFileW(native.c_str()) != 0;
+}
+
+bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
+  std::wstring nativeFrom;
+  std::wstring nativeTo;
+  if (from.empty() || to.empty() || !NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo))
+    return false;
+  return ::MoveFileExW(nativeFrom.c_str(), nativeTo.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool ListDirectory(std::u16string_view path, std::vector<DirectoryEntry>* entries) {

@@ -3,10 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "decode/byte_order.h"
 #include "decode/cache_writers.h"
 #include "decode/dsdiff_reader.h"
 #include "decode/wav_reader.h"
+#include "platform/failure.h"
+#include "platform/os.h"
 #include "tests/support/audio_files.h"
 #include "tests/support/audio_slot.h"
 
@@ -143,6 +148,52 @@ TEST_F(CacheWriteTest, WritesOnlyANewCompleteFile) {
   EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, true, stop_, dir_.Path()), kOk);
   EXPECT_FALSE(ReadFileBytes(dir_.File(u"song.dff")));
   EXPECT_NE(decode::WriteCacheFile(u"/m/song.flac", audio, false, stop_, dir_.File(u"none")), kOk);
+}
+
+// The cache file is written under a partial name and appears only whole: a partial file a killed
+// run left is replaced, and a write that cannot finish (a stop, a directory in the target's
+// place, a full device) leaves no partial file and the target as it was, with the path and the
+// system's reason in the failure's note.
+TEST_F(CacheWriteTest, TheTargetIsWholeOrAbsentAndAFailureSaysWhy) {
+  const dsp::BufferSlot audio = AudioSlot(4);
+  const auto entries = [&] {
+    std::vector<platform::DirectoryEntry> found;
+    EXPECT_TRUE(platform::ListDirectory(dir_.Path(), &found));
+    std::vector<std::u16string> names;
+    for (const auto& e : found) names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  ASSERT_TRUE(WriteFileBytes(dir_.File(u"killed.wa~"), Bytes(7, 1)));
+  ASSERT_EQ(decode::WriteCacheFile(u"/m/killed.flac", audio, false, stop_, dir_.Path()), kOk);
+  EXPECT_EQ(ReadFileBytes(dir_.File(u"killed.wav"))->size(), 58U + 4 * 16);
+  EXPECT_EQ(entries(), std::vector<std::u16string>{u"killed.wav"});
+
+  ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(dir_.File(u"dir.wav"))));
+  struct Case {
+    std::u16string target;
+    bool stop;
+    std::string_view failure, reason;
+  };
+  const Case cases[] = {
+      {dir_.File(u"stopped.wav"), true, "WAV cache write stopped", ""},
+      {dir_.File(u"dir.wav"), false, "cache file rename failed", "dir.wav: "},
+#ifndef _WIN32
+      {u"/dev/full", false, "WAV cache header write failed", "/dev/full: No space left on device"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.target));
+    stop_.Store(c.stop ? 1 : 0);
+    const platform::StopWord noStop;
+    const platform::FailureRecording recording(&noStop);
+    EXPECT_NE(decode::WriteWavCache(c.target, *audio.Get<dsp::AudioBuffer>(), stop_), kOk);
+    const std::vector<platform::FailureNote> chain = platform::TakeFailureChain();
+    ASSERT_FALSE(chain.empty());
+    EXPECT_EQ(chain.front().name, c.failure);
+    EXPECT_THAT(chain.front().detail, ::testing::HasSubstr(c.reason));
+    EXPECT_EQ(entries(), (std::vector<std::u16string>{u"dir.wav", u"killed.wav"}));
+  }
 }
 
 }  // namespace
