@@ -36,13 +36,15 @@ enum : Result {
   kErrNoReader,
   kErrEmptyData,
   kErrSpecialFile,
+  kErrUnreadable,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kDecodeTrack,
-    kErrSpecialFile,
+    kErrUnreadable,
     {"path not found", "path is a directory", "decode stopped", "path not in the ANSI code page",
      "FM-music read failed", "Fluidsynth read failed", "no reader took the file",
-     "decoded track is empty", "not a regular file (a pipe, socket or device)"}};
+     "decoded track is empty", "not a regular file (a pipe, socket or device)",
+     "file cannot be opened"}};
 
 // Notes one of this file's failures; answers its code.
 Result Fail(const context::PlayRequest& r, Result code) noexcept {
@@ -201,6 +203,14 @@ std::u16string_view Fixed() noexcept {
   return Text;
 }
 
+// When no reader took the file because none could open it (no permission, a lock), notes the
+// system's reason with the path; a file that opens adds nothing.
+void NoteWhyUnopened(const std::u16string& path) {
+  if (platform::File::Open(path, platform::OpenMode::kReadShared) == nullptr) {
+    kFailures.NoteSystemFailure(kErrUnreadable, path);
+  }
+}
+
 // The reader chain of steps 6 to 10, in its order: every file is offered to each reader whose
 // setting is on (nullptr: always) until one succeeds. The platform decoder's text is the one of
 // the decoder the build carries.
@@ -228,6 +238,7 @@ Result DecodeWithChain(PlayRequest& r) {
   }
   if (Stopped(r)) return Fail(r, kErrStopped);
   Show(r, res::kErrReadFailed);
+  NoteWhyUnopened(*r.TrackPath);
   return Fail(r, kErrNoReader);
 }
 

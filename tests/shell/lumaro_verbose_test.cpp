@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -21,7 +22,8 @@ struct Outcome {
 
 // Runs lumaro on `file` with standard output and error captured in files of `dir`, the File
 // output writing to `output` (default: "out.wav" in `dir`).
-Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose, std::string output = "") {
+Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose, std::string output = "",
+               const std::string& runAs = "") {
   const auto path = [&](const char16_t* name) { return platform::Utf16ToUtf8(dir.File(name)); };
   const auto text = [&](const char16_t* name) {
     const auto bytes = ReadFileBytes(dir.File(name));
@@ -29,7 +31,7 @@ Outcome Lumaro(const TempDir& dir, const std::string& file, bool verbose, std::s
   };
   if (output.empty()) output = path(u"out.wav");
   const int status =
-      std::system((std::string("LC_ALL=C.UTF-8 timeout 60 '") + LUMARO_PROGRAM + "'" +
+      std::system((std::string("LC_ALL=C.UTF-8 timeout 60 ") + runAs + "'" + LUMARO_PROGRAM + "'" +
                    (verbose ? " --verbose" : "") + " --once --fast --output '" + output + "' '" +
                    file + "' </dev/null >'" + path(u"out.txt") + "' 2>'" + path(u"err.txt") + "'")
                       .c_str());
@@ -99,6 +101,24 @@ TEST(LumaroVerboseTest, AFailedOutputFileIsNamedWithTheSystemsReason) {
     EXPECT_TRUE(run.out.ends_with("DEVICE ERROR: Initialize failed\n")) << run.out;
     EXPECT_TRUE(run.err.ends_with(innermost)) << run.err;
   }
+}
+
+// A file the user may not read fails as before, and --verbose says why. The permission is taken
+// from an ordinary user; the superuser runs the player as "nobody" to meet it.
+TEST(LumaroVerboseTest, AnUnreadableTrackIsNamedWithTheSystemsReason) {
+  TempDir dir;
+  const std::string tone = platform::Utf16ToUtf8(
+      dir.Write(u"tone.wav", MakeWav({}, PackLe(std::vector<std::int64_t>(200, 1000), 16))));
+  ASSERT_EQ(::chmod(platform::Utf16ToUtf8(dir.Path()).c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(tone.c_str(), 0), 0);
+  const std::string runAs =
+      ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const Outcome run = Lumaro(dir, tone, true, "/dev/null", runAs);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out.ends_with("ERROR: read failed\n")) << run.out;
+  EXPECT_NE(run.err.find("file cannot be opened [0x410a] " + tone + ": Permission denied: "),
+            std::string::npos)
+      << run.err;
 }
 
 }  // namespace
