@@ -48,6 +48,18 @@ TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
   for (const char16_t* pipe : {u"pipe.wav", u"pipe.m3u8"}) {
     ASSERT_EQ(::mkfifo(path(pipe).c_str(), 0600), 0);
   }
+  // Lists that name themselves, a directory, a path that is not UTF-8, and 100,000 entries ending
+  // in a missing one: each ends at once with its text (a byte that is not UTF-8 is shown as
+  // U+FFFD).
+  const auto list = [&](const char16_t* name, const std::string& text) {
+    EXPECT_TRUE(WriteFileBytes(dir.File(name), Bytes(text.begin(), text.end())));
+  };
+  list(u"self.m3u8", path(u"self.m3u8") + "\n");
+  list(u"dir.m3u8", platform::Utf16ToUtf8(dir.Path()) + "\n");
+  list(u"utf8.m3u8", path(u"tone.wav").substr(0, path(u"tone.wav").size() - 8) + "\xff.wav\n");
+  std::string many;
+  for (int i = 0; i < 100'000; ++i) many += path(u"tone.wav") + "\n";
+  list(u"many.m3u8", many + path(u"gone.wav"));
   struct Case {
     std::string file;
     int status;
@@ -65,6 +77,15 @@ TEST(LumaroVerboseTest, PrintsEachFailedPlaybacksChainAndChangesNothingElse) {
        "not a regular file (a pipe, socket or device) [0x4109] " + path(u"pipe.wav"), "\n"},
       {path(u"pipe.m3u8"), 1, "play list read failed [0x1103] " + path(u"pipe.m3u8"),
        ": play list not a regular file (a pipe, socket or device) [0x1110]\n"},
+      {path(u"self.m3u8"), 1, "no reader took the file [0x4107] " + path(u"self.m3u8"),
+       ": WAV RIFF header bad [0x4203]\n"},
+      {path(u"dir.m3u8"), 1, "path is a directory [0x4102] " + platform::Utf16ToUtf8(dir.Path()),
+       "\n"},
+      {path(u"utf8.m3u8"), 1, "play list read failed [0x1103] " + path(u"utf8.m3u8"),
+       ": play-list entry missing [0x3611] line 1 \"" +
+           path(u"tone.wav").substr(0, path(u"tone.wav").size() - 8) + "\xEF\xBF\xBD.wav\"\n"},
+      {path(u"many.m3u8"), 1, "play list read failed [0x1103] " + path(u"many.m3u8"),
+       " line 100001 \"" + path(u"gone.wav") + "\"\n"},
   };
   for (const Case& c : cases) {
     const Outcome quiet = Lumaro(dir, c.file, false);
