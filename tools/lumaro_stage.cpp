@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,18 +32,6 @@ platform::StopWord stopRequest;
 
 void OnInterrupt(int) { stopRequest.Store(1); }
 
-struct ChainStep {
-  const tools::StageSpec* stage;
-  std::vector<std::string_view> args;
-};
-
-struct Options {
-  std::string_view in;
-  std::string_view out;
-  std::vector<ChainStep> chain;
-  unsigned workers = 0;  // 0: the machine's count
-};
-
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: lumaro-stage IN OUT [STAGE [ARGS...]] [--then STAGE [ARGS...]]... "
@@ -62,68 +51,6 @@ void PrintUsage(std::FILE* to) {
   }
 }
 
-// Parses the command line; false (with a message) for a usage error.
-bool ParseOptions(const std::vector<std::string_view>& words, Options* options) {
-  std::vector<std::string_view> positional;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string_view word = words[i];
-    if (word == "--workers") {
-      std::uint64_t n = 0;
-      if (i + 1 >= words.size() || !tools::ParseUnsigned(words[i + 1], &n) || n < 1 ||
-          n > dsp::kMaxWorkers) {
-        std::fprintf(stderr, "lumaro-stage: --workers needs a number from 1 to %u\n",
-                     dsp::kMaxWorkers);
-        return false;
-      }
-      options->workers = static_cast<unsigned>(n);
-      ++i;
-    } else if (word == "--then") {
-      if (positional.size() <= 2 || positional.back() == "--then") {
-        std::fprintf(stderr, "lumaro-stage: --then needs a stage before it\n");
-        return false;
-      }
-      if (i + 1 >= words.size()) {
-        std::fprintf(stderr, "lumaro-stage: --then needs a stage after it\n");
-        return false;
-      }
-      positional.push_back(word);
-    } else {
-      positional.push_back(word);
-    }
-  }
-  if (positional.size() < 2) {
-    std::fprintf(stderr, "lumaro-stage: IN and OUT are needed\n");
-    return false;
-  }
-  options->in = positional[0];
-  options->out = positional[1];
-  if (platform::SameFile(platform::Utf8ToUtf16(options->in), platform::Utf8ToUtf16(options->out))) {
-    std::fprintf(stderr, "lumaro-stage: OUT is the input file; writing it would destroy IN\n");
-    return false;
-  }
-  bool expectStage = true;
-  for (std::size_t i = 2; i < positional.size(); ++i) {
-    const std::string_view word = positional[i];
-    if (word == "--then") {
-      expectStage = true;
-      continue;
-    }
-    if (!expectStage) {
-      options->chain.back().args.push_back(word);
-      continue;
-    }
-    const tools::StageSpec* stage = tools::FindStage(word);
-    if (stage == nullptr) {
-      std::fprintf(stderr, "lumaro-stage: unknown stage '%.*s'\n", static_cast<int>(word.size()),
-                   word.data());
-      return false;
-    }
-    options->chain.push_back(ChainStep{stage, {}});
-    expectStage = false;
-  }
-  return true;
-}
-
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -141,7 +68,7 @@ unsigned ValidBitsAfter(const tools::StageSpec& stage, std::span<const std::stri
   return 0;
 }
 
-int Run(const Options& options) {
+int Run(const tools::StageLine& options) {
   if (options.workers != 0) dsp::SetWorkerCountOverride(options.workers);
   dsp::BufferSlot slot;
 
@@ -159,11 +86,12 @@ int Run(const Options& options) {
 
   unsigned validBits = 0;  // of device bytes made by the chain (0: the container's width)
   for (std::size_t i = 0; i < options.chain.size(); ++i) {
-    const ChainStep& step = options.chain[i];
+    const tools::ChainStep& step = options.chain[i];
     start = std::chrono::steady_clock::now();
     // A resample straight followed by float-to-output runs as one stage: the same bytes, without
     // the whole track at the new rate in 64-bit float.
-    if (const ChainStep* next = i + 1 < options.chain.size() ? &options.chain[i + 1] : nullptr;
+    if (const tools::ChainStep* next =
+            i + 1 < options.chain.size() ? &options.chain[i + 1] : nullptr;
         next != nullptr && step.stage->name == "resample" &&
         next->stage->name == "float-to-output") {
       const tools::StageStatus status =
@@ -222,8 +150,9 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
   }
-  Options options;
-  if (!ParseOptions(words, &options)) {
+  tools::StageLine options;
+  if (const std::optional<std::string> problem = tools::ParseStageLine(words, &options)) {
+    std::fprintf(stderr, "lumaro-stage: %s\n", problem->c_str());
     PrintUsage(stderr);
     return kExitUsage;
   }
