@@ -78,9 +78,10 @@ class SpawnSetup {
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-  // Standard input and output from the pipes, standard error discarded; the child in its own
-  // process group (a terminal's interrupt goes to the player, which ends its children itself),
-  // with the default action for the signals the player may ignore or handle.
+  // Standard input and output from the pipes, standard error discarded, and every other
+  // descriptor closed (one the player inherited, or a library opened, without close-on-exec); the
+  // child in its own process group (a terminal's interrupt goes to the player, which ends its
+  // children itself), with the default action for the signals the player may ignore or handle.
   bool Prepare(int input, int output) {
     if (!actionsReady_ || !attributesReady_) return false;
     sigset_t defaults;
@@ -93,6 +94,7 @@ class SpawnSetup {
     return posix_spawn_file_actions_adddup2(&actions_, input, STDIN_FILENO) == 0 &&
            posix_spawn_file_actions_adddup2(&actions_, output, STDOUT_FILENO) == 0 &&
            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, kDiscard, O_WRONLY, 0) == 0 &&
+           posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1) == 0 &&
            posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
            posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
            posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/win32/win32_api.h"
@@ -72,6 +74,40 @@ bool MakePipe(Handle* read, Handle* write, bool childReads, DWORD size) {
   return ::SetHandleInformation(childReads ? w : r, HANDLE_FLAG_INHERIT, 0) != 0;
 }
 
+// The list of handles a child may inherit, for CreateProcessW's extended start-up record: the
+// child gets these and no other inheritable handle of the player. Deleted when destroyed.
+class InheritedHandles {
+ public:
+  static constexpr std::size_t kCount = 3;
+
+  explicit InheritedHandles(const std::array<HANDLE, kCount>& handles) : handles_(handles) {
+    SIZE_T bytes = 0;
+    (void)::InitializeProcThreadAttributeList(nullptr, 1, 0, &bytes);
+    storage_.resize(bytes);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (bytes == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &bytes)) return;
+    list_ = list;
+    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                     sizeof(HANDLE) * kCount, nullptr, nullptr)) {
+      ::DeleteProcThreadAttributeList(list_);
+      list_ = nullptr;
+    }
+  }
+  ~InheritedHandles() {
+    if (list_ != nullptr) ::DeleteProcThreadAttributeList(list_);
+  }
+  InheritedHandles(const InheritedHandles&) = delete;
+  InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+  // The attribute list; nullptr when the system refused to make it.
+  LPPROC_THREAD_ATTRIBUTE_LIST List() const { return list_; }
+
+ private:
+  std::array<HANDLE, kCount> handles_;  // the list points here
+  std::vector<unsigned char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 }  // namespace
 
 std::u16string ProgramFileName(std::u16string_view base) {
@@ -108,17 +144,20 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
       (void)::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
                                       sizeof limits);
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = inputRead.Get();
-    startup.hStdOutput = outputWrite.Get();
-    startup.hStdError = nowhere.Get();
+    const InheritedHandles inherited({inputRead.Get(), outputWrite.Get(), nowhere.Get()});
+    if (inherited.List() == nullptr) return nullptr;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = inputRead.Get();
+    startup.StartupInfo.hStdOutput = outputWrite.Get();
+    startup.StartupInfo.hStdError = nowhere.Get();
+    startup.lpAttributeList = inherited.List();
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                          &started)) {
+                          CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                          nullptr, nullptr, &startup.StartupInfo, &started)) {
       return nullptr;
     }
     Handle process(started.hProcess);

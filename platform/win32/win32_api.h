@@ -14,6 +14,7 @@
 #include <shellapi.h>
 
 #undef DeleteFile
+#undef ReplaceFile
 #undef GetFileAttributes
 #undef SetCurrentDirectory
 

@@ -1,11 +1,15 @@
 // The readers with the system's own FFmpeg and Fluidsynth, which the build links beside the test
 // program on POSIX systems: lossless files sample for sample, a MIDI note rendered, and the
 // refusals before any child starts.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "decode/child_run.h"
@@ -34,6 +38,26 @@ using testing::Utf8;
     ASSERT_TRUE(platform::PathAppend(found, name) && IsExistingFile(found)) \
         << "no " << Utf8(name) << " beside the test program (bootstrap)";   \
   } while (0)
+
+// A child gets its three standard descriptors and nothing else: not one the player inherited or
+// a library opened without close-on-exec, nor the player's own files.
+TEST(ChildProcess, InheritsOnlyItsThreeStandardDescriptors) {
+  const int leaked = ::open("/dev/null", O_RDONLY);  // no close-on-exec
+  ASSERT_GE(leaked, 3);
+  const std::string probe = "for fd in 0 1 2 " + std::to_string(leaked) +
+                            "; do test -e /proc/self/fd/$fd && printf o || printf c; done";
+  const std::unique_ptr<platform::ChildProcess> child =
+      platform::ChildProcess::Start(u"/bin/sh", {u"-c", platform::Utf8ToUtf16(probe)});
+  ::close(leaked);
+  ASSERT_NE(child, nullptr);
+  child->CloseInput();
+  std::string seen(8, '\0');
+  std::size_t got = 0;
+  for (std::int64_t n; (n = child->ReadOutput(seen.data() + got, seen.size() - got)) > 0;) {
+    got += static_cast<std::size_t>(n);
+  }
+  EXPECT_EQ(seen.substr(0, got), "oooc");
+}
 
 TEST(FfmpegReader, LosslessFilesComeBackSampleForSample) {
   REQUIRE_BESIDE_PROGRAM(u"ffmpeg");
