@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/init_settings.h"
@@ -74,6 +75,41 @@ extern "C" void CloseOnSignal(int) {
   if (context::AppContext* scanning = scanningApp.load())
     scanning->PlayCommand = context::kCommandStop;
 }
+
+// After Ctrl-C or SIGTERM the process ends within this time: through the orderly stop (the
+// output file completed, the exit status of the window) when that finishes in time, else at once
+// with the terminal restored, whatever a thread is stuck in (an open that waits for a pipe's
+// reader, a device that never answers).
+constexpr std::uint32_t kSignalExitMilliseconds = 800;
+
+// A thread that watches for the signal (a handler may only raise a flag) and ends the process
+// once the deadline passes. Destroyed on the main thread when main returns in time.
+class SignalDeadline {
+ public:
+  SignalDeadline() : watcher_([this] { Watch(); }) {}
+  ~SignalDeadline() {
+    returned_ = true;
+    watcher_.join();
+  }
+  SignalDeadline(const SignalDeadline&) = delete;
+  SignalDeadline& operator=(const SignalDeadline&) = delete;
+
+ private:
+  void Watch() {
+    while (!returned_ && closeRequested == 0) platform::SleepMilliseconds(kPollMilliseconds);
+    for (std::uint32_t waited = 0; !returned_; waited += kPollMilliseconds) {
+      if (waited >= kSignalExitMilliseconds) {
+        shell::Terminal::RestoreForExit();
+        std::fflush(stdout);
+        std::_Exit(kExitError);
+      }
+      platform::SleepMilliseconds(kPollMilliseconds);
+    }
+  }
+
+  std::atomic<bool> returned_{false};
+  std::thread watcher_;
+};
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "lumaro: %s\n(lumaro --help shows the options)\n", problem.c_str());
@@ -308,6 +344,7 @@ int main(int argc, char** argv) {
   services.endpoints = &endpoints;
   services.drivers = &drivers;
 
+  const SignalDeadline deadline;
   std::signal(SIGINT, CloseOnSignal);
   std::signal(SIGTERM, CloseOnSignal);
   int status = kExitError;  // start-up failed when the window never ran

@@ -3,11 +3,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "shell/terminal_view.h"
 
 namespace lumaro::shell {
 namespace {
 constexpr int kDefaultWidth = 80;
+// The settings the live Terminal changed, for RestoreForExit: written before `changed` is raised.
+termios processSettings{};
+std::atomic<bool> changed{false};
 }  // namespace
 
 bool Terminal::Interactive() { return isatty(STDOUT_FILENO) && isatty(STDIN_FILENO); }
@@ -23,13 +28,19 @@ Terminal::Terminal() {
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
+    processSettings = saved_->settings;
     raw_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    changed = raw_;
   }
 }
 
 Terminal::~Terminal() {
-  if (raw_) (void)tcsetattr(STDIN_FILENO, TCSANOW, &saved_->settings);
+  if (raw_) RestoreForExit();
   delete saved_;
+}
+
+void Terminal::RestoreForExit() noexcept {
+  if (changed.exchange(false)) (void)tcsetattr(STDIN_FILENO, TCSANOW, &processSettings);
 }
 
 std::optional<std::string> Terminal::ReadKey() {

@@ -38,6 +38,9 @@ class Terminal {
   void Draw(const platform::ui::Dialog& window);
   // Leaves the cursor below the view.
   void Finish();
+  // Gives the terminal back the settings the live Terminal found, from any thread, for a process
+  // about to end without destroying it; nothing when no Terminal changed them.
+  static void RestoreForExit() noexcept;
   int Width() const;
 
  private:

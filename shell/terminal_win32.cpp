@@ -1,5 +1,7 @@
 // The terminal of the live view on Windows: the console, with its virtual-terminal sequences for
 // drawing and its key events turned into the byte sequences a terminal sends for those keys.
+#include <atomic>
+
 #include "platform/win32/win32_api.h"
 #include "shell/terminal_view.h"
 
@@ -46,6 +48,13 @@ struct Terminal::Saved {
   DWORD output = 0;
 };
 
+namespace {
+// The modes the live Terminal changed, for RestoreForExit: written before `changed` is raised.
+DWORD processInput = 0;
+DWORD processOutput = 0;
+std::atomic<bool> changed{false};
+}  // namespace
+
 bool Terminal::Interactive() { return IsConsole(STD_INPUT_HANDLE) && IsConsole(STD_OUTPUT_HANDLE); }
 
 Terminal::Terminal() {
@@ -59,15 +68,21 @@ Terminal::Terminal() {
                        ENABLE_PROCESSED_INPUT) &&
            ::SetConsoleMode(
                out, saved_->output | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    processInput = saved_->input;
+    processOutput = saved_->output;
+    changed = raw_;
   }
 }
 
 Terminal::~Terminal() {
-  if (raw_) {
-    ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), saved_->input);
-    ::SetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), saved_->output);
-  }
+  if (raw_) RestoreForExit();
   delete saved_;
+}
+
+void Terminal::RestoreForExit() noexcept {
+  if (!changed.exchange(false)) return;
+  ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), processInput);
+  ::SetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), processOutput);
 }
 
 std::optional<std::string> Terminal::ReadKey() {

@@ -2,12 +2,15 @@
 // what the File output wrote.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/stat.h>
 #endif
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -311,6 +314,30 @@ TEST(LumaroTest, InterruptStopsPlaybackAndCompletesTheOutputFile) {
   const std::size_t data = bytes.find("data");
   ASSERT_NE(data, std::string::npos);
   EXPECT_EQ(le32(data + 4), written->size() - data - 8);
+}
+
+// Ctrl-C and SIGTERM end the process within a second even while a thread is stuck in a system
+// call: here the output is a pipe nobody reads, and opening it waits for ever.
+TEST(LumaroTest, ASignalEndsTheProcessWhileAThreadIsStuck) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(u"tone.wav"), MakeWav({}, PackLe(ToneSamples(), 16))));
+  const std::string pipe = Utf8(dir.File(u"pipe.wav"));
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    std::chrono::steady_clock::time_point sent;
+    const ProcessRun run =
+        RunProcess({LUMARO_PROGRAM, "--output", pipe, Utf8(dir.File(u"tone.wav"))}, 60,
+                   [&](pid_t pid, const std::string& line) {
+                     if (line == "Device initializing ..." && ::kill(pid, signal) == 0) {
+                       sent = std::chrono::steady_clock::now();
+                     }
+                   });
+    ASSERT_NE(sent, std::chrono::steady_clock::time_point{});
+    // The process ends 0.8 s after the signal; the margin is for a loaded machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
+    EXPECT_EQ(run.status, 1);
+  }
 }
 #endif
 
