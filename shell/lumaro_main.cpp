@@ -146,34 +146,6 @@ bool StartCountedPlayback(std::unique_ptr<context::PlayRequest> request) {
   return started;
 }
 
-// Sends the message a key stands for.
-void SendKey(ui::HeadlessDialog& window, const shell::KeyAction& action) {
-  switch (action.kind) {
-    case shell::KeyAction::kSeek:
-      window.Send(ui::HScroll{res::kIdSeekBar, action.scrollCode});
-      window.Send(ui::HScroll{res::kIdSeekBar, ui::kEndScroll});
-      break;
-    case shell::KeyAction::kPreviousTrack:
-    case shell::KeyAction::kNextTrack: {
-      const int count = window.ComboCount(res::kIdPlayList);
-      if (count < 1 || !window.IsVisible(res::kIdPlayList)) break;
-      const int step = action.kind == shell::KeyAction::kNextTrack ? 1 : count - 1;
-      const int selection = (window.ComboSelection(res::kIdPlayList) + step) % count;
-      (void)window.ComboSelect(res::kIdPlayList, selection);
-      window.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
-      break;
-    }
-    case shell::KeyAction::kStop:
-      window.Send(ui::Command{res::kIdStopButton, 0});
-      break;
-    case shell::KeyAction::kClose:
-      window.Send(ui::Close{});
-      break;
-    case shell::KeyAction::kNone:
-      break;
-  }
-}
-
 // The main window's life on the terminal: options applied, the files dropped, the timer and the
 // keys delivered until the playback ends or the user closes the window. Answers the exit status.
 int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
@@ -216,7 +188,7 @@ int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
     if (closeRequested != 0 && !window->Ended()) window->Send(ui::Close{});
     if (tick % kTicksPerTimer == 0) window->Send(ui::Timer{app::kMainTimerId});
     if (terminal) {
-      while (const auto key = terminal->ReadKey()) SendKey(*window, shell::MapKey(*key));
+      while (const auto key = terminal->ReadKey()) shell::SendKey(*window, shell::MapKey(*key));
       terminal->Draw(*window);
     }
     platform::SleepMilliseconds(kPollMilliseconds);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/headless/headless_dialog.h"
 #include "platform/text.h"
 #include "resources/control_ids.h"
 
@@ -49,6 +50,33 @@ KeyAction MapKey(std::string_view key) {
     if (entry.bytes == key) return entry.action;
   }
   return {};
+}
+
+void SendKey(ui::HeadlessDialog& window, const KeyAction& action) {
+  switch (action.kind) {
+    case KeyAction::kSeek:
+      window.Send(ui::HScroll{res::kIdSeekBar, action.scrollCode});
+      window.Send(ui::HScroll{res::kIdSeekBar, ui::kEndScroll});
+      break;
+    case KeyAction::kPreviousTrack:
+    case KeyAction::kNextTrack: {
+      const int count = window.ComboCount(res::kIdPlayList);
+      if (count < 1 || !window.IsVisible(res::kIdPlayList)) break;
+      const int step = action.kind == KeyAction::kNextTrack ? 1 : count - 1;
+      const int selection = (window.ComboSelection(res::kIdPlayList) + step) % count;
+      (void)window.ComboSelect(res::kIdPlayList, selection);
+      window.Send(ui::Command{res::kIdPlayList, ui::kSelChange});
+      break;
+    }
+    case KeyAction::kStop:
+      window.Send(ui::Command{res::kIdStopButton, 0});
+      break;
+    case KeyAction::kClose:
+      window.Send(ui::Close{});
+      break;
+    case KeyAction::kNone:
+      break;
+  }
 }
 
 std::string RenderView(const ui::Dialog& window, int width) {

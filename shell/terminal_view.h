@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/headless/headless_dialog.h"
 #include "platform/ui.h"
 
 namespace lumaro::shell {
@@ -16,6 +17,11 @@ struct KeyAction {
 // Maps one key (the bytes a terminal sends for it) to an action: ←/→ a second, PgUp/PgDn ten
 // seconds, Home/End the start/end of the track, ↑/↓ the previous/next track, "s" stop, "q" close.
 KeyAction MapKey(std::string_view keyBytes);
+
+// Sends `window` the messages of an action, as the user's key would on the main window: a seek
+// (the scroll code, then its end), the play-list box moved one entry (wrapping) and its change
+// announced, the stop button, or a close. The window's thread.
+void SendKey(platform::ui::HeadlessDialog& window, const KeyAction& action);
 
 // The three lines of the live view: the file (or the play-list entry being played), the status
 // line, and the seek bar as a progress bar followed by the time text. `width` is the terminal's.
