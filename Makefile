@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all run test bootstrap build-release build-asan build-tsan test-release test-asan \
-        test-tsan bench format clean windows test-windows
+        test-tsan bench format clean windows test-windows build-fuzz fuzz test-fuzz
 
 all: build-release
 
@@ -28,7 +28,22 @@ build-tsan: bootstrap
 test-tsan: build-tsan
 	@ctest --preset tsan -j $(JOBS) -L threads
 
-test: test-release test-asan test-tsan test-windows
+test: test-release test-asan test-tsan test-windows test-fuzz
+
+# The libFuzzer targets (fuzz/: the WAV, DSF and DSDIFF readers, the converter's stream parser,
+# the play-list reader, the cache writers' round trip and both programs' command lines), built by
+# clang with ASan + UBSan, run FUZZ_SECONDS each, JOBS at a time (scripts/fuzz). A target that
+# finds a fault fails the step and leaves its reproducer under build/fuzz/findings/<target>/.
+FUZZ_SECONDS ?= 600
+build-fuzz: bootstrap
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	@JOBS=$(JOBS) scripts/fuzz $(FUZZ_SECONDS)
+
+test-fuzz: build-fuzz
+	@JOBS=$(JOBS) scripts/fuzz 60
 
 # The demo: four seconds each of a 44.1 kHz 16-bit WAV, a 96 kHz 24-bit WAV and a DSD64 DSF,
 # made by the project's own signal makers, the first WAV again as FLAC (made with the system's
