@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all run test bootstrap build-release build-asan build-tsan test-release test-asan \
-        test-tsan bench format clean windows test-windows build-fuzz fuzz test-fuzz
+        test-tsan soak bench format clean windows test-windows build-fuzz fuzz test-fuzz
 
 all: build-release
 
@@ -14,19 +14,30 @@ build-release build-asan build-debug: build-%: bootstrap
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $* -j $(JOBS)
 
+# Every test records the status texts it made the program show; the census then checks that each
+# text the program can show was shown by the test the census names (tests/census_check.cpp).
 test-release test-asan test-debug: test-%: build-%
-	@ctest --preset $* -j $(JOBS)
+	@rm -rf build/$*/census && mkdir -p build/$*/census
+	@LUMARO_CENSUS_DIR=$(CURDIR)/build/$*/census ctest --preset $* -j $(JOBS)
+	@build/$*/tests/lumaro_census build/$*/census
 
-# ThreadSanitizer runs the tests of the threaded code: the engine, the worker splitter and the
-# ALSA test device's pacing thread.
+# ThreadSanitizer runs the tests of the threaded code: the engine, the worker splitter, the ALSA
+# test device's pacing thread and the soak.
 TSAN_TESTS := lumaro_dsp_tests lumaro_engine_tests lumaro_app_tests lumaro_output_tests \
-              lumaro_tools_tests lumaro_child_tests lumaro_alsa_tests
+              lumaro_tools_tests lumaro_child_tests lumaro_alsa_tests lumaro_soak_tests
 build-tsan: bootstrap
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TESTS)
 
 test-tsan: build-tsan
-	@ctest --preset tsan -j $(JOBS) -L threads
+	@ctest --preset tsan -j $(JOBS) -L 'threads|soak'
+
+# The soak test at length (SOAK_DROPS drops, default 200) under AddressSanitizer and
+# ThreadSanitizer; `make test` runs it short.
+SOAK_DROPS ?= 200
+soak: build-asan build-tsan
+	@LUMARO_SOAK_DROPS=$(SOAK_DROPS) ctest --preset asan -L soak
+	@LUMARO_SOAK_DROPS=$(SOAK_DROPS) ctest --preset tsan -L soak
 
 test: test-release test-asan test-tsan test-windows test-fuzz
 

@@ -1,8 +1,12 @@
 #include "platform/headless/headless_dialog.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace lumaro::platform::ui {
+namespace {
+std::atomic<HeadlessDialog::TextTap> textTap{nullptr};
+}  // namespace
 
 template <class Change>
 void HeadlessDialog::Update(ControlId id, Change&& change) {
@@ -61,7 +65,10 @@ std::u16string HeadlessDialog::Caption() const {
   return caption_;
 }
 
+void HeadlessDialog::SetTextTap(TextTap tap) noexcept { textTap.store(tap); }
+
 void HeadlessDialog::SetText(ControlId id, std::u16string_view text) {
+  if (const TextTap tap = textTap.load()) tap(id, text);
   Update(id, [&](ControlState& c) {
     c.text = text;
     c.textHistory.emplace_back(text);

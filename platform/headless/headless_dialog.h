@@ -38,6 +38,11 @@ class HeadlessDialog final : public Dialog {
   HeadlessDialog() = default;
 
   void SetObserver(Observer observer);
+  // A tap on every text any HeadlessDialog of the process is given, for an account of what the
+  // program showed (the tests' census of status texts); nullptr removes it. Called on the thread
+  // that sets the text.
+  using TextTap = void (*)(ControlId id, std::u16string_view text);
+  static void SetTextTap(TextTap tap) noexcept;
   // A copy of a control's state (a default state for a control never touched).
   ControlState Control(ControlId id) const;
   std::vector<std::u16string> TextHistory(ControlId id) const;

@@ -220,6 +220,7 @@ TEST_F(DriverPlaybackTest, PcmGoesToAnInt24MsbDriverSwappedInHalvesOfItsLargestS
   }
 }
 
+// A driver that refuses the float format or its start, or falls silent once started.
 TEST_F(DriverPlaybackTest, AFloatDriverIsRefusedAndASilentDriverFailsAfterTwoSeconds) {
   const std::u16string wav = dir_.Write(u"a.wav", MakeWav({}, PackLe({1, 2, 3, 4}, 16)));
   struct Case {
@@ -231,6 +232,7 @@ TEST_F(DriverPlaybackTest, AFloatDriverIsRefusedAndASilentDriverFailsAfterTwoSec
       {{.pcmType = SampleType::kFloat32LSB}, u"DEVICE ERROR: unsupported format", 0},
       {{.switchLimit = 5}, u"ERROR: WaitForSingleObject failed", 1},
       {{.timeInfoOnly = true}, u"ERROR: WaitForSingleObject failed", 1},
+      {{.failing = {"start"}}, u"ERROR: start failed", 0},
   };
   for (const Case& c : kCases) {
     Use(c.driver);

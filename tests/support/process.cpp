@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "tests/support/census.h"
+
 extern char** environ;
 
 namespace lumaro::testing {
@@ -57,6 +59,7 @@ ProcessRun RunProcess(const std::vector<std::string>& argv, int seconds,
         continue;
       }
       run.lines.push_back(line);
+      CensusSee(line);
       if (onLine) onLine(pid, line);
       line.clear();
     }

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <strings.h>
 
+#include "tests/support/census.h"
+
 int main(int argc, char** argv) {
   if (argc > 2 && ::strcasecmp(argv[1], "/FMPMD") == 0) return 0;
     // ALSA reads an empty configuration in the tests and in every program they start, so nothing
@@ -16,5 +18,6 @@ int main(int argc, char** argv) {
   ::setenv("ALSA_CONFIG_PATH", "/dev/null", 1);
 #endif
   ::testing::InitGoogleMock(&argc, argv);
+  lumaro::testing::InstallCensus();
   return RUN_ALL_TESTS();
 }
