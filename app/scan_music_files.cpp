@@ -8,6 +8,7 @@
 #include "platform/failure.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "platform/whole_file.h"
 #include "resources/scan_dialog_template.h"
 #include "resources/status_texts.h"
 
@@ -91,17 +92,20 @@ bool WriteAll(platform::File& file, std::string_view bytes) {
 // byte-order mark. A failed write closes and deletes the file.
 Result WritePlaylist(const std::u16string& path, context::StringList& files) {
   files.Sort();
-  std::unique_ptr<platform::File> file =
-      platform::File::Open(path, platform::OpenMode::kCreateAlways);
-  if (!file) return kFailures.Note(kErrCreate);
-  for (std::int32_t i = 0; i < files.Count(); ++i) {
-    if (!WriteAll(*file, platform::Utf16ToUtf8(*files.Entry(i))) || !WriteAll(*file, kLineEnd)) {
-      file.reset();
-      platform::DeleteFile(path);
-      return kFailures.Note(kErrWrite);
+  const auto writeLines = [&](platform::File& file) -> Result {
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      if (!WriteAll(file, platform::Utf16ToUtf8(*files.Entry(i))) || !WriteAll(file, kLineEnd)) {
+        return kFailures.NoteSystemFailure(kErrWrite, path);
+      }
     }
-  }
-  return kOk;
+    return kOk;
+  };
+  // Whole or absent, even when the scan is ended mid-list.
+  return platform::WriteWholeFile(
+      path, writeLines, [](platform::WholeFileStep step, std::u16string_view failedPath) {
+        return kFailures.NoteSystemFailure(
+            step == platform::WholeFileStep::kCreate ? kErrCreate : kErrWrite, failedPath);
+      });
 }
 
 // A dropped directory without trailing separators (a root stays as it is).

@@ -28,9 +28,9 @@ std::uint64_t WriteFully(platform::File& file, const void* source, std::uint64_t
   while (done < bytes) {
     const std::uint64_t asked = std::min(bytes - done, kMaxTransferBytes);
     const std::int64_t put = file.Write(at + done, asked);
+    // A short write (a full disk) is followed by one more, whose failure says why.
     if (put <= 0) break;
     done += static_cast<std::uint64_t>(put);
-    if (static_cast<std::uint64_t>(put) < asked) break;
   }
   return done;
 }

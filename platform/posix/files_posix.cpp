@@ -122,6 +122,14 @@ bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes) {
   return true;
 }
 
+bool IsPlainFileOrAbsent(std::u16string_view path) {
+  std::string native;
+  if (path.empty() || !NativePath(path, &native)) return false;
+  struct stat info {};
+  if (::lstat(native.c_str(), &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode);
+}
+
 bool PathFileExists(std::u16string_view path) {
   FileAttributes ignored;
   return GetFileAttributes(path, &ignored);

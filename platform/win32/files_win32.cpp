@@ -124,6 +124,27 @@ bool GetFileAttributes(std::u16string_view path, FileAttributes* attributes) {
   return true;
 }
 
+bool IsPlainFileOrAbsent(std::u16string_view path) {
+  std::wstring native;
+  if (path.empty() || !NativePath(path, &native)) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data)) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  if ((data.dwFileAttributes & kNotPlain) != 0) return false;
+  // A device name (NUL, CON …) may still look like a file here; only a disk file is plain.
+  const HANDLE file =
+      ::CreateFileW(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+  ::CloseHandle(file);
+  return disk;
+}
+
 bool PathFileExists(std::u16string_view path) {
   FileAttributes ignored;
   return GetFileAttributes(path, &ignored);

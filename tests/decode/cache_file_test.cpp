@@ -170,6 +170,9 @@ TEST_F(CacheWriteTest, TheTargetIsWholeOrAbsentAndAFailureSaysWhy) {
   EXPECT_EQ(entries(), std::vector<std::u16string>{u"killed.wav"});
 
   ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(dir_.File(u"dir.wav"))));
+  // A target whose name ends in '~' is written as "…~~" and kept whole through a failure.
+  ASSERT_TRUE(WriteFileBytes(dir_.File(u"kept.wa~"), Bytes(5, 2)));
+  std::vector<std::u16string> left = {u"dir.wav", u"kept.wa~", u"killed.wav"};
   struct Case {
     std::u16string target;
     bool stop;
@@ -177,7 +180,8 @@ TEST_F(CacheWriteTest, TheTargetIsWholeOrAbsentAndAFailureSaysWhy) {
   };
   const Case cases[] = {
       {dir_.File(u"stopped.wav"), true, "WAV cache write stopped", ""},
-      {dir_.File(u"dir.wav"), false, "cache file rename failed", "dir.wav: "},
+      {dir_.File(u"kept.wa~"), true, "WAV cache write stopped", ""},
+      {dir_.File(u"dir.wav"), false, "cache file create failed", "dir.wav: "},
 #ifndef _WIN32
       {u"/dev/full", false, "WAV cache header write failed", "/dev/full: No space left on device"},
 #endif
@@ -192,8 +196,21 @@ TEST_F(CacheWriteTest, TheTargetIsWholeOrAbsentAndAFailureSaysWhy) {
     ASSERT_FALSE(chain.empty());
     EXPECT_EQ(chain.front().name, c.failure);
     EXPECT_THAT(chain.front().detail, ::testing::HasSubstr(c.reason));
-    EXPECT_EQ(entries(), (std::vector<std::u16string>{u"dir.wav", u"killed.wav"}));
+    EXPECT_EQ(entries(), left);
   }
+  EXPECT_EQ(ReadFileBytes(dir_.File(u"kept.wa~")), Bytes(5, 2));
+  stop_.Store(0);
+
+#ifndef _WIN32
+  // A link is written through, in place: it stays a link, and what it names gets the file.
+  const std::u16string named = dir_.File(u"named.wav");
+  std::filesystem::create_symlink(std::filesystem::path(named),
+                                  std::filesystem::path(dir_.File(u"link.wav")));
+  ASSERT_EQ(decode::WriteWavCache(dir_.File(u"link.wav"), *audio.Get<dsp::AudioBuffer>(), stop_),
+            kOk);
+  EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::path(dir_.File(u"link.wav"))));
+  EXPECT_EQ(ReadFileBytes(named)->size(), 58U + 4 * 16);
+#endif
 }
 
 }  // namespace
