@@ -52,6 +52,10 @@ void UnmapBlock(void* block, std::size_t bytes) noexcept;
 
 void SleepMilliseconds(std::uint32_t milliseconds);
 
+// Ends the process at once with `status`: no destructors, no exit handlers, no library's detach
+// code (which could wait on a lock a stuck thread holds). Any thread.
+[[noreturn]] void EndProcessNow(int status) noexcept;
+
 // Gives freed heap memory back to the system where the allocator can (after a playback ends).
 void CompactHeap();
 
@@ -156,6 +160,11 @@ std::string LastSystemError();
 
 // True when the path names a pipe, a socket or a device (FileAttributes::special).
 [[nodiscard]] bool IsSpecialFile(std::u16string_view path);
+
+// True when the path names nothing, or a regular file that is not a link (a file that can be
+// replaced by a rename without harm); false for a directory, a link, a pipe, a socket or a
+// device (/dev/null, NUL), and when the path cannot be examined.
+[[nodiscard]] bool IsPlainFileOrAbsent(std::u16string_view path);
 
 // True when the two paths name one file: the same file of the same device where both exist
 // (through links or any spelling), or the same canonical path where neither does.

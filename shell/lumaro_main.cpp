@@ -2,6 +2,7 @@
 // command line are dropped on it, and the terminal shows it live (or, without a terminal, prints
 // each new status line).
 #include <atomic>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -66,7 +67,9 @@ constexpr const char* kUsage =
     "usage error.\n"
     "\n";
 
-volatile std::sig_atomic_t closeRequested = 0;
+// Raised by the signal handler (a lock-free atomic, safe there), read by the window's loop and
+// the deadline's watcher.
+std::atomic<int> closeRequested{0};
 
 // The AppContext of a running scan: Ctrl-C raises its abort flag (a lock-free atomic store).
 std::atomic<context::AppContext*> scanningApp{nullptr};
@@ -87,8 +90,15 @@ constexpr std::uint32_t kSignalExitMilliseconds = 800;
 // once the deadline passes. Destroyed on the main thread when main returns in time.
 class SignalDeadline {
  public:
-  SignalDeadline() : watcher_([this] { Watch(); }) {}
+  SignalDeadline() : watcher_([this] { Watch(); }) {
+    std::signal(SIGINT, CloseOnSignal);
+    std::signal(SIGTERM, CloseOnSignal);
+  }
+  // From here on a signal takes its default action (the process ends at once): nothing is left
+  // to stop in order.
   ~SignalDeadline() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     returned_ = true;
     watcher_.join();
   }
@@ -96,13 +106,16 @@ class SignalDeadline {
   SignalDeadline& operator=(const SignalDeadline&) = delete;
 
  private:
+  // Nothing here may wait on what a stuck thread could hold: not even standard output's lock,
+  // which a thread blocked writing to a full pipe keeps (each status line is flushed already).
   void Watch() {
     while (!returned_ && closeRequested == 0) platform::SleepMilliseconds(kPollMilliseconds);
-    for (std::uint32_t waited = 0; !returned_; waited += kPollMilliseconds) {
-      if (waited >= kSignalExitMilliseconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSignalExitMilliseconds);
+    while (!returned_) {
+      if (std::chrono::steady_clock::now() >= deadline) {
         shell::Terminal::RestoreForExit();
-        std::fflush(stdout);
-        std::_Exit(kExitError);
+        platform::EndProcessNow(kExitError);
       }
       platform::SleepMilliseconds(kPollMilliseconds);
     }
@@ -200,8 +213,7 @@ int RunWindow(context::AppContext& app, const shell::PlayOptions& options) {
     // A playback that does not stop still uses the window and the AppContext: end the process
     // here rather than free them under it (the terminal gets its settings back first).
     terminal.reset();
-    std::fflush(stdout);
-    std::_Exit(kExitError);
+    platform::EndProcessNow(kExitError);
   }
   if (options.verbose) PrintFailures(app.Failures.TakeFailed());
   return app.Failures.LastResult() != kOk ? kExitError : kExitIdle;
@@ -300,6 +312,8 @@ int main(int argc, char** argv) {
     if (options.files.empty()) return Usage("no files given");
   }
 
+  // Before the outputs, so that it outlives them: their ends are bounded too.
+  const SignalDeadline deadline;
   platform::file_output::FileOutputOptions fileOptions;
   fileOptions.path = options.output;
   fileOptions.paced = !options.fast;
@@ -317,9 +331,6 @@ int main(int argc, char** argv) {
   services.endpoints = &endpoints;
   services.drivers = &drivers;
 
-  const SignalDeadline deadline;
-  std::signal(SIGINT, CloseOnSignal);
-  std::signal(SIGTERM, CloseOnSignal);
   int status = kExitError;  // start-up failed when the window never ran
   app::EntryHooks hooks;
   hooks.runMainWindow = [&](context::AppContext& app) {

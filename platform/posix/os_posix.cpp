@@ -58,6 +58,8 @@ void SleepMilliseconds(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+void EndProcessNow(int status) noexcept { ::_exit(status); }
+
 void CompactHeap() { malloc_trim(0); }
 
 void* AllocateBlock(std::size_t bytes, std::size_t alignment) noexcept {

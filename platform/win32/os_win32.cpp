@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -51,6 +52,11 @@ unsigned ProcessorCount() {
 }
 
 void SleepMilliseconds(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void EndProcessNow(int status) noexcept {
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+  std::_Exit(status);  // not reached
+}
 
 void CompactHeap() { (void)_heapmin(); }
 
