@@ -120,7 +120,8 @@ std::set<std::string> DefinedTexts(const char* header) {
   std::stringstream text;
   text << file.rdbuf();
   const std::string source = text.str();
-  static const std::regex kDefinition(R"re(constexpr Text k(?:Status|Err)\w* = u"([^"]*)";)re");
+  static const std::regex kDefinition(
+      R"re(constexpr\s+Text\s+k(?:Status|Err)\w*\s*=\s*u"([^"]*)";)re");
   std::set<std::string> texts;
   for (auto it = std::sregex_iterator(source.begin(), source.end(), kDefinition);
        it != std::sregex_iterator(); ++it) {

@@ -134,6 +134,9 @@ TEST(LumaroVerboseTest, AnUnreadableTrackIsNamedWithTheSystemsReason) {
   ASSERT_EQ(::chmod(tone.c_str(), 0), 0);
   const std::string runAs =
       ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  if (!runAs.empty() && std::system((runAs + "true").c_str()) != 0) {
+    GTEST_SKIP() << "the superuser cannot run a program as another user here";
+  }
   const Outcome run = Lumaro(dir, tone, true, "/dev/null", runAs);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.out.ends_with("ERROR: read failed\n")) << run.out;

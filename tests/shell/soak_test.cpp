@@ -41,6 +41,8 @@ constexpr std::uint32_t kSeed = 20261207;
 constexpr int kDefaultDrops = 24;
 constexpr std::uint32_t kMaxPauseMilliseconds = 40;
 constexpr std::uint32_t kEndMilliseconds = 60000;  // for the last playback to end, loaded machine
+constexpr int kThreadEndPolls = 100;
+constexpr std::uint32_t kThreadEndPollMilliseconds = 50;
 constexpr std::size_t kRiffHeaderBytes = 12;
 constexpr std::size_t kChunkHeaderBytes = 8;
 
@@ -136,6 +138,10 @@ TEST(SoakTest, RandomDropsStopsAndSeeksLeaveNothingBehind) {
     ASSERT_TRUE(app::WaitForPlaybackEnd(app, kEndMilliseconds));
   }
   EXPECT_EQ(engine::RunningPlaybackThreads(), 0);
+  // A playback thread leaves the count before it has quite ended: give it a moment.
+  for (int wait = 0; wait < kThreadEndPolls && ThreadsNow() != threadsBefore; ++wait) {
+    platform::SleepMilliseconds(kThreadEndPollMilliseconds);
+  }
   EXPECT_EQ(ThreadsNow(), threadsBefore);
   EXPECT_EQ(dsp::KeptFreeBytes(), 0U);
 

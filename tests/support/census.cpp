@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -34,8 +36,14 @@ class CensusListener : public ::testing::EmptyTestEventListener {
   void OnTestEnd(const ::testing::TestInfo&) override {
     const std::lock_guard<std::mutex> hold(lock);
     if (seen.empty()) return;
-    std::ofstream out(censusDirectory + "/" + running + ".txt", std::ios::app);
+    std::string file = running;  // a parameterised test's name holds '/'
+    std::replace(file.begin(), file.end(), '/', '_');
+    std::ofstream out(censusDirectory + "/" + file + ".txt", std::ios::app);
     for (const std::string& text : seen) out << running << '\t' << text << '\n';
+    out.flush();
+    if (!out)
+      std::fprintf(stderr, "census: cannot write %s in %s\n", file.c_str(),
+                   censusDirectory.c_str());
     seen.clear();
   }
 };
