@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -114,18 +113,24 @@ const Entry kCensus[] = {
     {res::kStatusPeakNormalizing, "PlaybackTest.VolumeAssistRunsInItsOrder"},
 };
 
-// The status and error texts the program defines (its kStatus… and kErr… constants).
+// The status and error texts the program defines: the u"…" of each "Text kStatus…" and
+// "Text kErr…" definition, however it is wrapped.
 std::set<std::string> DefinedTexts(const char* header) {
   std::ifstream file(header);
   std::stringstream text;
   text << file.rdbuf();
   const std::string source = text.str();
-  static const std::regex kDefinition(
-      R"re(constexpr\s+Text\s+k(?:Status|Err)\w*\s*=\s*u"([^"]*)";)re");
+  constexpr std::string_view kDefinition = "constexpr Text k";
   std::set<std::string> texts;
-  for (auto it = std::sregex_iterator(source.begin(), source.end(), kDefinition);
-       it != std::sregex_iterator(); ++it) {
-    texts.insert((*it)[1]);
+  for (std::size_t at = source.find(kDefinition); at != std::string::npos;
+       at = source.find(kDefinition, at + 1)) {
+    const std::string_view name = std::string_view(source).substr(at + kDefinition.size());
+    const std::size_t open = source.find("u\"", at);
+    const std::size_t close = open == std::string::npos ? open : source.find('"', open + 2);
+    if (close == std::string::npos) break;
+    if (name.starts_with("Status") || name.starts_with("Err")) {
+      texts.insert(source.substr(open + 2, close - open - 2));
+    }
   }
   return texts;
 }
@@ -155,6 +160,7 @@ int main(int argc, char** argv) {
   std::set<std::string> defined = DefinedTexts(LUMARO_STATUS_TEXTS);
   int failures = 0;
   int exempt = 0;
+  int reached = 0;
   for (const Entry& entry : kCensus) {
     const std::string text = lumaro::platform::Utf16ToUtf8(entry.text);
     defined.erase(text);
@@ -167,16 +173,15 @@ int main(int argc, char** argv) {
       std::printf("census: \"%s\" was not shown by %s\n", text.c_str(),
                   std::string(entry.test).c_str());
       ++failures;
+    } else {
+      ++reached;
     }
   }
   for (const std::string& text : defined) {
     std::printf("census: \"%s\" is not in the census table\n", text.c_str());
     ++failures;
   }
-  const std::size_t total = std::size(kCensus);
-  std::printf(
-      "census: %zu texts, %zu shown by their tests, %d this system cannot show, %d failed\n", total,
-      total - static_cast<std::size_t>(exempt) - static_cast<std::size_t>(failures), exempt,
-      failures);
+  std::printf("census: %zu texts, %d shown by their tests, %d this system cannot show, %d failed\n",
+              std::size(kCensus), reached, exempt, failures);
   return failures == 0 ? 0 : 1;
 }
