@@ -80,7 +80,7 @@ class AudioPriorityScope {
   // POSIX: the scheduling to restore. Windows: the scheduler's task handle.
   int previousPolicy_ = 0;
   int previousPriority_ = 0;
-  void* task_ = nullptr;
+  [[maybe_unused]] void* task_ = nullptr;  // Windows only
   bool raised_ = false;
   bool refused_ = false;
 };
