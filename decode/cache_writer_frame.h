@@ -15,8 +15,13 @@
 
 namespace lumaro::decode {
 
-// Cache files are written in pieces of this size, with a look at the stop word before each.
+// Cache files are written in pieces of this size, with a look at the stop word before each (64 KiB
+// in the fuzz build, whose inputs are kilobytes).
+#ifdef LUMARO_FUZZ_BUILD
+inline constexpr std::uint64_t kCachePieceBytes = 65536;
+#else
 inline constexpr std::uint64_t kCachePieceBytes = 1048576;
+#endif
 
 // The failures of the frame below: the partial file cannot be created, flushed, or renamed.
 enum : Result {
