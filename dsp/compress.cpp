@@ -9,6 +9,7 @@
 #include "dsp/level_sum.h"
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
+#include "dsp/record_ptr.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -39,8 +40,6 @@ constexpr platform::FailureNames kFailures{
 constexpr std::uint32_t kMaxRate = 0x3FFFFFFF;
 constexpr std::uint64_t kMinWindow = 48;
 constexpr double kTwoPow62 = 4611686018427387904.0;
-// Frames copied between two peak measurements: a run stays in the cache.
-constexpr std::uint64_t kCopyRunFrames = 4096;
 
 // The range each parameter must lie in, and the failure that reports it.
 struct Range {
@@ -89,56 +88,159 @@ struct RmsLevel {
   }
 };
 
-// One worker: output frames [first, first + count) of `out` from the padded copy `in`. The
-// window sum starts with the first M frames of the first window; then per frame the window's
-// last frame enters, the frame is written, and the window's first frame leaves.
-// Answers the peak of the frames it wrote, for the clip guard that follows.
-template <class Measure, class Sum>
-double CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
-                     const AudioBuffer& in, AudioBuffer& out, Slice slice,
-                     const platform::StopWord& stop) {
-  double peak = 0.0;
-  if (stop.Load() != 0) return peak;
-  const auto first = static_cast<std::int64_t>(slice.first);
-  const auto offset = static_cast<std::int64_t>(window.offset);
-  const auto length = static_cast<std::int64_t>(window.length);
-  const double* leaving = in.Frame(first - offset);
-  const double* entering = in.Frame(first - offset + length);
-  const double* source = in.Frame(first);
-  double* target = out.Frame(first);
+// Frames a worker compresses per fill of its window store, at least the window's length (so that
+// carrying the window over to the next block costs less than the block itself).
+constexpr std::uint64_t kMinBlockFrames = 16384;
 
-  Sum sum{0};
-  for (std::int64_t j = 0; j < length; ++j) sum += Measure::Term(leaving + 2 * j);
+// The track before the pass as one slice sees it. The stage writes its output over the frames it
+// reads, so a slice takes its own frames from the track (each is read before it is overwritten)
+// and every other frame its windows reach from the edges saved before the pass: the `offset`
+// frames before its first frame and the `length - offset` frames after its last, mirrored past
+// the track's ends as a padded copy with a lead-in of M holds them.
+struct SliceSource {
+  const AudioBuffer* track;
+  std::int64_t first;  // the slice's frames are [first, end)
+  std::int64_t end;
+  std::int64_t offset;  // `before` holds frames [first - offset, first)
+  const double* before;
+  const double* after;  // frames [end, end + length - offset)
 
-  for (std::uint64_t done = 0; done < slice.count; done += kStopPollFrames) {
-    if (stop.Load() != 0) return peak;
-    const std::uint64_t end = std::min(slice.count, done + kStopPollFrames);
-    for (std::uint64_t k = 2 * done; k < 2 * end; k += 2) {
-      sum += Measure::Term(entering + k);
-      const double gain = rule.GainFor(measure.Level(sum));
-      if (gain == 0.0) {
-        target[k] = 0.0;
-        target[k + 1] = 0.0;
+  // Copies frames [frame, frame + count) into `to`.
+  void Copy(std::int64_t frame, std::uint64_t count, double* to) const noexcept {
+    while (count > 0) {
+      std::uint64_t run = count;
+      const double* from = nullptr;
+      if (frame < first) {
+        run = std::min(run, static_cast<std::uint64_t>(first - frame));
+        from = before + 2 * (frame - (first - offset));
+      } else if (frame < end) {
+        run = std::min(run, static_cast<std::uint64_t>(end - frame));
+        from = track->Frame(frame);
       } else {
-        target[k] = gain * source[k];
-        target[k + 1] = gain * source[k + 1];
+        from = after + 2 * (frame - end);
       }
-      sum -= Measure::Term(leaving + k);
+      std::memcpy(to, from, run * kAudioFrameBytes);
+      to += 2 * run;
+      frame += static_cast<std::int64_t>(run);
+      count -= run;
     }
-    peak = std::max(peak, PeakOfSamples(target + 2 * done, end - done, stop));
   }
-  return peak;
+};
+
+// Copies the track's frames [frame, frame + count), mirrored past its ends, into `to`.
+void CopyMirrored(const AudioBuffer& track, std::int64_t frame, std::uint64_t count, double* to) {
+  for (std::uint64_t k = 0; k < count; ++k, to += 2) {
+    const double* from = track.Frame(static_cast<std::int64_t>(
+        MirroredFrame(frame + static_cast<std::int64_t>(k), track.frameCount)));
+    to[0] = from[0];
+    to[1] = from[1];
+  }
 }
 
-// Step 2: clip-guards and mirrors the copy, writes the compressed frames into the track and
-// clip-guards the result.
-Result RunCompressPasses(BufferSlot& copySlot, double copyPeak, BufferSlot& trackSlot,
-                         const CompressParameters& parameters, CompressWindow window,
-                         const platform::StopWord& stop) {
-  AudioBuffer& copy = *copySlot.Get<AudioBuffer>();
-  if (ClipGuardWithPeak(copy, copyPeak, stop) != kOk) return kFailures.Note(kErrCopyGuard);
+// One worker: output frames [first, first + count) written over the same frames of the track.
+// Its store holds the window frames of one block, [a - offset, a - offset + length + block) for
+// the block at frame a. The window sum starts with the first M frames of the first window; then
+// per frame the window's last frame enters, the frame is written, and the window's first frame
+// leaves. Answers the peak of the frames it wrote, for the clip guard that follows.
+template <class Measure, class Sum>
+double CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
+                     const SliceSource& source, std::uint64_t blockFrames, double* store,
+                     AudioBuffer& track, Slice slice, const platform::StopWord& stop) {
+  double peak = 0.0;
+  if (stop.Load() != 0) return peak;
+  const auto offset = static_cast<std::int64_t>(window.offset);
+  const std::uint64_t length = window.length;
+  std::uint64_t block = std::min(blockFrames, slice.count);
+  source.Copy(source.first - offset, length + block, store);
+  const double* leaving = store;
+  const double* entering = store + 2 * length;
+  const double* frames = store + 2 * window.offset;
+
+  Sum sum{0};
+  for (std::uint64_t j = 0; j < length; ++j) sum += Measure::Term(leaving + 2 * j);
+
+  for (std::uint64_t a = 0;;) {
+    double* target = track.Frame(source.first + static_cast<std::int64_t>(a));
+    for (std::uint64_t done = 0; done < block; done += kStopPollFrames) {
+      if (stop.Load() != 0) return peak;
+      const std::uint64_t end = std::min(block, done + kStopPollFrames);
+      for (std::uint64_t k = 2 * done; k < 2 * end; k += 2) {
+        sum += Measure::Term(entering + k);
+        const double gain = rule.GainFor(measure.Level(sum));
+        if (gain == 0.0) {
+          target[k] = 0.0;
+          target[k + 1] = 0.0;
+        } else {
+          target[k] = gain * frames[k];
+          target[k + 1] = gain * frames[k + 1];
+        }
+        sum -= Measure::Term(leaving + k);
+      }
+      peak = std::max(peak, PeakOfSamples(target + 2 * done, end - done, stop));
+    }
+    a += block;
+    if (a >= slice.count) return peak;
+    // The next block's window frames: the last `length` of this one, then `block` new ones,
+    // all at or past the frames written so far.
+    std::memmove(store, store + 2 * block, length * kAudioFrameBytes);
+    const std::uint64_t next = std::min(blockFrames, slice.count - a);
+    source.Copy(
+        source.first + static_cast<std::int64_t>(a) - offset + static_cast<std::int64_t>(length),
+        next, store + 2 * length);
+    block = next;
+  }
+}
+
+// The working memory of the pass, one block: per worker its store and its saved edges.
+struct PassMemory {
+  unsigned workers;
+  std::uint64_t blockFrames;
+  RecordPtr<double> block;
+
+  std::uint64_t WorkerSamples(std::uint64_t length) const noexcept {
+    return 2 * (length + blockFrames + length);
+  }
+};
+
+// Workers and their memory: at most one worker per window length of frames (so that the saved
+// edges never outgrow the track), each with a store of its window and one block.
+Result PlanPass(const AudioBuffer& track, CompressWindow window, PassMemory* pass) {
+  const std::uint64_t n = track.frameCount;
+  pass->workers = static_cast<unsigned>(std::clamp<std::uint64_t>(
+      std::min<std::uint64_t>(WorkerCount(), n / window.length), 1, kMaxWorkerSlots));
+  pass->blockFrames = std::max(window.length, std::min(kMinBlockFrames, n / pass->workers + 1));
+  const Size128 bytes =
+      static_cast<Size128>(pass->workers) * pass->WorkerSamples(window.length) * sizeof(double);
+  if (bytes > kMaxBlock64) return kFailures.Note(kErrCopy);
+  pass->block.reset(static_cast<double*>(GuardedAlloc(static_cast<std::uint64_t>(bytes))));
+  return pass->block ? kOk : kFailures.Note(kErrCopy);
+}
+
+// Step 2: clip-guards the track, then writes the compressed frames over it and clip-guards the
+// result.
+Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parameters,
+                         CompressWindow window, const platform::StopWord& stop) {
+  if (ClipGuard(trackSlot, stop) != kOk) return kFailures.Note(kErrCopyGuard);
   AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
-  MirrorLeadIn(copy);
+  PassMemory pass{};
+  if (const Result planned = PlanPass(track, window, &pass); planned != kOk) return planned;
+
+  // Every slice's edges are saved before any worker writes.
+  const SlicePlan plan = PlanSlices(track.frameCount, pass.workers);
+  const auto offset = static_cast<std::int64_t>(window.offset);
+  const auto storeOf = [&](unsigned worker) {
+    return pass.block.get() + worker * pass.WorkerSamples(window.length);
+  };
+  std::array<SliceSource, kMaxWorkerSlots> sources{};
+  for (unsigned w = 0; w < plan.count; ++w) {
+    double* before = storeOf(w) + 2 * (window.length + pass.blockFrames);
+    double* after = before + 2 * window.offset;
+    const auto first = static_cast<std::int64_t>(plan.slices[w].first);
+    const auto end = first + static_cast<std::int64_t>(plan.slices[w].count);
+    CopyMirrored(track, first - offset, window.offset, before);
+    CopyMirrored(track, end, window.length - window.offset, after);
+    sources[w] = {&track, first, end, offset, before, after};
+  }
 
   const CompressGainRule rule = CompressGainRule::From(parameters);
   const Sum128 windowSamples = 2 * (static_cast<Sum128>(window.length) + 1);
@@ -147,21 +249,25 @@ Result RunCompressPasses(BufferSlot& copySlot, double copyPeak, BufferSlot& trac
   if (parameters.loudnessType != kLoudnessTypeArv) {
     body = [&, measure = RmsLevel{windowSamples}](unsigned worker, Slice slice) {
       peaks[worker] =
-          CompressSlice<RmsLevel, Sum128>(measure, rule, window, copy, track, slice, stop);
+          CompressSlice<RmsLevel, Sum128>(measure, rule, window, sources[worker], pass.blockFrames,
+                                          storeOf(worker), track, slice, stop);
     };
   } else if (window.length + 1 < (std::uint64_t{1} << 32)) {
     body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned worker,
-                                                                           Slice s) {
-      peaks[worker] = CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(measure, rule, window,
-                                                                            copy, track, s, stop);
+                                                                           Slice slice) {
+      peaks[worker] = CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(
+          measure, rule, window, sources[worker], pass.blockFrames, storeOf(worker), track, slice,
+          stop);
     };
   } else {
-    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice s) {
-      peaks[worker] =
-          CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window, copy, track, s, stop);
+    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice slice) {
+      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window,
+                                                              sources[worker], pass.blockFrames,
+                                                              storeOf(worker), track, slice, stop);
     };
   }
-  if (const Result result = ParallelFor(track.frameCount, stop, body); result != kOk) {
+  if (const Result result = ParallelForOn(track.frameCount, pass.workers, stop, body);
+      result != kOk) {
     return result;
   }
   if (ClipGuardWithPeak(track, *std::max_element(peaks.begin(), peaks.end()), stop) != kOk) {
@@ -170,9 +276,11 @@ Result RunCompressPasses(BufferSlot& copySlot, double copyPeak, BufferSlot& trac
   return kOk;
 }
 
-// Step 1: checks the track and the parameters and makes the padded copy of the track.
-Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& parameters,
-                        const platform::StopWord& stop) {
+// Step 1: checks the track and the parameters. The output is written over the track, with no
+// padded copy of it; the memory guard is still asked for the copy's size, so that a track which
+// would leave the system short of memory is refused as before.
+Result CompressInPlace(BufferSlot& trackSlot, const CompressParameters& parameters,
+                       const platform::StopWord& stop) {
   const AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
   if (track.sampleRate < kMinSampleRate || track.sampleRate > kMaxRate)
     return kFailures.Note(kErrRate);
@@ -183,22 +291,13 @@ Result CompressWithCopy(BufferSlot& trackSlot, const CompressParameters& paramet
   }
   const CompressWindow window =
       CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);
-
-  AudioBufferPtr copy;
-  if (NewAudioBufferToOverwrite(copy, track.sampleRate, track.frameCount, window.length) != kOk) {
+  const Size128 copyBytes = sizeof(AudioBuffer) + (static_cast<Size128>(track.frameCount) +
+                                                   2 * static_cast<Size128>(window.length)) *
+                                                      kAudioFrameBytes;
+  if (copyBytes > kMaxBlock64 || MemoryGuardAnswer(static_cast<std::uint64_t>(copyBytes)) != kOk) {
     return kFailures.Note(kErrCopy);
   }
-  // The copy's clip guard takes the peak measured while copying, a run at a time in the cache.
-  double peak = 0.0;
-  for (std::uint64_t done = 0; done < track.frameCount; done += kCopyRunFrames) {
-    const std::uint64_t run = std::min(kCopyRunFrames, track.frameCount - done);
-    const auto first = static_cast<std::int64_t>(done);
-    std::memcpy(copy->Frame(first), track.Frame(first), run * kAudioFrameBytes);
-    peak = std::max(peak, PeakOfSamples(copy->Frame(first), run, stop));
-  }
-  BufferSlot copySlot;
-  copySlot.Put(std::move(copy));
-  return RunCompressPasses(copySlot, peak, trackSlot, parameters, window, stop);
+  return RunCompressPasses(trackSlot, parameters, window, stop);
 }
 
 }  // namespace
@@ -229,7 +328,7 @@ Result Compress(BufferSlot& slot, const CompressParameters& parameters,
   BufferSlot trackSlot;
   trackSlot.Put(slot.TakeAs<AudioBuffer>());
   if (trackSlot.Empty()) return kFailures.Note(kErrNoBuffer);
-  const Result result = CompressWithCopy(trackSlot, parameters, stop);
+  const Result result = CompressInPlace(trackSlot, parameters, stop);
   if (result == kOk) slot.Put(trackSlot.Take());
   return result;
 }

@@ -166,6 +166,13 @@ bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
   return GuardAnswerGivingBack(bytes, &available) == kOk;
 }
 
+Result MemoryGuardAnswer(std::uint64_t bytes) noexcept {
+  std::uint64_t available = 0;
+  const Result refused = GuardAnswerGivingBack(bytes, &available);
+  if (refused != kOk) NoteRefused(refused, bytes, available);
+  return refused;
+}
+
 void* GuardedAlloc(std::uint64_t bytes) noexcept {
   std::uint64_t available = 0;
   const Result refused = GuardAnswerGivingBack(bytes, &available);

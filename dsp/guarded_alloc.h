@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/result.h"
+
 namespace lumaro::dsp {
 
 // Requests up to this size are served without looking at the memory status.
@@ -27,5 +29,7 @@ void ReleaseFreeBlocks() noexcept;
 
 // True when a request of `bytes` passes the memory guard (the check GuardedAlloc makes).
 [[nodiscard]] bool MemoryGuardAllows(std::uint64_t bytes) noexcept;
+// The same as an answer: kOk, or the guard's refusal, noted as GuardedAlloc notes it.
+[[nodiscard]] Result MemoryGuardAnswer(std::uint64_t bytes) noexcept;
 
 }  // namespace lumaro::dsp
