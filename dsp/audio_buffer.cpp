@@ -23,21 +23,32 @@ constexpr platform::FailureNames kFailures{
 
 namespace {
 
+// The record's checks; on success `size` is its block size.
+Result CheckAudioBuffer(std::uint32_t sampleRate, std::uint64_t frames, std::uint64_t leadIn,
+                        std::uint64_t* size) noexcept {
+  if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
+  if (frames == 0) return kFailures.Note(kErrNoFrames);
+  const Size128 bytes =
+      sizeof(AudioBuffer) +
+      (static_cast<Size128>(frames) + 2 * static_cast<Size128>(leadIn)) * kAudioFrameBytes;
+  if (bytes > kMaxBlock64) return kFailures.Note(kErrTooLarge);
+  *size = static_cast<std::uint64_t>(bytes);
+  return kOk;
+}
+
 // Both constructors: the checks, the block, and the fill of all of it or of all but the real
 // frames.
 Result MakeAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64_t frames,
                        std::uint64_t leadIn, bool fillFrames) noexcept {
   out.reset();
-  if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
-  if (frames == 0) return kFailures.Note(kErrNoFrames);
-  const Size128 size =
-      sizeof(AudioBuffer) +
-      (static_cast<Size128>(frames) + 2 * static_cast<Size128>(leadIn)) * kAudioFrameBytes;
-  if (size > kMaxBlock64) return kFailures.Note(kErrTooLarge);
-  void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
+  std::uint64_t size = 0;
+  if (const Result checked = CheckAudioBuffer(sampleRate, frames, leadIn, &size); checked != kOk) {
+    return checked;
+  }
+  void* block = GuardedAlloc(size);
   if (block == nullptr) return kFailures.Note(kErrNoMemory);
   if (fillFrames) {
-    std::memset(block, kAudioBufferFill, static_cast<std::size_t>(size));
+    std::memset(block, kAudioBufferFill, size);
     out.reset(new (block) AudioBuffer{sampleRate, frames, leadIn});
   } else {
     out = AudioBufferInBlock(block, sampleRate, frames, leadIn);
@@ -60,6 +71,15 @@ AudioBufferPtr AudioBufferInBlock(void* block, std::uint32_t sampleRate, std::ui
 Result NewAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint64_t frames,
                       std::uint64_t leadIn) noexcept {
   return MakeAudioBuffer(out, sampleRate, frames, leadIn, true);
+}
+
+Result AudioBufferAllowed(std::uint32_t sampleRate, std::uint64_t frames,
+                          std::uint64_t leadIn) noexcept {
+  std::uint64_t size = 0;
+  if (const Result checked = CheckAudioBuffer(sampleRate, frames, leadIn, &size); checked != kOk) {
+    return checked;
+  }
+  return MemoryGuardAnswer(size) == kOk ? kOk : kFailures.Note(kErrNoMemory);
 }
 
 Result NewAudioBufferToOverwrite(AudioBufferPtr& out, std::uint32_t sampleRate,

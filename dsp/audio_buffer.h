@@ -45,6 +45,12 @@ inline constexpr unsigned char kAudioBufferFill = 0xC0;
 [[nodiscard]] Result NewAudioBufferToOverwrite(AudioBufferPtr& out, std::uint32_t sampleRate,
                                                std::uint64_t frames, std::uint64_t leadIn) noexcept;
 
+// The answer NewAudioBuffer would give, with its failures noted as it notes them, without
+// taking the block: for a stage that works in less memory than a record it was defined to make
+// but keeps that record's claim on the system's memory. Any thread.
+[[nodiscard]] Result AudioBufferAllowed(std::uint32_t sampleRate, std::uint64_t frames,
+                                        std::uint64_t leadIn) noexcept;
+
 // Takes over `block`, a GuardedAlloc block of at least header + (frames + 2 × leadIn) × 16 bytes,
 // as an AudioBuffer: the header is written and the lead-ins filled as NewAudioBufferToOverwrite
 // fills them; the bytes where the real frames lie are kept as they are. Cannot fail. Any thread.

@@ -28,14 +28,15 @@ enum : Result {
   kErrCopy,
   kErrCopyGuard,
   kErrOutputGuard,
+  kErrPassMemory,
 };
 constexpr platform::FailureNames kFailures{
     FailureSite::kCompress,
-    kErrOutputGuard,
+    kErrPassMemory,
     {"compress without a record", "compress rate", "compress empty record", "compress threshold",
      "compress downward", "compress upward", "compress max amplification", "compress cell size",
      "compress time-lag balance", "compress copy", "compress copy clip-guard",
-     "compress output clip-guard"}};
+     "compress output clip-guard", "compress pass memory"}};
 
 constexpr std::uint32_t kMaxRate = 0x3FFFFFFF;
 constexpr std::uint64_t kMinWindow = 48;
@@ -88,9 +89,10 @@ struct RmsLevel {
   }
 };
 
-// Frames a worker compresses per fill of its window store, at least the window's length (so that
-// carrying the window over to the next block costs less than the block itself).
-constexpr std::uint64_t kMinBlockFrames = 16384;
+// Frames a worker compresses per fill of its window store: this many, or the window's length when
+// that is longer (so that carrying the window over to the next block costs no more than the block
+// itself), within the memory of the padded copy.
+constexpr std::uint64_t kBlockFrames = 16384;
 
 // The track before the pass as one slice sees it. The stage writes its output over the frames it
 // reads, so a slice takes its own frames from the track (each is read before it is overwritten)
@@ -202,18 +204,19 @@ struct PassMemory {
   }
 };
 
-// Workers and their memory: at most one worker per window length of frames (so that the saved
-// edges never outgrow the track), each with a store of its window and one block.
+// Workers and their memory, never more than the padded copy's N + 2M frames: a worker takes a
+// store of its window and one block, and its saved edges (one window), so there are at most
+// (N + 2M) / 3M workers, each with a block of at least M frames (one, with one block of the N
+// frames, for a track shorter than its window).
 Result PlanPass(const AudioBuffer& track, CompressWindow window, PassMemory* pass) {
-  const std::uint64_t n = track.frameCount;
+  const std::uint64_t m = window.length;
+  const std::uint64_t copyFrames = track.frameCount + 2 * m;  // below 2^60: the copy was allowed
   pass->workers = static_cast<unsigned>(std::clamp<std::uint64_t>(
-      std::min<std::uint64_t>(WorkerCount(), n / window.length), 1, kMaxWorkerSlots));
-  pass->blockFrames = std::max(window.length, std::min(kMinBlockFrames, n / pass->workers + 1));
-  const Size128 bytes =
-      static_cast<Size128>(pass->workers) * pass->WorkerSamples(window.length) * sizeof(double);
-  if (bytes > kMaxBlock64) return kFailures.Note(kErrCopy);
-  pass->block.reset(static_cast<double*>(GuardedAlloc(static_cast<std::uint64_t>(bytes))));
-  return pass->block ? kOk : kFailures.Note(kErrCopy);
+      std::min<std::uint64_t>(WorkerCount(), copyFrames / (3 * m)), 1, kMaxWorkerSlots));
+  pass->blockFrames = std::min(std::max(kBlockFrames, m), copyFrames / pass->workers - 2 * m);
+  const std::uint64_t bytes = pass->workers * pass->WorkerSamples(m) * sizeof(double);
+  pass->block.reset(static_cast<double*>(GuardedAlloc(bytes)));
+  return pass->block ? kOk : kFailures.Note(kErrPassMemory);
 }
 
 // Step 2: clip-guards the track, then writes the compressed frames over it and clip-guards the
@@ -277,8 +280,9 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
 }
 
 // Step 1: checks the track and the parameters. The output is written over the track, with no
-// padded copy of it; the memory guard is still asked for the copy's size, so that a track which
-// would leave the system short of memory is refused as before.
+// padded copy of it, in at most the copy's memory; the copy is still asked of the memory guard
+// (with its failures noted as its allocation notes them), so that a track which would leave the
+// system short of memory is refused as it always was.
 Result CompressInPlace(BufferSlot& trackSlot, const CompressParameters& parameters,
                        const platform::StopWord& stop) {
   const AudioBuffer& track = *trackSlot.Get<AudioBuffer>();
@@ -291,10 +295,7 @@ Result CompressInPlace(BufferSlot& trackSlot, const CompressParameters& paramete
   }
   const CompressWindow window =
       CompressWindowFor(track.sampleRate, parameters.cellSize, parameters.timeLagBalance);
-  const Size128 copyBytes = sizeof(AudioBuffer) + (static_cast<Size128>(track.frameCount) +
-                                                   2 * static_cast<Size128>(window.length)) *
-                                                      kAudioFrameBytes;
-  if (copyBytes > kMaxBlock64 || MemoryGuardAnswer(static_cast<std::uint64_t>(copyBytes)) != kOk) {
+  if (AudioBufferAllowed(track.sampleRate, track.frameCount, window.length) != kOk) {
     return kFailures.Note(kErrCopy);
   }
   return RunCompressPasses(trackSlot, parameters, window, stop);

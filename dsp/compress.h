@@ -47,9 +47,10 @@ struct CompressGainRule {
 };
 
 // Evens out the loudness of the AudioBuffer in the slot over time: every real frame is
-// multiplied by the gain of the level of its window, measured on a clip-guarded copy whose
-// lead-ins mirror the track; the result is clip-guarded too. Window sums are kept in integers,
-// so they are exact and the cost per frame does not depend on the cell size.
+// multiplied by the gain of the level of its window, measured on the clip-guarded track mirrored
+// about its ends; the result is clip-guarded too. Window sums are kept in integers, so they are
+// exact and the cost per frame does not depend on the cell size. The frames are written over the
+// track's own, with the memory of a padded copy asked of the memory guard but not taken.
 // Fails for a slot without an AudioBuffer, zero frames, a rate outside 8000 … 0x3FFFFFFF, a
 // parameter out of range, a refused allocation, a worker that cannot start or a stop request:
 // then every block is freed and the slot is left empty. Playback thread.

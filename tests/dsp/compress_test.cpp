@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <tuple>
@@ -81,11 +82,15 @@ TEST(CompressTest, SteadyTracks) {
   }
 }
 
-// The stage computed from its definition: exact prefix sums of the terms over the mirrored
-// track, each frame's window sum taken directly from them, then the gain and the clip guard.
-std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32_t rate,
+// The stage computed from its definition: the input clip-guarded, exact prefix sums of the terms
+// over the mirrored track, each frame's window sum taken directly from them, then the gain and
+// the clip guard.
+std::vector<double> ReferenceCompress(std::vector<double> in, std::uint32_t rate,
                                       const CompressParameters& p) {
   const std::uint64_t n = in.size() / 2;
+  double inPeak = 0.0;
+  for (const double x : in) inPeak = std::max(inPeak, std::fabs(x));
+  for (double& x : in) x *= inPeak > 1.0 ? 1.0 / inPeak : 1.0;
   const CompressWindow w = CompressWindowFor(rate, p.cellSize, p.timeLagBalance);
   const auto m = static_cast<std::int64_t>(w.length);
   const auto o = static_cast<std::int64_t>(w.offset);
@@ -128,20 +133,23 @@ std::vector<double> ReferenceCompress(const std::vector<double>& in, std::uint32
 }
 
 // The running window sums must equal the direct ones exactly: the output is bit for bit the
-// reference's (the stage contract test holds it to any number of workers). Over a million
-// frames the windows cross many blocks and slices; a track shorter than its window reads its
-// mirror images more than once.
+// reference's (the stage contract test holds it to any number of workers). The output is written
+// over the track, so each row tries a way to read a frame after it is overwritten: windows across
+// many blocks and slices, a window wholly after (balance 100) or before (0) its frame, a track
+// shorter than its window (its mirror images read more than once), an input the guard scales.
 TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
   constexpr std::uint32_t kRate = 8000;
-  for (const std::uint64_t frames : {1'200'007, 700}) {
+  const std::tuple<std::uint64_t, std::uint32_t, double> cases[] = {
+      {1'200'007, 37, 0.95}, {300'001, 100, 0.95}, {300'001, 0, 1.5}, {700, 37, 0.95}};
+  for (const auto& [frames, balance, peak] : cases) {
     for (const std::uint32_t type : {0U, 1U}) {
       const CompressParameters p{.downward = 60,
                                  .upward = 100,
                                  .maxAmplification = 2000,
                                  .cellSize = 150,
-                                 .timeLagBalance = 37,
+                                 .timeLagBalance = balance,
                                  .loudnessType = type};
-      const std::vector<double> in = SwellingNoise(frames, 0.95, 7 + type);
+      const std::vector<double> in = SwellingNoise(frames, peak, 7 + type);
       const std::vector<double> expected = ReferenceCompress(in, kRate, p);
       BufferSlot slot = AudioSlot(in, kRate);
       ASSERT_EQ(Compress(slot, p, platform::StopWord{}), kOk);
@@ -151,8 +159,9 @@ TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
       for (std::size_t k = 0; k < out.size(); ++k) {
         if (out[k] != expected[k] && differing++ == 0) first = k;
       }
-      EXPECT_EQ(differing, 0U) << frames << " frames, type " << type << ", first at sample "
-                               << first << ": " << out[first] << " != " << expected[first];
+      EXPECT_EQ(differing, 0U) << frames << " frames, balance " << balance << ", type " << type
+                               << ", first at sample " << first << ": " << out[first]
+                               << " != " << expected[first];
     }
   }
 }
