@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "decode/byte_order.h"
 #include "platform/os.h"
 #include "platform/text.h"
 #include "tests/shell/tone.h"
@@ -307,13 +306,7 @@ TEST(LumaroTest, InterruptStopsPlaybackAndCompletesTheOutputFile) {
   EXPECT_EQ(run.status, 0);
   const auto written = ReadFileBytes(dir.File(u"out.wav"));
   ASSERT_TRUE(written.has_value());
-  ASSERT_GE(written->size(), 44u);
-  const auto le32 = [&](std::size_t at) { return decode::LoadLe<std::uint32_t>(&(*written)[at]); };
-  EXPECT_EQ(le32(4), written->size() - 8);
-  const std::string bytes(written->begin(), written->end());
-  const std::size_t data = bytes.find("data");
-  ASSERT_NE(data, std::string::npos);
-  EXPECT_EQ(le32(data + 4), written->size() - data - 8);
+  EXPECT_EQ(RiffSizeMismatch(*written), "");
 }
 
 // Ctrl-C and SIGTERM end the process within a second even while a thread is stuck in a system

@@ -123,6 +123,25 @@ std::optional<Bytes> ReadFileBytes(std::u16string_view path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string RiffSizeMismatch(const Bytes& file) {
+  constexpr std::size_t kRiffHeaderBytes = 12;
+  constexpr std::size_t kChunkHeaderBytes = 8;
+  const auto le32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                                      static_cast<std::uint32_t>(file[at + 3]) << 24);
+  };
+  if (file.size() < kRiffHeaderBytes) return "shorter than a RIFF header";
+  if (le32(4) != file.size() - 8) return "RIFF size";
+  for (std::size_t at = kRiffHeaderBytes; at + kChunkHeaderBytes <= file.size();) {
+    const std::uint32_t size = le32(at + 4);
+    if (std::string(file.begin() + at, file.begin() + at + 4) == "data") {
+      return size == file.size() - at - kChunkHeaderBytes ? "" : "data size";
+    }
+    at += kChunkHeaderBytes + size + (size & 1);
+  }
+  return "no data chunk";
+}
+
 Bytes MakeWav(const WavSpec& s, const Bytes& data) {
   const bool extensible = s.formatTag == 0xFFFE;
   const std::uint32_t formatSize = s.formatSize != 0 ? s.formatSize : (extensible ? 40 : 16);

@@ -77,6 +77,10 @@ struct WavSpec {
 // A RIFF/WAVE file holding `data` as its sample bytes. Odd-sized chunks get their pad byte.
 Bytes MakeWav(const WavSpec& spec, const Bytes& data);
 
+// Empty when a RIFF file's sizes agree with its length (its "data" chunk last, as an output
+// file's is), else what disagrees.
+std::string RiffSizeMismatch(const Bytes& file);
+
 struct DsfSpec {
   std::uint32_t channels = 2;
   std::uint32_t rate = 2822400;
