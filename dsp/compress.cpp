@@ -196,11 +196,17 @@ double CompressSlice(const Measure& measure, const CompressGainRule& rule, Compr
 // The working memory of the pass, one block: per worker its store and its saved edges.
 struct PassMemory {
   unsigned workers;
+  std::uint64_t windowFrames;  // M
   std::uint64_t blockFrames;
   RecordPtr<double> block;
 
-  std::uint64_t WorkerSamples(std::uint64_t length) const noexcept {
-    return 2 * (length + blockFrames + length);
+  std::uint64_t WorkerSamples() const noexcept {
+    return 2 * (windowFrames + blockFrames + windowFrames);
+  }
+  // A worker's store (a window and a block of frames), then its saved edges (a window).
+  double* Store(unsigned worker) const noexcept { return block.get() + worker * WorkerSamples(); }
+  double* Edges(unsigned worker) const noexcept {
+    return Store(worker) + 2 * (windowFrames + blockFrames);
   }
 };
 
@@ -213,8 +219,9 @@ Result PlanPass(const AudioBuffer& track, CompressWindow window, PassMemory* pas
   const std::uint64_t copyFrames = track.frameCount + 2 * m;  // below 2^60: the copy was allowed
   pass->workers = static_cast<unsigned>(std::clamp<std::uint64_t>(
       std::min<std::uint64_t>(WorkerCount(), copyFrames / (3 * m)), 1, kMaxWorkerSlots));
+  pass->windowFrames = m;
   pass->blockFrames = std::min(std::max(kBlockFrames, m), copyFrames / pass->workers - 2 * m);
-  const std::uint64_t bytes = pass->workers * pass->WorkerSamples(m) * sizeof(double);
+  const std::uint64_t bytes = pass->workers * pass->WorkerSamples() * sizeof(double);
   pass->block.reset(static_cast<double*>(GuardedAlloc(bytes)));
   return pass->block ? kOk : kFailures.Note(kErrPassMemory);
 }
@@ -231,12 +238,9 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
   // Every slice's edges are saved before any worker writes.
   const SlicePlan plan = PlanSlices(track.frameCount, pass.workers);
   const auto offset = static_cast<std::int64_t>(window.offset);
-  const auto storeOf = [&](unsigned worker) {
-    return pass.block.get() + worker * pass.WorkerSamples(window.length);
-  };
   std::array<SliceSource, kMaxWorkerSlots> sources{};
   for (unsigned w = 0; w < plan.count; ++w) {
-    double* before = storeOf(w) + 2 * (window.length + pass.blockFrames);
+    double* before = pass.Edges(w);
     double* after = before + 2 * window.offset;
     const auto first = static_cast<std::int64_t>(plan.slices[w].first);
     const auto end = first + static_cast<std::int64_t>(plan.slices[w].count);
@@ -253,20 +257,20 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
     body = [&, measure = RmsLevel{windowSamples}](unsigned worker, Slice slice) {
       peaks[worker] =
           CompressSlice<RmsLevel, Sum128>(measure, rule, window, sources[worker], pass.blockFrames,
-                                          storeOf(worker), track, slice, stop);
+                                          pass.Store(worker), track, slice, stop);
     };
   } else if (window.length + 1 < (std::uint64_t{1} << 32)) {
     body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned worker,
                                                                            Slice slice) {
       peaks[worker] = CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(
-          measure, rule, window, sources[worker], pass.blockFrames, storeOf(worker), track, slice,
-          stop);
+          measure, rule, window, sources[worker], pass.blockFrames, pass.Store(worker), track,
+          slice, stop);
     };
   } else {
     body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice slice) {
-      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window,
-                                                              sources[worker], pass.blockFrames,
-                                                              storeOf(worker), track, slice, stop);
+      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(
+          measure, rule, window, sources[worker], pass.blockFrames, pass.Store(worker), track,
+          slice, stop);
     };
   }
   if (const Result result = ParallelForOn(track.frameCount, pass.workers, stop, body);

@@ -159,6 +159,13 @@ Result GuardAnswerGivingBack(std::uint64_t bytes, std::uint64_t* available) noex
   return GuardAnswer(bytes, available);
 }
 
+// GuardAnswerGivingBack with a refusal noted.
+Result NotedGuardAnswer(std::uint64_t bytes, std::uint64_t* available) noexcept {
+  const Result refused = GuardAnswerGivingBack(bytes, available);
+  if (refused != kOk) NoteRefused(refused, bytes, *available);
+  return refused;
+}
+
 }  // namespace
 
 bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
@@ -168,18 +175,12 @@ bool MemoryGuardAllows(std::uint64_t bytes) noexcept {
 
 Result MemoryGuardAnswer(std::uint64_t bytes) noexcept {
   std::uint64_t available = 0;
-  const Result refused = GuardAnswerGivingBack(bytes, &available);
-  if (refused != kOk) NoteRefused(refused, bytes, available);
-  return refused;
+  return NotedGuardAnswer(bytes, &available);
 }
 
 void* GuardedAlloc(std::uint64_t bytes) noexcept {
   std::uint64_t available = 0;
-  const Result refused = GuardAnswerGivingBack(bytes, &available);
-  if (refused != kOk) {
-    NoteRefused(refused, bytes, available);
-    return nullptr;
-  }
+  if (NotedGuardAnswer(bytes, &available) != kOk) return nullptr;
   if (bytes > SIZE_MAX - kLargePage) {
     NoteRefused(kErrAddressSpace, bytes, available);
     return nullptr;

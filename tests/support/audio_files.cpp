@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "platform/byte_order.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -126,10 +127,7 @@ std::optional<Bytes> ReadFileBytes(std::u16string_view path) {
 std::string RiffSizeMismatch(const Bytes& file) {
   constexpr std::size_t kRiffHeaderBytes = 12;
   constexpr std::size_t kChunkHeaderBytes = 8;
-  const auto le32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
-                                      static_cast<std::uint32_t>(file[at + 3]) << 24);
-  };
+  const auto le32 = [&](std::size_t at) { return platform::LoadLe<std::uint32_t>(&file[at]); };
   if (file.size() < kRiffHeaderBytes) return "shorter than a RIFF header";
   if (le32(4) != file.size() - 8) return "RIFF size";
   for (std::size_t at = kRiffHeaderBytes; at + kChunkHeaderBytes <= file.size();) {
