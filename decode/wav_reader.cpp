@@ -166,8 +166,10 @@ Result ReadOpenFile(WavContext& c) {
   const std::uint64_t frames = c.dataSize / c.channels / (c.containerBits / 8U);
   if (frames == 0) return kErrNoFrames;
   if (!FileHolds(*c.file, frames * c.channels * (c.containerBits / 8U))) return kErrShortData;
-  if (dsp::NewPcmBuffer(c.buffer, c.sampleFormat, static_cast<std::uint8_t>(c.channels),
-                        static_cast<std::uint8_t>(c.validBits), c.sampleRate, frames) != kOk) {
+  // ReadSamples writes every real frame, or the buffer is dropped: no zeros are written first.
+  if (dsp::NewPcmBufferToOverwrite(c.buffer, c.sampleFormat, static_cast<std::uint8_t>(c.channels),
+                                   static_cast<std::uint8_t>(c.validBits), c.sampleRate,
+                                   frames) != kOk) {
     return kErrBuffer;
   }
   const Result read = ReadSamples(c);

@@ -50,11 +50,13 @@ class OutputConversion {
 // A stage's frames made a block at a time, for BlocksToOutput: `produce(block, y, count)` writes
 // the `count` frames of block `block` (`blockFrames` each, the last cut at `frames`) into `y`.
 // Blocks may be made in any order, on any worker, and more than once, always with the same
-// samples.
+// samples. A source whose frames already exist whole gives them as `samples` instead (the
+// interleaved frames, read in place and never written, so only without clip guards).
 struct BlockSource {
   std::uint64_t frames = 0;
   std::uint64_t blockFrames = 0;
   std::function<void(std::uint64_t block, double* y, std::uint64_t count)> produce;
+  const double* samples = nullptr;
 };
 
 // The source's frames, clip-guarded `clipGuards` times in a row (ClipGuard's rule: above a peak
@@ -73,13 +75,14 @@ struct BlockSource {
                                     const platform::StopWord& stop, BufferSlot& slot);
 
 // Replaces the AudioBuffer in the slot by the bytes a device takes: a PcmBuffer of two channels
-// of `containerBits` at the same rate and frame count (lead-in 48 zero frames). Two passes: the
-// peak of the real frames is measured and, above 1.0, every sample is scaled by 1 / peak. Each
+// of `containerBits` at the same rate and frame count (lead-in 48 zero frames). The peak of the
+// real frames is measured and, above 1.0, every sample is scaled by 1 / peak. Each
 // sample x then becomes round(x × (gain × (2^(valid − 1) − 1))), nearest with ties to even, so
 // full scale is ±32767, ±8388607 or ±2147483647; a value narrower than its container sits in
 // the high bytes, the low ones zero. With valid = container = 32 and `asFloat` the sample is
 // x × gain as a 32-bit float and the record's sample format says float. No dither. A sample
-// that is not a number becomes 0.
+// that is not a number becomes 0. The frames are converted while their peak is measured (as
+// BlocksToOutput does), and converted again only when the peak is beyond full scale.
 // Fails unless valid and container bits are 16, 24 or 32 with valid ≤ container; also for no
 // frames, a refused allocation, a worker that cannot start or a stop request. The source is
 // freed in every case; on failure the slot is empty. Playback thread.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "tests/support/audio_slot.h"
@@ -30,6 +31,20 @@ TEST(ClipGuardTest, Table) {
     EXPECT_EQ(RealSamples(slot), out) << name;
     EXPECT_EQ(b->Frame(-1)[0], 7.0) << name;
     EXPECT_EQ(b->Frame(frames)[1], 7.0) << name;
+  }
+}
+
+// The peak is taken in several lanes at once: wherever the largest magnitude and the samples
+// that are not numbers lie, it is the largest |x| of the numbers.
+TEST(ClipGuardTest, PeakOfSamplesIsTheLargestMagnitudeWhereverItLies) {
+  for (std::uint64_t frames = 1; frames <= 11; ++frames) {
+    for (std::uint64_t at = 0; at < 2 * frames; ++at) {
+      std::vector<double> samples(2 * frames, 0.25);
+      for (std::uint64_t i = at % 3; i < samples.size(); i += 3) samples[i] = std::nan("");
+      samples[at] = -0.75;
+      EXPECT_EQ(PeakOfSamples(samples.data(), frames, platform::StopWord{}), 0.75)
+          << frames << " frames, peak at " << at;
+    }
   }
 }
 

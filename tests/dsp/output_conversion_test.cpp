@@ -62,6 +62,33 @@ TEST(FloatToOutputTest, BytesOfEachLayout) {
   }
 }
 
+// Long conversions go four frames at a time through the processor's vector unit where it has
+// one, single frames one by one: every frame of a long record (with a tail of three frames) must
+// become the bytes it becomes alone. The samples stay within full scale, so both have gain 1.
+TEST(FloatToOutputTest, LongRecordsEqualTheirFramesConvertedOneByOne) {
+  const double tie = Exactly(0.5, 32767.0);
+  const std::vector<double> samples = {
+      1.0,  -1.0, tie,   3 * tie, -5 * tie, std::nan(""), 0.0, -0.0, 1e-300, 0.999999, -0.4,
+      0.75, 1.0,  -1e-9, 0.5,     7 * tie,  -0.999,       0.3, 0.2,  -0.1,   0.6,      -0.7};
+  const std::tuple<unsigned, unsigned, bool> formats[] = {
+      {16, 16, false}, {24, 24, false}, {32, 32, false}, {16, 24, false},
+      {16, 32, false}, {24, 32, false}, {32, 32, true}};
+  for (const auto& [valid, container, asFloat] : formats) {
+    SCOPED_TRACE(::testing::Message() << valid << "/" << container << (asFloat ? " float" : ""));
+    BufferSlot slot = lumaro::testing::AudioSlot(samples);
+    ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk);
+    const Bytes all = RealBytes(slot);
+    const std::size_t frameBytes = all.size() / (samples.size() / 2);
+    for (std::size_t f = 0; f < samples.size() / 2; ++f) {
+      BufferSlot one = lumaro::testing::AudioSlot({samples[2 * f], samples[2 * f + 1]});
+      ASSERT_EQ(FloatToOutput(one, valid, container, asFloat, platform::StopWord{}), kOk);
+      EXPECT_THAT(Bytes(all.begin() + f * frameBytes, all.begin() + (f + 1) * frameBytes),
+                  ElementsAreArray(RealBytes(one)))
+          << "frame " << f;
+    }
+  }
+}
+
 // A DsdBuffer whose left bytes are 0x01, 0x02, 0x03 … and right bytes 0x81, 0x82, 0x83 ….
 BufferSlot Dsd(std::uint32_t rate, std::uint64_t length) {
   return lumaro::testing::DsdSlot(rate, length, ByteRamp(1, 1), ByteRamp(1, 0x81));

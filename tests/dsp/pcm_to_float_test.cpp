@@ -61,6 +61,37 @@ TEST(PcmToFloatTest, StereoKeepsChannelOrder) {
   EXPECT_EQ(slot.Get<AudioBuffer>()->Frame(1)[1], word / 2147483648.0);
 }
 
+// Long stereo records go four frames at a time through the processor's vector unit where it has
+// one, short mono ones sample by sample: every sample of a long record (with a tail of three
+// frames) must equal the same bytes converted alone.
+TEST(PcmToFloatTest, LongStereoRecordsEqualTheirSamplesConvertedOneByOne) {
+  const std::vector<double> floats = {1.5, -INFINITY, NAN, -0.0, 1e-310, INFINITY, -1.0, 0.25};
+  const std::tuple<std::uint16_t, std::uint8_t> layouts[] = {
+      {kPcmInteger, 16}, {kPcmInteger, 24}, {kPcmInteger, 32}, {kPcmFloat, 32}, {kPcmFloat, 64}};
+  constexpr std::size_t kFrames = 11;
+  for (const auto& [format, bits] : layouts) {
+    SCOPED_TRACE(::testing::Message() << format << "/" << int{bits});
+    const unsigned width = bits / 8U;
+    // Integers: bytes that sweep every value of each byte position; floats: special values.
+    std::vector<unsigned char> bytes = lumaro::testing::RampBytes(2 * kFrames * width, 97, 128);
+    for (std::size_t i = 0; format == kPcmFloat && i < 2 * kFrames; ++i) {
+      const double value = floats[i % floats.size()];
+      if (bits == 32) std::memcpy(&bytes[i * 4], Le<float>(static_cast<float>(value)).data(), 4);
+      if (bits == 64) std::memcpy(&bytes[i * 8], &value, 8);
+    }
+    BufferSlot slot = PcmSlot(format, 2, bits, bytes);
+    ASSERT_EQ(PcmToFloat(slot, platform::StopWord{}), kOk);
+    const std::vector<double> out = lumaro::testing::RealSamples(slot);
+    ASSERT_EQ(out.size(), 2 * kFrames);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      BufferSlot one = PcmSlot(format, 1, bits, {&bytes[i * width], &bytes[(i + 1) * width]});
+      ASSERT_EQ(PcmToFloat(one, platform::StopWord{}), kOk);
+      const double alone = one.Get<AudioBuffer>()->Frame(0)[0];
+      EXPECT_EQ(std::memcmp(&out[i], &alone, sizeof alone), 0) << "sample " << i;
+    }
+  }
+}
+
 // Stereo 64-bit float becomes the AudioBuffer in its own block: the values of a conversion
 // (not-a-number and infinities as 0.0) and lead-ins filled as a new record's.
 TEST(PcmToFloatTest, StereoDoublesAreConvertedInTheirOwnBlock) {
