@@ -10,16 +10,12 @@
 #include "dsp/clip_guard.h"
 #include "dsp/guarded_alloc.h"
 #include "dsp/parallel_for.h"
+#include "dsp/vector_unit.h"
 #include "dsp/worker_count.h"
 #include "platform/failure.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-// Not on Windows: GCC there does not align the stack for the 32-byte values a kernel may spill.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
-#include <immintrin.h>
-#define LUMARO_AVX2_KERNELS 1
 #endif
 
 namespace lumaro::dsp {
@@ -70,16 +66,9 @@ inline void RoundFrame(const double* frame, double k, double limit, std::int32_t
 }
 
 #if defined(LUMARO_AVX2_KERNELS)
-// The processor's AVX2 unit, asked once. Its kernels below make the same bits as RoundFrame and
-// the scalar loops: the same operations in the same order, four samples at a time.
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2") != 0;
-  return has;
-}
-
 // RoundFrame on two frames at once: four rounded samples.
-__attribute__((target("avx2"))) inline __m128i RoundTwoFrames(const double* frames, __m256d k,
-                                                              __m256d low, __m256d high) {
+LUMARO_AVX2 inline __m128i RoundTwoFrames(const double* frames, __m256d k, __m256d low,
+                                          __m256d high) {
   __m256d t = _mm256_mul_pd(_mm256_loadu_pd(frames), k);
   t = _mm256_and_pd(t, _mm256_cmp_pd(t, t, _CMP_ORD_Q));
   t = _mm256_min_pd(_mm256_max_pd(t, low), high);
@@ -88,10 +77,8 @@ __attribute__((target("avx2"))) inline __m128i RoundTwoFrames(const double* fram
 
 // ConvertInteger's frames four at a time while four remain; answers the frames written.
 template <unsigned Bytes>
-__attribute__((target("avx2"))) std::uint64_t ConvertIntegerAvx2(const double* x,
-                                                                 std::uint64_t count,
-                                                                 unsigned char* y, double k,
-                                                                 double limit, unsigned shift) {
+LUMARO_AVX2 std::uint64_t ConvertIntegerAvx2(const double* x, std::uint64_t count, unsigned char* y,
+                                             double k, double limit, unsigned shift) {
   constexpr std::uint64_t kFrames = 4;
   const __m256d scale = _mm256_set1_pd(k);
   const __m256d low = _mm256_set1_pd(-limit);
@@ -126,9 +113,8 @@ __attribute__((target("avx2"))) std::uint64_t ConvertIntegerAvx2(const double* x
 }
 
 // ConvertFloat's samples four at a time while four remain; answers the samples written.
-__attribute__((target("avx2"))) std::uint64_t ConvertFloatAvx2(const double* x,
-                                                               std::uint64_t samples,
-                                                               unsigned char* y, double gain) {
+LUMARO_AVX2 std::uint64_t ConvertFloatAvx2(const double* x, std::uint64_t samples, unsigned char* y,
+                                           double gain) {
   constexpr std::uint64_t kSamples = 4;
   const __m256d scale = _mm256_set1_pd(gain);
   std::uint64_t i = 0;

@@ -5,13 +5,8 @@
 #include <cstring>
 
 #include "dsp/parallel_for.h"
+#include "dsp/vector_unit.h"
 #include "platform/failure.h"
-
-// Not on Windows: GCC there does not align the stack for the 32-byte values a kernel may spill.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
-#include <immintrin.h>
-#define LUMARO_AVX2_KERNELS 1
-#endif
 
 namespace lumaro::dsp {
 namespace {
@@ -75,20 +70,13 @@ double ConvertSample(const unsigned char* p) {
 }
 
 #if defined(LUMARO_AVX2_KERNELS)
-// The processor's AVX2 unit, asked once. Every conversion below is exact (an integer of at most
-// 32 bits times a power of two, a float widened), so its kernels give the scalar code's bits.
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2") != 0;
-  return has;
-}
-
 // Four 32-bit words, each a sample in the top bits, as four samples.
-__attribute__((target("avx2"))) inline __m256d ScaledWords(__m128i words) {
+LUMARO_AVX2 inline __m256d ScaledWords(__m128i words) {
   return _mm256_mul_pd(_mm256_cvtepi32_pd(words), _mm256_set1_pd(kInt32Scale));
 }
 
 // `value` where it is finite, else 0.
-__attribute__((target("avx2"))) inline __m256d FiniteOnly(__m256d value) {
+LUMARO_AVX2 inline __m256d FiniteOnly(__m256d value) {
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
   const __m256d finite =
       _mm256_cmp_pd(_mm256_and_pd(value, magnitude), _mm256_set1_pd(HUGE_VAL), _CMP_LT_OQ);
@@ -98,8 +86,8 @@ __attribute__((target("avx2"))) inline __m256d FiniteOnly(__m256d value) {
 // Stereo frames of a layout four at a time while four remain; answers the frames converted. The
 // 24-bit loads reach four bytes past the last sample: the record's lead-in lies there.
 template <std::uint16_t Format, unsigned Bits>
-__attribute__((target("avx2"))) std::uint64_t ConvertStereoAvx2(const unsigned char* source,
-                                                                double* out, std::uint64_t frames) {
+LUMARO_AVX2 std::uint64_t ConvertStereoAvx2(const unsigned char* source, double* out,
+                                            std::uint64_t frames) {
   constexpr std::uint64_t kFrames = 4;
   constexpr unsigned kStep = Bits / 8 * 2 * kFrames;
   // Each 24-bit sample's three bytes in the top of a word; the same in both halves.

@@ -237,6 +237,25 @@ TEST(DecimateTest, FrameCountsAndAConstant) {
   }
 }
 
+// Runs of output frames go two at a time through the processor's vector unit where it has one,
+// single frames one by one: every frame of a run (an odd count, so with a tail) must have the
+// bits it has alone.
+TEST(DecimateTest, RunsEqualTheirFramesFilteredOneByOne) {
+  BufferSlot slot = AudioSlot(96000, 200, [](std::uint64_t i) { return std::sin(0.37 * i * i); });
+  AudioBuffer& in = *slot.Get<AudioBuffer>();
+  for (const std::uint32_t factor : {2U, 4U, 8U}) {
+    constexpr std::uint64_t kFirst = 3;
+    constexpr std::uint64_t kCount = 9;
+    std::vector<double> run(2 * kCount);
+    DecimateRange(in, factor, kFirst, kCount, run.data(), platform::StopWord{});
+    for (std::uint64_t f = 0; f < kCount; ++f) {
+      double alone[2];
+      DecimateRange(in, factor, kFirst + f, 1, alone, platform::StopWord{});
+      EXPECT_EQ(std::memcmp(&run[2 * f], alone, sizeof alone), 0) << factor << ": frame " << f;
+    }
+  }
+}
+
 TEST(InterpolateTest, FallingTargetKeepsTheTiming) {
   // Used directly towards a lower rate the input position moves by more than one frame per
   // output frame, so a low sine keeps its frequency.
