@@ -7,6 +7,7 @@
 #include "dsp/clip_guard.h"
 #include "dsp/level_sum.h"
 #include "dsp/parallel_for.h"
+#include "dsp/vector_unit.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -23,6 +24,41 @@ constexpr platform::FailureNames kFailures{
     {"loudness-normalize without a record", "loudness-normalize empty record",
      "loudness-normalize level"}};
 
+// The integer term of one sample: ⌊x² · 2^31⌋ or ⌊|x| · 2^31⌋.
+template <bool kRms>
+std::uint64_t TermOf(double x) {
+  return TruncateToU64((kRms ? x * x : std::fabs(x)) * kTwoPow31);
+}
+
+#if defined(LUMARO_AVX2_KERNELS)
+// The terms of samples [i, end) four at a time, where all four are below 2^31 (within full
+// scale): the same products, truncated as 32-bit integers, whose sum is exact in any order. A
+// group with a larger or undefined term is left to TermOf. Answers where it stopped; adds to
+// `total`.
+template <bool kRms>
+LUMARO_AVX2 std::uint64_t AddTermsAvx2(const double* samples, std::uint64_t i, std::uint64_t end,
+                                       Sum128& total) {
+  constexpr std::uint64_t kLanes = 4;
+  const __m256d scale = _mm256_set1_pd(kTwoPow31);
+  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+  __m256i sums = _mm256_setzero_si256();  // at most 2^31 · kStopPollFrames per lane
+  for (; i + kLanes <= end; i += kLanes) {
+    const __m256d x = _mm256_loadu_pd(samples + i);
+    const __m256d term =
+        _mm256_mul_pd(kRms ? _mm256_mul_pd(x, x) : _mm256_and_pd(x, magnitude), scale);
+    if (_mm256_movemask_pd(_mm256_cmp_pd(term, scale, _CMP_LT_OQ)) != 0xF) {
+      for (std::uint64_t k = 0; k < kLanes; ++k) total += TermOf<kRms>(samples[i + k]);
+      continue;
+    }
+    sums = _mm256_add_epi64(sums, _mm256_cvtepu32_epi64(_mm256_cvttpd_epi32(term)));
+  }
+  alignas(32) std::uint64_t lanes[kLanes];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), sums);
+  total += Sum128{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
+  return i;
+}
+#endif
+
 // The sum of the ARV or RMS terms of both channels over real frames [first, first + count),
 // polling `stop` between blocks (a partial sum when it is set; the caller then fails).
 template <bool kRms>
@@ -32,10 +68,11 @@ Sum128 SumOfTerms(const AudioBuffer& buffer, Slice slice, const platform::StopWo
   for (std::uint64_t done = 0; done < slice.count; done += kStopPollFrames) {
     if (stop.Load() != 0) break;
     const std::uint64_t end = 2 * std::min(slice.count, done + kStopPollFrames);
-    for (std::uint64_t i = 2 * done; i < end; ++i) {
-      const double x = samples[i];
-      total += TruncateToU64((kRms ? x * x : std::fabs(x)) * kTwoPow31);
-    }
+    std::uint64_t i = 2 * done;
+#if defined(LUMARO_AVX2_KERNELS)
+    if (HasAvx2()) i = AddTermsAvx2<kRms>(samples, i, end, total);
+#endif
+    for (; i < end; ++i) total += TermOf<kRms>(samples[i]);
   }
   return total;
 }

@@ -40,6 +40,32 @@ TEST(LoudnessNormalizeTest, GainFromTheMeanPerFrame) {
   }
 }
 
+// The level is a sum of integer terms, taken four at a time by the vector unit where the
+// processor has one (and each alone past full scale or where it is not a number): the gain must
+// be exactly the one the terms added one by one give.
+TEST(LoudnessNormalizeTest, GainIsExactlyTheOneOfTheTermsAddedOneByOne) {
+  const std::vector<double> mix = {0.3,         -0.7,  1.0,       -1.0, 1.5, NAN,  -0.0,
+                                   0.123456789, 1e-12, -0.999999, 0.5,  3.0, -0.25};
+  std::vector<double> in;
+  for (int i = 0; i < 37; ++i) in.push_back(mix[(i * 5) % mix.size()] * (i % 3 == 0 ? 0.5 : 1));
+  in.push_back(0.0);  // 19 frames
+  for (const std::uint32_t type : {0U, 1U}) {
+    Sum128 total = 0;
+    for (const double x : in)
+      total += TruncateToU64((type != 0 ? x * x : std::fabs(x)) * kTwoPow31);
+    const double mean = ToDouble(total / (in.size() / 2)) * kTwoPowMinus31;
+    const double gain = (126 / 1000.0) / (type != 0 ? std::sqrt(mean) : mean);
+    BufferSlot slot = AudioSlot(in);
+    ASSERT_EQ(LoudnessNormalize(slot, 126, type, platform::StopWord{}), kOk);
+    const std::vector<double> out = RealSamples(slot);
+    for (std::size_t k = 0; k < in.size(); ++k) {
+      if (!std::isnan(in[k])) {
+        EXPECT_EQ(out[k], in[k] * gain) << "type " << type << " at " << k;
+      }
+    }
+  }
+}
+
 // Level terms of wild float samples saturate instead of overflowing a conversion.
 TEST(LevelTermTest, TruncateToU64Saturates) {
   const std::pair<double, std::uint64_t> cases[] = {
