@@ -1,6 +1,8 @@
 #include "dsp/pack_dop.h"
 
 #include "dsp/bit_reverse.h"
+#include "dsp/parallel_for.h"
+#include "dsp/vector_unit.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -26,20 +28,90 @@ bool IsDopRate(std::uint32_t rate) {
   return rate == 2822400 || rate == 5644800 || rate == 11289600;
 }
 
+// kBitReversed of 16n for each nibble n: rev(n) in the low nibble.
+constexpr std::array<std::uint8_t, 16> kBitReversedHighNibble = [] {
+  std::array<std::uint8_t, 16> table{};
+  for (unsigned n = 0; n < 16; ++n) table[n] = kBitReversed[16 * n];
+  return table;
+}();
+
+// The DoP frame f's marker: kDopMarker in even frames, the alternate in odd ones.
+std::uint8_t MarkerOf(std::uint64_t f) { return (f & 1) == 0 ? kDopMarker : kDopMarkerAlternate; }
+
+#if defined(LUMARO_AVX2_KERNELS)
+// Frames [f, end) four at a time while four remain, from an even frame f (the markers of the four
+// are then fixed); answers where it stopped. The bits of each byte are reversed by two nibble
+// lookups, the same table as kBitReversed.
 template <unsigned Bytes>
-void PackFrames(const DsdBuffer& dsd, PcmBuffer& out) {
+LUMARO_AVX2 std::uint64_t PackFramesAvx2(const unsigned char* in, unsigned char* y, std::uint64_t f,
+                                         std::uint64_t end) {
+  constexpr std::uint64_t kFrames = 4;
+  // rev(n) << 4 and rev(n) for each nibble n: bytes n and 16n of the table.
+  const __m128i reversedLow =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBitReversed.data()));
+  const __m128i reversedHigh =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBitReversedHighNibble.data()));
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  constexpr char A = static_cast<char>(kDopMarker);
+  constexpr char B = static_cast<char>(kDopMarkerAlternate);
+  // Per frame of byte pairs l0 r0 l1 r1: rev(l1) rev(l0) M rev(r1) rev(r0) M, after a zero byte
+  // each in a 32-bit container. The first half makes frames 0 and 1, the second 2 and 3.
+  const __m256i place =
+      Bytes == 4 ? _mm256_setr_epi8(-1, 2, 0, -1, -1, 3, 1, -1, -1, 6, 4, -1, -1, 7, 5, -1, -1, 10,
+                                    8, -1, -1, 11, 9, -1, -1, 14, 12, -1, -1, 15, 13, -1)
+                 : _mm256_setr_epi8(2, 0, -1, 3, 1, -1, 6, 4, -1, 7, 5, -1, -1, -1, -1, -1, 10, 8,
+                                    -1, 11, 9, -1, 14, 12, -1, 15, 13, -1, -1, -1, -1, -1);
+  const __m256i markers = Bytes == 4
+                              ? _mm256_setr_epi8(0, 0, 0, A, 0, 0, 0, A, 0, 0, 0, B, 0, 0, 0, B, 0,
+                                                 0, 0, A, 0, 0, 0, A, 0, 0, 0, B, 0, 0, 0, B)
+                              : _mm256_setr_epi8(0, 0, A, 0, 0, A, 0, 0, B, 0, 0, B, 0, 0, 0, 0, 0,
+                                                 0, A, 0, 0, A, 0, 0, B, 0, 0, B, 0, 0, 0, 0);
+  // The 24-bit halves' twelve bytes side by side.
+  const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+  for (; f + kFrames <= end; f += kFrames) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * f));
+    const __m128i reversed = _mm_or_si128(
+        _mm_shuffle_epi8(reversedLow, _mm_and_si128(bytes, nibble)),
+        _mm_shuffle_epi8(reversedHigh, _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble)));
+    const __m256i frames =
+        _mm256_or_si256(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(reversed), place), markers);
+    unsigned char* out = y + 2 * Bytes * f;
+    if constexpr (Bytes == 4) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), frames);
+    } else {
+      const __m256i packed = _mm256_permutevar8x32_epi32(frames, join);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
+    }
+  }
+  return f;
+}
+#endif
+
+// DoP frames [first, first + count) of `out` from the byte pairs of `dsd`.
+template <unsigned Bytes>
+void PackFrames(const DsdBuffer& dsd, PcmBuffer& out, std::uint64_t first, std::uint64_t count) {
   const unsigned char* in = dsd.Data();
   unsigned char* y = out.Data();
-  for (std::uint64_t f = 0; f < out.frameCount; ++f) {
-    const std::uint8_t marker = (f & 1) == 0 ? kDopMarker : kDopMarkerAlternate;
+  const std::uint64_t end = first + count;
+  std::uint64_t f = first;
+  const auto packOne = [&](std::uint64_t frame) {
+    unsigned char* at = y + 2 * Bytes * frame;
+    const unsigned char* pairs = in + 4 * frame;
     for (unsigned c = 0; c < 2; ++c) {
-      if constexpr (Bytes == 4) *y++ = 0;
-      *y++ = kBitReversed[in[2 + c]];  // the later byte, lowest
-      *y++ = kBitReversed[in[c]];
-      *y++ = marker;
+      if constexpr (Bytes == 4) *at++ = 0;
+      *at++ = kBitReversed[pairs[2 + c]];  // the later byte, lowest
+      *at++ = kBitReversed[pairs[c]];
+      *at++ = MarkerOf(frame);
     }
-    in += 4;
+  };
+#if defined(LUMARO_AVX2_KERNELS)
+  if (HasAvx2()) {
+    if ((f & 1) != 0 && f < end) packOne(f++);
+    f = PackFramesAvx2<Bytes>(in, y, f, end);
   }
+#endif
+  for (; f < end; ++f) packOne(f);
 }
 
 }  // namespace
@@ -56,11 +128,16 @@ Result PackDop(BufferSlot& slot, unsigned containerBits, const platform::StopWor
                               dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
     return kFailures.Note(kErrOutput);
   }
-  if (containerBits == 24) {
-    PackFrames<3>(*dsd, *out);
-  } else {
-    PackFrames<4>(*dsd, *out);
-  }
+  // A stop request is not looked at: the word the workers poll is never set.
+  const platform::StopWord never;
+  const Result packed = ParallelFor(frames, never, [&](unsigned, Slice slice) {
+    if (containerBits == 24) {
+      PackFrames<3>(*dsd, *out, slice.first, slice.count);
+    } else {
+      PackFrames<4>(*dsd, *out, slice.first, slice.count);
+    }
+  });
+  if (packed != kOk) return packed;
   slot.Put(std::move(out));
   return kOk;
 }

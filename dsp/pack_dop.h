@@ -22,8 +22,9 @@ inline constexpr std::uint16_t kDopValidBits = 24;
 // container: 24 bits: rev(L1) rev(L0) M rev(R1) rev(R0) M. Frames are length / 2 rounded down to
 // an even count (at most three bytes per channel are dropped), so the markers of a looped
 // track keep alternating. Fails for another container, 22,579,200 Hz (no DoP rate carries it)
-// or any other rate, fewer than 4 bytes per channel, or a refused allocation. The source is
-// freed in every case; on failure the slot is empty. Does not poll `stop`. Playback thread.
+// or any other rate, fewer than 4 bytes per channel, a refused allocation or a worker that cannot
+// start. The source is freed in every case; on failure the slot is empty. Does not poll `stop`.
+// Playback thread.
 [[nodiscard]] Result PackDop(BufferSlot& slot, unsigned containerBits,
                              const platform::StopWord& stop);
 
