@@ -59,10 +59,6 @@ static_assert(std::size(kHalf2) == DecimationHalfTaps(2));
 static_assert(std::size(kHalf4) == DecimationHalfTaps(4));
 static_assert(std::size(kHalf8) == DecimationHalfTaps(8));
 
-// Output frames [first, first + count) into `y` for a filter half of H = 6F taps. The filter is
-// symmetric about −½, so each tap multiplies the sum of its two mirrored input frames: y = Σ h[m] ·
-// (x[c + m] + x[c − 1 − m]) with c = F·f, summed in four interleaved accumulators (m mod 4) that
-// are added as (s0 + s1) + (s2 + s3). The order is fixed, so every build gives the same bits.
 #if defined(LUMARO_AVX2_KERNELS)
 // Frame `at` and the frame `next` doubles further, side by side.
 LUMARO_AVX2 inline __m256d TwoFrames(const double* at, std::uint64_t next) {
@@ -95,6 +91,10 @@ LUMARO_AVX2 std::uint64_t DecimatePairsAvx2(const double* centre, std::uint64_t 
 }
 #endif
 
+// Output frames [first, first + count) into `y` for a filter half of H = 6F taps. The filter is
+// symmetric about −½, so each tap multiplies the sum of its two mirrored input frames: y = Σ h[m] ·
+// (x[c + m] + x[c − 1 − m]) with c = F·f, summed in four interleaved accumulators (m mod 4) that
+// are added as (s0 + s1) + (s2 + s3). The order is fixed, so every build gives the same bits.
 template <std::uint64_t F>
 void DecimateFrames(const AudioBuffer& in, std::uint64_t first, std::uint64_t count, double* y,
                     const double* half, const platform::StopWord& stop) {

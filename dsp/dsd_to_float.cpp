@@ -217,10 +217,12 @@ Result DsdToOutput(BufferSlot& slot, bool clipGuard, const OutputFormat& format,
                    const std::function<void()>& beforeConversion, const platform::StopWord& stop) {
   DsdJob job;
   if (const Result started = job.Start(slot); started != kOk) return started;
-  const BlockSource source{job.frames, kOutputBlockFrames,
-                           [&](std::uint64_t block, double* y, std::uint64_t count) {
-                             job.Filter(block * kOutputBlockFrames, count, y, stop);
-                           }};
+  BlockSource source;
+  source.frames = job.frames;
+  source.blockFrames = kOutputBlockFrames;
+  source.produce = [&](unsigned, std::uint64_t block, double* y, std::uint64_t count) {
+    job.Filter(block * kOutputBlockFrames, count, y, stop);
+  };
   // The conversion's own clip guard, then the caller's.
   return BlocksToOutput(source, job.rate, clipGuard ? 2 : 1, format, beforeConversion, stop, slot);
 }

@@ -27,6 +27,7 @@ enum : Result {
   kErrBits,
   kErrOutput,
   kErrBlockMemory,
+  kErrInPlaceGuard,
 };
 
 // Frames of one block of a record converted in place: its peak is measured while it is in the
@@ -36,9 +37,10 @@ constexpr std::uint64_t kInPlaceBlockFrames = 8192;
 constexpr unsigned kMaxClipGuards = 2;
 constexpr platform::FailureNames kFailures{
     FailureSite::kFloatToOutput,
-    kErrBlockMemory,
+    kErrInPlaceGuard,
     {"float-to-output without a record", "float-to-output empty source", "float-to-output width",
-     "float-to-output output", "float-to-output block memory"}};
+     "float-to-output output", "float-to-output block memory",
+     "float-to-output clip guard on frames read in place"}};
 
 bool IsOutputWidth(unsigned bits) { return bits == 16 || bits == 24 || bits == 32; }
 
@@ -213,6 +215,8 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
                       const platform::StopWord& stop, BufferSlot& slot) {
   if (!IsOutputFormat(format.validBits, format.containerBits)) return kFailures.Note(kErrBits);
   if (source.frames == 0 || source.blockFrames == 0) return kFailures.Note(kErrEmptySource);
+  // Frames read in place are never scaled.
+  if (source.samples != nullptr && clipGuards > 0) return kFailures.Note(kErrInPlaceGuard);
   const std::uint64_t blocks = (source.frames + source.blockFrames - 1) / source.blockFrames;
   // One count for the scratch and the passes' split, so that every worker has its block.
   const unsigned workers = WorkerCount();
@@ -226,15 +230,17 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
       source.samples != nullptr
           ? nullptr
           : static_cast<double*>(GuardedAlloc(slots * blockSamples * sizeof(double))));
-  if (!out || (!scratch && source.samples == nullptr)) {
+  const bool prepared =
+      !out || !source.prepare || source.prepare(static_cast<unsigned>(slots)) == kOk;
+  if (!out || (!scratch && source.samples == nullptr) || !prepared) {
     // These blocks are the conversion's own: its text comes before their failure, as it would
     // before a refused record of FloatToOutput.
     if (stop.Load() == 0) beforeConversion();
     return kFailures.Note(out ? kErrBlockMemory : kErrOutput);
   }
 
-  // Block b into the worker's scratch, scaled by each gain in turn and converted into the output
-  // record; answers the block's peak before scaling.
+  // Block b, read in place or made into the worker's scratch and scaled there by each gain in
+  // turn, converted into the output record; answers the block's peak before scaling.
   const auto convertBlock = [&](unsigned worker, std::uint64_t b, const OutputConversion& to,
                                 std::span<const double> gains) {
     const std::uint64_t first = b * source.blockFrames;
@@ -247,7 +253,7 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
       return peak;
     }
     double* y = scratch.get() + worker * blockSamples;
-    source.produce(b, y, count);
+    source.produce(worker, b, y, count);
     const double peak = PeakOfSamples(y, count, stop);
     for (const double gain : gains) ScaleSamples(y, count, gain, stop);
     to.Convert(y, count, bytes, stop);
@@ -295,6 +301,8 @@ Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBit
   if (!in) return kFailures.Note(kErrNoBuffer);
   if (in->frameCount == 0) return kFailures.Note(kErrEmptySource);
   if (!IsOutputFormat(validBits, containerBits)) return kFailures.Note(kErrBits);
+  // A stop already asked for is answered before the output record is asked for.
+  if (stop.Load() != 0) return kFailures.Note(kErrStopped);
   BlockSource source;
   source.frames = in->frameCount;
   source.blockFrames = kInPlaceBlockFrames;

@@ -47,16 +47,19 @@ class OutputConversion {
   unsigned shift_;
 };
 
-// A stage's frames made a block at a time, for BlocksToOutput: `produce(block, y, count)` writes
-// the `count` frames of block `block` (`blockFrames` each, the last cut at `frames`) into `y`.
-// Blocks may be made in any order, on any worker, and more than once, always with the same
-// samples. A source whose frames already exist whole gives them as `samples` instead (the
-// interleaved frames, read in place and never written, so only without clip guards).
+// A stage's frames made a block at a time, for BlocksToOutput: `produce(worker, block, y, count)`
+// writes the `count` frames of block `block` (`blockFrames` each, the last cut at `frames`) into
+// `y`, on worker `worker`. Blocks may be made in any order, on any worker, and more than once,
+// always with the same samples. A source that needs memory of its own per worker gets the
+// number of workers (indices 0 … workers − 1) from `prepare` first, which answers nonzero when
+// it cannot have it. A source whose frames already exist whole gives them as `samples` instead
+// (the interleaved frames, read in place and never written, so only without clip guards).
 struct BlockSource {
   std::uint64_t frames = 0;
   std::uint64_t blockFrames = 0;
-  std::function<void(std::uint64_t block, double* y, std::uint64_t count)> produce;
+  std::function<void(unsigned worker, std::uint64_t block, double* y, std::uint64_t count)> produce;
   const double* samples = nullptr;
+  std::function<Result(unsigned workers)> prepare;
 };
 
 // The source's frames, clip-guarded `clipGuards` times in a row (ClipGuard's rule: above a peak

@@ -182,7 +182,8 @@ Result CheckHeader(const PcmBuffer& pcm) {
 }
 
 // Converts `frames` frames of `source` (packed frames of `pcm`'s layout, inside the record, so
-// that the byte before each sample can be read) to stereo float at `out`.
+// that the byte before each sample and the four after the last can be read: its lead-ins) to
+// stereo float at `out`.
 void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double* out,
                       std::uint64_t frames) noexcept {
   const unsigned channels = pcm.channels;

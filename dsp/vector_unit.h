@@ -35,9 +35,10 @@ inline constexpr std::uint64_t kCacheLineBytes = 64;
 // prefetch does not always keep up (it halved the decimation filter's speed on the virtual
 // development machine). Only a hint: addresses past the input are never read. Any thread.
 inline void PrefetchAhead(const void* at, std::uint64_t bytes) noexcept {
-  const auto* ahead = static_cast<const unsigned char*>(at) + kPrefetchBytes;
+  // An address, not a pointer: it may lie past the end of the block.
+  const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(at) + kPrefetchBytes;
   for (std::uint64_t line = 0; line < bytes; line += kCacheLineBytes) {
-    __builtin_prefetch(ahead + line);
+    __builtin_prefetch(reinterpret_cast<const void*>(ahead + line));
   }
 }
 

@@ -63,28 +63,38 @@ TEST(FloatToOutputTest, BytesOfEachLayout) {
 }
 
 // Long conversions go four frames at a time through the processor's vector unit where it has
-// one, single frames one by one: every frame of a long record (with a tail of three frames) must
-// become the bytes it becomes alone. The samples stay within full scale, so both have gain 1.
+// one, in blocks split among workers, single frames one by one: every frame of a long record
+// must become the bytes it becomes alone. The right channel holds the record's peak in every
+// frame (within full scale, beyond it, infinite), so a frame alone has the same gain.
 TEST(FloatToOutputTest, LongRecordsEqualTheirFramesConvertedOneByOne) {
+  const lumaro::testing::ScopedWorkerCount workers(3);
   const double tie = Exactly(0.5, 32767.0);
-  const std::vector<double> samples = {
-      1.0,  -1.0, tie,   3 * tie, -5 * tie, std::nan(""), 0.0, -0.0, 1e-300, 0.999999, -0.4,
-      0.75, 1.0,  -1e-9, 0.5,     7 * tie,  -0.999,       0.3, 0.2,  -0.1,   0.6,      -0.7};
+  const std::vector<double> left = {1.0,  -1.0,    tie,      3 * tie, -5 * tie, std::nan(""), 0.0,
+                                    -0.0, 1e-300,  0.999999, -0.4,    0.75,     0.45,         -1e-9,
+                                    0.5,  7 * tie, -0.999,   0.3,     -0.45,    -0.7,         0.6};
+  constexpr std::uint64_t kFrames = 3 * 8192 + 7;  // three blocks and a tail
   const std::tuple<unsigned, unsigned, bool> formats[] = {
       {16, 16, false}, {24, 24, false}, {32, 32, false}, {16, 24, false},
       {16, 32, false}, {24, 32, false}, {32, 32, true}};
-  for (const auto& [valid, container, asFloat] : formats) {
-    SCOPED_TRACE(::testing::Message() << valid << "/" << container << (asFloat ? " float" : ""));
-    BufferSlot slot = lumaro::testing::AudioSlot(samples);
-    ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk);
-    const Bytes all = RealBytes(slot);
-    const std::size_t frameBytes = all.size() / (samples.size() / 2);
-    for (std::size_t f = 0; f < samples.size() / 2; ++f) {
-      BufferSlot one = lumaro::testing::AudioSlot({samples[2 * f], samples[2 * f + 1]});
-      ASSERT_EQ(FloatToOutput(one, valid, container, asFloat, platform::StopWord{}), kOk);
-      EXPECT_THAT(Bytes(all.begin() + f * frameBytes, all.begin() + (f + 1) * frameBytes),
-                  ElementsAreArray(RealBytes(one)))
-          << "frame " << f;
+  for (const double peak : {1.0, 1.7, -static_cast<double>(INFINITY)}) {
+    std::vector<double> samples;
+    for (std::uint64_t f = 0; f < kFrames; ++f) {
+      samples.insert(samples.end(), {left[f % left.size()] * (f % 2 == 0 ? 1.0 : 0.999), peak});
+    }
+    for (const auto& [valid, container, asFloat] : formats) {
+      SCOPED_TRACE(::testing::Message() << "peak " << peak << ", " << valid << "/" << container
+                                        << (asFloat ? " float" : ""));
+      BufferSlot slot = lumaro::testing::AudioSlot(samples);
+      ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk);
+      const Bytes all = RealBytes(slot);
+      const std::size_t frameBytes = all.size() / kFrames;
+      for (std::uint64_t f = 0; f < kFrames; f += (f % 8192 < 30 || f > kFrames - 30) ? 1 : 97) {
+        BufferSlot one = lumaro::testing::AudioSlot({samples[2 * f], samples[2 * f + 1]});
+        ASSERT_EQ(FloatToOutput(one, valid, container, asFloat, platform::StopWord{}), kOk);
+        EXPECT_THAT(Bytes(all.begin() + f * frameBytes, all.begin() + (f + 1) * frameBytes),
+                    ElementsAreArray(RealBytes(one)))
+            << "frame " << f;
+      }
     }
   }
 }
@@ -109,6 +119,33 @@ TEST(PackDopTest, FramesMarkersAndBitOrder) {
     EXPECT_EQ(pcm->sampleRate, dopRate);
     EXPECT_EQ(pcm->bits, container);
     EXPECT_THAT(RealBytes(slot), ElementsAreArray(out));
+  }
+}
+
+// Long records go four frames at a time through the processor's vector unit where it has one,
+// split among workers at odd frames too: every frame must be the bytes that frame has in a
+// two-frame record of the same byte pairs (packed one by one), its marker included.
+TEST(PackDopTest, LongRecordsEqualTheirFramesPackedTwoByTwo) {
+  const lumaro::testing::ScopedWorkerCount workers(2);  // 14 frames: slices from 0 and 7
+  constexpr std::uint64_t kFrames = 14;
+  for (const unsigned container : {24U, 32U}) {
+    BufferSlot slot =
+        lumaro::testing::DsdSlot(5644800, 2 * kFrames + 1, ByteRamp(37, 1), ByteRamp(53, 0x81));
+    ASSERT_EQ(PackDop(slot, container, platform::StopWord{}), kOk);
+    const Bytes all = RealBytes(slot);
+    const std::size_t frameBytes = container / 4;
+    ASSERT_EQ(all.size(), kFrames * frameBytes);
+    for (std::uint64_t f = 0; f < kFrames; ++f) {
+      const std::uint64_t pair = 2 * (f - f % 2);  // the first byte pair of the two frames
+      BufferSlot two = lumaro::testing::DsdSlot(5644800, 4, ByteRamp(37, 1 + 37 * pair),
+                                                ByteRamp(53, 0x81 + 53 * pair));
+      ASSERT_EQ(PackDop(two, container, platform::StopWord{}), kOk);
+      const Bytes expected = RealBytes(two);
+      EXPECT_THAT(Bytes(all.begin() + f * frameBytes, all.begin() + (f + 1) * frameBytes),
+                  ElementsAreArray(expected.begin() + (f % 2) * frameBytes,
+                                   expected.begin() + (f % 2 + 1) * frameBytes))
+          << container << ": frame " << f;
+    }
   }
 }
 

@@ -65,7 +65,8 @@ TEST(PcmToFloatTest, StereoKeepsChannelOrder) {
 // one, short mono ones sample by sample: every sample of a long record (with a tail of three
 // frames) must equal the same bytes converted alone.
 TEST(PcmToFloatTest, LongStereoRecordsEqualTheirSamplesConvertedOneByOne) {
-  const std::vector<double> floats = {1.5, -INFINITY, NAN, -0.0, 1e-310, INFINITY, -1.0, 0.25};
+  // 1e-40 is below the smallest normal float, 1e-310 below the smallest normal double.
+  const std::vector<double> floats = {1.5, -INFINITY, NAN, -0.0, 1e-310, INFINITY, -1e-40, 0.25};
   const std::tuple<std::uint16_t, std::uint8_t> layouts[] = {
       {kPcmInteger, 16}, {kPcmInteger, 24}, {kPcmInteger, 32}, {kPcmFloat, 32}, {kPcmFloat, 64}};
   constexpr std::size_t kFrames = 11;
