@@ -28,11 +28,8 @@ Result CheckAudioBuffer(std::uint32_t sampleRate, std::uint64_t frames, std::uin
                         std::uint64_t* size) noexcept {
   if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
   if (frames == 0) return kFailures.Note(kErrNoFrames);
-  const Size128 bytes =
-      sizeof(AudioBuffer) +
-      (static_cast<Size128>(frames) + 2 * static_cast<Size128>(leadIn)) * kAudioFrameBytes;
-  if (bytes > kMaxBlock64) return kFailures.Note(kErrTooLarge);
-  *size = static_cast<std::uint64_t>(bytes);
+  *size = AudioBufferBytes(frames, leadIn);
+  if (*size == 0) return kFailures.Note(kErrTooLarge);
   return kOk;
 }
 
@@ -57,6 +54,13 @@ Result MakeAudioBuffer(AudioBufferPtr& out, std::uint32_t sampleRate, std::uint6
 }
 
 }  // namespace
+
+std::uint64_t AudioBufferBytes(std::uint64_t frames, std::uint64_t leadIn) noexcept {
+  const Size128 bytes =
+      sizeof(AudioBuffer) +
+      (static_cast<Size128>(frames) + 2 * static_cast<Size128>(leadIn)) * kAudioFrameBytes;
+  return bytes > kMaxBlock64 ? 0 : static_cast<std::uint64_t>(bytes);
+}
 
 AudioBufferPtr AudioBufferInBlock(void* block, std::uint32_t sampleRate, std::uint64_t frames,
                                   std::uint64_t leadIn) noexcept {

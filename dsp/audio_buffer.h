@@ -51,6 +51,10 @@ inline constexpr unsigned char kAudioBufferFill = 0xC0;
 [[nodiscard]] Result AudioBufferAllowed(std::uint32_t sampleRate, std::uint64_t frames,
                                         std::uint64_t leadIn) noexcept;
 
+// The block size of an AudioBuffer of `frames` with `leadIn` frames on each side: header +
+// (frames + 2 × leadIn) × 16 bytes, or 0 when that does not fit in 64 bits.
+[[nodiscard]] std::uint64_t AudioBufferBytes(std::uint64_t frames, std::uint64_t leadIn) noexcept;
+
 // Takes over `block`, a GuardedAlloc block of at least header + (frames + 2 × leadIn) × 16 bytes,
 // as an AudioBuffer: the header is written and the lead-ins filled as NewAudioBufferToOverwrite
 // fills them; the bytes where the real frames lie are kept as they are. Cannot fail. Any thread.

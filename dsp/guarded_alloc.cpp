@@ -114,6 +114,22 @@ class LargeBlocks {
     return false;
   }
 
+  // The live large block `block` made `bytes` long (a multiple of kLargePage) with its pages
+  // moved, not copied. Failure answer: nullptr, the block unchanged (also for any other block).
+  void* Grow(void* block, std::uint64_t bytes) noexcept {
+    const std::lock_guard lock(mutex_);
+    for (Entry& e : live_) {
+      if (e.block != block) continue;
+      if (bytes <= e.bytes) return block;
+      void* grown = platform::GrowMappedBlock(e.block, e.bytes, bytes, kLargePage);
+      if (grown == nullptr) return nullptr;
+      platform::AdviseLargePages(grown, bytes);
+      e = Entry{grown, bytes};
+      return grown;
+    }
+    return nullptr;
+  }
+
   void Release() noexcept {
     const std::lock_guard lock(mutex_);
     ReleaseKept();
@@ -202,6 +218,18 @@ void GuardedFree(void* block) noexcept {
   // lock and the search.
   const bool mayBeLarge = reinterpret_cast<std::uintptr_t>(block) % kSmallestPage == 0;
   if (!mayBeLarge || !Large().Keep(block)) platform::FreeBlock(block);
+}
+
+void* GuardedGrow(void* block, std::uint64_t bytes) noexcept {
+  std::uint64_t available = 0;
+  // Asked as a new block of `bytes` would be, so that growing is allowed exactly where a second
+  // block would have been; a refusal is no failure (the caller takes that block instead).
+  if (block == nullptr || bytes < kLargeBlock || bytes > SIZE_MAX - kLargePage ||
+      reinterpret_cast<std::uintptr_t>(block) % kSmallestPage != 0 ||
+      GuardAnswerGivingBack(bytes, &available) != kOk) {
+    return nullptr;
+  }
+  return Large().Grow(block, (bytes + kLargePage - 1) / kLargePage * kLargePage);
 }
 
 void ReleaseFreeBlocks() noexcept { Large().Release(); }

@@ -24,6 +24,13 @@ inline constexpr std::uint64_t kGuardReserve = 0x8000000;  // 128 MiB
 void GuardedFree(void* block) noexcept;
 void ReleaseFreeBlocks() noexcept;
 
+// Makes a large block of GuardedAlloc at least `bytes` long without copying it: its pages move to
+// the start of a larger mapping, the rest untouched until written. Answers the block's new
+// address (the old one is gone), or nullptr with the block unchanged: a small block, a system
+// that cannot move pages (Windows), or the memory guard refusing `bytes` as a new request (which
+// is not noted as a failure: the caller takes a new block instead). Any thread.
+[[nodiscard]] void* GuardedGrow(void* block, std::uint64_t bytes) noexcept;
+
 // The bytes of the large blocks kept for reuse. Any thread.
 [[nodiscard]] std::uint64_t KeptFreeBytes() noexcept;
 

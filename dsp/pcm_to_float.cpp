@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
+#include "dsp/guarded_alloc.h"
 #include "dsp/parallel_for.h"
 #include "dsp/vector_unit.h"
 #include "platform/failure.h"
@@ -203,6 +205,50 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
   }
 }
 
+// Converts the real frames of `layout`, whose PcmBuffer lies at the front of `block`, to where
+// an AudioBuffer in the same block holds them, from the last frame back. An AudioBuffer frame
+// and lead-in are wider than any other layout's (header sizes are equal), so each frame's output
+// lies past its own input and past every earlier frame's: a run is converted once its first output
+// byte lies past the last input byte it reads (its last frame's, and the four bytes a 24-bit load
+// reaches beyond), and every byte it then writes over belongs to a later run, already read. Runs
+// shrink near the front, where the two places come close. Polls `stop` between runs.
+void ConvertFromTheEnd(const PcmBuffer& layout, unsigned char* block,
+                       const platform::StopWord& stop) {
+  constexpr std::uint64_t kReadPast = 4;
+  const std::uint64_t frameBytes = layout.BytesPerFrame();
+  const std::uint64_t inputStart = sizeof(PcmBuffer) + layout.leadIn * frameBytes;
+  const std::uint64_t outputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
+  const std::uint64_t gap = outputStart - inputStart;
+  auto* out = reinterpret_cast<double*>(block + outputStart);
+  for (std::uint64_t end = layout.frameCount; end > 0 && stop.Load() == 0;) {
+    // The first frame whose output starts at or past inputStart + frameBytes · end + kReadPast.
+    const std::uint64_t reach = frameBytes * end + kReadPast;
+    std::uint64_t first =
+        reach > gap ? (reach - gap + kAudioFrameBytes - 1) / kAudioFrameBytes : std::uint64_t{0};
+    first = std::max(first, end > kRunFrames ? end - kRunFrames : std::uint64_t{0});
+    ConvertPcmFrames(layout, block + inputStart + first * frameBytes, out + 2 * first, end - first);
+    end = first;
+  }
+}
+
+// PcmToFloat in the PcmBuffer's own block, made long enough for the AudioBuffer without a copy
+// (GuardedGrow), on one worker: the answer, or nullopt when the block cannot grow (then the
+// PcmBuffer is untouched and still owned by `pcm`).
+std::optional<Result> ConvertInGrownBlock(PcmBufferPtr& pcm, const PcmBuffer& layout,
+                                          BufferSlot& slot, const platform::StopWord& stop) {
+  const std::uint64_t bytes = AudioBufferBytes(layout.frameCount, kPcmLeadIn);
+  void* grown = bytes == 0 ? nullptr : GuardedGrow(pcm.get(), bytes);
+  if (grown == nullptr) return std::nullopt;
+  (void)pcm.release();  // the block now lies at `grown`
+  RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
+  const Result converted = ParallelForOn(layout.frameCount, 1, stop, [&](unsigned, Slice) {
+    ConvertFromTheEnd(layout, block.get(), stop);
+  });
+  if (converted != kOk) return converted;
+  slot.Put(AudioBufferInBlock(block.release(), layout.sampleRate, layout.frameCount, kPcmLeadIn));
+  return kOk;
+}
+
 }  // namespace
 
 Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
@@ -222,8 +268,15 @@ Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   if (layout.sampleFormat == kPcmFloat && layout.bits == 64 && layout.channels == 2 &&
       layout.leadIn == kPcmLeadIn) {
     audio = AudioBufferInBlock(pcm.release(), layout.sampleRate, layout.frameCount, kPcmLeadIn);
-  } else if (NewAudioBufferToOverwrite(audio, layout.sampleRate, layout.frameCount, kPcmLeadIn) !=
-             kOk) {
+  } else if (layout.leadIn == kPcmLeadIn) {
+    // Any other layout is narrower: its block grows to the AudioBuffer's where the system can
+    // move pages, and the frames are converted there, so no second block is touched.
+    if (const std::optional<Result> inPlace = ConvertInGrownBlock(pcm, layout, slot, stop)) {
+      return *inPlace;
+    }
+  }
+  if (!audio &&
+      NewAudioBufferToOverwrite(audio, layout.sampleRate, layout.frameCount, kPcmLeadIn) != kOk) {
     return kFailures.Note(kErrNoMemory);
   }
 

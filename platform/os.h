@@ -47,6 +47,12 @@ void FreeBlock(void* block) noexcept;
 [[nodiscard]] void* MapBlock(std::size_t bytes, std::size_t alignment) noexcept;
 void ShrinkMappedBlock(void* block, std::size_t bytes, std::size_t keep) noexcept;
 void UnmapBlock(void* block, std::size_t bytes) noexcept;
+// Moves the pages of a mapped block of `bytes` to the start of a new mapped block of `larger`
+// bytes (aligned as MapBlock aligns), without copying them; the rest reads as zero. Answers the
+// new block (the old address is then gone), or nullptr with the block unchanged, always where the
+// system cannot move pages (Windows). Any thread.
+[[nodiscard]] void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
+                                    std::size_t alignment) noexcept;
 
 // ---- Time and the heap -------------------------------------------------------------------
 

@@ -91,6 +91,26 @@ void UnmapBlock(void* block, std::size_t bytes) noexcept {
   if (block != nullptr) ::munmap(block, bytes);
 }
 
+void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
+                      std::size_t alignment) noexcept {
+#ifdef MREMAP_FIXED
+  void* grown = MapBlock(larger, alignment);
+  if (grown == nullptr) return nullptr;
+  // The old pages replace the first `bytes` of the new mapping.
+  if (::mremap(block, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, grown) == MAP_FAILED) {
+    UnmapBlock(grown, larger);
+    return nullptr;
+  }
+  return grown;
+#else
+  (void)block;
+  (void)bytes;
+  (void)larger;
+  (void)alignment;
+  return nullptr;
+#endif
+}
+
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
   ::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);

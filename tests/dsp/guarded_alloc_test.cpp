@@ -80,5 +80,38 @@ TEST(GuardedAllocTest, FreedLargeBlocksServeTheNextRequests) {
   EXPECT_EQ(KeptFreeBytes(), 0U);
 }
 
+// A large block grows with its bytes where the system can move pages, never for a small block
+// or past the guard (which then leaves it as it was), and the grown block is freed as any other.
+TEST(GuardedAllocTest, LargeBlocksGrowWithTheirBytes) {
+  constexpr std::uint64_t kMiB = 1 << 20;
+  auto* small = static_cast<unsigned char*>(GuardedAlloc(kMiB));
+  EXPECT_EQ(GuardedGrow(small, 40 * kMiB), nullptr);
+  GuardedFree(small);
+
+  auto* block = static_cast<unsigned char*>(GuardedAlloc(34 * kMiB));
+  ASSERT_NE(block, nullptr);
+  for (std::uint64_t i = 0; i < 34 * kMiB; i += 4096)
+    block[i] = static_cast<unsigned char>(i >> 12);
+  {
+    FakeMemoryStatus nothingFree(0);
+    EXPECT_EQ(GuardedGrow(block, 80 * kMiB), nullptr);
+  }
+  EXPECT_EQ(block[4096], 1);
+  auto* grown = static_cast<unsigned char*>(GuardedGrow(block, 80 * kMiB));
+#ifdef _WIN32
+  EXPECT_EQ(grown, nullptr);  // Windows cannot move pages: the caller takes a new block
+  GuardedFree(block);
+#else
+  ASSERT_NE(grown, nullptr);
+  for (std::uint64_t i = 0; i < 34 * kMiB; i += 4096) {
+    ASSERT_EQ(grown[i], static_cast<unsigned char>(i >> 12)) << i;
+  }
+  EXPECT_EQ(grown[80 * kMiB - 1], 0);
+  grown[80 * kMiB - 1] = 1;
+  GuardedFree(grown);
+#endif
+  ReleaseFreeBlocks();
+}
+
 }  // namespace
 }  // namespace lumaro::dsp

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -89,6 +90,40 @@ TEST(PcmToFloatTest, LongStereoRecordsEqualTheirSamplesConvertedOneByOne) {
       ASSERT_EQ(PcmToFloat(one, platform::StopWord{}), kOk);
       const double alone = one.Get<AudioBuffer>()->Frame(0)[0];
       EXPECT_EQ(std::memcmp(&out[i], &alone, sizeof alone), 0) << "sample " << i;
+    }
+  }
+}
+
+// A record large enough to grow is converted in its own block from the last frame back: every
+// sample must equal the same bytes converted in small records, each in a block of its own.
+TEST(PcmToFloatTest, LargeRecordsConvertedInTheirOwnBlockEqualSmallOnes) {
+  constexpr std::uint64_t kBytes = 33 << 20;  // past the size from which a block can grow
+  constexpr std::uint64_t kPiece = 4096;      // frames of each small record
+  const std::tuple<std::uint16_t, std::uint8_t, std::uint8_t> layouts[] = {
+      {kPcmInteger, 2, 24}, {kPcmFloat, 1, 64}, {kPcmFloat, 2, 32}};
+  for (const auto& [format, channels, bits] : layouts) {
+    SCOPED_TRACE(::testing::Message() << format << "/" << int{channels} << "/" << int{bits});
+    const std::uint64_t frameBytes = channels * bits / 8U;
+    // Bytes that sweep every value, but floats kept finite (their top byte below 0x40).
+    std::vector<unsigned char> bytes(kBytes / frameBytes * frameBytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const bool exponent = format == kPcmFloat && i % (bits / 8U) == bits / 8U - 1U;
+      bytes[i] = static_cast<unsigned char>((3 + 251 * i) & (exponent ? 0x3F : 0xFF));
+    }
+    BufferSlot slot = PcmSlot(format, channels, bits, bytes);
+    ASSERT_EQ(PcmToFloat(slot, platform::StopWord{}), kOk);
+    const AudioBuffer& whole = *slot.Get<AudioBuffer>();
+    ASSERT_EQ(whole.frameCount, bytes.size() / frameBytes);
+    for (std::uint64_t first = 0; first < whole.frameCount; first += kPiece) {
+      const std::uint64_t count = std::min(kPiece, whole.frameCount - first);
+      BufferSlot piece = PcmSlot(
+          format, channels, bits,
+          {bytes.begin() + first * frameBytes, bytes.begin() + (first + count) * frameBytes});
+      ASSERT_EQ(PcmToFloat(piece, platform::StopWord{}), kOk);
+      ASSERT_EQ(std::memcmp(whole.Frame(static_cast<std::int64_t>(first)),
+                            piece.Get<AudioBuffer>()->Frame(0), count * kAudioFrameBytes),
+                0)
+          << "frames from " << first;
     }
   }
 }
