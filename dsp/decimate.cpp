@@ -1,7 +1,10 @@
 #include "dsp/decimate.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
+#include "dsp/guarded_alloc.h"
 #include "dsp/interpolate.h"
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
@@ -168,22 +171,62 @@ void DecimateRange(const AudioBuffer& in, std::uint32_t factor, std::uint64_t fi
   }
 }
 
+namespace {
+
+// Output frames at the front whose places hold input frames that later output frames still read
+// (output frame f lies where input frame f did, and frames after f read input frames from
+// F·f − 6F on): fewer than 6F / (F − 1) + 1, which is 13 at most.
+constexpr std::uint64_t kHeldFrames = 16;
+
+// The decimation written over its own input, output frame f where input frame f lay: the first
+// kHeldFrames frames are held aside and written last; from there on each frame's place holds an
+// input frame that no later output frame reads.
+void DecimateInPlace(AudioBuffer& in, std::uint32_t factor, std::uint64_t frames,
+                     const platform::StopWord& stop) {
+  std::array<double, 2 * kHeldFrames> held{};
+  const std::uint64_t heldFrames = std::min(kHeldFrames, frames);
+  DecimateRange(in, factor, 0, heldFrames, held.data(), stop);
+  if (frames > heldFrames) {
+    DecimateRange(in, factor, heldFrames, frames - heldFrames,
+                  in.Frame(static_cast<std::int64_t>(heldFrames)), stop);
+  }
+  std::memcpy(in.Frame(0), held.data(), heldFrames * kAudioFrameBytes);
+}
+
+}  // namespace
+
 Result Decimate(BufferSlot& slot, std::uint32_t factor, const platform::StopWord& stop,
                 platform::ThreadStarter& threads) {
   AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   if (!in) return kFailures.Note(kErrNoBuffer);
   std::uint64_t frames = 0;
   if (const Result checked = CheckDecimation(*in, factor, &frames); checked != kOk) return checked;
+  const std::uint32_t rate = in->sampleRate / factor;
+  // With the same lead-in the output is written over the input in its block; its claim on the
+  // system's memory is still put to the guard, as a new record's would be.
+  const bool inPlace = in->leadIn == kResampledLeadIn;
   AudioBufferPtr out;
-  if (NewAudioBufferToOverwrite(out, in->sampleRate / factor, frames, kResampledLeadIn) != kOk)
+  if (inPlace ? AudioBufferAllowed(rate, frames, kResampledLeadIn) != kOk
+              : NewAudioBufferToOverwrite(out, rate, frames, kResampledLeadIn) != kOk) {
     return kFailures.Note(kErrOutput);
+  }
 
   MirrorLeadIn(*in);
   // The filter is serial work on one thread, as the playback thread waits for it anyway.
-  auto worker = threads.Start([&] { DecimateRange(*in, factor, 0, frames, out->Frame(0), stop); });
+  auto worker = threads.Start([&] {
+    if (inPlace) {
+      DecimateInPlace(*in, factor, frames, stop);
+    } else {
+      DecimateRange(*in, factor, 0, frames, out->Frame(0), stop);
+    }
+  });
   if (!worker) return kFailures.Note(kErrThreadStart);
   worker->Join();
   if (stop.Load() != 0) return kFailures.Note(kErrStopped);
+  if (inPlace) {
+    out = AudioBufferInBlock(in.release(), rate, frames, kResampledLeadIn);
+    GuardedShrink(out.get(), AudioBufferBytes(frames, kResampledLeadIn));
+  }
   slot.Put(std::move(out));
   return kOk;
 }

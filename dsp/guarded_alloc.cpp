@@ -130,6 +130,20 @@ class LargeBlocks {
     return nullptr;
   }
 
+  // Gives back what lies past the first `keep` bytes (a multiple of kLargePage) of the live
+  // large block `block`; nothing for any other block.
+  void Shrink(void* block, std::uint64_t keep) noexcept {
+    const std::lock_guard lock(mutex_);
+    for (Entry& e : live_) {
+      if (e.block != block) continue;
+      if (keep < e.bytes) {
+        platform::ShrinkMappedBlock(e.block, e.bytes, keep);
+        e.bytes = keep;
+      }
+      return;
+    }
+  }
+
   void Release() noexcept {
     const std::lock_guard lock(mutex_);
     ReleaseKept();
@@ -230,6 +244,14 @@ void* GuardedGrow(void* block, std::uint64_t bytes) noexcept {
     return nullptr;
   }
   return Large().Grow(block, (bytes + kLargePage - 1) / kLargePage * kLargePage);
+}
+
+void GuardedShrink(void* block, std::uint64_t bytes) noexcept {
+  if (block == nullptr || reinterpret_cast<std::uintptr_t>(block) % kSmallestPage != 0 ||
+      bytes > UINT64_MAX - kLargePage) {
+    return;
+  }
+  Large().Shrink(block, (bytes + kLargePage - 1) / kLargePage * kLargePage);
 }
 
 void ReleaseFreeBlocks() noexcept { Large().Release(); }

@@ -31,6 +31,11 @@ void ReleaseFreeBlocks() noexcept;
 // is not noted as a failure: the caller takes a new block instead). Any thread.
 [[nodiscard]] void* GuardedGrow(void* block, std::uint64_t bytes) noexcept;
 
+// Gives the memory of a large block of GuardedAlloc past its first `bytes` back to the system
+// (the block keeps its address, and is freed as before); a small block is left as it is. Any
+// thread.
+void GuardedShrink(void* block, std::uint64_t bytes) noexcept;
+
 // The bytes of the large blocks kept for reuse. Any thread.
 [[nodiscard]] std::uint64_t KeptFreeBytes() noexcept;
 
