@@ -81,9 +81,11 @@ TEST(GuardedAllocTest, FreedLargeBlocksServeTheNextRequests) {
 }
 
 // A large block grows with its bytes where the system can move pages, never for a small block
-// or past the guard (which then leaves it as it was), and the grown block is freed as any other.
-TEST(GuardedAllocTest, LargeBlocksGrowWithTheirBytes) {
+// or past the guard (which then leaves it as it was), shrinks by giving back its end, and is
+// freed (and kept) with the size it has then.
+TEST(GuardedAllocTest, LargeBlocksGrowAndShrinkWithTheirBytes) {
   constexpr std::uint64_t kMiB = 1 << 20;
+  ReleaseFreeBlocks();
   auto* small = static_cast<unsigned char*>(GuardedAlloc(kMiB));
   EXPECT_EQ(GuardedGrow(small, 40 * kMiB), nullptr);
   GuardedFree(small);
@@ -100,7 +102,7 @@ TEST(GuardedAllocTest, LargeBlocksGrowWithTheirBytes) {
   auto* grown = static_cast<unsigned char*>(GuardedGrow(block, 80 * kMiB));
 #ifdef _WIN32
   EXPECT_EQ(grown, nullptr);  // Windows cannot move pages: the caller takes a new block
-  GuardedFree(block);
+  grown = block;
 #else
   ASSERT_NE(grown, nullptr);
   for (std::uint64_t i = 0; i < 34 * kMiB; i += 4096) {
@@ -108,8 +110,11 @@ TEST(GuardedAllocTest, LargeBlocksGrowWithTheirBytes) {
   }
   EXPECT_EQ(grown[80 * kMiB - 1], 0);
   grown[80 * kMiB - 1] = 1;
-  GuardedFree(grown);
 #endif
+  GuardedShrink(grown, 29 * kMiB + 1);  // to 30 MiB, in large pages
+  grown[30 * kMiB - 1] = 2;
+  GuardedFree(grown);
+  EXPECT_EQ(KeptFreeBytes(), 30 * kMiB);
   ReleaseFreeBlocks();
 }
 
