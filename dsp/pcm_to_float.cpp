@@ -205,35 +205,54 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
   }
 }
 
+// Frames [first, end) of `source` (packed frames of `layout`, inside the record) converted to
+// `out` (stereo float, frame f at out + 2f) by every worker, each slice in runs between looks at
+// the stop word.
+Result ConvertInParallel(const PcmBuffer& layout, const unsigned char* source, double* out,
+                         std::uint64_t first, std::uint64_t end, const platform::StopWord& stop) {
+  const std::uint64_t frameBytes = layout.BytesPerFrame();
+  return ParallelFor(end - first, stop, [&](unsigned, Slice slice) {
+    for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
+      if (stop.Load() != 0) return;
+      const std::uint64_t f = first + slice.first + done;
+      ConvertPcmFrames(layout, source + f * frameBytes, out + 2 * f,
+                       std::min(kRunFrames, slice.count - done));
+    }
+  });
+}
+
 // Converts the real frames of `layout`, whose PcmBuffer lies at the front of `block`, to where
-// an AudioBuffer in the same block holds them, from the last frame back. An AudioBuffer frame
-// and lead-in are wider than any other layout's (header sizes are equal), so each frame's output
-// lies past its own input and past every earlier frame's: a run is converted once its first output
-// byte lies past the last input byte it reads (its last frame's, and the four bytes a 24-bit load
-// reaches beyond), and every byte it then writes over belongs to a later run, already read. Runs
-// shrink near the front, where the two places come close. Polls `stop` between runs.
-void ConvertFromTheEnd(const PcmBuffer& layout, unsigned char* block,
-                       const platform::StopWord& stop) {
+// an AudioBuffer in the same block holds them. An AudioBuffer frame and lead-in are wider than any
+// other layout's (the headers are the same size), so the outputs of the last frames lie past all
+// the input: in levels from the end, every frame whose output starts at or past the last input
+// byte still to be read (the last frame's, and the four bytes a 24-bit load reaches beyond) is
+// converted at once by every worker; what each level writes over was read by the levels before.
+// Each level takes at least 1 − frameBytes / 16 of the frames left.
+Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
+                         const platform::StopWord& stop) {
   constexpr std::uint64_t kReadPast = 4;
   const std::uint64_t frameBytes = layout.BytesPerFrame();
   const std::uint64_t inputStart = sizeof(PcmBuffer) + layout.leadIn * frameBytes;
   const std::uint64_t outputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
   const std::uint64_t gap = outputStart - inputStart;
   auto* out = reinterpret_cast<double*>(block + outputStart);
-  for (std::uint64_t end = layout.frameCount; end > 0 && stop.Load() == 0;) {
-    // The first frame whose output starts at or past inputStart + frameBytes · end + kReadPast.
+  for (std::uint64_t end = layout.frameCount; end > 0;) {
     const std::uint64_t reach = frameBytes * end + kReadPast;
-    std::uint64_t first =
+    const std::uint64_t first =
         reach > gap ? (reach - gap + kAudioFrameBytes - 1) / kAudioFrameBytes : std::uint64_t{0};
-    first = std::max(first, end > kRunFrames ? end - kRunFrames : std::uint64_t{0});
-    ConvertPcmFrames(layout, block + inputStart + first * frameBytes, out + 2 * first, end - first);
+    if (const Result converted =
+            ConvertInParallel(layout, block + inputStart, out, first, end, stop);
+        converted != kOk) {
+      return converted;
+    }
     end = first;
   }
+  return kOk;
 }
 
 // PcmToFloat in the PcmBuffer's own block, made long enough for the AudioBuffer without a copy
-// (GuardedGrow), on one worker: the answer, or nullopt when the block cannot grow (then the
-// PcmBuffer is untouched and still owned by `pcm`).
+// (GuardedGrow): the answer, or nullopt when the block cannot grow (then the PcmBuffer is
+// untouched and still owned by `pcm`).
 std::optional<Result> ConvertInGrownBlock(PcmBufferPtr& pcm, const PcmBuffer& layout,
                                           BufferSlot& slot, const platform::StopWord& stop) {
   const std::uint64_t bytes = AudioBufferBytes(layout.frameCount, kPcmLeadIn);
@@ -241,10 +260,9 @@ std::optional<Result> ConvertInGrownBlock(PcmBufferPtr& pcm, const PcmBuffer& la
   if (grown == nullptr) return std::nullopt;
   (void)pcm.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
-  const Result converted = ParallelForOn(layout.frameCount, 1, stop, [&](unsigned, Slice) {
-    ConvertFromTheEnd(layout, block.get(), stop);
-  });
-  if (converted != kOk) return converted;
+  if (const Result converted = ConvertInOwnBlock(layout, block.get(), stop); converted != kOk) {
+    return converted;
+  }
   slot.Put(AudioBufferInBlock(block.release(), layout.sampleRate, layout.frameCount, kPcmLeadIn));
   return kOk;
 }
@@ -281,16 +299,8 @@ Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
   }
 
   // Step 2: one pass, each worker converting its slice in runs between looks at the stop word.
-  const std::uint64_t frameBytes = layout.BytesPerFrame();
-  const Result converted = ParallelFor(layout.frameCount, stop, [&](unsigned, Slice slice) {
-    for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
-      if (stop.Load() != 0) return;
-      const std::uint64_t first = slice.first + done;
-      const std::uint64_t run = std::min(kRunFrames, slice.count - done);
-      ConvertPcmFrames(layout, source + first * frameBytes,
-                       audio->Frame(static_cast<std::int64_t>(first)), run);
-    }
-  });
+  const Result converted =
+      ConvertInParallel(layout, source, audio->Frame(0), 0, layout.frameCount, stop);
   if (converted != kOk) return converted;
   slot.Put(std::move(audio));
   return kOk;
