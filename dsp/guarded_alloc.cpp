@@ -121,6 +121,9 @@ class LargeBlocks {
     for (Entry& e : live_) {
       if (e.block != block) continue;
       if (bytes <= e.bytes) return block;
+      // The kept blocks go back first, as for a new block, so that what is resident never
+      // exceeds what it would be without keeping.
+      ReleaseKept();
       void* grown = platform::GrowMappedBlock(e.block, e.bytes, bytes, kLargePage);
       if (grown == nullptr) return nullptr;
       platform::AdviseLargePages(grown, bytes);

@@ -95,6 +95,13 @@ Result PlanInterpolation(const AudioBuffer& in, std::uint32_t target, Interpolat
   return kOk;
 }
 
+Result InterpolationOutputAllowed(const InterpolationPlan& plan) noexcept {
+  if (AudioBufferAllowed(plan.target, plan.frames, kResampledLeadIn) != kOk) {
+    return kFailures.Note(kErrOutput);
+  }
+  return kOk;
+}
+
 void InterpolateFrames(const AudioBuffer& in, const InterpolationPlan& plan, std::uint64_t first,
                        std::uint64_t count, double* y, const platform::StopWord& stop) {
   if (first >= plan.frames) return;

@@ -47,6 +47,11 @@ struct InterpolationPlan {
 [[nodiscard]] Result PlanInterpolation(const AudioBuffer& in, std::uint32_t target,
                                        InterpolationPlan& plan);
 
+// The answer Interpolate would give when it asks for the output record of `plan` (a refusal
+// noted as it notes it), without taking it: for a step that makes those frames a block at a
+// time but keeps the record's claim on the system's memory. Any thread.
+[[nodiscard]] Result InterpolationOutputAllowed(const InterpolationPlan& plan) noexcept;
+
 // Writes output frames [first, first + count) into `y` (cut at the frame count), from `in` whose
 // lead-ins are mirrored: the frames the whole interpolation gives there, wherever it starts.
 // Polls `stop` every kStopPollFrames frames. Any thread.

@@ -94,10 +94,15 @@ class InterpolationThenDecimation {
         stop_(stop) {}
 
   // The plan of the interpolation to `up` (its failure, noted), and the output frames.
+  // The frames at `up` are still claimed from the memory guard as the interpolation's record,
+  // and the decimation checked as it checks that record, so that a track is refused, with the
+  // same failures, exactly where the two steps one after the other refused it.
   Result Plan(std::uint32_t up, std::uint64_t* frames) {
-    if (PlanInterpolation(in_, up, plan_) != kOk) return kFailures.Note(kErrStep);
-    *frames = plan_.frames / factor_;
-    if (*frames == 0 || up % factor_ != 0) return kFailures.Note(kErrStep);
+    if (PlanInterpolation(in_, up, plan_) != kOk || InterpolationOutputAllowed(plan_) != kOk) {
+      return kFailures.Note(kErrStep);
+    }
+    const AudioBuffer middle{up, plan_.frames, kResampledLeadIn};
+    if (CheckDecimation(middle, factor_, frames) != kOk) return kFailures.Note(kErrStep);
     return kOk;
   }
 

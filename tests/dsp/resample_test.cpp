@@ -13,6 +13,7 @@
 #include "dsp/decimate.h"
 #include "dsp/float_to_output.h"
 #include "dsp/interpolate.h"
+#include "dsp/mirror_lead_in.h"
 #include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
@@ -252,6 +253,26 @@ TEST(DecimateTest, RunsEqualTheirFramesFilteredOneByOne) {
       double alone[2];
       DecimateRange(in, factor, kFirst + f, 1, alone, platform::StopWord{});
       EXPECT_EQ(std::memcmp(&run[2 * f], alone, sizeof alone), 0) << factor << ": frame " << f;
+    }
+  }
+}
+
+// A decimation that is not the last step writes over its own input: every output frame must be
+// the one the filter makes from an untouched copy of the input, whatever the length.
+TEST(DecimateTest, InPlaceEqualsTheFilterOnAnUntouchedCopy) {
+  platform::StopWord stop;
+  const auto noise = [](std::uint64_t i) { return std::sin(0.37 * i * i) * std::cos(0.011 * i); };
+  for (const std::uint32_t factor : {2U, 4U, 8U}) {
+    for (const std::uint64_t outputs : {1U, 15U, 16U, 17U, 300U}) {
+      const std::uint64_t frames = outputs * factor + factor - 1;
+      BufferSlot copy = AudioSlot(96000, frames, noise);
+      AudioBuffer& untouched = *copy.Get<AudioBuffer>();
+      MirrorLeadIn(untouched);
+      std::vector<double> expected(2 * outputs);
+      DecimateRange(untouched, factor, 0, outputs, expected.data(), stop);
+      BufferSlot slot = AudioSlot(96000, frames, noise);
+      ASSERT_EQ(Decimate(slot, factor, stop), kOk);
+      EXPECT_EQ(lumaro::testing::RealSamples(slot), expected) << factor << ": " << outputs;
     }
   }
 }
