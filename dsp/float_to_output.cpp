@@ -230,10 +230,9 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
       source.samples != nullptr
           ? nullptr
           : static_cast<double*>(GuardedAlloc(slots * blockSamples * sizeof(double))));
+  const bool ownMemory = out && (scratch || source.samples != nullptr);
   // The source's own memory is asked for only once the conversion has its own.
-  const bool prepared = !out || (!scratch && source.samples == nullptr) || !source.prepare ||
-                        source.prepare(static_cast<unsigned>(slots)) == kOk;
-  if (!out || (!scratch && source.samples == nullptr) || !prepared) {
+  if (!ownMemory || (source.prepare && source.prepare(static_cast<unsigned>(slots)) != kOk)) {
     // These blocks are the conversion's own: its text comes before their failure, as it would
     // before a refused record of FloatToOutput.
     if (stop.Load() == 0) beforeConversion();

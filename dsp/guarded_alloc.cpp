@@ -56,6 +56,17 @@ constexpr std::size_t kKeptLargeBlocks = 4;
 // No system maps at a finer grain than this.
 constexpr std::uintptr_t kSmallestPage = 4096;
 
+// The mapped size of a large block of `bytes` (below UINT64_MAX - kLargePage): whole large pages.
+constexpr std::uint64_t LargeBlockBytes(std::uint64_t bytes) {
+  return (bytes + kLargePage - 1) / kLargePage * kLargePage;
+}
+
+// False for most heap blocks: a large block starts a mapping, so it is page-aligned, and a heap
+// block seldom is, which then skips the lock and the search of the large blocks.
+bool MayBeLarge(const void* block) {
+  return block != nullptr && reinterpret_cast<std::uintptr_t>(block) % kSmallestPage == 0;
+}
+
 // The large blocks: every one alive, with its mapped size, and the few freed ones kept. The first
 // touch of fresh memory costs the system a page clear (and, in a virtual machine, often a fault in
 // the host as well); a stage's output written into the pages its predecessor's input has just
@@ -220,7 +231,7 @@ void* GuardedAlloc(std::uint64_t bytes) noexcept {
   }
   void* block = nullptr;
   if (bytes >= kLargeBlock) {
-    block = Large().Take((bytes + kLargePage - 1) / kLargePage * kLargePage);
+    block = Large().Take(LargeBlockBytes(bytes));
   } else {
     // A zero-byte request still gets a distinct block, as a heap does.
     block = platform::AllocateBlock(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
@@ -231,30 +242,24 @@ void* GuardedAlloc(std::uint64_t bytes) noexcept {
 
 void GuardedFree(void* block) noexcept {
   if (block == nullptr) return;
-  // A large block starts a mapping, so it is page-aligned; a heap block seldom is, and skips the
-  // lock and the search.
-  const bool mayBeLarge = reinterpret_cast<std::uintptr_t>(block) % kSmallestPage == 0;
-  if (!mayBeLarge || !Large().Keep(block)) platform::FreeBlock(block);
+  if (!MayBeLarge(block) || !Large().Keep(block)) platform::FreeBlock(block);
 }
 
 void* GuardedGrow(void* block, std::uint64_t bytes) noexcept {
   std::uint64_t available = 0;
   // Asked as a new block of `bytes` would be, so that growing is allowed exactly where a second
   // block would have been; a refusal is no failure (the caller takes that block instead).
-  if (block == nullptr || bytes < kLargeBlock || bytes > SIZE_MAX - kLargePage ||
-      reinterpret_cast<std::uintptr_t>(block) % kSmallestPage != 0 ||
+  if (!MayBeLarge(block) || bytes < kLargeBlock || bytes > SIZE_MAX - kLargePage ||
       GuardAnswerGivingBack(bytes, &available) != kOk) {
     return nullptr;
   }
-  return Large().Grow(block, (bytes + kLargePage - 1) / kLargePage * kLargePage);
+  return Large().Grow(block, LargeBlockBytes(bytes));
 }
 
 void GuardedShrink(void* block, std::uint64_t bytes) noexcept {
-  if (block == nullptr || reinterpret_cast<std::uintptr_t>(block) % kSmallestPage != 0 ||
-      bytes > UINT64_MAX - kLargePage) {
-    return;
+  if (MayBeLarge(block) && bytes <= UINT64_MAX - kLargePage) {
+    Large().Shrink(block, LargeBlockBytes(bytes));
   }
-  Large().Shrink(block, (bytes + kLargePage - 1) / kLargePage * kLargePage);
 }
 
 void ReleaseFreeBlocks() noexcept { Large().Release(); }

@@ -36,6 +36,9 @@ constexpr int kUnsigned8Zero = 128;
 constexpr std::uint32_t kTopThreeBytes = 0xFFFFFF00U;
 // Frames converted between two looks at the stop word: a few microseconds of work.
 constexpr std::uint64_t kRunFrames = 4096;
+// Bytes a conversion may read past its last frame: a 24-bit group of four frames is loaded as two
+// 16-byte halves, the second starting 12 bytes in.
+constexpr std::uint64_t kBytesReadPastTheEnd = 4;
 
 double Finite(double value) { return std::isfinite(value) ? value : 0.0; }
 
@@ -230,14 +233,13 @@ Result ConvertInParallel(const PcmBuffer& layout, const unsigned char* source, d
 // Each level takes at least 1 − frameBytes / 16 of the frames left.
 Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
                          const platform::StopWord& stop) {
-  constexpr std::uint64_t kReadPast = 4;
   const std::uint64_t frameBytes = layout.BytesPerFrame();
   const std::uint64_t inputStart = sizeof(PcmBuffer) + layout.leadIn * frameBytes;
   const std::uint64_t outputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
   const std::uint64_t gap = outputStart - inputStart;
   auto* out = reinterpret_cast<double*>(block + outputStart);
   for (std::uint64_t end = layout.frameCount; end > 0;) {
-    const std::uint64_t reach = frameBytes * end + kReadPast;
+    const std::uint64_t reach = frameBytes * end + kBytesReadPastTheEnd;
     const std::uint64_t first =
         reach > gap ? (reach - gap + kAudioFrameBytes - 1) / kAudioFrameBytes : std::uint64_t{0};
     if (const Result converted =
