@@ -89,45 +89,34 @@ struct RmsLevel {
   }
 };
 
-// Frames a worker compresses per fill of its window store: this many, or the window's length when
-// that is longer (so that carrying the window over to the next block costs no more than the block
-// itself), within the memory of the padded copy.
-constexpr std::uint64_t kBlockFrames = 16384;
-
 // The track before the pass as one slice sees it. The stage writes its output over the frames it
 // reads, so a slice takes its own frames from the track (each is read before it is overwritten)
 // and every other frame its windows reach from the edges saved before the pass: the `offset`
 // frames before its first frame and the `length - offset` frames after its last, mirrored past
-// the track's ends as a padded copy with a lead-in of M holds them.
+// the track's ends as a padded copy with a lead-in of M holds them. A frame of its own that has
+// left the window's front is kept, as it was, in a ring of `offset` frames until it leaves the
+// window's back.
 struct SliceSource {
-  const AudioBuffer* track;
   std::int64_t first;  // the slice's frames are [first, end)
   std::int64_t end;
-  std::int64_t offset;  // `before` holds frames [first - offset, first)
-  const double* before;
-  const double* after;  // frames [end, end + length - offset)
-
-  // Copies frames [frame, frame + count) into `to`.
-  void Copy(std::int64_t frame, std::uint64_t count, double* to) const noexcept {
-    while (count > 0) {
-      std::uint64_t run = count;
-      const double* from = nullptr;
-      if (frame < first) {
-        run = std::min(run, static_cast<std::uint64_t>(first - frame));
-        from = before + 2 * (frame - (first - offset));
-      } else if (frame < end) {
-        run = std::min(run, static_cast<std::uint64_t>(end - frame));
-        from = track->Frame(frame);
-      } else {
-        from = after + 2 * (frame - end);
-      }
-      std::memcpy(to, from, run * kAudioFrameBytes);
-      to += 2 * run;
-      frame += static_cast<std::int64_t>(run);
-      count -= run;
-    }
-  }
+  const double* before;  // frames [first - offset, first)
+  const double* after;   // frames [end, end + length - offset)
+  double* ring;          // frame f's original at (f - first) mod offset
 };
+
+// Frames [frame, frame + count) of the window's front, all at or past the first frame not yet
+// written: from the track while in the slice, then from the saved edges.
+struct Run {
+  const double* frames;
+  std::uint64_t count;
+};
+Run FrontRun(const SliceSource& source, const AudioBuffer& track, std::int64_t frame,
+             std::uint64_t count) noexcept {
+  if (frame < source.end) {
+    return {track.Frame(frame), std::min(count, static_cast<std::uint64_t>(source.end - frame))};
+  }
+  return {source.after + 2 * (frame - source.end), count};
+}
 
 // Copies the track's frames [frame, frame + count), mirrored past its ends, into `to`.
 void CopyMirrored(const AudioBuffer& track, std::int64_t frame, std::uint64_t count, double* to) {
@@ -139,88 +128,94 @@ void CopyMirrored(const AudioBuffer& track, std::int64_t frame, std::uint64_t co
   }
 }
 
-// One worker: output frames [first, first + count) written over the same frames of the track.
-// Its store holds the window frames of one block, [a - offset, a - offset + length + block) for
-// the block at frame a. The window sum starts with the first M frames of the first window; then
-// per frame the window's last frame enters, the frame is written, and the window's first frame
-// leaves. Answers the peak of the frames it wrote, for the clip guard that follows.
+// `count` output frames at `frames`, written over them. Per frame the window's front frame
+// (`entering`) joins the sum, the frame is kept where `leaving` was read (its own place when the
+// window's back is the frame itself) and written, and the window's back frame leaves the sum.
 template <class Measure, class Sum>
-double CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
-                     const SliceSource& source, std::uint64_t blockFrames, double* store,
-                     AudioBuffer& track, Slice slice, const platform::StopWord& stop) {
-  double peak = 0.0;
-  if (stop.Load() != 0) return peak;
-  const auto offset = static_cast<std::int64_t>(window.offset);
-  const std::uint64_t length = window.length;
-  std::uint64_t block = std::min(blockFrames, slice.count);
-  source.Copy(source.first - offset, length + block, store);
-  const double* leaving = store;
-  const double* entering = store + 2 * length;
-  const double* frames = store + 2 * window.offset;
-
-  Sum sum{0};
-  for (std::uint64_t j = 0; j < length; ++j) sum += Measure::Term(leaving + 2 * j);
-
-  for (std::uint64_t a = 0;;) {
-    double* target = track.Frame(source.first + static_cast<std::int64_t>(a));
-    for (std::uint64_t done = 0; done < block; done += kStopPollFrames) {
-      if (stop.Load() != 0) return peak;
-      const std::uint64_t end = std::min(block, done + kStopPollFrames);
-      for (std::uint64_t k = 2 * done; k < 2 * end; k += 2) {
-        sum += Measure::Term(entering + k);
-        const double gain = rule.GainFor(measure.Level(sum));
-        if (gain == 0.0) {
-          target[k] = 0.0;
-          target[k + 1] = 0.0;
-        } else {
-          target[k] = gain * frames[k];
-          target[k + 1] = gain * frames[k + 1];
-        }
-        sum -= Measure::Term(leaving + k);
-      }
-      peak = std::max(peak, PeakOfSamples(target + 2 * done, end - done, stop));
-    }
-    a += block;
-    if (a >= slice.count) return peak;
-    // The next block's window frames: the last `length` of this one, then `block` new ones,
-    // all at or past the frames written so far.
-    std::memmove(store, store + 2 * block, length * kAudioFrameBytes);
-    const std::uint64_t next = std::min(blockFrames, slice.count - a);
-    source.Copy(
-        source.first + static_cast<std::int64_t>(a) - offset + static_cast<std::int64_t>(length),
-        next, store + 2 * length);
-    block = next;
+void CompressRun(const Measure& measure, const CompressGainRule& rule, const double* entering,
+                 const double* leaving, double* keep, double* frames, std::uint64_t count,
+                 Sum& sum) noexcept {
+  for (std::uint64_t k = 0; k < 2 * count; k += 2) {
+    sum += Measure::Term(entering + k);
+    const Sum left = Measure::Term(leaving + k);
+    const double x0 = frames[k];
+    const double x1 = frames[k + 1];
+    keep[k] = x0;
+    keep[k + 1] = x1;
+    const double gain = rule.GainFor(measure.Level(sum));
+    frames[k] = gain == 0.0 ? 0.0 : gain * x0;
+    frames[k + 1] = gain == 0.0 ? 0.0 : gain * x1;
+    sum -= left;
   }
 }
 
-// The working memory of the pass, one block: per worker its store and its saved edges.
+// One worker: output frames [first, first + count) written over the same frames of the track.
+// The window sum starts with the first M frames of the first window; the frames then go in runs
+// over which every source is contiguous: the window's back in the saved edge or the ring, its
+// front in the track or the saved edge, at most kStopPollFrames frames. Answers the peak of the
+// frames it wrote, for the clip guard that follows.
+template <class Measure, class Sum>
+double CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
+                     const SliceSource& source, AudioBuffer& track,
+                     const platform::StopWord& stop) {
+  double peak = 0.0;
+  if (stop.Load() != 0) return peak;
+  const auto offset = static_cast<std::int64_t>(window.offset);
+  const auto length = static_cast<std::int64_t>(window.length);
+
+  Sum sum{0};
+  for (std::uint64_t j = 0; j < window.offset; ++j) sum += Measure::Term(source.before + 2 * j);
+  for (std::int64_t frame = source.first; frame < source.first - offset + length;) {
+    const Run run = FrontRun(source, track, frame,
+                             static_cast<std::uint64_t>(source.first - offset + length - frame));
+    for (std::uint64_t j = 0; j < run.count; ++j) sum += Measure::Term(run.frames + 2 * j);
+    frame += static_cast<std::int64_t>(run.count);
+  }
+
+  std::int64_t slot = 0;  // (f - first) mod offset
+  for (std::int64_t f = source.first; f < source.end;) {
+    if (stop.Load() != 0) return peak;
+    std::uint64_t count =
+        std::min<std::uint64_t>(kStopPollFrames, static_cast<std::uint64_t>(source.end - f));
+    double* frames = track.Frame(f);
+    const double* leaving = frames;
+    double* keep = frames;
+    if (offset > 0) {
+      keep = source.ring + 2 * slot;
+      count = std::min(count, static_cast<std::uint64_t>(offset - slot));
+      leaving = keep;
+      if (f < source.first + offset) leaving = source.before + 2 * slot;
+    }
+    const Run front = FrontRun(source, track, f - offset + length, count);
+    CompressRun<Measure, Sum>(measure, rule, front.frames, leaving, keep, frames, front.count, sum);
+    peak = std::max(peak, PeakOfSamples(frames, front.count, stop));
+    f += static_cast<std::int64_t>(front.count);
+    if (offset > 0) slot = (slot + static_cast<std::int64_t>(front.count)) % offset;
+  }
+  return peak;
+}
+
+// The working memory of the pass, one block: per worker its ring and its saved edges.
 struct PassMemory {
   unsigned workers;
-  std::uint64_t windowFrames;  // M
-  std::uint64_t blockFrames;
+  CompressWindow window;
   RecordPtr<double> block;
 
-  std::uint64_t WorkerSamples() const noexcept {
-    return 2 * (windowFrames + blockFrames + windowFrames);
-  }
-  // A worker's store (a window and a block of frames), then its saved edges (a window).
-  double* Store(unsigned worker) const noexcept { return block.get() + worker * WorkerSamples(); }
-  double* Edges(unsigned worker) const noexcept {
-    return Store(worker) + 2 * (windowFrames + blockFrames);
-  }
+  std::uint64_t WorkerSamples() const noexcept { return 2 * (window.offset + window.length); }
+  double* Ring(unsigned worker) const noexcept { return block.get() + worker * WorkerSamples(); }
+  // Frames [first - offset, first), then [end, end + length - offset).
+  double* Edges(unsigned worker) const noexcept { return Ring(worker) + 2 * window.offset; }
 };
 
 // Workers and their memory, never more than the padded copy's N + 2M frames: a worker takes a
-// store of its window and one block, and its saved edges (one window), so there are at most
-// (N + 2M) / 3M workers, each with a block of at least M frames (one, with one block of the N
-// frames, for a track shorter than its window).
+// ring and its saved edges (at most two windows), so there are at most (N + 2M) / 3M workers,
+// each with a slice of at least M frames (one for a track shorter than its window).
 Result PlanPass(const AudioBuffer& track, CompressWindow window, PassMemory* pass) {
   const std::uint64_t m = window.length;
   const std::uint64_t copyFrames = track.frameCount + 2 * m;  // below 2^60: the copy was allowed
   pass->workers = static_cast<unsigned>(std::clamp<std::uint64_t>(
       std::min<std::uint64_t>(WorkerCount(), copyFrames / (3 * m)), 1, kMaxWorkerSlots));
-  pass->windowFrames = m;
-  pass->blockFrames = std::min(std::max(kBlockFrames, m), copyFrames / pass->workers - 2 * m);
+  pass->window = window;
   const std::uint64_t bytes = pass->workers * pass->WorkerSamples() * sizeof(double);
   pass->block.reset(static_cast<double*>(GuardedAlloc(bytes)));
   return pass->block ? kOk : kFailures.Note(kErrPassMemory);
@@ -246,7 +241,7 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
     const auto end = first + static_cast<std::int64_t>(plan.slices[w].count);
     CopyMirrored(track, first - offset, window.offset, before);
     CopyMirrored(track, end, window.length - window.offset, after);
-    sources[w] = {&track, first, end, offset, before, after};
+    sources[w] = {first, end, before, after, pass.Ring(w)};
   }
 
   const CompressGainRule rule = CompressGainRule::From(parameters);
@@ -254,23 +249,19 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
   std::array<double, kMaxWorkerSlots> peaks{};
   WorkerBody body;
   if (parameters.loudnessType != kLoudnessTypeArv) {
-    body = [&, measure = RmsLevel{windowSamples}](unsigned worker, Slice slice) {
+    body = [&, measure = RmsLevel{windowSamples}](unsigned worker, Slice) {
       peaks[worker] =
-          CompressSlice<RmsLevel, Sum128>(measure, rule, window, sources[worker], pass.blockFrames,
-                                          pass.Store(worker), track, slice, stop);
+          CompressSlice<RmsLevel, Sum128>(measure, rule, window, sources[worker], track, stop);
     };
   } else if (window.length + 1 < (std::uint64_t{1} << 32)) {
-    body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned worker,
-                                                                           Slice slice) {
+    body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned worker, Slice) {
       peaks[worker] = CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(
-          measure, rule, window, sources[worker], pass.blockFrames, pass.Store(worker), track,
-          slice, stop);
+          measure, rule, window, sources[worker], track, stop);
     };
   } else {
-    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice slice) {
-      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(
-          measure, rule, window, sources[worker], pass.blockFrames, pass.Store(worker), track,
-          slice, stop);
+    body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice) {
+      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window,
+                                                              sources[worker], track, stop);
     };
   }
   if (const Result result = ParallelForOn(track.frameCount, pass.workers, stop, body);
