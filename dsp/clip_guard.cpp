@@ -21,11 +21,7 @@ constexpr platform::FailureNames kFailures{
 constexpr double kFullScale = 1.0;
 }  // namespace
 
-namespace {
-
-// The largest |x| of samples [first, end), and `peak` when larger; a sample that is not a number
-// is passed over. The largest of a set is the same in any order, so it is taken in
-// several lanes at once.
+// The largest of a set is the same in any order, so it is taken in several lanes at once.
 double PeakOfRun(const double* samples, std::uint64_t first, std::uint64_t end, double peak) {
   std::uint64_t i = first;
 #if defined(__SSE2__)
@@ -44,8 +40,6 @@ double PeakOfRun(const double* samples, std::uint64_t first, std::uint64_t end, 
   for (; i < end; ++i) peak = std::max(peak, std::fabs(samples[i]));
   return peak;
 }
-
-}  // namespace
 
 double PeakOfSamples(const double* samples, std::uint64_t count, const platform::StopWord& stop) {
   double peak = 0.0;

@@ -29,6 +29,9 @@ double PeakOfFrames(const AudioBuffer& buffer, std::uint64_t first, std::uint64_
                     const platform::StopWord& stop);
 // The same for `count` stereo frames at `samples`.
 double PeakOfSamples(const double* samples, std::uint64_t count, const platform::StopWord& stop);
+// The largest |x| of samples [first, end) (not frames), and `peak` when larger, without polling;
+// a sample that is not a number is passed over. Any thread.
+double PeakOfRun(const double* samples, std::uint64_t first, std::uint64_t end, double peak);
 
 // Multiplies the real frames [first, first + count) by `gain`, polling `stop` likewise.
 void ScaleFrames(AudioBuffer& buffer, std::uint64_t first, std::uint64_t count, double gain,
