@@ -94,15 +94,22 @@ struct RmsLevel {
 // and every other frame its windows reach from the edges saved before the pass: the `offset`
 // frames before its first frame and the `length - offset` frames after its last, mirrored past
 // the track's ends as a padded copy with a lead-in of M holds them. A frame of its own that has
-// left the window's front is kept, as it was, in a ring of `offset` frames until it leaves the
-// window's back.
+// left the window's front is kept, as it was, in a ring until it leaves the window's back.
 struct SliceSource {
   std::int64_t first;  // the slice's frames are [first, end)
   std::int64_t end;
-  const double* before;  // frames [first - offset, first)
-  const double* after;   // frames [end, end + length - offset)
-  double* ring;          // frame f's original at (f - first) mod offset
+  const double* before;     // frames [first - offset, first)
+  const double* after;      // frames [end, end + length - offset)
+  double* ring;             // frame f's original at (f - first) mod ringFrames
+  std::int64_t ringFrames;  // RingFrames()
 };
+
+// The ring's length: the `offset` frames between a frame and the window's back, and never fewer
+// than a run, so that a short ring does not cut the runs short. None when the back is the frame.
+std::int64_t RingFrames(CompressWindow window) noexcept {
+  if (window.offset == 0) return 0;
+  return static_cast<std::int64_t>(std::max(window.offset, kStopPollFrames));
+}
 
 // Frames [frame, frame + count) of the window's front, all at or past the first frame not yet
 // written: from the track while in the slice, then from the saved edges.
@@ -129,8 +136,9 @@ void CopyMirrored(const AudioBuffer& track, std::int64_t frame, std::uint64_t co
 }
 
 // `count` output frames at `frames`, written over them. Per frame the window's front frame
-// (`entering`) joins the sum, the frame is kept where `leaving` was read (its own place when the
-// window's back is the frame itself) and written, and the window's back frame leaves the sum.
+// (`entering`) joins the sum, the window's back frame (`leaving`) is read, the frame is kept at
+// `keep` (in the ring, or in its own place when the window's back is the frame itself) and
+// written, and the back frame leaves the sum. `leaving` may trail `keep` in the same ring.
 template <class Measure, class Sum>
 void CompressRun(const Measure& measure, const CompressGainRule& rule, const double* entering,
                  const double* leaving, double* keep, double* frames, std::uint64_t count,
@@ -172,7 +180,8 @@ double CompressSlice(const Measure& measure, const CompressGainRule& rule, Compr
     frame += static_cast<std::int64_t>(run.count);
   }
 
-  std::int64_t slot = 0;  // (f - first) mod offset
+  const std::int64_t ring = source.ringFrames;
+  std::int64_t slot = 0;  // (f - first) mod ring
   for (std::int64_t f = source.first; f < source.end;) {
     if (stop.Load() != 0) return peak;
     std::uint64_t count =
@@ -182,15 +191,21 @@ double CompressSlice(const Measure& measure, const CompressGainRule& rule, Compr
     double* keep = frames;
     if (offset > 0) {
       keep = source.ring + 2 * slot;
-      count = std::min(count, static_cast<std::uint64_t>(offset - slot));
-      leaving = keep;
-      if (f < source.first + offset) leaving = source.before + 2 * slot;
+      count = std::min(count, static_cast<std::uint64_t>(ring - slot));
+      if (f < source.first + offset) {
+        leaving = source.before + 2 * (f - source.first);
+        count = std::min(count, static_cast<std::uint64_t>(source.first + offset - f));
+      } else {
+        const std::int64_t back = slot >= offset ? slot - offset : slot - offset + ring;
+        leaving = source.ring + 2 * back;
+        count = std::min(count, static_cast<std::uint64_t>(ring - back));
+      }
     }
     const Run front = FrontRun(source, track, f - offset + length, count);
     CompressRun<Measure, Sum>(measure, rule, front.frames, leaving, keep, frames, front.count, sum);
     peak = std::max(peak, PeakOfSamples(frames, front.count, stop));
     f += static_cast<std::int64_t>(front.count);
-    if (offset > 0) slot = (slot + static_cast<std::int64_t>(front.count)) % offset;
+    if (offset > 0) slot = (slot + static_cast<std::int64_t>(front.count)) % ring;
   }
   return peak;
 }
@@ -201,15 +216,19 @@ struct PassMemory {
   CompressWindow window;
   RecordPtr<double> block;
 
-  std::uint64_t WorkerSamples() const noexcept { return 2 * (window.offset + window.length); }
+  std::uint64_t RingSamples() const noexcept {
+    return 2 * static_cast<std::uint64_t>(RingFrames(window));
+  }
+  std::uint64_t WorkerSamples() const noexcept { return RingSamples() + 2 * window.length; }
   double* Ring(unsigned worker) const noexcept { return block.get() + worker * WorkerSamples(); }
   // Frames [first - offset, first), then [end, end + length - offset).
-  double* Edges(unsigned worker) const noexcept { return Ring(worker) + 2 * window.offset; }
+  double* Edges(unsigned worker) const noexcept { return Ring(worker) + RingSamples(); }
 };
 
-// Workers and their memory, never more than the padded copy's N + 2M frames: a worker takes a
-// ring and its saved edges (at most two windows), so there are at most (N + 2M) / 3M workers,
-// each with a slice of at least M frames (one for a track shorter than its window).
+// Workers and their memory, within the padded copy's N + 2M frames (and a run's frames): a
+// worker takes a ring and its saved edges (at most two windows, or a window and a run), so there
+// are at most (N + 2M) / 3M workers, each with a slice of at least M frames (one for a track
+// shorter than its window).
 Result PlanPass(const AudioBuffer& track, CompressWindow window, PassMemory* pass) {
   const std::uint64_t m = window.length;
   const std::uint64_t copyFrames = track.frameCount + 2 * m;  // below 2^60: the copy was allowed
@@ -241,7 +260,7 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
     const auto end = first + static_cast<std::int64_t>(plan.slices[w].count);
     CopyMirrored(track, first - offset, window.offset, before);
     CopyMirrored(track, end, window.length - window.offset, after);
-    sources[w] = {first, end, before, after, pass.Ring(w)};
+    sources[w] = {first, end, before, after, pass.Ring(w), RingFrames(window)};
   }
 
   const CompressGainRule rule = CompressGainRule::From(parameters);

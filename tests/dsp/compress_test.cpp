@@ -133,15 +133,20 @@ std::vector<double> ReferenceCompress(std::vector<double> in, std::uint32_t rate
 }
 
 // The running window sums must equal the direct ones exactly: the output is bit for bit the
-// reference's (the stage contract test holds it to any number of workers). The output is written
-// over the track, so each row tries a way to read a frame after it is overwritten: windows across
-// many blocks and slices, a window wholly after (balance 100) or before (0) its frame, a track
-// shorter than its window (its mirror images read more than once), an input the guard scales.
+// reference's, for any number of workers. The output is written over the track, so each row tries
+// a way to read a frame after it is overwritten: windows across many slices, a window wholly after
+// (balance 100) or before (0) its frame, a window's back a few frames behind it (a ring longer
+// than its offset), a track shorter than its window (its mirror images read more than once, the
+// first window reaching past the track's end), an input the guard scales.
 TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
-  constexpr std::uint32_t kRate = 8000;
-  const std::tuple<std::uint64_t, std::uint32_t, double> cases[] = {
-      {1'200'007, 37, 0.95}, {300'001, 100, 0.95}, {300'001, 0, 1.5}, {700, 37, 0.95}};
-  for (const auto& [frames, balance, peak] : cases) {
+  constexpr std::uint32_t kRate = 8000;  // a window of 1,200 frames
+  // Frames, balance, input peak, workers.
+  const std::tuple<std::uint64_t, std::uint32_t, double, unsigned> cases[] = {
+      {1'200'007, 37, 0.95, 1}, {300'001, 100, 0.95, 3}, {300'001, 0, 1.5, 3},
+      {300'001, 99, 0.95, 3},   {300'001, 63, 0.95, 63}, {700, 37, 0.95, 1},
+      {700, 100, 0.95, 1}};
+  for (const auto& [frames, balance, peak, workers] : cases) {
+    const testing::ScopedWorkerCount workerCount(workers);
     for (const std::uint32_t type : {0U, 1U}) {
       const CompressParameters p{.downward = 60,
                                  .upward = 100,
@@ -159,9 +164,9 @@ TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
       for (std::size_t k = 0; k < out.size(); ++k) {
         if (out[k] != expected[k] && differing++ == 0) first = k;
       }
-      EXPECT_EQ(differing, 0U) << frames << " frames, balance " << balance << ", type " << type
-                               << ", first at sample " << first << ": " << out[first]
-                               << " != " << expected[first];
+      EXPECT_EQ(differing, 0U) << frames << " frames, balance " << balance << ", " << workers
+                               << " workers, type " << type << ", first at sample " << first << ": "
+                               << out[first] << " != " << expected[first];
     }
   }
 }
