@@ -150,19 +150,23 @@ TEST(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
 
 // Pins the modulator's exact output, so that a compiler, flag or kernel change that alters a
 // single bit shows here. Input: 2205 frames at 44.1 kHz of exact binary fractions (a sawtooth, no
-// library maths; the right channel inverted and later), three workers, DSD64; FNV-1a 64 over the
-// real byte pairs, from the release build.
+// library maths; the right channel inverted and later), three workers, DSD64 (8 bits a frame) and
+// DSD128 (16); FNV-1a 64 over the real byte pairs, from the release build.
 TEST(ToOneBitTest, TheSameBitsOnEveryBuild) {
   ScopedWorkerCount workers(3);
   const auto saw = [](std::uint64_t n) { return static_cast<double>(n * 37 % 256) / 256 - 0.5; };
-  BufferSlot slot = AudioSlot(44100, 2205, saw, [&](std::uint64_t n) { return -saw(n + 100); });
-  ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);
-  const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (std::uint64_t i = 0; i < 2 * dsd.length; ++i) {
-    hash = (hash ^ dsd.Data()[i]) * 1099511628211ULL;
+  const std::pair<std::uint32_t, std::uint64_t> cases[] = {{2822400, 10400446360093351756ULL},
+                                                           {5644800, 2220219944285356047ULL}};
+  for (const auto& [dsdRate, expected] : cases) {
+    BufferSlot slot = AudioSlot(44100, 2205, saw, [&](std::uint64_t n) { return -saw(n + 100); });
+    ASSERT_EQ(ToOneBit(slot, dsdRate, stop_), kOk);
+    const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (std::uint64_t i = 0; i < 2 * dsd.length; ++i) {
+      hash = (hash ^ dsd.Data()[i]) * 1099511628211ULL;
+    }
+    EXPECT_EQ(hash, expected) << dsdRate;
   }
-  EXPECT_EQ(hash, 10400446360093351756ULL);
 }
 
 // From below the PCM rate the interpolation feeds the modulators run by run, with the bits of the
