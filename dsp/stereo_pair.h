@@ -31,10 +31,13 @@ struct StereoPair {
     return {_mm_mul_pd(a.v, b.v)};
   }
 
-  // +1.0 in each lane whose value is >= 0 (−0.0 included), −1.0 elsewhere, and the lanes' choice
-  // as bits (bit 0 left, bit 1 right). No branch: a compare mask flips the sign bit of −1.0.
-  StereoPair SignOf(unsigned* bits) const noexcept {
-    const __m128d nonNegative = _mm_cmpge_pd(v, _mm_setzero_pd());
+  // +1.0 in each lane where the rounded sum a + b would be >= 0 (−0.0 included), −1.0 elsewhere,
+  // and the lanes' choice as bits (bit 0 left, bit 1 right), without the addition, given
+  // `minusB` = −b: for finite a and b the rounded sum is >= 0 exactly when a >= −b, as rounding
+  // keeps the sign and an exact zero sum rounds to ±0 (only +∞ + −∞ would differ). No branch: a
+  // compare mask flips the sign bit of −1.0.
+  static StereoPair SignOfSum(StereoPair a, StereoPair minusB, unsigned* bits) noexcept {
+    const __m128d nonNegative = _mm_cmpge_pd(a.v, minusB.v);
     *bits = static_cast<unsigned>(_mm_movemask_pd(nonNegative));
     return {_mm_xor_pd(_mm_set1_pd(-1.0), _mm_and_pd(nonNegative, _mm_set1_pd(-0.0)))};
   }
@@ -64,9 +67,9 @@ struct StereoPair {
     return {a.l * b.l, a.r * b.r};
   }
 
-  StereoPair SignOf(unsigned* bits) const noexcept {
-    const unsigned left = l >= 0.0 ? 1U : 0U;
-    const unsigned right = r >= 0.0 ? 1U : 0U;
+  static StereoPair SignOfSum(StereoPair a, StereoPair minusB, unsigned* bits) noexcept {
+    const unsigned left = a.l >= minusB.l ? 1U : 0U;
+    const unsigned right = a.r >= minusB.r ? 1U : 0U;
     *bits = left | (right << 1);
     return {left != 0 ? 1.0 : -1.0, right != 0 ? 1.0 : -1.0};
   }

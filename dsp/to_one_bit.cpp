@@ -71,6 +71,7 @@ void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
     a[k] = StereoPair::Splat(kA[k]);
     c[k] = StereoPair::Splat(kA[k] + kB[k]);
   }
+  const StereoPair minusA0 = StereoPair::Splat(-kA[0]);  // (−a)·e is exactly −(a·e)
   StereoPair e1 = state[0], e2 = state[1], e3 = state[2], e4 = state[3], e5 = state[4],
              e6 = state[5], e7 = state[6], e8 = state[7];
   const auto keep = [&] {
@@ -94,9 +95,9 @@ void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
                                   ((a[5] * e6 + a[6] * e7) + a[7] * e8);
         const StereoPair olderC = ((c[1] * e2 + c[2] * e3) + (c[3] * e4 + c[4] * e5)) +
                                   ((c[5] * e6 + c[6] * e7) + c[7] * e8);
-        const StereoPair u = (x + olderA) + a[0] * e1;
+        // y = sign of u = (x + olderA) + a_0·e(t−1), decided without the last addition.
         unsigned bits;
-        const StereoPair y = u.SignOf(&bits);
+        const StereoPair y = StereoPair::SignOfSum(x + olderA, minusA0 * e1, &bits);
         const StereoPair e = ((x + olderC) + c[0] * e1) - y;
         e8 = e7;
         e7 = e6;
