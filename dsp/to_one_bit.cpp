@@ -12,6 +12,7 @@
 #include "dsp/parallel_for.h"
 #include "dsp/resample.h"
 #include "dsp/stereo_pair.h"
+#include "dsp/vector_unit.h"
 #include "dsp/worker_count.h"
 #include "platform/failure.h"
 
@@ -51,6 +52,89 @@ constexpr double kB[8] = {7.333728572105925,  -23.5888877320807,  43.47117649850
 // (0.5 · w) · s are the same double, as a power of two scales without rounding.
 constexpr double kModulationDepth = 0.5;
 
+#if defined(LUMARO_AVX2_KERNELS)
+// [e | e].
+LUMARO_AVX2 inline __m256d BothHalves(__m128d e) { return _mm256_set_m128d(e, e); }
+
+// The state to carry on: e(t − 1), then e(t − 2) … e(t − 8) from the low halves.
+LUMARO_AVX2 inline void StoreState(StereoPair (&state)[8], __m128d e1, __m256d e2, __m256d e3,
+                                   __m256d e4, __m256d e5, __m256d e6, __m256d e7, __m256d e8) {
+  state[0].v = e1;
+  const __m256d older[7] = {e2, e3, e4, e5, e6, e7, e8};
+  for (int k = 0; k < 7; ++k) state[k + 1].v = _mm256_castpd256_pd128(older[k]);
+}
+
+// ModulateFrames with the two sums over the older taps (a_k and c_k) side by side in one
+// 256-bit register, [a | c] times [e | e]; x is worked out in both halves. Every lane makes the
+// IEEE operations ModulateFrames makes, in its order, so the bits are the same; about a third
+// fewer operations per bit.
+template <unsigned R>
+LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsigned char* out,
+                                    const StereoPair (&w)[R][4], StereoPair (&state)[8],
+                                    const platform::StopWord& stop) {
+  __m256d ac[8];
+  for (int k = 0; k < 8; ++k) ac[k] = _mm256_setr_pd(kA[k], kA[k], kA[k] + kB[k], kA[k] + kB[k]);
+  const __m128d minusA0 = _mm_set1_pd(-kA[0]);
+  const __m128d c0 = _mm_set1_pd(kA[0] + kB[0]);
+  __m256d weights[R][4];
+  for (unsigned j = 0; j < R; ++j) {
+    for (int i = 0; i < 4; ++i) weights[j][i] = _mm256_set1_pd(w[j][i].Left());
+  }
+  __m128d e1 = state[0].v;
+  __m256d e2 = BothHalves(state[1].v), e3 = BothHalves(state[2].v), e4 = BothHalves(state[3].v),
+          e5 = BothHalves(state[4].v), e6 = BothHalves(state[5].v), e7 = BothHalves(state[6].v),
+          e8 = BothHalves(state[7].v);
+  for (std::uint64_t done = 0; done < count; done += kStopPollFrames) {
+    if (stop.Load() != 0) return StoreState(state, e1, e2, e3, e4, e5, e6, e7, e8);
+    const std::uint64_t end = std::min(count, done + kStopPollFrames);
+    for (std::uint64_t n = done; n < end; ++n) {
+      const __m256d s0 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(s));
+      const __m256d s1 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(s + 2));
+      const __m256d s2 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(s + 4));
+      const __m256d s3 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(s + 6));
+      unsigned left = 0;
+      unsigned right = 0;
+#pragma GCC unroll 16
+      for (unsigned j = 0; j < R; ++j) {
+        const __m256d x = _mm256_add_pd(
+            _mm256_add_pd(
+                _mm256_add_pd(_mm256_mul_pd(weights[j][0], s0), _mm256_mul_pd(weights[j][1], s1)),
+                _mm256_mul_pd(weights[j][2], s2)),
+            _mm256_mul_pd(weights[j][3], s3));
+        const __m256d older = _mm256_add_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(ac[1], e2), _mm256_mul_pd(ac[2], e3)),
+                          _mm256_add_pd(_mm256_mul_pd(ac[3], e4), _mm256_mul_pd(ac[4], e5))),
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(ac[5], e6), _mm256_mul_pd(ac[6], e7)),
+                          _mm256_mul_pd(ac[7], e8)));
+        const __m256d sums = _mm256_add_pd(x, older);  // [x + olderA | x + olderC]
+        unsigned bits;
+        const StereoPair y =
+            StereoPair::SignOfSum({_mm256_castpd256_pd128(sums)}, {_mm_mul_pd(minusA0, e1)}, &bits);
+        const __m128d e =
+            _mm_sub_pd(_mm_add_pd(_mm256_extractf128_pd(sums, 1), _mm_mul_pd(c0, e1)), y.v);
+        e8 = e7;
+        e7 = e6;
+        e6 = e5;
+        e5 = e4;
+        e4 = e3;
+        e3 = e2;
+        e2 = BothHalves(e1);
+        e1 = e;
+        left |= (bits & 1U) << j;
+        right |= (bits >> 1) << j;
+      }
+      for (unsigned byte = 0; byte < R / 8; ++byte) {
+        out[2 * byte] = static_cast<unsigned char>(left >> (8 * byte));
+        out[2 * byte + 1] = static_cast<unsigned char>(right >> (8 * byte));
+      }
+      out += 2 * (R / 8);
+      s += 2;
+    }
+  }
+  StoreState(state, e1, e2, e3, e4, e5, e6, e7, e8);
+}
+#endif
+
 // Modulates PCM frames [first, first + count) of both channels into byte pairs from pair
 // first × R / 8. Only the newest state e(t−1) is on the path from one bit to the next: the
 // older taps and the sub-sample are summed in a fixed tree while the previous bit is decided,
@@ -65,6 +149,9 @@ template <unsigned R>
 void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
                     const StereoPair (&w)[R][4], StereoPair (&state)[8],
                     const platform::StopWord& stop) {
+#if defined(LUMARO_AVX2_KERNELS)
+  if (HasAvx2()) return ModulateFramesAvx2<R>(s, count, out, w, state, stop);
+#endif
   StereoPair a[8];
   StereoPair c[8];
   for (int k = 0; k < 8; ++k) {
