@@ -10,6 +10,7 @@
 #include "dsp/mirror_lead_in.h"
 #include "dsp/parallel_for.h"
 #include "dsp/record_ptr.h"
+#include "dsp/vector_unit.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -93,23 +94,14 @@ struct RmsLevel {
 // reads, so a slice takes its own frames from the track (each is read before it is overwritten)
 // and every other frame its windows reach from the edges saved before the pass: the `offset`
 // frames before its first frame and the `length - offset` frames after its last, mirrored past
-// the track's ends as a padded copy with a lead-in of M holds them. A frame of its own that has
-// left the window's front is kept, as it was, in a ring until it leaves the window's back.
+// the track's ends as a padded copy with a lead-in of M holds them. A frame's term is kept from
+// when it joins the window at its front until it leaves at its back, so no frame is read again.
 struct SliceSource {
   std::int64_t first;  // the slice's frames are [first, end)
   std::int64_t end;
-  const double* before;     // frames [first - offset, first)
-  const double* after;      // frames [end, end + length - offset)
-  double* ring;             // frame f's original at (f - first) mod ringFrames
-  std::int64_t ringFrames;  // RingFrames()
+  const double* before;  // frames [first - offset, first)
+  const double* after;   // frames [end, end + length - offset)
 };
-
-// The ring's length: the `offset` frames between a frame and the window's back, and never fewer
-// than a run, so that a short ring does not cut the runs short. None when the back is the frame.
-std::int64_t RingFrames(CompressWindow window) noexcept {
-  if (window.offset == 0) return 0;
-  return static_cast<std::int64_t>(std::max(window.offset, kStopPollFrames));
-}
 
 // Frames [frame, frame + count) of the window's front, all at or past the first frame not yet
 // written: from the track while in the slice, then from the saved edges.
@@ -136,99 +128,91 @@ void CopyMirrored(const AudioBuffer& track, std::int64_t frame, std::uint64_t co
 }
 
 // `count` output frames at `frames`, written over them. Per frame the window's front frame
-// (`entering`) joins the sum, the window's back frame (`leaving`) is read, the frame is kept at
-// `keep` (in the ring, or in its own place when the window's back is the frame itself) and
-// written, and the back frame leaves the sum. `leaving` may trail `keep` in the same ring.
+// (`entering`) joins the sum and its term takes the place in `terms` of the window's back frame,
+// whose term leaves the sum once the frame is written.
 template <class Measure, class Sum>
 void CompressRun(const Measure& measure, const CompressGainRule& rule, const double* entering,
-                 const double* leaving, double* keep, double* frames, std::uint64_t count,
-                 Sum& sum) noexcept {
-  for (std::uint64_t k = 0; k < 2 * count; k += 2) {
-    sum += Measure::Term(entering + k);
-    const Sum left = Measure::Term(leaving + k);
-    const double x0 = frames[k];
-    const double x1 = frames[k + 1];
-    keep[k] = x0;
-    keep[k + 1] = x1;
+                 Sum* terms, double* frames, std::uint64_t count, Sum& sum) noexcept {
+  for (std::uint64_t k = 0; k < count; ++k) {
+    PrefetchAhead(entering + 2 * k, kAudioFrameBytes);
+    PrefetchAhead(frames + 2 * k, kAudioFrameBytes);
+    const Sum joining = Measure::Term(entering + 2 * k);
+    const Sum leaving = terms[k];
+    terms[k] = joining;
+    sum += joining;
     const double gain = rule.GainFor(measure.Level(sum));
-    frames[k] = gain == 0.0 ? 0.0 : gain * x0;
-    frames[k + 1] = gain == 0.0 ? 0.0 : gain * x1;
-    sum -= left;
+    frames[2 * k] = gain == 0.0 ? 0.0 : gain * frames[2 * k];
+    frames[2 * k + 1] = gain == 0.0 ? 0.0 : gain * frames[2 * k + 1];
+    sum -= leaving;
   }
 }
 
-// One worker: output frames [first, first + count) written over the same frames of the track.
-// The window sum starts with the first M frames of the first window; the frames then go in runs
-// over which every source is contiguous: the window's back in the saved edge or the ring, its
-// front in the track or the saved edge, at most kStopPollFrames frames. Answers the peak of the
-// frames it wrote, for the clip guard that follows.
+// One worker: output frames [first, end) written over the same frames of the track. `terms`
+// holds the terms of the window's M frames, the window's back frame's at (f - first) mod M for
+// frame f. The window sum starts with the first window's terms; the frames then go in runs over
+// which the window's front is contiguous (in the track or the saved edge) and its back does not
+// wrap, at most kStopPollFrames frames. Answers the peak of the frames it wrote, for the clip
+// guard that follows.
 template <class Measure, class Sum>
 double CompressSlice(const Measure& measure, const CompressGainRule& rule, CompressWindow window,
-                     const SliceSource& source, AudioBuffer& track,
+                     const SliceSource& source, Sum* terms, AudioBuffer& track,
                      const platform::StopWord& stop) {
   double peak = 0.0;
   if (stop.Load() != 0) return peak;
   const auto offset = static_cast<std::int64_t>(window.offset);
-  const auto length = static_cast<std::int64_t>(window.length);
+  const std::uint64_t length = window.length;
 
   Sum sum{0};
-  for (std::uint64_t j = 0; j < window.offset; ++j) sum += Measure::Term(source.before + 2 * j);
-  for (std::int64_t frame = source.first; frame < source.first - offset + length;) {
-    const Run run = FrontRun(source, track, frame,
-                             static_cast<std::uint64_t>(source.first - offset + length - frame));
-    for (std::uint64_t j = 0; j < run.count; ++j) sum += Measure::Term(run.frames + 2 * j);
+  std::uint64_t j = 0;
+  for (; j < window.offset; ++j) sum += terms[j] = Measure::Term(source.before + 2 * j);
+  for (std::int64_t frame = source.first; j < length;) {
+    const Run run = FrontRun(source, track, frame, length - j);
+    for (std::uint64_t k = 0; k < run.count; ++k, ++j) {
+      sum += terms[j] = Measure::Term(run.frames + 2 * k);
+    }
     frame += static_cast<std::int64_t>(run.count);
   }
 
-  const std::int64_t ring = source.ringFrames;
-  std::int64_t slot = 0;  // (f - first) mod ring
+  std::uint64_t slot = 0;  // (f - first) mod M
   for (std::int64_t f = source.first; f < source.end;) {
     if (stop.Load() != 0) return peak;
-    std::uint64_t count =
-        std::min<std::uint64_t>(kStopPollFrames, static_cast<std::uint64_t>(source.end - f));
+    const std::uint64_t count =
+        std::min({kStopPollFrames, static_cast<std::uint64_t>(source.end - f), length - slot});
+    const Run front =
+        FrontRun(source, track, f - offset + static_cast<std::int64_t>(length), count);
     double* frames = track.Frame(f);
-    const double* leaving = frames;
-    double* keep = frames;
-    if (offset > 0) {
-      keep = source.ring + 2 * slot;
-      count = std::min(count, static_cast<std::uint64_t>(ring - slot));
-      if (f < source.first + offset) {
-        leaving = source.before + 2 * (f - source.first);
-        count = std::min(count, static_cast<std::uint64_t>(source.first + offset - f));
-      } else {
-        const std::int64_t back = slot >= offset ? slot - offset : slot - offset + ring;
-        leaving = source.ring + 2 * back;
-        count = std::min(count, static_cast<std::uint64_t>(ring - back));
-      }
-    }
-    const Run front = FrontRun(source, track, f - offset + length, count);
-    CompressRun<Measure, Sum>(measure, rule, front.frames, leaving, keep, frames, front.count, sum);
+    CompressRun<Measure, Sum>(measure, rule, front.frames, terms + slot, frames, front.count, sum);
     peak = std::max(peak, PeakOfSamples(frames, front.count, stop));
     f += static_cast<std::int64_t>(front.count);
-    if (offset > 0) slot = (slot + static_cast<std::int64_t>(front.count)) % ring;
+    slot += front.count;
+    if (slot == length) slot = 0;
   }
   return peak;
 }
 
-// The working memory of the pass, one block: per worker its ring and its saved edges.
+// The working memory of the pass, one block: per worker its terms (M of at most 128 bits) and
+// its saved edges (M frames).
 struct PassMemory {
   unsigned workers;
   CompressWindow window;
   RecordPtr<double> block;
 
-  std::uint64_t RingSamples() const noexcept {
-    return 2 * static_cast<std::uint64_t>(RingFrames(window));
+  static constexpr std::uint64_t kTermSamples = sizeof(Sum128) / sizeof(double);
+  std::uint64_t WorkerSamples() const noexcept { return (kTermSamples + 2) * window.length; }
+  template <class Sum>
+  Sum* Terms(unsigned worker) const noexcept {
+    static_assert(sizeof(Sum) <= sizeof(Sum128));
+    return reinterpret_cast<Sum*>(block.get() + worker * WorkerSamples());
   }
-  std::uint64_t WorkerSamples() const noexcept { return RingSamples() + 2 * window.length; }
-  double* Ring(unsigned worker) const noexcept { return block.get() + worker * WorkerSamples(); }
   // Frames [first - offset, first), then [end, end + length - offset).
-  double* Edges(unsigned worker) const noexcept { return Ring(worker) + RingSamples(); }
+  double* Edges(unsigned worker) const noexcept {
+    return block.get() + worker * WorkerSamples() + kTermSamples * window.length;
+  }
 };
 
-// Workers and their memory, within the padded copy's N + 2M frames (and a run's frames): a
-// worker takes a ring and its saved edges (at most two windows, or a window and a run), so there
-// are at most (N + 2M) / 3M workers, each with a slice of at least M frames (one for a track
-// shorter than its window).
+// Workers and their memory, within the padded copy's N + 2M frames: a worker takes its terms and
+// its saved edges (two windows' worth), so there are at most (N + 2M) / 3M workers, each with a
+// slice of at least M frames (one for a track shorter than its window).
 Result PlanPass(const AudioBuffer& track, CompressWindow window, PassMemory* pass) {
   const std::uint64_t m = window.length;
   const std::uint64_t copyFrames = track.frameCount + 2 * m;  // below 2^60: the copy was allowed
@@ -260,7 +244,7 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
     const auto end = first + static_cast<std::int64_t>(plan.slices[w].count);
     CopyMirrored(track, first - offset, window.offset, before);
     CopyMirrored(track, end, window.length - window.offset, after);
-    sources[w] = {first, end, before, after, pass.Ring(w), RingFrames(window)};
+    sources[w] = {first, end, before, after};
   }
 
   const CompressGainRule rule = CompressGainRule::From(parameters);
@@ -269,18 +253,18 @@ Result RunCompressPasses(BufferSlot& trackSlot, const CompressParameters& parame
   WorkerBody body;
   if (parameters.loudnessType != kLoudnessTypeArv) {
     body = [&, measure = RmsLevel{windowSamples}](unsigned worker, Slice) {
-      peaks[worker] =
-          CompressSlice<RmsLevel, Sum128>(measure, rule, window, sources[worker], track, stop);
+      peaks[worker] = CompressSlice<RmsLevel, Sum128>(measure, rule, window, sources[worker],
+                                                      pass.Terms<Sum128>(worker), track, stop);
     };
   } else if (window.length + 1 < (std::uint64_t{1} << 32)) {
     body = [&, measure = ArvLevel<std::uint64_t>{ToDouble(windowSamples)}](unsigned worker, Slice) {
       peaks[worker] = CompressSlice<ArvLevel<std::uint64_t>, std::uint64_t>(
-          measure, rule, window, sources[worker], track, stop);
+          measure, rule, window, sources[worker], pass.Terms<std::uint64_t>(worker), track, stop);
     };
   } else {
     body = [&, measure = ArvLevel<Sum128>{ToDouble(windowSamples)}](unsigned worker, Slice) {
-      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(measure, rule, window,
-                                                              sources[worker], track, stop);
+      peaks[worker] = CompressSlice<ArvLevel<Sum128>, Sum128>(
+          measure, rule, window, sources[worker], pass.Terms<Sum128>(worker), track, stop);
     };
   }
   if (const Result result = ParallelForOn(track.frameCount, pass.workers, stop, body);

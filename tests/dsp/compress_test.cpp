@@ -135,9 +135,9 @@ std::vector<double> ReferenceCompress(std::vector<double> in, std::uint32_t rate
 // The running window sums must equal the direct ones exactly: the output is bit for bit the
 // reference's, for any number of workers. The output is written over the track, so each row tries
 // a way to read a frame after it is overwritten: windows across many slices, a window wholly after
-// (balance 100) or before (0) its frame, a window's back a few frames behind it (a ring longer
-// than its offset), a track shorter than its window (its mirror images read more than once, the
-// first window reaching past the track's end), an input the guard scales.
+// (balance 100) or before (0) its frame, a window's back a few frames behind it, a track shorter
+// than its window (its mirror images read more than once, the first window reaching past the
+// track's end), an input the guard scales.
 TEST(CompressTest, RunningSumsEqualDirectWindowSums) {
   constexpr std::uint32_t kRate = 8000;  // a window of 1,200 frames
   // Frames, balance, input peak, workers.
