@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -29,6 +31,19 @@ struct StereoPair {
   }
   friend StereoPair operator*(StereoPair a, StereoPair b) noexcept {
     return {_mm_mul_pd(a.v, b.v)};
+  }
+
+  // The lanes whose magnitude is beyond `bound`, or not a number, as bits (bit 0 left, bit 1
+  // right).
+  unsigned LanesBeyond(double bound) const noexcept {
+    const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), v);
+    return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpnle_pd(magnitude, _mm_set1_pd(bound))));
+  }
+  // This pair with the lanes in `lanes` (bits as LanesBeyond's) set to 0.0.
+  StereoPair Without(unsigned lanes) const noexcept { return {_mm_and_pd(v, KeepMask(lanes))}; }
+  // All ones in the lanes not in `lanes`, zeros in those in it.
+  static __m128d KeepMask(unsigned lanes) noexcept {
+    return _mm_castsi128_pd(_mm_set_epi64x((lanes & 2U) != 0 ? 0 : -1, (lanes & 1U) != 0 ? 0 : -1));
   }
 
   // +1.0 in each lane where the rounded sum a + b would be >= 0 (−0.0 included), −1.0 elsewhere,
@@ -65,6 +80,13 @@ struct StereoPair {
   }
   friend StereoPair operator*(StereoPair a, StereoPair b) noexcept {
     return {a.l * b.l, a.r * b.r};
+  }
+
+  unsigned LanesBeyond(double bound) const noexcept {
+    return (std::fabs(l) <= bound ? 0U : 1U) | (std::fabs(r) <= bound ? 0U : 2U);
+  }
+  StereoPair Without(unsigned lanes) const noexcept {
+    return {(lanes & 1U) != 0 ? 0.0 : l, (lanes & 2U) != 0 ? 0.0 : r};
   }
 
   static StereoPair SignOfSum(StereoPair a, StereoPair minusB, unsigned* bits) noexcept {

@@ -48,6 +48,13 @@ constexpr double kB[8] = {7.333728572105925,  -23.5888877320807,  43.47117649850
                           -50.21320840123172, 37.237233820994376, -17.319327891507537,
                           4.6211255639910584, -0.5418409102804446};
 
+// Beyond this magnitude the loop's state has left its stable range (it keeps to a few million):
+// a full-scale input can drive it there, and it would run away to infinity and then stand at
+// not-a-number, every later bit 0. Checked after each PCM frame, when the state of a channel is
+// reset to zero, as at a worker's start. From below it, R ≤ 16 steps cannot reach infinity (a
+// step multiplies the state by less than 2^8), so the bit decision never meets ∞ − ∞.
+constexpr double kRunawayState = 1099511627776.0;  // 2^40
+
 // The halving to 50 % modulation is folded into the sub-sample weights: w · (0.5 · s) and
 // (0.5 · w) · s are the same double, as a power of two scales without rounding.
 constexpr double kModulationDepth = 0.5;
@@ -129,6 +136,11 @@ LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsign
       }
       out += 2 * (R / 8);
       s += 2;
+      if (const unsigned runaway = StereoPair{e1}.LanesBeyond(kRunawayState); runaway != 0) {
+        const __m256d keep = BothHalves(StereoPair::KeepMask(runaway));
+        e1 = _mm_and_pd(e1, StereoPair::KeepMask(runaway));
+        for (__m256d* e : {&e2, &e3, &e4, &e5, &e6, &e7, &e8}) *e = _mm256_and_pd(*e, keep);
+      }
     }
   }
   StoreState(state, e1, e2, e3, e4, e5, e6, e7, e8);
@@ -203,6 +215,9 @@ void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
       }
       out += 2 * (R / 8);
       s += 2;
+      if (const unsigned runaway = e1.LanesBeyond(kRunawayState); runaway != 0) {
+        for (StereoPair* e : {&e1, &e2, &e3, &e4, &e5, &e6, &e7, &e8}) *e = e->Without(runaway);
+      }
     }
   }
   keep();

@@ -148,6 +148,34 @@ TEST(ToOneBitTest, MinusSixDbSineHasAtLeast130DbInBandSinad) {
   }
 }
 
+// A full-scale square wave drives the loop past its stable range, where its state ran away to
+// infinity and then stood at not-a-number, every later bit 0: full negative DC. The modulator
+// resets a runaway state, so the output keeps following the input: about 75 % ones while the
+// square is +1 (0.5 after the halving) and 25 % while it is −1, to the last half-period.
+TEST(ToOneBitTest, AFullScaleSquareKeepsBeingModulated) {
+  ScopedWorkerCount workers(1);
+  constexpr std::uint64_t kPeriod = 400;  // frames at 352.8 kHz: 882 Hz
+  constexpr std::uint64_t kFrames = 352800;
+  const auto square = [](std::uint64_t n) { return n % kPeriod < kPeriod / 2 ? 1.0 : -1.0; };
+  BufferSlot slot =
+      AudioSlot(352800, kFrames, square, [&](std::uint64_t n) { return -square(n + kPeriod / 4); });
+  ASSERT_EQ(ToOneBit(slot, 2822400, stop_), kOk);
+  const DsdBuffer& dsd = *slot.Get<DsdBuffer>();
+  for (int channel = 0; channel < 2; ++channel) {
+    // Each half-period's middle half, over the second half of the track: 8 bits a frame.
+    std::uint64_t plus = 0, minus = 0, plusBits = 0, minusBits = 0;
+    for (std::uint64_t n = kFrames / 2; n + kPeriod <= kFrames; n += kPeriod / 4) {
+      const double level = channel == 0 ? square(n) : -square(n + kPeriod / 4);
+      const bool middle = (n / (kPeriod / 4)) % 2 == 1;
+      if (!middle) continue;
+      (level > 0 ? plus : minus) += Ones(dsd, channel, 8 * n, 8 * kPeriod / 4);
+      (level > 0 ? plusBits : minusBits) += 8 * kPeriod / 4;
+    }
+    EXPECT_NEAR(static_cast<double>(plus) / plusBits, 0.75, 0.05) << channel;
+    EXPECT_NEAR(static_cast<double>(minus) / minusBits, 0.25, 0.05) << channel;
+  }
+}
+
 // Pins the modulator's exact output, so that a compiler, flag or kernel change that alters a
 // single bit shows here. Input: 2205 frames at 44.1 kHz of exact binary fractions (a sawtooth, no
 // library maths; the right channel inverted and later), three workers, DSD64 (8 bits a frame) and
