@@ -8,6 +8,7 @@
 #endif
 
 #include "dsp/parallel_for.h"
+#include "dsp/vector_unit.h"
 #include "platform/failure.h"
 
 namespace lumaro::dsp {
@@ -30,6 +31,7 @@ double PeakOfRun(const double* samples, std::uint64_t first, std::uint64_t end, 
   // max(|x|, lane) answers the lane when |x| is not a number, as std::max(peak, |x|) does.
   __m128d lanes[4] = {_mm_set1_pd(peak), _mm_set1_pd(peak), _mm_set1_pd(peak), _mm_set1_pd(peak)};
   for (; i + kLanes <= end; i += kLanes) {
+    PrefetchAhead(samples + i, kLanes * sizeof(double));
     for (int r = 0; r < 4; ++r) {
       lanes[r] = _mm_max_pd(_mm_and_pd(_mm_loadu_pd(samples + i + 2 * r), magnitude), lanes[r]);
     }

@@ -100,6 +100,7 @@ LUMARO_AVX2 std::uint64_t ConvertStereoAvx2(const unsigned char* source, double*
                                           0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
   std::uint64_t f = 0;
   for (; f + kFrames <= frames; f += kFrames, source += kStep, out += 2 * kFrames) {
+    PrefetchAhead(source, kStep);
     __m256d first;
     __m256d second;
     if constexpr (Format == kPcmInteger && Bits == 16) {
