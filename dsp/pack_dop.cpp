@@ -1,6 +1,9 @@
 #include "dsp/pack_dop.h"
 
+#include <optional>
+
 #include "dsp/bit_reverse.h"
+#include "dsp/guarded_alloc.h"
 #include "dsp/parallel_for.h"
 #include "dsp/vector_unit.h"
 #include "platform/failure.h"
@@ -22,7 +25,8 @@ constexpr platform::FailureNames kFailures{
      "pack-dop source too short", "pack-dop output"}};
 
 constexpr std::uint64_t kMinDopLength = 4;
-// 1-bit samples per channel in one DoP frame: two DSD bytes.
+// The byte pairs of one DoP frame: two DSD bytes of each channel.
+constexpr std::uint64_t kBytesPerDsdFrame = 4;
 
 bool IsDopRate(std::uint32_t rate) {
   return rate == 2822400 || rate == 5644800 || rate == 11289600;
@@ -88,11 +92,11 @@ LUMARO_AVX2 std::uint64_t PackFramesAvx2(const unsigned char* in, unsigned char*
 }
 #endif
 
-// DoP frames [first, first + count) of `out` from the byte pairs of `dsd`.
+// DoP frames [first, first + count) at `y` (frame 0's bytes) from the byte pairs at `in` (frame
+// 0's): frame f reads in[4f, 4f + 4) and writes y[2 × Bytes × f, 2 × Bytes × (f + 1)).
 template <unsigned Bytes>
-void PackFrames(const DsdBuffer& dsd, PcmBuffer& out, std::uint64_t first, std::uint64_t count) {
-  const unsigned char* in = dsd.Data();
-  unsigned char* y = out.Data();
+void PackFrames(const unsigned char* in, unsigned char* y, std::uint64_t first,
+                std::uint64_t count) {
   const std::uint64_t end = first + count;
   std::uint64_t f = first;
   const auto packOne = [&](std::uint64_t frame) {
@@ -114,29 +118,75 @@ void PackFrames(const DsdBuffer& dsd, PcmBuffer& out, std::uint64_t first, std::
   for (; f < end; ++f) packOne(f);
 }
 
+// DoP frames [first, end) at `y` from the byte pairs at `in`, on every worker.
+Result PackInParallel(unsigned containerBits, const unsigned char* in, unsigned char* y,
+                      std::uint64_t first, std::uint64_t end) {
+  // A stop request is not looked at: the word the workers poll is never set.
+  const platform::StopWord never;
+  return ParallelFor(end - first, never, [&](unsigned, Slice slice) {
+    if (containerBits == 24) {
+      PackFrames<3>(in, y, first + slice.first, slice.count);
+    } else {
+      PackFrames<4>(in, y, first + slice.first, slice.count);
+    }
+  });
+}
+
+// PackDop in the DsdBuffer's own block, made long enough for the DoP record without a copy
+// (GuardedGrow): the answer, or nullopt when the block cannot grow (the DsdBuffer is then
+// untouched and still owned by `dsd`). A DoP frame is wider than its four bytes of byte pairs, and
+// the DoP record's frames start past the DsdBuffer's, so the outputs of the last frames lie past
+// all the input: in levels from the end, every frame whose output starts at or past the end of
+// the input still to be read is packed at once by every worker; what each level writes over was
+// read by the levels before. The header and the lead-ins are written last.
+std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits,
+                                       std::uint64_t frames, BufferSlot& slot) {
+  const auto bits = static_cast<std::uint8_t>(containerBits);
+  const std::uint32_t rate = dsd->dsdRate / kDopBitsPerFrame;
+  const std::uint64_t bytes = PcmBufferBytes(2, bits, frames);
+  void* grown = bytes == 0 ? nullptr : GuardedGrow(dsd.get(), bytes);
+  if (grown == nullptr) return std::nullopt;
+  (void)dsd.release();  // the block now lies at `grown`
+  RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
+  const std::uint64_t frameBytes = 2 * (containerBits / 8);
+  const std::uint64_t inputStart = sizeof(DsdBuffer) + 2 * kDsdLeadIn;
+  const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
+  static_assert(sizeof(PcmBuffer) + kPcmLeadIn * 6 > sizeof(DsdBuffer) + 2 * kDsdLeadIn);
+  const std::uint64_t gap = outputStart - inputStart;
+  for (std::uint64_t end = frames; end > 0;) {
+    const std::uint64_t reach = kBytesPerDsdFrame * end;  // input bytes before frame `end`
+    const std::uint64_t first = reach > gap ? (reach - gap + frameBytes - 1) / frameBytes : 0;
+    if (const Result packed = PackInParallel(containerBits, block.get() + inputStart,
+                                             block.get() + outputStart, first, end);
+        packed != kOk) {
+      return packed;
+    }
+    end = first;
+  }
+  slot.Put(PcmBufferInBlock(block.release(), kPcmInteger, 2, bits, rate, frames));
+  return kOk;
+}
+
 }  // namespace
 
 Result PackDop(BufferSlot& slot, unsigned containerBits, const platform::StopWord&) {
-  const DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
+  DsdBufferPtr dsd = slot.TakeAs<DsdBuffer>();
   if (!dsd) return kFailures.Note(kErrNoBuffer);
   if (containerBits != 24 && containerBits != 32) return kFailures.Note(kErrContainer);
   if (!IsDopRate(dsd->dsdRate)) return kFailures.Note(kErrRate);
   if (dsd->length < kMinDopLength) return kFailures.Note(kErrTooShort);
   const std::uint64_t frames = (dsd->length / 2) & ~std::uint64_t{1};
+  // A large record is packed in its own block where the system can move its pages, so that only
+  // the DoP record's extra length is new memory.
+  if (const std::optional<Result> inPlace = PackInGrownBlock(dsd, containerBits, frames, slot)) {
+    return *inPlace;
+  }
   PcmBufferPtr out;
   if (NewPcmBufferToOverwrite(out, kPcmInteger, 2, static_cast<std::uint8_t>(containerBits),
                               dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
     return kFailures.Note(kErrOutput);
   }
-  // A stop request is not looked at: the word the workers poll is never set.
-  const platform::StopWord never;
-  const Result packed = ParallelFor(frames, never, [&](unsigned, Slice slice) {
-    if (containerBits == 24) {
-      PackFrames<3>(*dsd, *out, slice.first, slice.count);
-    } else {
-      PackFrames<4>(*dsd, *out, slice.first, slice.count);
-    }
-  });
+  const Result packed = PackInParallel(containerBits, dsd->Data(), out->Data(), 0, frames);
   if (packed != kOk) return packed;
   slot.Put(std::move(out));
   return kOk;

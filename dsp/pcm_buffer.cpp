@@ -39,20 +39,32 @@ Result MakePcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t
   if (channels != 1 && channels != 2) return kFailures.Note(kErrChannels);
   if (!IsPcmWidth(bits)) return kFailures.Note(kErrBits);
   if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
+  const std::uint64_t size = PcmBufferBytes(channels, bits, frames);
+  if (size == 0) return kFailures.Note(kErrTooLarge);
+  void* block = GuardedAlloc(size);
+  if (block == nullptr) return kFailures.Note(kErrNoMemory);
+  if (zeroFrames) std::memset(block, 0, static_cast<std::size_t>(size));
+  out = PcmBufferInBlock(block, sampleFormat, channels, bits, sampleRate, frames);
+  return kOk;
+}
+
+}  // namespace
+
+std::uint64_t PcmBufferBytes(std::uint8_t channels, std::uint8_t bits,
+                             std::uint64_t frames) noexcept {
   const std::uint64_t frameBytes = bits / 8U * channels;
   const Size128 size =
       sizeof(PcmBuffer) + (static_cast<Size128>(frames) + 2 * kPcmLeadIn) * frameBytes;
-  if (size > kMaxBlock63) return kFailures.Note(kErrTooLarge);
-  void* block = GuardedAlloc(static_cast<std::uint64_t>(size));
-  if (block == nullptr) return kFailures.Note(kErrNoMemory);
+  return size > kMaxBlock63 ? 0 : static_cast<std::uint64_t>(size);
+}
+
+PcmBufferPtr PcmBufferInBlock(void* block, std::uint16_t sampleFormat, std::uint8_t channels,
+                              std::uint8_t bits, std::uint32_t sampleRate,
+                              std::uint64_t frames) noexcept {
   auto* bytes = static_cast<unsigned char*>(block);
-  if (zeroFrames) {
-    std::memset(bytes, 0, static_cast<std::size_t>(size));
-  } else {
-    const std::size_t leadIn = kPcmLeadIn * frameBytes;
-    std::memset(bytes, 0, sizeof(PcmBuffer) + leadIn);
-    std::memset(bytes + sizeof(PcmBuffer) + leadIn + frames * frameBytes, 0, leadIn);
-  }
+  const std::size_t leadIn = kPcmLeadIn * (bits / 8U * channels);
+  std::memset(bytes, 0, sizeof(PcmBuffer) + leadIn);
+  std::memset(bytes + sizeof(PcmBuffer) + leadIn + frames * (bits / 8U * channels), 0, leadIn);
   auto* buffer = new (block) PcmBuffer;
   buffer->sampleFormat = sampleFormat;
   buffer->channels = channels;
@@ -60,11 +72,8 @@ Result MakePcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t
   buffer->sampleRate = sampleRate;
   buffer->frameCount = frames;
   buffer->leadIn = kPcmLeadIn;
-  out.reset(buffer);
-  return kOk;
+  return PcmBufferPtr(buffer);
 }
-
-}  // namespace
 
 Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
                     std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {

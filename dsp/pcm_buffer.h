@@ -54,4 +54,16 @@ inline constexpr std::uint64_t kPcmLeadIn = 48;
                                              std::uint32_t sampleRate,
                                              std::uint64_t frames) noexcept;
 
+// Header + (frames + 2 × 48) × frame bytes, or 0 when that is above 0x7FFFFFFFFFFFFFFF.
+[[nodiscard]] std::uint64_t PcmBufferBytes(std::uint8_t channels, std::uint8_t bits,
+                                           std::uint64_t frames) noexcept;
+
+// Takes over `block`, a GuardedAlloc block of at least PcmBufferBytes, as a PcmBuffer of a layout
+// NewPcmBuffer accepts: the header is written and the lead-ins zeroed as NewPcmBufferToOverwrite
+// does; the bytes where the real frames lie are kept as they are. Cannot fail. Any thread.
+[[nodiscard]] PcmBufferPtr PcmBufferInBlock(void* block, std::uint16_t sampleFormat,
+                                            std::uint8_t channels, std::uint8_t bits,
+                                            std::uint32_t sampleRate,
+                                            std::uint64_t frames) noexcept;
+
 }  // namespace lumaro::dsp

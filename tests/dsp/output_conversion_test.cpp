@@ -1,11 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "dsp/bit_reverse.h"
 #include "dsp/float_to_output.h"
 #include "dsp/pack_dop.h"
 #include "dsp/reverse_dsd_bits.h"
@@ -146,6 +149,46 @@ TEST(PackDopTest, LongRecordsEqualTheirFramesPackedTwoByTwo) {
                                    expected.begin() + (f % 2 + 1) * frameBytes))
           << container << ": frame " << f;
     }
+  }
+}
+
+// A record of 32 MiB and more is packed in its own block, grown to the DoP record's length, from
+// the end back. Every frame must still be its own byte pairs, bit-reversed, beside its marker, with
+// zeroed lead-ins; the bytes are scrambled, so that a frame taken from the wrong place shows.
+TEST(PackDopTest, ALargeRecordPackedInItsOwnBlockKeepsEveryFrame) {
+  const lumaro::testing::ScopedWorkerCount workers(3);
+  constexpr std::uint64_t kLength = 17'000'001;  // bytes per channel: a 34 MB record
+  const auto scrambled = [](unsigned salt) {
+    return [salt](std::uint64_t i) {
+      return static_cast<unsigned char>(((i + salt) * 2654435761ULL) >> 13);
+    };
+  };
+  for (const unsigned container : {24U, 32U}) {
+    BufferSlot slot = lumaro::testing::DsdSlot(2822400, kLength, scrambled(0), scrambled(99));
+    ASSERT_EQ(PackDop(slot, container, platform::StopWord{}), kOk);
+    const PcmBuffer& pcm = *slot.Get<PcmBuffer>();
+    ASSERT_EQ(pcm.frameCount, kLength / 2);
+    EXPECT_EQ(pcm.sampleRate, 176400U);
+    EXPECT_EQ(pcm.bits, container);
+    const std::size_t frameBytes = container / 4;
+    const unsigned char* data = pcm.Data();
+    std::uint64_t wrong = 0;
+    for (std::uint64_t f = 0; f < pcm.frameCount; ++f) {
+      const unsigned char marker = f % 2 == 0 ? kDopMarker : kDopMarkerAlternate;
+      const unsigned char* at = data + f * frameBytes;
+      for (unsigned c = 0; c < 2; ++c, at += frameBytes / 2) {
+        const auto channel = scrambled(c == 0 ? 0 : 99);
+        const unsigned char expected[] = {0, kBitReversed[channel(2 * f + 1)],
+                                          kBitReversed[channel(2 * f)], marker};
+        wrong += std::memcmp(at, expected + (container == 24 ? 1 : 0), frameBytes / 2) != 0;
+      }
+    }
+    EXPECT_EQ(wrong, 0U) << container;
+    const std::size_t leadIn = kPcmLeadIn * frameBytes;
+    const unsigned char* end = data + pcm.frameCount * frameBytes;
+    EXPECT_EQ(std::count(data - leadIn, data, 0) + std::count(end, end + leadIn, 0),
+              static_cast<std::ptrdiff_t>(2 * leadIn))
+        << container;
   }
 }
 
