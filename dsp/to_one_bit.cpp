@@ -59,6 +59,17 @@ constexpr double kRunawayState = 1099511627776.0;  // 2^40
 // (0.5 · w) · s are the same double, as a power of two scales without rounding.
 constexpr double kModulationDepth = 0.5;
 
+// A frame's R bits of each channel (bit j the j-th in time) as R / 8 byte pairs at `out`; answers
+// the pair after them.
+template <unsigned R>
+unsigned char* WriteFrameBits(unsigned left, unsigned right, unsigned char* out) noexcept {
+  for (unsigned byte = 0; byte < R / 8; ++byte) {
+    out[2 * byte] = static_cast<unsigned char>(left >> (8 * byte));
+    out[2 * byte + 1] = static_cast<unsigned char>(right >> (8 * byte));
+  }
+  return out + 2 * (R / 8);
+}
+
 #if defined(LUMARO_AVX2_KERNELS)
 // [e | e].
 LUMARO_AVX2 inline __m256d BothHalves(__m128d e) { return _mm256_set_m128d(e, e); }
@@ -130,11 +141,7 @@ LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsign
         left |= (bits & 1U) << j;
         right |= (bits >> 1) << j;
       }
-      for (unsigned byte = 0; byte < R / 8; ++byte) {
-        out[2 * byte] = static_cast<unsigned char>(left >> (8 * byte));
-        out[2 * byte + 1] = static_cast<unsigned char>(right >> (8 * byte));
-      }
-      out += 2 * (R / 8);
+      out = WriteFrameBits<R>(left, right, out);
       s += 2;
       if (const unsigned runaway = StereoPair{e1}.LanesBeyond(kRunawayState); runaway != 0) {
         const __m256d keep = BothHalves(StereoPair::KeepMask(runaway));
@@ -209,11 +216,7 @@ void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
         left |= (bits & 1U) << j;
         right |= (bits >> 1) << j;
       }
-      for (unsigned byte = 0; byte < R / 8; ++byte) {
-        out[2 * byte] = static_cast<unsigned char>(left >> (8 * byte));
-        out[2 * byte + 1] = static_cast<unsigned char>(right >> (8 * byte));
-      }
-      out += 2 * (R / 8);
+      out = WriteFrameBits<R>(left, right, out);
       s += 2;
       if (const unsigned runaway = e1.LanesBeyond(kRunawayState); runaway != 0) {
         for (StereoPair* e : {&e1, &e2, &e3, &e4, &e5, &e6, &e7, &e8}) *e = e->Without(runaway);
