@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 
 #include "dsp/clip_guard.h"
 #include "dsp/level_sum.h"

@@ -143,15 +143,16 @@ std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits
                                        std::uint64_t frames, BufferSlot& slot) {
   const auto bits = static_cast<std::uint8_t>(containerBits);
   const std::uint32_t rate = dsd->dsdRate / kDopBitsPerFrame;
+  const std::uint64_t frameBytes = 2 * (containerBits / 8);
+  const auto inputStart =
+      static_cast<std::uint64_t>(dsd->Data() - reinterpret_cast<const unsigned char*>(dsd.get()));
+  const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
   const std::uint64_t bytes = PcmBufferBytes(2, bits, frames);
-  void* grown = bytes == 0 ? nullptr : GuardedGrow(dsd.get(), bytes);
+  if (inputStart > outputStart || bytes == 0) return std::nullopt;
+  void* grown = GuardedGrow(dsd.get(), bytes);
   if (grown == nullptr) return std::nullopt;
   (void)dsd.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
-  const std::uint64_t frameBytes = 2 * (containerBits / 8);
-  const std::uint64_t inputStart = sizeof(DsdBuffer) + 2 * kDsdLeadIn;
-  const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
-  static_assert(sizeof(PcmBuffer) + kPcmLeadIn * 6 > sizeof(DsdBuffer) + 2 * kDsdLeadIn);
   const std::uint64_t gap = outputStart - inputStart;
   for (std::uint64_t end = frames; end > 0;) {
     const std::uint64_t reach = kBytesPerDsdFrame * end;  // input bytes before frame `end`
