@@ -10,6 +10,7 @@
 
 #include "dsp/bit_reverse.h"
 #include "dsp/float_to_output.h"
+#include "dsp/guarded_alloc.h"
 #include "dsp/pack_dop.h"
 #include "dsp/reverse_dsd_bits.h"
 #include "dsp/swap_to_big_endian.h"
@@ -165,7 +166,11 @@ TEST(PackDopTest, ALargeRecordPackedInItsOwnBlockKeepsEveryFrame) {
   };
   for (const unsigned container : {24U, 32U}) {
     BufferSlot slot = lumaro::testing::DsdSlot(2822400, kLength, scrambled(0), scrambled(99));
+    ReleaseFreeBlocks();
     ASSERT_EQ(PackDop(slot, container, platform::StopWord{}), kOk);
+#ifndef _WIN32
+    EXPECT_EQ(KeptFreeBytes(), 0U) << "a new block was taken and the record's freed";
+#endif
     const PcmBuffer& pcm = *slot.Get<PcmBuffer>();
     ASSERT_EQ(pcm.frameCount, kLength / 2);
     EXPECT_EQ(pcm.sampleRate, 176400U);
