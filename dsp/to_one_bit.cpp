@@ -50,9 +50,10 @@ constexpr double kB[8] = {7.333728572105925,  -23.5888877320807,  43.47117649850
 
 // Beyond this magnitude the loop's state has left its stable range (it keeps to a few million):
 // a full-scale input can drive it there, and it would run away to infinity and then stand at
-// not-a-number, every later bit 0. Checked after each PCM frame, when the state of a channel is
-// reset to zero, as at a worker's start. From below it, R ≤ 16 steps cannot reach infinity (a
-// step multiplies the state by less than 2^8), so the bit decision never meets ∞ − ∞.
+// not-a-number, every later bit 0. The newest state is checked after each PCM frame (not a number
+// counts as beyond), and the channel's state is then reset to zero, as at a worker's start. A
+// runaway grows through every state, and from below the bound a frame's R ≤ 16 steps cannot reach
+// infinity (Σ|a_k + b_k| < 2^8, so a step multiplies the state by less than 2^8).
 constexpr double kRunawayState = 1099511627776.0;  // 2^40
 
 // The halving to 50 % modulation is folded into the sub-sample weights: w · (0.5 · s) and
