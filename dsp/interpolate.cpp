@@ -1,8 +1,10 @@
 #include "dsp/interpolate.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
+#include "dsp/clip_guard.h"
 #include "dsp/cubic_kernel.h"
 #include "dsp/guarded_alloc.h"
 #include "dsp/mirror_lead_in.h"
@@ -112,6 +114,19 @@ void InterpolateFrames(const AudioBuffer& in, const InterpolationPlan& plan, std
   const std::uint64_t f = first % plan.target;
   const std::uint64_t p = second * plan.source + f * plan.source / plan.target;
   InterpolateSlice(in, plan.phases.get(), plan.phaseCount, p, f % plan.phaseCount, y, count, stop);
+}
+
+double InterpolationPeakBound(const AudioBuffer& in, const InterpolationPlan& plan,
+                              const platform::StopWord& stop) {
+  // Four products and three sums each round by at most a factor 1 + 2^-53.
+  constexpr double kRoundingRoom = 1.0 + 1e-12;
+  double weights = 0.0;
+  for (std::uint64_t j = 0; j < plan.phaseCount; ++j) {
+    const double* w = plan.phases.get()[j].w;
+    weights =
+        std::max(weights, std::fabs(w[0]) + std::fabs(w[1]) + std::fabs(w[2]) + std::fabs(w[3]));
+  }
+  return PeakOfFrames(in, 0, in.frameCount, stop) * weights * kRoundingRoom;
 }
 
 Result Interpolate(BufferSlot& slot, std::uint32_t target, const platform::StopWord& stop) {

@@ -52,6 +52,14 @@ struct InterpolationPlan {
 // time but keeps the record's claim on the system's memory. Any thread.
 [[nodiscard]] Result InterpolationOutputAllowed(const InterpolationPlan& plan) noexcept;
 
+// A bound on |sample| of every output frame of `plan` from `in`: the input's peak (its real
+// frames; a sample that is not a number is passed over, as the peak of the output passes it over)
+// times the largest sum of |weights| of a phase, with room for the rounding of the four products
+// and their sum. Reads every real frame once, polling `stop` (a partial answer when it is set).
+// Any thread.
+[[nodiscard]] double InterpolationPeakBound(const AudioBuffer& in, const InterpolationPlan& plan,
+                                            const platform::StopWord& stop);
+
 // Writes output frames [first, first + count) into `y` (cut at the frame count), from `in` whose
 // lead-ins are mirrored: the frames the whole interpolation gives there, wherever it starts.
 // Polls `stop` every kStopPollFrames frames. Any thread.

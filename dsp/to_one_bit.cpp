@@ -278,8 +278,9 @@ void InterpolatedRun(const AudioBuffer& in, const InterpolationPlan& plan, std::
 }
 
 // ToOneBit of a track below the PCM rate: the interpolation up to it runs a run at a time into
-// a small buffer per worker that feeds the modulator, once before to measure the clip guard's
-// peak, so the track at the PCM rate in 64-bit float never exists whole. The modulators see the
+// a small buffer per worker that feeds the modulator (once before to measure the clip guard's
+// peak, unless the track is too low to need it), so the track at the PCM rate in 64-bit float
+// never exists whole. The modulators see the
 // samples, and start from zero at the slices, of the whole-track way: the same bits.
 template <unsigned R>
 Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& plan, DsdBuffer& dsd,
@@ -293,18 +294,24 @@ Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& pla
       static_cast<double*>(GuardedAlloc(slots * runSamples * sizeof(double))));
   if (!scratch) return kFailures.Note(kErrRunMemory);
 
-  std::array<double, kMaxWorkerSlots> peaks{};
-  Result result = ParallelForOn(runs, workers, stop, [&](unsigned worker, Slice slice) {
-    double* y = scratch.get() + worker * runSamples;
-    for (std::uint64_t run = slice.first; run < slice.first + slice.count; ++run) {
-      const std::uint64_t first = run * kRunFrames;
-      const std::uint64_t count = std::min(kRunFrames, plan.frames - first);
-      InterpolateFrames(in, plan, first, count, y, stop);
-      peaks[worker] = std::max(peaks[worker], PeakOfSamples(y, count, stop));
-    }
-  });
-  if (result != kOk) return result;
-  const std::optional<double> gain = ClipGuardGain(*std::max_element(peaks.begin(), peaks.end()));
+  // The clip guard's peak, in a pass of its own, where the interpolation may go past full scale
+  // at all: a track that peaks low enough (below 2/3 of full scale for the usual cubic phases,
+  // whose |weights| sum to at most 1.5) has no gain, whatever its frames.
+  std::optional<double> gain;
+  if (ClipGuardGain(InterpolationPeakBound(in, plan, stop))) {
+    std::array<double, kMaxWorkerSlots> peaks{};
+    const Result result = ParallelForOn(runs, workers, stop, [&](unsigned worker, Slice slice) {
+      double* y = scratch.get() + worker * runSamples;
+      for (std::uint64_t run = slice.first; run < slice.first + slice.count; ++run) {
+        const std::uint64_t first = run * kRunFrames;
+        const std::uint64_t count = std::min(kRunFrames, plan.frames - first);
+        InterpolateFrames(in, plan, first, count, y, stop);
+        peaks[worker] = std::max(peaks[worker], PeakOfSamples(y, count, stop));
+      }
+    });
+    if (result != kOk) return result;
+    gain = ClipGuardGain(*std::max_element(peaks.begin(), peaks.end()));
+  }
 
   const SubSampleWeights<R> weights;
   return ParallelForOn(plan.frames, workers, stop, [&](unsigned worker, Slice slice) {

@@ -199,20 +199,26 @@ TEST(ToOneBitTest, TheSameBitsOnEveryBuild) {
 
 // From below the PCM rate the interpolation feeds the modulators run by run, with the bits of the
 // whole track brought to that rate first (Resample, then ToOneBit at the rate): every plan, a peak
-// above full scale and within it, runs cut across slices, tracks of a few frames, 1 and 3 workers.
+// above full scale, within it, low enough that the interpolation cannot pass full scale, and
+// within it where the interpolation passes it (steps of ±0.9 in pairs rise to 1.35 between
+// them); runs cut across slices, tracks of a few frames, 1 and 3 workers.
 TEST(ToOneBitTest, ModulatingFromBelowGivesTheBitsOfTheWholeTrackAtTheRate) {
-  const std::tuple<std::uint32_t, std::uint32_t, std::uint64_t, double> cases[] = {
-      {44100, 2822400, 22050, 1.4},  // 176,400 PCM frames: three runs
-      {48000, 5644800, 20000, 0.7}, {96000, 11289600, 9000, 1.1}, {44100, 22579200, 3000, 0.9},
-      {44100, 2822400, 1, 0.5},     {44100, 5644800, 3, 2.0},
+  // Rate, DSD rate, frames, amplitude, whether the right channel steps instead of a saw.
+  const std::tuple<std::uint32_t, std::uint32_t, std::uint64_t, double, bool> cases[] = {
+      {44100, 2822400, 22050, 1.4, false},  // 176,400 PCM frames: three runs
+      {48000, 5644800, 20000, 0.7, false}, {96000, 11289600, 9000, 1.1, false},
+      {44100, 22579200, 3000, 0.9, false}, {44100, 2822400, 1, 0.5, false},
+      {44100, 5644800, 3, 2.0, false},     {44100, 5644800, 20000, 0.6, false},
+      {44100, 2822400, 20000, 0.9, true},
   };
   for (const unsigned workers : {1U, 3U}) {
     ScopedWorkerCount count(workers);
-    for (const auto& [rate, dsdRate, frames, amplitude] : cases) {
+    for (const auto& [rate, dsdRate, frames, amplitude, steps] : cases) {
       const auto left = [rate = rate, amplitude = amplitude](std::uint64_t n) {
         return amplitude * std::sin(6000.0 * static_cast<double>(n) / rate);
       };
-      const auto right = [amplitude = amplitude](std::uint64_t n) {
+      const auto right = [amplitude = amplitude, steps = steps](std::uint64_t n) {
+        if (steps) return n / 2 % 2 == 0 ? amplitude : -amplitude;
         return amplitude * static_cast<double>(n * 37 % 256) / 256 - 0.5;
       };
       BufferSlot whole = AudioSlot(rate, frames, left, right);
