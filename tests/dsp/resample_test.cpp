@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "dsp/clip_guard.h"
@@ -288,6 +290,36 @@ TEST(InterpolateTest, FallingTargetKeepsTheTiming) {
   const SineFit fit = FitSine(*out, 200.0, 0);
   EXPECT_NEAR(fit.amplitude, 0.5, 1e-3);
   EXPECT_LT(fit.residual, 1e-3);
+}
+
+// The bound on an interpolation's output holds every frame it makes, and says when full scale
+// cannot be passed (the 1-bit modulation then skips measuring the interpolation's peak): steps of
+// ±a in pairs rise to 1.5 a between them, where the cubic phase at one half weighs 1.5 in all.
+TEST(InterpolateTest, PeakBoundHoldsEveryFrameAndSaysWhenFullScaleCannotBePassed) {
+  // Source rate, target rate, amplitude, whether the bound stays within full scale.
+  const std::tuple<std::uint32_t, std::uint32_t, double, bool> cases[] = {
+      {44100, 352800, 0.6, true},  {44100, 352800, 0.9, false}, {48000, 352800, 0.66, true},
+      {96000, 705600, 0.7, false}, {44100, 1411200, 0.5, true},
+  };
+  platform::StopWord stop;
+  for (const auto& [source, target, amplitude, within] : cases) {
+    const auto steps = [amplitude = amplitude](std::uint64_t n) {
+      return n / 2 % 2 == 0 ? amplitude : -amplitude;
+    };
+    BufferSlot slot = AudioSlot(source, 4000, steps, Sine(1000.0, source, amplitude));
+    AudioBuffer& in = *slot.Get<AudioBuffer>();
+    MirrorLeadIn(in);
+    InterpolationPlan plan;
+    ASSERT_EQ(PlanInterpolation(in, target, plan), kOk);
+    std::vector<double> out(2 * plan.frames);
+    InterpolateFrames(in, plan, 0, plan.frames, out.data(), stop);
+    double peak = 0.0;
+    for (const double x : out) peak = std::max(peak, std::fabs(x));
+    const double bound = InterpolationPeakBound(in, plan, stop);
+    EXPECT_GE(bound, peak) << source << " -> " << target;
+    EXPECT_LE(bound, 1.5 * amplitude * (1 + 1e-9)) << source << " -> " << target;
+    EXPECT_EQ(bound <= 1.0, within) << source << " -> " << target << ": " << bound;
+  }
 }
 
 }  // namespace
