@@ -36,6 +36,26 @@ void ReleaseFreeBlocks() noexcept;
 // thread.
 void GuardedShrink(void* block, std::uint64_t bytes) noexcept;
 
+// For a conversion that writes wider frames over its own narrower input in one (grown) block:
+// calls `level(first, end)` for frame ranges from the last frame back to the first, each holding
+// every frame whose output (from `gap` + outFrameBytes × first, counted from where the input
+// starts) lies at or past all the input still to be read (inFrameBytes × end + readsPast bytes),
+// so that a level may be converted all at once; what it writes over, the levels before it read.
+// The outputs must outgrow the inputs (gap + outFrameBytes > inFrameBytes + readsPast), so every
+// level holds a frame. Answers the first level's failure, or kOk.
+template <class Level>
+Result InLevelsFromTheEnd(std::uint64_t frames, std::uint64_t inFrameBytes, std::uint64_t readsPast,
+                          std::uint64_t outFrameBytes, std::uint64_t gap, Level level) {
+  for (std::uint64_t end = frames; end > 0;) {
+    const std::uint64_t reach = inFrameBytes * end + readsPast;
+    const std::uint64_t first =
+        reach > gap ? (reach - gap + outFrameBytes - 1) / outFrameBytes : std::uint64_t{0};
+    if (const Result converted = level(first, end); converted != kOk) return converted;
+    end = first;
+  }
+  return kOk;
+}
+
 // The bytes of the large blocks kept for reuse. Any thread.
 [[nodiscard]] std::uint64_t KeptFreeBytes() noexcept;
 

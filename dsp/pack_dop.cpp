@@ -154,15 +154,14 @@ std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits
   (void)dsd.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
   const std::uint64_t gap = outputStart - inputStart;
-  for (std::uint64_t end = frames; end > 0;) {
-    const std::uint64_t reach = kBytesPerDsdFrame * end;  // input bytes before frame `end`
-    const std::uint64_t first = reach > gap ? (reach - gap + frameBytes - 1) / frameBytes : 0;
-    if (const Result packed = PackInParallel(containerBits, block.get() + inputStart,
-                                             block.get() + outputStart, first, end);
-        packed != kOk) {
-      return packed;
-    }
-    end = first;
+  if (const Result packed = InLevelsFromTheEnd(frames, kBytesPerDsdFrame, 0, frameBytes, gap,
+                                               [&](std::uint64_t first, std::uint64_t end) {
+                                                 return PackInParallel(
+                                                     containerBits, block.get() + inputStart,
+                                                     block.get() + outputStart, first, end);
+                                               });
+      packed != kOk) {
+    return packed;
   }
   slot.Put(PcmBufferInBlock(block.release(), kPcmInteger, 2, bits, rate, frames));
   return kOk;

@@ -239,18 +239,11 @@ Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
   const std::uint64_t outputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
   const std::uint64_t gap = outputStart - inputStart;
   auto* out = reinterpret_cast<double*>(block + outputStart);
-  for (std::uint64_t end = layout.frameCount; end > 0;) {
-    const std::uint64_t reach = frameBytes * end + kBytesReadPastTheEnd;
-    const std::uint64_t first =
-        reach > gap ? (reach - gap + kAudioFrameBytes - 1) / kAudioFrameBytes : std::uint64_t{0};
-    if (const Result converted =
-            ConvertInParallel(layout, block + inputStart, out, first, end, stop);
-        converted != kOk) {
-      return converted;
-    }
-    end = first;
-  }
-  return kOk;
+  return InLevelsFromTheEnd(layout.frameCount, frameBytes, kBytesReadPastTheEnd, kAudioFrameBytes,
+                            gap, [&](std::uint64_t first, std::uint64_t end) {
+                              return ConvertInParallel(layout, block + inputStart, out, first, end,
+                                                       stop);
+                            });
 }
 
 // PcmToFloat in the PcmBuffer's own block, made long enough for the AudioBuffer without a copy

@@ -145,8 +145,9 @@ LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsign
       out = WriteFrameBits<R>(left, right, out);
       s += 2;
       if (const unsigned runaway = StereoPair{e1}.LanesBeyond(kRunawayState); runaway != 0) {
-        const __m256d keep = BothHalves(StereoPair::KeepMask(runaway));
-        e1 = _mm_and_pd(e1, StereoPair::KeepMask(runaway));
+        const __m128d kept = StereoPair::KeepMask(runaway);
+        const __m256d keep = BothHalves(kept);
+        e1 = _mm_and_pd(e1, kept);
         for (__m256d* e : {&e2, &e3, &e4, &e5, &e6, &e7, &e8}) *e = _mm256_and_pd(*e, keep);
       }
     }
