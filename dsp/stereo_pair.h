@@ -46,15 +46,12 @@ struct StereoPair {
     return _mm_castsi128_pd(_mm_set_epi64x((lanes & 2U) != 0 ? 0 : -1, (lanes & 1U) != 0 ? 0 : -1));
   }
 
-  // +1.0 in each lane where the rounded sum a + b would be >= 0 (−0.0 included), −1.0 elsewhere,
-  // and the lanes' choice as bits (bit 0 left, bit 1 right), without the addition, given
-  // `minusB` = −b: for finite a and b the rounded sum is >= 0 exactly when a >= −b, as rounding
-  // keeps the sign and an exact zero sum rounds to ±0 (only +∞ + −∞ would differ). No branch: a
-  // compare mask flips the sign bit of −1.0.
-  static StereoPair SignOfSum(StereoPair a, StereoPair minusB, unsigned* bits) noexcept {
-    const __m128d nonNegative = _mm_cmpge_pd(a.v, minusB.v);
-    *bits = static_cast<unsigned>(_mm_movemask_pd(nonNegative));
-    return {_mm_xor_pd(_mm_set1_pd(-1.0), _mm_and_pd(nonNegative, _mm_set1_pd(-0.0)))};
+  // +1.0 in each lane whose sign bit is clear, −1.0 where it is set, and the lanes' choice as
+  // bits (bit 0 left, bit 1 right). No branch and no compare: the sign bit is copied onto 1.0.
+  // This is value >= 0 for every value but −0.0 and not-a-number.
+  StereoPair SignOf(unsigned* bits) const noexcept {
+    *bits = static_cast<unsigned>(_mm_movemask_pd(v)) ^ 3U;
+    return {_mm_or_pd(_mm_and_pd(v, _mm_set1_pd(-0.0)), _mm_set1_pd(1.0))};
   }
 };
 #else
@@ -89,11 +86,9 @@ struct StereoPair {
     return {(lanes & 1U) != 0 ? 0.0 : l, (lanes & 2U) != 0 ? 0.0 : r};
   }
 
-  static StereoPair SignOfSum(StereoPair a, StereoPair minusB, unsigned* bits) noexcept {
-    const unsigned left = a.l >= minusB.l ? 1U : 0U;
-    const unsigned right = a.r >= minusB.r ? 1U : 0U;
-    *bits = left | (right << 1);
-    return {left != 0 ? 1.0 : -1.0, right != 0 ? 1.0 : -1.0};
+  StereoPair SignOf(unsigned* bits) const noexcept {
+    *bits = (std::signbit(l) ? 0U : 1U) | (std::signbit(r) ? 0U : 2U);
+    return {std::copysign(1.0, l), std::copysign(1.0, r)};
   }
 };
 #endif

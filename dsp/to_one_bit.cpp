@@ -41,6 +41,13 @@ constexpr platform::FailureNames kFailures{
 // Loop filter of the modulator: u = x + Σ a_k·e(t−k) decides the bit y = ±1, and
 // e(t) = (u − y) + Σ b_k·e(t−k). The b_k sum to 1 (a pole at 1), so the state grows to
 // millions while the bits stay right: it is kept in f64.
+//
+// y = +1 where u >= 0 is read off u's sign bit. u is never −0.0, the one value on which the two
+// differ: that needs a_0·e(t−1) = −0.0, but a state is +0.0 when zero (the cleared state, the
+// reset's mask, and (T − y) rounded where T = y) and at least 2^−53 in magnitude otherwise (T − 1
+// and T + 1 are exact multiples of 2^−53 where they are small), so a_0·e(t−1) never underflows to
+// −0.0 either. Nor is u ever not a number: the samples are finite and a runaway is caught before
+// it reaches infinity (below).
 constexpr double kA[8] = {0.6622002939829701,  -4.386690694566241,  12.46777741109802,
                           -19.705400296858347, 18.701720088608777,  -10.656250535139412,
                           3.3748033020978365,  -0.45815908971971375};
@@ -93,7 +100,7 @@ LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsign
                                     const platform::StopWord& stop) {
   __m256d ac[8];
   for (int k = 0; k < 8; ++k) ac[k] = _mm256_setr_pd(kA[k], kA[k], kA[k] + kB[k], kA[k] + kB[k]);
-  const __m128d minusA0 = _mm_set1_pd(-kA[0]);
+  const __m128d a0 = _mm_set1_pd(kA[0]);
   const __m128d c0 = _mm_set1_pd(kA[0] + kB[0]);
   __m256d weights[R][4];
   for (unsigned j = 0; j < R; ++j) {
@@ -126,9 +133,9 @@ LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsign
             _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(ac[5], e6), _mm256_mul_pd(ac[6], e7)),
                           _mm256_mul_pd(ac[7], e8)));
         const __m256d sums = _mm256_add_pd(x, older);  // [x + olderA | x + olderC]
+        const StereoPair u{_mm_add_pd(_mm256_castpd256_pd128(sums), _mm_mul_pd(a0, e1))};
         unsigned bits;
-        const StereoPair y =
-            StereoPair::SignOfSum({_mm256_castpd256_pd128(sums)}, {_mm_mul_pd(minusA0, e1)}, &bits);
+        const StereoPair y = u.SignOf(&bits);
         const __m128d e =
             _mm_sub_pd(_mm_add_pd(_mm256_extractf128_pd(sums, 1), _mm_mul_pd(c0, e1)), y.v);
         e8 = e7;
@@ -159,7 +166,7 @@ LUMARO_AVX2 void ModulateFramesAvx2(const double* s, std::uint64_t count, unsign
 // Modulates PCM frames [first, first + count) of both channels into byte pairs from pair
 // first × R / 8. Only the newest state e(t−1) is on the path from one bit to the next: the
 // older taps and the sub-sample are summed in a fixed tree while the previous bit is decided,
-// left and right share one register, and ±1 comes from a compare mask, not a branch. The new
+// left and right share one register, and ±1 comes from u's sign bit, not a branch. The new
 // state is worked out as e(t) = x + Σ c_k·e(t−k) − y with c_k = a_k + b_k (the same sum as
 // (u − y) + Σ b_k·e(t−k)), so that it waits for the bit only for one final subtraction.
 //
@@ -179,7 +186,6 @@ void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
     a[k] = StereoPair::Splat(kA[k]);
     c[k] = StereoPair::Splat(kA[k] + kB[k]);
   }
-  const StereoPair minusA0 = StereoPair::Splat(-kA[0]);  // (−a)·e is exactly −(a·e)
   StereoPair e1 = state[0], e2 = state[1], e3 = state[2], e4 = state[3], e5 = state[4],
              e6 = state[5], e7 = state[6], e8 = state[7];
   const auto keep = [&] {
@@ -203,9 +209,8 @@ void ModulateFrames(const double* s, std::uint64_t count, unsigned char* out,
                                   ((a[5] * e6 + a[6] * e7) + a[7] * e8);
         const StereoPair olderC = ((c[1] * e2 + c[2] * e3) + (c[3] * e4 + c[4] * e5)) +
                                   ((c[5] * e6 + c[6] * e7) + c[7] * e8);
-        // y = sign of u = (x + olderA) + a_0·e(t−1), decided without the last addition.
         unsigned bits;
-        const StereoPair y = StereoPair::SignOfSum(x + olderA, minusA0 * e1, &bits);
+        const StereoPair y = ((x + olderA) + a[0] * e1).SignOf(&bits);
         const StereoPair e = ((x + olderC) + c[0] * e1) - y;
         e8 = e7;
         e7 = e6;
