@@ -1,5 +1,6 @@
 #include "dsp/guarded_alloc.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdlib>
@@ -70,92 +71,95 @@ bool MayBeLarge(const void* block) {
 // The large blocks: every one alive, with its mapped size, and the few freed ones kept. The first
 // touch of fresh memory costs the system a page clear (and, in a virtual machine, often a fault in
 // the host as well); a stage's output written into the pages its predecessor's input has just
-// freed costs neither. A kept block serves the next request it holds (the smallest such, cut to
-// the request); a request no kept block holds gives all of them back before it maps, so resident
-// memory never exceeds what it would be without keeping. Any thread; one lock.
+// freed costs neither. A kept block serves the next request it holds, for a new block or a grown
+// one (the smallest such), and the rest of it stays mapped behind the block it serves, as slack
+// the block can grow into (the input conversion grows the record the reader filled); a request
+// that maps gives back every kept block and the slack first, so resident memory never exceeds
+// what it would be without keeping. Any thread; one lock.
 class LargeBlocks {
  public:
   // A block of exactly `bytes` (a multiple of kLargePage). Failure answer: nullptr.
   void* Take(std::uint64_t bytes) noexcept {
     const std::lock_guard lock(mutex_);
-    Entry* fit = nullptr;
-    for (Entry& e : kept_) {
-      if (e.block != nullptr && e.bytes >= bytes && (fit == nullptr || e.bytes < fit->bytes)) {
-        fit = &e;
-      }
-    }
-    Entry taken;
-    if (fit != nullptr) {
-      taken = std::exchange(*fit, Entry{});
-      platform::ShrinkMappedBlock(taken.block, taken.bytes, bytes);
-    }
+    const Entry kept = TakeKept(bytes);
     // The others go back either way, so that what is resident never exceeds what it would be
     // without keeping.
     ReleaseKept();
+    Entry taken{kept.block, bytes, kept.mapped};
     if (taken.block == nullptr) {
       taken.block = platform::MapBlock(bytes, kLargePage);
       if (taken.block == nullptr) return nullptr;
       platform::AdviseLargePages(taken.block, bytes);
+      taken.mapped = bytes;
     }
-    taken.bytes = bytes;
     for (Entry& e : live_) {
       if (e.block == nullptr) {
         e = taken;
+        if (e.mapped > e.bytes) slack_ = &e;
         return taken.block;
       }
     }
-    platform::UnmapBlock(taken.block, taken.bytes);
+    platform::UnmapBlock(taken.block, taken.mapped);
     return nullptr;
   }
 
-  // Keeps `block` when it is a live large block (answer true): in a free place, or in place of the
-  // smallest kept one, which goes back to the system. False for any other block.
+  // Keeps `block` when it is a live large block (answer true), with its slack: in a free place,
+  // or in place of the smallest kept one, which goes back to the system. False for any other
+  // block.
   bool Keep(void* block) noexcept {
     const std::lock_guard lock(mutex_);
-    for (Entry& e : live_) {
-      if (e.block != block) continue;
-      Entry* place = &kept_[0];
-      for (Entry& k : kept_) {
-        if (k.block == nullptr || (place->block != nullptr && k.bytes < place->bytes)) place = &k;
-      }
-      if (place->block != nullptr) platform::UnmapBlock(place->block, place->bytes);
-      *place = std::exchange(e, Entry{});
-      return true;
+    Entry* const e = Live(block);
+    if (e == nullptr) return false;
+    Entry* place = &kept_[0];
+    for (Entry& k : kept_) {
+      if (k.block == nullptr || (place->block != nullptr && k.mapped < place->mapped)) place = &k;
     }
-    return false;
+    if (place->block != nullptr) platform::UnmapBlock(place->block, place->mapped);
+    if (slack_ == e) slack_ = nullptr;
+    *place = Entry{e->block, e->mapped, e->mapped};
+    *e = Entry{};
+    return true;
   }
 
-  // The live large block `block` made `bytes` long (a multiple of kLargePage) with its pages
-  // moved, not copied. Failure answer: nullptr, the block unchanged (also for any other block).
+  // The live large block `block` made `bytes` long (a multiple of kLargePage): into its slack,
+  // else with its pages moved, not copied, onto the start of a kept block that holds `bytes`
+  // (whose first pages go back), else onto a new mapping. Failure answer: nullptr, the block
+  // unchanged (also for any other block).
   void* Grow(void* block, std::uint64_t bytes) noexcept {
     const std::lock_guard lock(mutex_);
-    for (Entry& e : live_) {
-      if (e.block != block) continue;
-      if (bytes <= e.bytes) return block;
-      // The kept blocks go back first, as for a new block, so that what is resident never
-      // exceeds what it would be without keeping.
-      ReleaseKept();
-      void* grown = platform::GrowMappedBlock(e.block, e.bytes, bytes, kLargePage);
-      if (grown == nullptr) return nullptr;
-      platform::AdviseLargePages(grown, bytes);
-      e = Entry{grown, bytes};
-      return grown;
+    Entry* const e = Live(block);
+    if (e == nullptr) return nullptr;
+    if (bytes <= e->mapped) {
+      e->bytes = std::max(e->bytes, bytes);
+      return block;
     }
-    return nullptr;
+    const Entry kept = TakeKept(bytes);
+    // The other kept blocks and the slack (this block's too, before its pages move) go back, as
+    // for a new block, so that what is resident never exceeds what it would be without keeping.
+    ReleaseKept();
+    if (kept.block != nullptr && platform::MoveMappedPages(e->block, e->bytes, kept.block)) {
+      *e = Entry{kept.block, bytes, kept.mapped};
+      if (e->mapped > e->bytes) slack_ = e;
+      return e->block;
+    }
+    if (kept.block != nullptr) platform::UnmapBlock(kept.block, kept.mapped);
+    void* grown = platform::GrowMappedBlock(e->block, e->bytes, bytes, kLargePage);
+    if (grown == nullptr) return nullptr;
+    platform::AdviseLargePages(grown, bytes);
+    *e = Entry{grown, bytes, bytes};
+    return grown;
   }
 
   // Gives back what lies past the first `keep` bytes (a multiple of kLargePage) of the live
-  // large block `block`; nothing for any other block.
+  // large block `block`, and its slack; nothing for any other block.
   void Shrink(void* block, std::uint64_t keep) noexcept {
     const std::lock_guard lock(mutex_);
-    for (Entry& e : live_) {
-      if (e.block != block) continue;
-      if (keep < e.bytes) {
-        platform::ShrinkMappedBlock(e.block, e.bytes, keep);
-        e.bytes = keep;
-      }
-      return;
-    }
+    Entry* const e = Live(block);
+    if (e == nullptr) return;
+    if (slack_ == e) slack_ = nullptr;
+    const std::uint64_t bytes = std::min(keep, e->bytes);
+    if (bytes < e->mapped) platform::ShrinkMappedBlock(e->block, e->mapped, bytes);
+    e->bytes = e->mapped = bytes;
   }
 
   void Release() noexcept {
@@ -163,29 +167,59 @@ class LargeBlocks {
     ReleaseKept();
   }
 
+  // The kept blocks' bytes and the slack's.
   std::uint64_t KeptBytes() noexcept {
     const std::lock_guard lock(mutex_);
-    std::uint64_t total = 0;
-    for (const Entry& k : kept_) total += k.bytes;
+    std::uint64_t total = slack_ != nullptr ? slack_->mapped - slack_->bytes : 0;
+    for (const Entry& k : kept_) total += k.mapped;
     return total;
   }
 
  private:
+  // A block of `bytes`, mapped `mapped` bytes long: the pages past `bytes` are slack (kept
+  // blocks have none).
   struct Entry {
     void* block = nullptr;
     std::uint64_t bytes = 0;
+    std::uint64_t mapped = 0;
   };
 
+  Entry* Live(const void* block) noexcept {
+    for (Entry& e : live_) {
+      if (e.block == block) return &e;
+    }
+    return nullptr;
+  }
+
+  // The smallest kept block that holds `bytes`, no longer kept; an empty entry when none holds
+  // them.
+  Entry TakeKept(std::uint64_t bytes) noexcept {
+    Entry* fit = nullptr;
+    for (Entry& k : kept_) {
+      if (k.block != nullptr && k.mapped >= bytes && (fit == nullptr || k.mapped < fit->mapped)) {
+        fit = &k;
+      }
+    }
+    return fit == nullptr ? Entry{} : std::exchange(*fit, Entry{});
+  }
+
+  // Every kept block and the slack back to the system.
   void ReleaseKept() noexcept {
     for (Entry& k : kept_) {
-      if (k.block != nullptr) platform::UnmapBlock(k.block, k.bytes);
+      if (k.block != nullptr) platform::UnmapBlock(k.block, k.mapped);
       k = Entry{};
+    }
+    if (slack_ != nullptr) {
+      platform::ShrinkMappedBlock(slack_->block, slack_->mapped, slack_->bytes);
+      slack_->mapped = slack_->bytes;
+      slack_ = nullptr;
     }
   }
 
   std::mutex mutex_;
   std::array<Entry, kLiveLargeBlocks> live_{};
   std::array<Entry, kKeptLargeBlocks> kept_{};
+  Entry* slack_ = nullptr;  // the one live block with slack, if any
 };
 
 // Process-wide, as the heap is; never destroyed, so that a block freed during exit finds it.

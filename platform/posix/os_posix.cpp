@@ -91,24 +91,27 @@ void UnmapBlock(void* block, std::size_t bytes) noexcept {
   if (block != nullptr) ::munmap(block, bytes);
 }
 
+bool MoveMappedPages(void* block, std::size_t bytes, void* target) noexcept {
+#ifdef MREMAP_FIXED
+  return ::mremap(block, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, target) != MAP_FAILED;
+#else
+  (void)block;
+  (void)bytes;
+  (void)target;
+  return false;
+#endif
+}
+
 void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
                       std::size_t alignment) noexcept {
-#ifdef MREMAP_FIXED
   void* grown = MapBlock(larger, alignment);
   if (grown == nullptr) return nullptr;
   // The old pages replace the first `bytes` of the new mapping.
-  if (::mremap(block, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, grown) == MAP_FAILED) {
+  if (!MoveMappedPages(block, bytes, grown)) {
     UnmapBlock(grown, larger);
     return nullptr;
   }
   return grown;
-#else
-  (void)block;
-  (void)bytes;
-  (void)larger;
-  (void)alignment;
-  return nullptr;
-#endif
 }
 
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {

@@ -42,9 +42,9 @@ TEST(GuardedAllocTest, KeepsTheReserveFreeWithEqualityAllowed) {
 }
 
 // Freed large blocks serve the next large requests in pages already touched: the smallest kept
-// block that holds a request, cut to it (rounded up to 2 MiB), the others given back; a request
-// none holds gives them all back first; at most four are kept, the smallest going back; the guard
-// still decides.
+// block that holds a request (rounded up to 2 MiB), with the rest of it as slack until the next
+// request that maps, the others given back; a request none holds gives them all back first; at
+// most four are kept, the smallest going back; the guard still decides.
 TEST(GuardedAllocTest, FreedLargeBlocksServeTheNextRequests) {
   constexpr std::uint64_t kMiB = 1 << 20;
   ReleaseFreeBlocks();
@@ -65,11 +65,12 @@ TEST(GuardedAllocTest, FreedLargeBlocksServeTheNextRequests) {
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(KeptFreeBytes(), 0U);
   GuardedFree(fresh);
-  void* shrunk = GuardedAlloc(37 * kMiB);  // the 50 MiB block, cut to 38
+  void* shrunk = GuardedAlloc(37 * kMiB);  // the 50 MiB block: 38 MiB and 12 of slack
   EXPECT_EQ(shrunk, fresh);
+  EXPECT_EQ(KeptFreeBytes(), 12 * kMiB);
   std::memset(shrunk, 1, 38 * kMiB);
   GuardedFree(shrunk);
-  EXPECT_EQ(KeptFreeBytes(), 38 * kMiB);
+  EXPECT_EQ(KeptFreeBytes(), 50 * kMiB);
   {
     FakeMemoryStatus nothingFree(0);
     EXPECT_EQ(GuardedAlloc(34 * kMiB), nullptr);
@@ -80,9 +81,10 @@ TEST(GuardedAllocTest, FreedLargeBlocksServeTheNextRequests) {
   EXPECT_EQ(KeptFreeBytes(), 0U);
 }
 
-// A large block grows with its bytes where the system can move pages, never for a small block
-// or past the guard (which then leaves it as it was), shrinks by giving back its end, and is
-// freed (and kept) with the size it has then.
+// A large block grows with its bytes: into its slack, onto a kept block that holds it, or onto a
+// new mapping where the system can move pages; never for a small block or past the guard (which
+// then leaves it as it was). It shrinks by giving back its end, and is freed (and kept) with the
+// size it has then.
 TEST(GuardedAllocTest, LargeBlocksGrowAndShrinkWithTheirBytes) {
   constexpr std::uint64_t kMiB = 1 << 20;
   ReleaseFreeBlocks();
@@ -112,6 +114,28 @@ TEST(GuardedAllocTest, LargeBlocksGrowAndShrinkWithTheirBytes) {
   EXPECT_EQ(grown[80 * kMiB - 1], 0);
   grown[80 * kMiB - 1] = 1;
   EXPECT_EQ(KeptFreeBytes(), 0U);
+#endif
+#ifndef _WIN32
+  const auto holdsItsBytes = [](const unsigned char* block) {
+    for (std::uint64_t i = 0; i < 34 * kMiB; i += 4096) {
+      if (block[i] != static_cast<unsigned char>(i >> 12)) return false;
+    }
+    return true;
+  };
+  void* big = GuardedAlloc(100 * kMiB);
+  GuardedFree(big);
+  // Onto the kept block that holds it, whose last 10 MiB stay as slack.
+  EXPECT_EQ(GuardedGrow(grown, 90 * kMiB), big);
+  grown = static_cast<unsigned char*>(big);
+  EXPECT_TRUE(holdsItsBytes(grown));
+  EXPECT_EQ(KeptFreeBytes(), 10 * kMiB);
+  EXPECT_EQ(GuardedGrow(grown, 96 * kMiB), grown);  // into the slack
+  grown[96 * kMiB - 1] = 3;
+  EXPECT_EQ(KeptFreeBytes(), 4 * kMiB);
+  GuardedFree(GuardedAlloc(200 * kMiB));  // a new mapping gives the slack back first
+  EXPECT_EQ(KeptFreeBytes(), 200 * kMiB);
+  ReleaseFreeBlocks();
+  EXPECT_TRUE(holdsItsBytes(grown));
 #endif
   GuardedShrink(grown, 29 * kMiB + 1);  // to 30 MiB, in large pages
   grown[30 * kMiB - 1] = 2;
