@@ -75,18 +75,20 @@ bool MayBeLarge(const void* block) {
 // one (the smallest such), and the rest of it stays mapped behind the block it serves, as slack
 // the block can grow into (the input conversion grows the record the reader filled); a request
 // that maps gives back every kept block and the slack first, so resident memory never exceeds
-// what it would be without keeping. Any thread; one lock.
+// what it was when the last block was mapped. Any thread; one lock.
 class LargeBlocks {
  public:
   // A block of exactly `bytes` (a multiple of kLargePage). Failure answer: nullptr.
   void* Take(std::uint64_t bytes) noexcept {
     const std::lock_guard lock(mutex_);
     const Entry kept = TakeKept(bytes);
-    // The others go back either way, so that what is resident never exceeds what it would be
-    // without keeping.
-    ReleaseKept();
     Entry taken{kept.block, bytes, kept.mapped};
-    if (taken.block == nullptr) {
+    if (taken.block != nullptr) {
+      ReleaseSlack();  // one block at a time has slack
+    } else {
+      // Nothing new is mapped before the kept blocks and the slack go back, so that what is
+      // resident never exceeds what it was when the last block was mapped.
+      ReleaseKept();
       taken.block = platform::MapBlock(bytes, kLargePage);
       if (taken.block == nullptr) return nullptr;
       platform::AdviseLargePages(taken.block, bytes);
@@ -133,9 +135,11 @@ class LargeBlocks {
       e->bytes = std::max(e->bytes, bytes);
       return block;
     }
+    // Where pages cannot move, the kept blocks stay for the new block the caller takes instead.
+    if (!platform::CanMovePages()) return nullptr;
     const Entry kept = TakeKept(bytes);
     // The other kept blocks and the slack (this block's too, before its pages move) go back, as
-    // for a new block, so that what is resident never exceeds what it would be without keeping.
+    // for a new block.
     ReleaseKept();
     if (kept.block != nullptr && platform::MoveMappedPages(e->block, e->bytes, kept.block)) {
       *e = Entry{kept.block, bytes, kept.mapped};
@@ -209,6 +213,10 @@ class LargeBlocks {
       if (k.block != nullptr) platform::UnmapBlock(k.block, k.mapped);
       k = Entry{};
     }
+    ReleaseSlack();
+  }
+
+  void ReleaseSlack() noexcept {
     if (slack_ != nullptr) {
       platform::ShrinkMappedBlock(slack_->block, slack_->mapped, slack_->bytes);
       slack_->mapped = slack_->bytes;

@@ -18,17 +18,20 @@ inline constexpr std::uint64_t kGuardReserve = 0x8000000;  // 128 MiB
 [[nodiscard]] void* GuardedAlloc(std::uint64_t bytes) noexcept;
 
 // Gives back a block of GuardedAlloc (nullptr is allowed). The few most recent large blocks
-// (32 MiB and more) are kept, already faulted in, for the next large requests they can hold;
+// (32 MiB and more) are kept, already faulted in, for the next large requests they can hold (a
+// request that maps new memory gives them back first);
 // ReleaseFreeBlocks gives them to the system (the engine calls it once a track is prepared and
 // after each playback), as does a request the memory guard would otherwise refuse.
 void GuardedFree(void* block) noexcept;
 void ReleaseFreeBlocks() noexcept;
 
-// Makes a large block of GuardedAlloc at least `bytes` long without copying it: its pages move to
-// the start of a larger mapping, the rest untouched until written. Answers the block's new
-// address (the old one is gone), or nullptr with the block unchanged: a small block, a system
-// that cannot move pages (Windows), or the memory guard refusing `bytes` as a new request (which
-// is not noted as a failure: the caller takes a new block instead). Any thread.
+// Makes a large block of GuardedAlloc at least `bytes` long without copying it: into the pages
+// mapped behind it (the rest of the kept block it was served from), else its pages move onto the
+// start of a kept block that holds `bytes` or of a new mapping. The bytes past its old length are
+// not zeroed: they may hold a freed block's. Answers the block's new address (the old one is
+// gone), or nullptr with the block unchanged: a small block, a system that cannot move pages
+// (Windows) where no room lies behind it, or the memory guard refusing `bytes` as a new request
+// (which is not noted as a failure: the caller takes a new block instead). Any thread.
 [[nodiscard]] void* GuardedGrow(void* block, std::uint64_t bytes) noexcept;
 
 // Gives the memory of a large block of GuardedAlloc past its first `bytes` back to the system

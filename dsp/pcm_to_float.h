@@ -11,8 +11,8 @@ namespace lumaro::dsp {
 // 128 as zero); float samples are widened or copied without clipping, except that NaN and
 // infinities become 0.0. A mono source goes to both channels. Layouts with no conversion (64-bit
 // integer, float narrower than 32 bits) are refused. Stereo 64-bit float is converted where it
-// lies; any other layout in its own block grown to the AudioBuffer's size where the system can
-// move pages (GuardedGrow; in levels from the last frame back), else into a new block. The bytes
+// lies; any other layout in its own block grown to the AudioBuffer's size where it can grow
+// (GuardedGrow; in levels from the last frame back), else into a new block. The bytes
 // are the same either way, and every worker takes part. The PcmBuffer is freed in every case; on
 // failure (bad header, memory guard, a worker that cannot start, a stop request) the slot is left
 // empty. Playback thread.

@@ -91,6 +91,14 @@ void UnmapBlock(void* block, std::size_t bytes) noexcept {
   if (block != nullptr) ::munmap(block, bytes);
 }
 
+bool CanMovePages() noexcept {
+#ifdef MREMAP_FIXED
+  return true;
+#else
+  return false;
+#endif
+}
+
 bool MoveMappedPages(void* block, std::size_t bytes, void* target) noexcept {
 #ifdef MREMAP_FIXED
   return ::mremap(block, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, target) != MAP_FAILED;
@@ -104,6 +112,7 @@ bool MoveMappedPages(void* block, std::size_t bytes, void* target) noexcept {
 
 void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
                       std::size_t alignment) noexcept {
+  if (!CanMovePages()) return nullptr;
   void* grown = MapBlock(larger, alignment);
   if (grown == nullptr) return nullptr;
   // The old pages replace the first `bytes` of the new mapping.

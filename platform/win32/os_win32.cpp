@@ -85,6 +85,8 @@ void UnmapBlock(void* block, std::size_t) noexcept {
 
 void* GrowMappedBlock(void*, std::size_t, std::size_t, std::size_t) noexcept { return nullptr; }
 
+bool CanMovePages() noexcept { return false; }
+
 bool MoveMappedPages(void*, std::size_t, void*) noexcept { return false; }
 
 void AdviseLargePages(void*, std::uint64_t) noexcept {}
