@@ -14,6 +14,7 @@ namespace {
 using testing::FakeMemoryStatus;
 
 TEST(GuardedAllocTest, OnlyRequestsAboveOneMebibyteAskForTheMemoryStatus) {
+  ReleaseFreeBlocks();  // a refusal with blocks kept asks a second time
   FakeMemoryStatus nothingFree(0);
   void* atThreshold = GuardedAlloc(kGuardThreshold);
   EXPECT_NE(atThreshold, nullptr);
