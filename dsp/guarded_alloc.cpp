@@ -73,21 +73,25 @@ bool MayBeLarge(const void* block) {
 // the host as well); a stage's output written into the pages its predecessor's input has just
 // freed costs neither. A kept block serves the next request it holds, for a new block or a grown
 // one (the smallest such), and the rest of it stays mapped behind the block it serves, as slack
-// the block can grow into (the input conversion grows the record the reader filled). A request
-// none holds maps new memory and moves the kept blocks' pages into it as far as they fit, giving
-// back the rest and the slack, so resident memory never exceeds what it was before. Any thread;
-// one lock.
+// the block can grow into (the input conversion grows the record the reader filled); a request
+// that maps gives back every kept block and the slack first, so resident memory never exceeds
+// what it was when the last block was mapped. Any thread; one lock.
 class LargeBlocks {
  public:
   // A block of exactly `bytes` (a multiple of kLargePage). Failure answer: nullptr.
   void* Take(std::uint64_t bytes) noexcept {
     const std::lock_guard lock(mutex_);
-    ReleaseSlack();  // one block at a time has slack
     const Entry kept = TakeKept(bytes);
     Entry taken{kept.block, bytes, kept.mapped};
-    if (taken.block == nullptr) {
-      taken.block = MapWithKeptPages(bytes, 0);
+    if (taken.block != nullptr) {
+      ReleaseSlack();  // one block at a time has slack
+    } else {
+      // Nothing new is mapped before the kept blocks and the slack go back, so that what is
+      // resident never exceeds what it was when the last block was mapped.
+      ReleaseKept();
+      taken.block = platform::MapBlock(bytes, kLargePage);
       if (taken.block == nullptr) return nullptr;
+      platform::AdviseLargePages(taken.block, bytes);
       taken.mapped = bytes;
     }
     for (Entry& e : live_) {
@@ -121,8 +125,8 @@ class LargeBlocks {
 
   // The live large block `block` made `bytes` long (a multiple of kLargePage): into its slack,
   // else with its pages moved, not copied, onto the start of a kept block that holds `bytes`
-  // (whose first pages go back), else onto a new mapping (MapWithKeptPages). Failure answer:
-  // nullptr, the block unchanged (also for any other block).
+  // (whose first pages go back), else onto a new mapping. Failure answer: nullptr, the block
+  // unchanged (also for any other block).
   void* Grow(void* block, std::uint64_t bytes) noexcept {
     const std::lock_guard lock(mutex_);
     Entry* const e = Live(block);
@@ -133,20 +137,19 @@ class LargeBlocks {
     }
     // Where pages cannot move, the kept blocks stay for the new block the caller takes instead.
     if (!platform::CanMovePages()) return nullptr;
-    ReleaseSlack();  // this block's too, before its pages move
     const Entry kept = TakeKept(bytes);
+    // The other kept blocks and the slack (this block's too, before its pages move) go back, as
+    // for a new block.
+    ReleaseKept();
     if (kept.block != nullptr && platform::MoveMappedPages(e->block, e->bytes, kept.block)) {
       *e = Entry{kept.block, bytes, kept.mapped};
       if (e->mapped > e->bytes) slack_ = e;
       return e->block;
     }
     if (kept.block != nullptr) platform::UnmapBlock(kept.block, kept.mapped);
-    void* grown = MapWithKeptPages(bytes, e->bytes);
+    void* grown = platform::GrowMappedBlock(e->block, e->bytes, bytes, kLargePage);
     if (grown == nullptr) return nullptr;
-    if (!platform::MoveMappedPages(e->block, e->bytes, grown)) {
-      platform::UnmapBlock(grown, bytes);
-      return nullptr;
-    }
+    platform::AdviseLargePages(grown, bytes);
     *e = Entry{grown, bytes, bytes};
     return grown;
   }
@@ -202,41 +205,6 @@ class LargeBlocks {
       }
     }
     return fit == nullptr ? Entry{} : std::exchange(*fit, Entry{});
-  }
-
-  // A new mapping of `bytes` (no slack may be left) whose pages from `from` on are, as far as
-  // they reach, the kept blocks' (moved, largest first, not copied: pages already touched); every
-  // kept block goes, into it or back to the system, so that what is resident never exceeds what
-  // it was before. Where pages cannot move, or a move fails, all of it is fresh. Failure answer:
-  // nullptr.
-  void* MapWithKeptPages(std::uint64_t bytes, std::uint64_t from) noexcept {
-    auto* block = static_cast<unsigned char*>(platform::MapBlock(bytes, kLargePage));
-    if (block == nullptr) {
-      ReleaseKept();
-      return nullptr;
-    }
-    platform::AdviseLargePages(block, bytes);
-    for (std::uint64_t at = from; platform::CanMovePages();) {
-      Entry* piece = nullptr;
-      for (Entry& k : kept_) {
-        if (k.block != nullptr && k.mapped <= bytes - at &&
-            (piece == nullptr || k.mapped > piece->mapped)) {
-          piece = &k;
-        }
-      }
-      if (piece == nullptr) break;
-      const Entry moving = std::exchange(*piece, Entry{});
-      if (!platform::MoveMappedPages(moving.block, moving.mapped, block + at)) {
-        // The place it was to take may be gone already: the whole mapping starts again fresh.
-        platform::UnmapBlock(moving.block, moving.mapped);
-        platform::UnmapBlock(block, bytes);
-        ReleaseKept();
-        return MapWithKeptPages(bytes, bytes);  // fresh: nothing is kept now
-      }
-      at += moving.mapped;
-    }
-    ReleaseKept();
-    return block;
   }
 
   // Every kept block and the slack back to the system.

@@ -47,7 +47,14 @@ void FreeBlock(void* block) noexcept;
 [[nodiscard]] void* MapBlock(std::size_t bytes, std::size_t alignment) noexcept;
 void ShrinkMappedBlock(void* block, std::size_t bytes, std::size_t keep) noexcept;
 void UnmapBlock(void* block, std::size_t bytes) noexcept;
-// True where the system can move a mapped block's pages (MoveMappedPages); false on Windows.
+// Moves the pages of a mapped block of `bytes` to the start of a new mapped block of `larger`
+// bytes (aligned as MapBlock aligns), without copying them; the rest reads as zero. Answers the
+// new block (the old address is then gone), or nullptr with the block unchanged, always where the
+// system cannot move pages (Windows). Any thread.
+[[nodiscard]] void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
+                                    std::size_t alignment) noexcept;
+// True where the system can move a mapped block's pages (GrowMappedBlock, MoveMappedPages);
+// false on Windows.
 [[nodiscard]] bool CanMovePages() noexcept;
 // Moves the pages of a mapped block of `bytes` onto the start of the mapped block `target` (at
 // least `bytes` long, aligned as MapBlock aligns), without copying them: target's own first

@@ -110,6 +110,19 @@ bool MoveMappedPages(void* block, std::size_t bytes, void* target) noexcept {
 #endif
 }
 
+void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
+                      std::size_t alignment) noexcept {
+  if (!CanMovePages()) return nullptr;
+  void* grown = MapBlock(larger, alignment);
+  if (grown == nullptr) return nullptr;
+  // The old pages replace the first `bytes` of the new mapping.
+  if (!MoveMappedPages(block, bytes, grown)) {
+    UnmapBlock(grown, larger);
+    return nullptr;
+  }
+  return grown;
+}
+
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
   ::madvise(block, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);

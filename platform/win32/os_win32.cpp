@@ -83,6 +83,8 @@ void UnmapBlock(void* block, std::size_t) noexcept {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
+void* GrowMappedBlock(void*, std::size_t, std::size_t, std::size_t) noexcept { return nullptr; }
+
 bool CanMovePages() noexcept { return false; }
 
 bool MoveMappedPages(void*, std::size_t, void*) noexcept { return false; }
