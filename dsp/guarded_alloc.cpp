@@ -71,11 +71,11 @@ bool MayBeLarge(const void* block) {
 // The large blocks: every one alive, with its mapped size, and the few freed ones kept. The first
 // touch of fresh memory costs the system a page clear (and, in a virtual machine, often a fault in
 // the host as well); a stage's output written into the pages its predecessor's input has just
-// freed costs neither. A kept block serves the next request it holds, for a new block or a grown
-// one (the smallest such), and the rest of it stays mapped behind the block it serves, as slack
-// the block can grow into (the input conversion grows the record the reader filled); a request
-// that maps gives back every kept block and the slack first, so resident memory never exceeds
-// what it was when the last block was mapped. Any thread; one lock.
+// freed costs neither. A kept block serves the next request it holds (the smallest such), and
+// the rest of it stays mapped behind the block it serves, as slack the block can grow into (the
+// input conversion grows the record the reader filled); a request that maps gives back every
+// kept block and the slack first, so resident memory never exceeds what it was when the last
+// block was mapped. Any thread; one lock.
 class LargeBlocks {
  public:
   // A block of exactly `bytes` (a multiple of kLargePage). Failure answer: nullptr.
@@ -124,9 +124,8 @@ class LargeBlocks {
   }
 
   // The live large block `block` made `bytes` long (a multiple of kLargePage): into its slack,
-  // else with its pages moved, not copied, onto the start of a kept block that holds `bytes`
-  // (whose first pages go back), else onto a new mapping. Failure answer: nullptr, the block
-  // unchanged (also for any other block).
+  // else with its pages moved, not copied, onto the start of a new mapping. Failure answer:
+  // nullptr, the block unchanged (also for any other block).
   void* Grow(void* block, std::uint64_t bytes) noexcept {
     const std::lock_guard lock(mutex_);
     Entry* const e = Live(block);
@@ -137,16 +136,9 @@ class LargeBlocks {
     }
     // Where pages cannot move, the kept blocks stay for the new block the caller takes instead.
     if (!platform::CanMovePages()) return nullptr;
-    const Entry kept = TakeKept(bytes);
-    // The other kept blocks and the slack (this block's too, before its pages move) go back, as
-    // for a new block.
+    // The kept blocks and the slack (this block's too, before its pages move) go back before
+    // anything is mapped, as for a new block.
     ReleaseKept();
-    if (kept.block != nullptr && platform::MoveMappedPages(e->block, e->bytes, kept.block)) {
-      *e = Entry{kept.block, bytes, kept.mapped};
-      if (e->mapped > e->bytes) slack_ = e;
-      return e->block;
-    }
-    if (kept.block != nullptr) platform::UnmapBlock(kept.block, kept.mapped);
     void* grown = platform::GrowMappedBlock(e->block, e->bytes, bytes, kLargePage);
     if (grown == nullptr) return nullptr;
     platform::AdviseLargePages(grown, bytes);

@@ -26,12 +26,12 @@ void GuardedFree(void* block) noexcept;
 void ReleaseFreeBlocks() noexcept;
 
 // Makes a large block of GuardedAlloc at least `bytes` long without copying it: into the pages
-// mapped behind it (the rest of the kept block it was served from), else its pages move onto the
-// start of a kept block that holds `bytes` or of a new mapping. The bytes past its old length are
-// not zeroed: they may hold a freed block's. Answers the block's new address (the old one is
-// gone), or nullptr with the block unchanged: a small block, a system that cannot move pages
-// (Windows) where no room lies behind it, or the memory guard refusing `bytes` as a new request
-// (which is not noted as a failure: the caller takes a new block instead). Any thread.
+// mapped behind it (the rest of the kept block it was served from; not zeroed: they may hold a
+// freed block's bytes), else its pages move to the start of a new mapping. Answers the block's new
+// address (the old one is gone), or nullptr with the block unchanged: a small block, a system that
+// cannot move pages (Windows) where no room lies behind it, or the memory guard refusing `bytes` as
+// a new request (which is not noted as a failure: the caller takes a new block instead). Any
+// thread.
 [[nodiscard]] void* GuardedGrow(void* block, std::uint64_t bytes) noexcept;
 
 // Gives the memory of a large block of GuardedAlloc past its first `bytes` back to the system

@@ -53,16 +53,8 @@ void UnmapBlock(void* block, std::size_t bytes) noexcept;
 // system cannot move pages (Windows). Any thread.
 [[nodiscard]] void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
                                     std::size_t alignment) noexcept;
-// True where the system can move a mapped block's pages (GrowMappedBlock, MoveMappedPages);
-// false on Windows.
+// True where the system can move a mapped block's pages (GrowMappedBlock); false on Windows.
 [[nodiscard]] bool CanMovePages() noexcept;
-// Moves the pages of a mapped block of `bytes` onto the start of the mapped block `target` (at
-// least `bytes` long, aligned as MapBlock aligns), without copying them: target's own first
-// `bytes` go back to the system, the rest of it keeps its contents. Answers true (the old address
-// is then gone), or false with the block unchanged and target's first `bytes` possibly gone
-// already (the caller then gives target up), always where the system cannot move pages. Any
-// thread.
-[[nodiscard]] bool MoveMappedPages(void* block, std::size_t bytes, void* target) noexcept;
 
 // ---- Time and the heap -------------------------------------------------------------------
 

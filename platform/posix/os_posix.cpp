@@ -99,28 +99,33 @@ bool CanMovePages() noexcept {
 #endif
 }
 
-bool MoveMappedPages(void* block, std::size_t bytes, void* target) noexcept {
+void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
+                      std::size_t alignment) noexcept {
 #ifdef MREMAP_FIXED
-  return ::mremap(block, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, target) != MAP_FAILED;
+  auto* grown = static_cast<unsigned char*>(MapBlock(larger, alignment));
+  if (grown == nullptr) return nullptr;
+  // The old pages replace the first `bytes` of the new mapping.
+  if (::mremap(block, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, grown) != MAP_FAILED) {
+    return grown;
+  }
+  // A move that fails may already have unmapped the place it was to take: it is mapped again at
+  // once, and where another thread's mapping took it first, that part is not ours to unmap.
+  void* again = ::mmap(grown, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  if (again == grown) {
+    UnmapBlock(grown, larger);
+  } else {
+    if (again != MAP_FAILED) UnmapBlock(again, bytes);  // a system that took it as a hint
+    UnmapBlock(grown + bytes, larger - bytes);
+  }
+  return nullptr;
 #else
   (void)block;
   (void)bytes;
-  (void)target;
-  return false;
+  (void)larger;
+  (void)alignment;
+  return nullptr;
 #endif
-}
-
-void* GrowMappedBlock(void* block, std::size_t bytes, std::size_t larger,
-                      std::size_t alignment) noexcept {
-  if (!CanMovePages()) return nullptr;
-  void* grown = MapBlock(larger, alignment);
-  if (grown == nullptr) return nullptr;
-  // The old pages replace the first `bytes` of the new mapping.
-  if (!MoveMappedPages(block, bytes, grown)) {
-    UnmapBlock(grown, larger);
-    return nullptr;
-  }
-  return grown;
 }
 
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {

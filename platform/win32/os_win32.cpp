@@ -87,8 +87,6 @@ void* GrowMappedBlock(void*, std::size_t, std::size_t, std::size_t) noexcept { r
 
 bool CanMovePages() noexcept { return false; }
 
-bool MoveMappedPages(void*, std::size_t, void*) noexcept { return false; }
-
 void AdviseLargePages(void*, std::uint64_t) noexcept {}
 
 std::u16string ExecutablePath() {
