@@ -106,18 +106,24 @@ class LargeBlocks {
   }
 
   // Keeps `block` when it is a live large block (answer true), with its slack: in a free place,
-  // or in place of the smallest kept one, which goes back to the system. False for any other
-  // block.
+  // or in place of the smallest kept one, which goes back to the system; one shrunk below the
+  // large size goes back itself. False for any other block.
   bool Keep(void* block) noexcept {
     const std::lock_guard lock(mutex_);
     Entry* const e = Live(block);
     if (e == nullptr) return false;
+    if (slack_ == e) slack_ = nullptr;
+    if (e->mapped < kLargeBlock) {
+      // Shrunk below the large size: it would serve no large request.
+      platform::UnmapBlock(e->block, e->mapped);
+      *e = Entry{};
+      return true;
+    }
     Entry* place = &kept_[0];
     for (Entry& k : kept_) {
       if (k.block == nullptr || (place->block != nullptr && k.mapped < place->mapped)) place = &k;
     }
     if (place->block != nullptr) platform::UnmapBlock(place->block, place->mapped);
-    if (slack_ == e) slack_ = nullptr;
     *place = Entry{e->block, e->mapped, e->mapped};
     *e = Entry{};
     return true;
@@ -153,7 +159,9 @@ class LargeBlocks {
     Entry* const e = Live(block);
     if (e == nullptr) return;
     if (slack_ == e) slack_ = nullptr;
-    const std::uint64_t bytes = std::min(keep, e->bytes);
+    // One large page at least stays: a block shrunk to nothing would leave its entry behind an
+    // address the system may hand out again.
+    const std::uint64_t bytes = std::max(std::min(keep, e->bytes), kLargePage);
     if (bytes < e->mapped) platform::ShrinkMappedBlock(e->block, e->mapped, bytes);
     e->bytes = e->mapped = bytes;
   }

@@ -34,9 +34,9 @@ void ReleaseFreeBlocks() noexcept;
 // thread.
 [[nodiscard]] void* GuardedGrow(void* block, std::uint64_t bytes) noexcept;
 
-// Gives the memory of a large block of GuardedAlloc past its first `bytes` back to the system
-// (the block keeps its address, and is freed as before); a small block is left as it is. Any
-// thread.
+// Gives the memory of a large block of GuardedAlloc past its first `bytes` (at least one 2 MiB
+// page stays) back to the system (the block keeps its address, and is freed as before, but is
+// not kept once below 32 MiB); a small block is left as it is. Any thread.
 void GuardedShrink(void* block, std::uint64_t bytes) noexcept;
 
 // For a conversion that writes wider frames over its own narrower input in one (grown) block:

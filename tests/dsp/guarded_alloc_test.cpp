@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -133,11 +134,19 @@ TEST(GuardedAllocTest, LargeBlocksGrowAndShrinkWithTheirBytes) {
   EXPECT_EQ(KeptFreeBytes(), 60 * kMiB);
   served = static_cast<unsigned char*>(GuardedAlloc(36 * kMiB));
   EXPECT_EQ(served, roomy);
-  GuardedShrink(served, 29 * kMiB + 1);  // to 30 MiB, in large pages
+  GuardedShrink(served, 33 * kMiB + 1);  // to 34 MiB, in large pages
   EXPECT_EQ(KeptFreeBytes(), 0U);
-  served[30 * kMiB - 1] = 2;
+  served[34 * kMiB - 1] = 2;
   GuardedFree(served);
-  EXPECT_EQ(KeptFreeBytes(), 30 * kMiB);
+  EXPECT_EQ(KeptFreeBytes(), 34 * kMiB);
+  // Shrunk below the large size, a block is not kept; shrunk to nothing, it keeps one page.
+  for (const std::uint64_t keep : {30 * kMiB, std::uint64_t{0}}) {
+    auto* shrunk = static_cast<unsigned char*>(GuardedAlloc(34 * kMiB));
+    GuardedShrink(shrunk, keep);
+    shrunk[std::max<std::uint64_t>(keep, 2 * kMiB) - 1] = 4;
+    GuardedFree(shrunk);
+    EXPECT_EQ(KeptFreeBytes(), 0U) << keep;
+  }
   ReleaseFreeBlocks();
 }
 
