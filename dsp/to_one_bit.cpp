@@ -286,8 +286,8 @@ void InterpolatedRun(const AudioBuffer& in, const InterpolationPlan& plan, std::
 // ToOneBit of a track below the PCM rate: the interpolation up to it runs a run at a time into
 // a small buffer per worker that feeds the modulator (once before to measure the clip guard's
 // peak, unless the track is too low to need it), so the track at the PCM rate in 64-bit float
-// never exists whole. The modulators see the
-// samples, and start from zero at the slices, of the whole-track way: the same bits.
+// never exists whole. The modulators see the samples, and start from zero at the slices, of the
+// whole-track way: the same bits.
 template <unsigned R>
 Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& plan, DsdBuffer& dsd,
                              const platform::StopWord& stop) {

@@ -23,6 +23,7 @@ namespace {
 
 using lumaro::testing::AudioSlot;
 using lumaro::testing::Sine;
+using lumaro::testing::StepsInPairs;
 using ::testing::ElementsAreArray;
 
 class WorkersTest : public ::testing::TestWithParam<unsigned> {
@@ -303,10 +304,8 @@ TEST(InterpolateTest, PeakBoundHoldsEveryFrameAndSaysWhenFullScaleCannotBePassed
   };
   platform::StopWord stop;
   for (const auto& [source, target, amplitude, within] : cases) {
-    const auto steps = [amplitude = amplitude](std::uint64_t n) {
-      return n / 2 % 2 == 0 ? amplitude : -amplitude;
-    };
-    BufferSlot slot = AudioSlot(source, 4000, steps, Sine(1000.0, source, amplitude));
+    BufferSlot slot =
+        AudioSlot(source, 4000, StepsInPairs(amplitude), Sine(1000.0, source, amplitude));
     AudioBuffer& in = *slot.Get<AudioBuffer>();
     MirrorLeadIn(in);
     InterpolationPlan plan;

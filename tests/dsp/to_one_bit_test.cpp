@@ -19,6 +19,7 @@ namespace {
 using lumaro::testing::AudioSlot;
 using lumaro::testing::Flat;
 using lumaro::testing::Sine;
+using lumaro::testing::StepsInPairs;
 
 using lumaro::testing::ScopedWorkerCount;
 const platform::StopWord stop_;
@@ -217,10 +218,11 @@ TEST(ToOneBitTest, ModulatingFromBelowGivesTheBitsOfTheWholeTrackAtTheRate) {
       const auto left = [rate = rate, amplitude = amplitude](std::uint64_t n) {
         return amplitude * std::sin(6000.0 * static_cast<double>(n) / rate);
       };
-      const auto right = [amplitude = amplitude, steps = steps](std::uint64_t n) {
-        if (steps) return n / 2 % 2 == 0 ? amplitude : -amplitude;
+      const auto saw = [amplitude = amplitude](std::uint64_t n) {
         return amplitude * static_cast<double>(n * 37 % 256) / 256 - 0.5;
       };
+      const std::function<double(std::uint64_t)> right =
+          steps ? StepsInPairs(amplitude) : std::function<double(std::uint64_t)>(saw);
       BufferSlot whole = AudioSlot(rate, frames, left, right);
       ASSERT_EQ(Resample(whole, OneBitPlanFor(dsdRate)->pcmRate, stop_), kOk);
       ASSERT_EQ(ToOneBit(whole, dsdRate, stop_), kOk);

@@ -122,6 +122,12 @@ inline std::function<double(std::uint64_t)> Sine(double frequency, std::uint32_t
   };
 }
 
+// +amplitude for two frames, −amplitude for two, and so on: a cubic interpolation halfway between
+// such pairs rises to 1.5 · amplitude.
+inline std::function<double(std::uint64_t)> StepsInPairs(double amplitude) {
+  return [amplitude](std::uint64_t n) { return n / 2 % 2 == 0 ? amplitude : -amplitude; };
+}
+
 // A constant signal.
 inline std::function<double(std::uint64_t)> Flat(double value) {
   return [value](std::uint64_t) { return value; };
