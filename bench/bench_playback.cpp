@@ -69,6 +69,7 @@ struct Scenario {
 };
 
 const Scenario kScenarios[] = {
+    {"wav16_44k_auto_to_44k1_24in32", false, u"Auto", 44100, 24, 32},
     {"wav16_44k_auto_to_192k_32", false, u"Auto", 192000, 32, 32},
     {"wav16_44k_to_D128_dop", false, u"D128", 352800, 24, 32},
     {"dsd64_auto_to_352k8_24in32", true, u"Auto", 352800, 24, 32},
@@ -141,7 +142,7 @@ void BM_StepNineToStart(benchmark::State& state) {
     std::fprintf(stderr, "  %-28s %-34s %7.3f s\n", s.name, text.c_str(), spent / n);
   }
 }
-BENCHMARK(BM_StepNineToStart)->DenseRange(0, 2)->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StepNineToStart)->DenseRange(0, 3)->Iterations(2)->Unit(benchmark::kMillisecond);
 
 // Feeding 60 s of prepared 768 kHz 32/32 output (after its 3 s lead-in) into the File output.
 void BM_FeedingAt768k(benchmark::State& state) {

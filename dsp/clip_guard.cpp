@@ -85,16 +85,30 @@ double ScaledPeak(double peak, double gain) noexcept {
 }
 
 Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop) {
+  double peak = 0.0;
+  return ClipGuardTellingPeak(slot, stop, &peak);
+}
+
+Result ClipGuardTellingPeak(BufferSlot& slot, const platform::StopWord& stop, double* peakAfter) {
   AudioBuffer* buffer = slot.Get<AudioBuffer>();
   if (buffer == nullptr) return kFailures.Note(kErrNoBuffer);
   if (buffer->frameCount == 0) return kFailures.Note(kErrEmptyBuffer);
 
+  double peak = 0.0;
+  if (const Result measured = PeakOfRecord(*buffer, stop, &peak); measured != kOk) return measured;
+  if (const Result guarded = ClipGuardWithPeak(*buffer, peak, stop); guarded != kOk) return guarded;
+  const std::optional<double> gain = ClipGuardGain(peak);
+  *peakAfter = gain ? ScaledPeak(peak, *gain) : peak;
+  return kOk;
+}
+
+Result PeakOfRecord(const AudioBuffer& buffer, const platform::StopWord& stop, double* peak) {
   std::array<double, kMaxWorkerSlots> peaks{};
-  Result result = ParallelFor(buffer->frameCount, stop, [&](unsigned worker, Slice slice) {
-    peaks[worker] = PeakOfFrames(*buffer, slice.first, slice.count, stop);
+  const Result result = ParallelFor(buffer.frameCount, stop, [&](unsigned worker, Slice slice) {
+    peaks[worker] = PeakOfFrames(buffer, slice.first, slice.count, stop);
   });
-  if (result != kOk) return result;
-  return ClipGuardWithPeak(*buffer, *std::max_element(peaks.begin(), peaks.end()), stop);
+  *peak = *std::max_element(peaks.begin(), peaks.end());
+  return result;
 }
 
 Result ClipGuardWithPeak(AudioBuffer& buffer, double peak, const platform::StopWord& stop) {

@@ -14,6 +14,10 @@ namespace lumaro::dsp {
 // AudioBuffer, zero frames, a worker that cannot start, or a stop request; the buffer stays in
 // the slot in every case. Playback thread.
 [[nodiscard]] Result ClipGuard(BufferSlot& slot, const platform::StopWord& stop);
+// The same, and on success the peak of the frames as they are left (ScaledPeak of the one
+// measured) in `peakAfter`, for FloatToOutputWithPeak.
+[[nodiscard]] Result ClipGuardTellingPeak(BufferSlot& slot, const platform::StopWord& stop,
+                                          double* peakAfter);
 
 // ClipGuard's second pass for a buffer whose peak was measured as its frames were written (the
 // largest |sample| of its real frames): above 1.0 every real frame is scaled by 1 / peak. Fails
@@ -21,6 +25,11 @@ namespace lumaro::dsp {
 // thread.
 [[nodiscard]] Result ClipGuardWithPeak(AudioBuffer& buffer, double peak,
                                        const platform::StopWord& stop);
+
+// The largest |sample| among all the real frames of `buffer` into `peak`, every worker taking a
+// slice. Fails for a worker that cannot start or a stop request. Playback thread.
+[[nodiscard]] Result PeakOfRecord(const AudioBuffer& buffer, const platform::StopWord& stop,
+                                  double* peak);
 
 // The largest |sample| among the real frames [first, first + count) of `buffer`, polling `stop`
 // every kStopPollFrames frames (a partial answer when it is set). A sample that is not a number

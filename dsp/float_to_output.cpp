@@ -172,6 +172,49 @@ void ConvertFloat(const double* x, std::uint64_t count, unsigned char* y, double
   }
 }
 
+// FloatToOutput in the AudioBuffer's own block, where the output record's header, lead-in and
+// first frame end before real frame 0: the peak is measured first (unless known), then each frame
+// converted once
+// with the gain that follows from it. An output frame is never wider than an AudioBuffer frame,
+// so in levels from the first frame, every frame whose output ends before the frames still to be
+// read is converted at once by every worker. The block is then cut to the output record's size
+// and its header and lead-ins written. The answer, or nullopt when the output does not fit in
+// front (`in` untouched).
+std::optional<Result> ConvertInOwnBlock(AudioBufferPtr& in, const OutputFormat& format,
+                                        std::optional<double> knownPeak,
+                                        const platform::StopWord& stop, BufferSlot& slot) {
+  const OutputConversion layout(format.validBits, format.containerBits, format.asFloat, 1.0);
+  const std::uint64_t frameBytes = layout.FrameBytes();
+  const std::uint64_t frames = in->frameCount;
+  const std::uint32_t rate = in->sampleRate;
+  const double* x = in->Frame(0);
+  auto* block = reinterpret_cast<unsigned char*>(in.get());
+  const auto inputStart =
+      static_cast<std::uint64_t>(reinterpret_cast<const unsigned char*>(x) - block);
+  const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
+  if (inputStart < outputStart + frameBytes) return std::nullopt;
+  double peak = knownPeak.value_or(0.0);
+  if (!knownPeak) {
+    if (const Result measured = PeakOfRecord(*in, stop, &peak); measured != kOk) return measured;
+  }
+  const OutputConversion to(format.validBits, format.containerBits, format.asFloat, peak);
+  RecordPtr<unsigned char> owned(reinterpret_cast<unsigned char*>(in.release()));
+  unsigned char* y = block + outputStart;
+  const Result converted =
+      InLevelsFromTheFront(frames, kAudioFrameBytes, frameBytes, inputStart - outputStart,
+                           [&](std::uint64_t first, std::uint64_t end) {
+                             return ParallelFor(end - first, stop, [&](unsigned, Slice slice) {
+                               const std::uint64_t f = first + slice.first;
+                               to.Convert(x + 2 * f, slice.count, y + f * frameBytes, stop);
+                             });
+                           });
+  if (converted != kOk) return converted;
+  const auto bits = static_cast<std::uint8_t>(format.containerBits);
+  GuardedShrink(owned.get(), PcmBufferBytes(2, bits, frames));
+  slot.Put(PcmBufferInBlock(owned.release(), to.SampleFormat(), 2, bits, rate, frames));
+  return kOk;
+}
+
 }  // namespace
 
 bool IsOutputFormat(unsigned validBits, unsigned containerBits) noexcept {
@@ -200,11 +243,17 @@ void OutputConversion::Convert(const double* x, std::uint64_t count, unsigned ch
   }
 }
 
+std::uint16_t OutputConversion::SampleFormat() const noexcept {
+  return float_ ? kPcmFloat : kPcmInteger;
+}
+
+unsigned OutputConversion::FrameBytes() const noexcept { return 2 * (container_ / 8); }
+
 PcmBufferPtr OutputConversion::NewRecord(std::uint32_t sampleRate,
                                          std::uint64_t frames) const noexcept {
   PcmBufferPtr out;
-  if (NewPcmBufferToOverwrite(out, float_ ? kPcmFloat : kPcmInteger, 2,
-                              static_cast<std::uint8_t>(container_), sampleRate, frames) != kOk) {
+  if (NewPcmBufferToOverwrite(out, SampleFormat(), 2, static_cast<std::uint8_t>(container_),
+                              sampleRate, frames) != kOk) {
     out.reset();
   }
   return out;
@@ -295,20 +344,38 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
   return kOk;
 }
 
-Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,
-                     const platform::StopWord& stop) {
-  const AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
+namespace {
+
+// FloatToOutput with the peak known or not.
+Result ConvertToOutput(BufferSlot& slot, const OutputFormat& format, std::optional<double> peak,
+                       const platform::StopWord& stop) {
+  AudioBufferPtr in = slot.TakeAs<AudioBuffer>();
   if (!in) return kFailures.Note(kErrNoBuffer);
   if (in->frameCount == 0) return kFailures.Note(kErrEmptySource);
-  if (!IsOutputFormat(validBits, containerBits)) return kFailures.Note(kErrBits);
+  if (!IsOutputFormat(format.validBits, format.containerBits)) return kFailures.Note(kErrBits);
   // A stop already asked for is answered before the output record is asked for.
   if (stop.Load() != 0) return kFailures.Note(kErrStopped);
+  if (const std::optional<Result> inPlace = ConvertInOwnBlock(in, format, peak, stop, slot)) {
+    return *inPlace;
+  }
   BlockSource source;
   source.frames = in->frameCount;
   source.blockFrames = kInPlaceBlockFrames;
   source.samples = in->Frame(0);
   return BlocksToOutput(
-      source, in->sampleRate, 0, {validBits, containerBits, asFloat}, [] {}, stop, slot);
+      source, in->sampleRate, 0, format, [] {}, stop, slot);
+}
+
+}  // namespace
+
+Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits, bool asFloat,
+                     const platform::StopWord& stop) {
+  return ConvertToOutput(slot, {validBits, containerBits, asFloat}, std::nullopt, stop);
+}
+
+Result FloatToOutputWithPeak(BufferSlot& slot, const OutputFormat& format, double peak,
+                             const platform::StopWord& stop) {
+  return ConvertToOutput(slot, format, peak, stop);
 }
 
 }  // namespace lumaro::dsp

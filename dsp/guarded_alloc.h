@@ -59,6 +59,25 @@ Result InLevelsFromTheEnd(std::uint64_t frames, std::uint64_t inFrameBytes, std:
   return kOk;
 }
 
+// For a conversion that writes narrower frames over its own wider input in one block: calls
+// `level(first, end)` for frame ranges from the first frame on, each holding every frame whose
+// output (outFrameBytes × (f + 1) past where the outputs start) ends at or before the first input
+// still to be read (`gap` + inFrameBytes × first past the same place), so that a level may be
+// converted all at once; what it writes over, the levels before it read. The first output must
+// fit in the gap (gap ≥ outFrameBytes) and no output be wider than its input, so every level
+// holds a frame. Answers the first level's failure, or kOk.
+template <class Level>
+Result InLevelsFromTheFront(std::uint64_t frames, std::uint64_t inFrameBytes,
+                            std::uint64_t outFrameBytes, std::uint64_t gap, Level level) {
+  for (std::uint64_t first = 0; first < frames;) {
+    const std::uint64_t reach = (gap + inFrameBytes * first) / outFrameBytes;
+    const std::uint64_t end = reach < frames ? reach : frames;
+    if (const Result converted = level(first, end); converted != kOk) return converted;
+    first = end;
+  }
+  return kOk;
+}
+
 // The bytes of the large blocks kept for reuse. Any thread.
 [[nodiscard]] std::uint64_t KeptFreeBytes() noexcept;
 

@@ -197,9 +197,14 @@ Result RunResampleToOutput(BufferSlot& slot, std::uint32_t target, bool clipGuar
     }
     if (const Result stepped = RunRateStep(slot, step, stop); stepped != kOk) return stepped;
   }
-  // Equal rates: the two stages themselves.
+  // Equal rates: the two stages themselves, the conversion with the clip guard's peak.
   if (clipGuard) {
-    if (const Result guarded = ClipGuard(slot, stop); guarded != kOk) return guarded;
+    double peak = 0.0;
+    if (const Result guarded = ClipGuardTellingPeak(slot, stop, &peak); guarded != kOk) {
+      return guarded;
+    }
+    beforeConversion();
+    return FloatToOutputWithPeak(slot, format, peak, stop);
   }
   beforeConversion();
   return FloatToOutput(slot, format.validBits, format.containerBits, format.asFloat, stop);

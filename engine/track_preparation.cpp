@@ -104,14 +104,17 @@ Result PreparePcm(PlayRequest& r, std::uint32_t rate, unsigned validBits, unsign
     });
   }
   if (const Result resampled = ResampleTo(r, rate); resampled != kOk) return resampled;
-  if (const Result guarded =
-          RunStage(r, {}, [&] { return dsp::ClipGuard(r.Buffer, r.App->PlayCommand); });
+  // The clip guard's peak spares the conversion its own measuring pass: the cache file only
+  // reads the frames.
+  double peak = 0.0;
+  if (const Result guarded = RunStage(
+          r, {}, [&] { return dsp::ClipGuardTellingPeak(r.Buffer, r.App->PlayCommand, &peak); });
       guarded != kOk) {
     return guarded;
   }
   if (const Result cached = WriteCache(r, false); cached != kOk) return cached;
   return RunStage(r, res::kStatusConvertingToOutput, [&] {
-    return dsp::FloatToOutput(r.Buffer, validBits, containerBits, asFloat, r.App->PlayCommand);
+    return dsp::FloatToOutputWithPeak(r.Buffer, format, peak, r.App->PlayCommand);
   });
 }
 

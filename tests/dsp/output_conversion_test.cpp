@@ -67,9 +67,11 @@ TEST(FloatToOutputTest, BytesOfEachLayout) {
 }
 
 // Long conversions go four frames at a time through the processor's vector unit where it has
-// one, in blocks split among workers, single frames one by one: every frame of a long record
-// must become the bytes it becomes alone. The right channel holds the record's peak in every
-// frame (within full scale, beyond it, infinite), so a frame alone has the same gain.
+// one, split among workers (in the record's own block in levels from the first frame, or with a
+// lead-in too short for that, in blocks into a new record), single frames one by one: every
+// frame of a long record must become the bytes it becomes alone. The right channel holds the
+// record's peak in every frame (within full scale, beyond it, infinite), so a frame alone has the
+// same gain.
 TEST(FloatToOutputTest, LongRecordsEqualTheirFramesConvertedOneByOne) {
   const lumaro::testing::ScopedWorkerCount workers(3);
   const double tie = Exactly(0.5, 32767.0);
@@ -86,9 +88,10 @@ TEST(FloatToOutputTest, LongRecordsEqualTheirFramesConvertedOneByOne) {
       samples.insert(samples.end(), {left[f % left.size()] * (f % 2 == 0 ? 1.0 : 0.999), peak});
     }
     for (const auto& [valid, container, asFloat] : formats) {
+      const std::uint64_t leadIn = valid == container ? 48 : 2;
       SCOPED_TRACE(::testing::Message() << "peak " << peak << ", " << valid << "/" << container
-                                        << (asFloat ? " float" : ""));
-      BufferSlot slot = lumaro::testing::AudioSlot(samples);
+                                        << (asFloat ? " float" : "") << ", lead-in " << leadIn);
+      BufferSlot slot = lumaro::testing::AudioSlot(samples, 44100, leadIn);
       ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk);
       const Bytes all = RealBytes(slot);
       const std::size_t frameBytes = all.size() / kFrames;
