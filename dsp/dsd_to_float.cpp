@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "dsp/clip_guard.h"
 #include "dsp/float_to_output.h"
@@ -32,6 +33,9 @@ constexpr std::uint64_t kOutputLeadIn = 48;
 constexpr unsigned kPhases = 24;
 // The window of one output position: six byte positions before it and six from it on.
 constexpr std::int64_t kWindowBefore = 6;
+// Bytes the windows of frames [first, end) read past byte pair decimation × end: the last
+// position's six pairs from it on, less its own pair.
+constexpr std::uint64_t kBytesReadPastTheEnd = 2 * (kWindowBefore - 1);
 // Output frames between two looks at the stop word.
 constexpr std::uint64_t kRunFrames = 2048;
 // Output frames of a block written straight into the output record.
@@ -181,29 +185,76 @@ struct DsdJob {
   }
 };
 
-}  // namespace
+using Peaks = std::array<double, kMaxWorkerSlots>;
 
-Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
-  // Steps 0 and 1: the source leaves the slot (freed with the job), the filter, the new record.
-  DsdJob job;
-  if (const Result started = job.Start(slot); started != kOk) return started;
-  AudioBufferPtr audio;
-  if (NewAudioBufferToOverwrite(audio, job.rate, job.frames, kOutputLeadIn) != kOk)
-    return kFailures.Note(kErrNoMemory);
-
-  // Step 2: one pass over the output frames.
-  // The clip guard's peak is measured run by run while the frames are still in the cache.
-  std::array<double, kMaxWorkerSlots> peaks{};
-  const Result filtered = ParallelFor(job.frames, stop, [&](unsigned worker, Slice slice) {
+// Output frames [first, end) filtered to `out` (frame f at out + 2f) by every worker in runs; the
+// clip guard's peak is measured run by run while the frames are still in the cache, each
+// worker's into its entry of `peaks`.
+Result FilterInParallel(const DsdJob& job, double* out, std::uint64_t first, std::uint64_t end,
+                        Peaks& peaks, const platform::StopWord& stop) {
+  return ParallelFor(end - first, stop, [&](unsigned worker, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count && stop.Load() == 0; done += kRunFrames) {
-      const std::uint64_t first = slice.first + done;
+      const std::uint64_t f = first + slice.first + done;
       const std::uint64_t run = std::min(kRunFrames, slice.count - done);
-      double* y = audio->Frame(static_cast<std::int64_t>(first));
-      job.Filter(first, run, y, stop);
+      double* y = out + 2 * f;
+      job.Filter(f, run, y, stop);
       peaks[worker] = std::max(peaks[worker], PeakOfSamples(y, run, stop));
     }
   });
-  if (filtered != kOk) return filtered;
+}
+
+// The frames filtered in the DsdBuffer's own block, made long enough for the AudioBuffer without
+// a copy (GuardedGrow): the answer (the AudioBuffer in `audio` on success), or nullopt when the
+// block cannot grow (the job's DsdBuffer untouched). An AudioBuffer frame is wider than the byte
+// pairs it is filtered from, and its frames start past the DsdBuffer's, so in levels from the
+// end, every frame whose output starts past all the byte pairs still to be read (the windows
+// reaching past the last frame's) is filtered at once by every worker; what each level writes
+// over was read by the levels before. The header and lead-ins are written last.
+std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platform::StopWord& stop,
+                                         AudioBufferPtr* audio) {
+  const auto inputStart = static_cast<std::uint64_t>(
+      job.dsd->Data() - reinterpret_cast<const unsigned char*>(job.dsd.get()));
+  const std::uint64_t outputStart = sizeof(AudioBuffer) + kOutputLeadIn * kAudioFrameBytes;
+  const std::uint64_t bytes = AudioBufferBytes(job.frames, kOutputLeadIn);
+  if (inputStart > outputStart || bytes == 0) return std::nullopt;
+  void* grown = GuardedGrow(job.dsd.get(), bytes);
+  if (grown == nullptr) return std::nullopt;
+  (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged
+  job.dsd.reset(static_cast<DsdBuffer*>(grown));
+  auto* out = reinterpret_cast<double*>(static_cast<unsigned char*>(grown) + outputStart);
+  if (const Result filtered =
+          InLevelsFromTheEnd(job.frames, 2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
+                             outputStart - inputStart,
+                             [&](std::uint64_t first, std::uint64_t end) {
+                               return FilterInParallel(job, out, first, end, peaks, stop);
+                             });
+      filtered != kOk) {
+    return filtered;
+  }
+  *audio = AudioBufferInBlock(job.dsd.release(), job.rate, job.frames, kOutputLeadIn);
+  return kOk;
+}
+
+}  // namespace
+
+Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
+  // Steps 0 and 1: the source leaves the slot (freed with the job), the filter; the record in
+  // the source's own block where it can grow, else a new one.
+  DsdJob job;
+  if (const Result started = job.Start(slot); started != kOk) return started;
+  Peaks peaks{};
+  AudioBufferPtr audio;
+  if (const std::optional<Result> inPlace = FilterInGrownBlock(job, peaks, stop, &audio)) {
+    if (*inPlace != kOk) return *inPlace;
+  } else {
+    if (NewAudioBufferToOverwrite(audio, job.rate, job.frames, kOutputLeadIn) != kOk)
+      return kFailures.Note(kErrNoMemory);
+    // Step 2: one pass over the output frames.
+    if (const Result filtered = FilterInParallel(job, audio->Frame(0), 0, job.frames, peaks, stop);
+        filtered != kOk) {
+      return filtered;
+    }
+  }
   if (const Result guarded =
           ClipGuardWithPeak(*audio, *std::max_element(peaks.begin(), peaks.end()), stop);
       guarded != kOk) {

@@ -35,7 +35,9 @@ bool DsdDecimation(std::uint32_t dsdRate, std::uint32_t* pcmRate, unsigned* deci
 // length / decimation frames at the rate DsdDecimation gives. Each byte position p of a
 // channel gives the sum of table[k][byte p - 6 + k] for k = 0 … 11 (the window reaches into the
 // DsdBuffer's 0xCC lead-in at the ends); with a decimation D the mean of D consecutive positions
-// makes one frame. The result then passes ClipGuard. The DsdBuffer is freed in every case; on
+// makes one frame. The result then passes ClipGuard. The AudioBuffer is made in the DsdBuffer's
+// own block grown to its size where it can grow (GuardedGrow; in levels from the last frame
+// back), else in a new block; the bytes are the same. The DsdBuffer is freed in every case; on
 // failure (rate, no frames, memory guard, a worker that cannot start, a stop) the slot is empty.
 // Playback thread.
 [[nodiscard]] Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "dsp/clip_guard.h"
 #include "dsp/float_to_output.h"
+#include "dsp/guarded_alloc.h"
 #include "dsp/pcm_buffer.h"
 #include "tests/support/audio_slot.h"
 
@@ -99,6 +101,52 @@ TEST(DsdToFloatTest, ChannelsStayApart) {
     EXPECT_NEAR(out[i + 1], 0.0, 1e-12);  // the silent right channel
   }
   EXPECT_GT(leftEnergy, 1.0);
+}
+
+// A record of 32 MiB and more is filtered in its own block, grown to the AudioBuffer's size, in
+// levels from the end back. Each frame depends only on the twelve byte pairs around it, so every
+// frame must equal that frame filtered from a small record of the bytes around it alone (a new
+// block). The bytes are scrambled (four one-bits each, so no clip guard scales either record).
+// At DSD512 (four positions a frame) each level's first output lands within the window of the
+// frame before the level's end when the window's reach is misjudged.
+TEST(DsdToFloatTest, ALargeRecordFilteredInItsOwnBlockEqualsItsPiecesFilteredAlone) {
+  const lumaro::testing::ScopedWorkerCount workers(3);
+  std::vector<unsigned char> balanced;
+  for (unsigned b = 0; b < 256; ++b) {
+    if (std::popcount(b) == 4) balanced.push_back(static_cast<unsigned char>(b));
+  }
+  // Byte i of a channel, from byte `first` of the whole record on.
+  const auto scrambled = [&balanced](unsigned salt, std::uint64_t first) {
+    return [&balanced, salt, first](std::uint64_t i) {
+      return balanced[(((first + i + salt) * 2654435761ULL) >> 13) % balanced.size()];
+    };
+  };
+  constexpr std::uint32_t kRate = 22579200;
+  constexpr std::uint64_t kDecimation = 4;
+  constexpr std::uint64_t kFrames = 4'200'001;
+  constexpr std::uint64_t kLength = kFrames * kDecimation + 3;  // a 34 MB DsdBuffer
+  constexpr std::uint64_t kPieceFrames = 1 << 16;
+  constexpr std::uint64_t kMargin = 8;  // byte pairs around a piece: its windows, whole frames
+  BufferSlot slot = DsdSlot(kRate, kLength, scrambled(0, 0), scrambled(99, 0));
+  ReleaseFreeBlocks();
+  ASSERT_EQ(DsdToFloat(slot, platform::StopWord{}), kOk);
+#ifndef _WIN32
+  EXPECT_EQ(KeptFreeBytes(), 0U) << "a new block was taken and the record's freed";
+#endif
+  const AudioBuffer& all = *slot.Get<AudioBuffer>();
+  ASSERT_EQ(all.frameCount, kFrames);
+  std::uint64_t wrong = 0;
+  for (std::uint64_t f = 0; f < kFrames; f += kPieceFrames) {
+    const std::uint64_t first = f * kDecimation > kMargin ? f * kDecimation - kMargin : 0;
+    const std::uint64_t end = std::min(kLength, (f + kPieceFrames) * kDecimation + kMargin);
+    BufferSlot piece = DsdSlot(kRate, end - first, scrambled(0, first), scrambled(99, first));
+    ASSERT_EQ(DsdToFloat(piece, platform::StopWord{}), kOk);
+    const auto at = static_cast<std::int64_t>((f * kDecimation - first) / kDecimation);
+    wrong +=
+        std::memcmp(all.Frame(static_cast<std::int64_t>(f)), piece.Get<AudioBuffer>()->Frame(at),
+                    std::min(kPieceFrames, kFrames - f) * kAudioFrameBytes) != 0;
+  }
+  EXPECT_EQ(wrong, 0U) << "pieces differing";
 }
 
 // Filtered a block at a time straight into the output record, a DSD track gives the bytes of
