@@ -69,10 +69,10 @@ struct Scenario {
 };
 
 const Scenario kScenarios[] = {
-    {"wav16_44k_auto_to_44k1_24in32", false, u"Auto", 44100, 24, 32},
     {"wav16_44k_auto_to_192k_32", false, u"Auto", 192000, 32, 32},
     {"wav16_44k_to_D128_dop", false, u"D128", 352800, 24, 32},
     {"dsd64_auto_to_352k8_24in32", true, u"Auto", 352800, 24, 32},
+    {"wav16_44k_auto_to_44k1_24in32", false, u"Auto", 44100, 24, 32},
 };
 
 // The decoded track as the decoders leave it: a 16-bit 44.1 kHz sine as float, or DSD64 bytes.

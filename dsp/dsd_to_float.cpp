@@ -187,12 +187,12 @@ struct DsdJob {
 
 using Peaks = std::array<double, kMaxWorkerSlots>;
 
-// Output frames [first, end) filtered to `out` (frame f at out + 2f) by every worker in runs; the
+// Output frames [first, end) filtered to `out` (frame f at out + 2f) by `workers` in runs; the
 // clip guard's peak is measured run by run while the frames are still in the cache, each
 // worker's into its entry of `peaks`.
 Result FilterInParallel(const DsdJob& job, double* out, std::uint64_t first, std::uint64_t end,
-                        Peaks& peaks, const platform::StopWord& stop) {
-  return ParallelFor(end - first, stop, [&](unsigned worker, Slice slice) {
+                        unsigned workers, Peaks& peaks, const platform::StopWord& stop) {
+  return ParallelForOn(end - first, workers, stop, [&](unsigned worker, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count && stop.Load() == 0; done += kRunFrames) {
       const std::uint64_t f = first + slice.first + done;
       const std::uint64_t run = std::min(kRunFrames, slice.count - done);
@@ -222,12 +222,12 @@ std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platfo
   (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged
   job.dsd.reset(static_cast<DsdBuffer*>(grown));
   auto* out = reinterpret_cast<double*>(static_cast<unsigned char*>(grown) + outputStart);
-  if (const Result filtered =
-          InLevelsFromTheEnd(job.frames, 2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
-                             outputStart - inputStart,
-                             [&](std::uint64_t first, std::uint64_t end) {
-                               return FilterInParallel(job, out, first, end, peaks, stop);
-                             });
+  if (const Result filtered = InLevelsFromTheEnd(
+          job.frames, 2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
+          outputStart - inputStart,
+          [&](std::uint64_t first, std::uint64_t end) {
+            return FilterInParallel(job, out, first, end, LevelWorkers(end - first), peaks, stop);
+          });
       filtered != kOk) {
     return filtered;
   }
@@ -250,7 +250,8 @@ Result DsdToFloat(BufferSlot& slot, const platform::StopWord& stop) {
     if (NewAudioBufferToOverwrite(audio, job.rate, job.frames, kOutputLeadIn) != kOk)
       return kFailures.Note(kErrNoMemory);
     // Step 2: one pass over the output frames.
-    if (const Result filtered = FilterInParallel(job, audio->Frame(0), 0, job.frames, peaks, stop);
+    if (const Result filtered =
+            FilterInParallel(job, audio->Frame(0), 0, job.frames, WorkerCount(), peaks, stop);
         filtered != kOk) {
       return filtered;
     }

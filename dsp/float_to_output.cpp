@@ -173,17 +173,19 @@ void ConvertFloat(const double* x, std::uint64_t count, unsigned char* y, double
 }
 
 // FloatToOutput in the AudioBuffer's own block, where the output record's header, lead-in and
-// first frame end before real frame 0: the peak is measured first (unless known), then each frame
-// converted once
-// with the gain that follows from it. An output frame is never wider than an AudioBuffer frame,
-// so in levels from the first frame, every frame whose output ends before the frames still to be
-// read is converted at once by every worker. The block is then cut to the output record's size
-// and its header and lead-ins written. The answer, or nullopt when the output does not fit in
-// front (`in` untouched).
+// first frame end before real frame 0. The record's claim on the system's memory is put to the
+// guard first, as a new record's would be. Then the peak is measured (unless known), and each
+// frame converted once with the gain that follows from it: an output frame is never wider than an
+// AudioBuffer frame, so in levels from the first frame, every frame whose output ends before the
+// frames still to be read is converted at once. The block is then cut to the output record's size
+// (a large block; a smaller one is kept whole) and its header and lead-ins written. The answer,
+// or nullopt when the output does not fit in front (`in` untouched).
 std::optional<Result> ConvertInOwnBlock(AudioBufferPtr& in, const OutputFormat& format,
                                         std::optional<double> knownPeak,
                                         const platform::StopWord& stop, BufferSlot& slot) {
+  // The record's layout; the gain follows once the peak is known.
   const OutputConversion layout(format.validBits, format.containerBits, format.asFloat, 1.0);
+  const auto bits = static_cast<std::uint8_t>(format.containerBits);
   const std::uint64_t frameBytes = layout.FrameBytes();
   const std::uint64_t frames = in->frameCount;
   const std::uint32_t rate = in->sampleRate;
@@ -193,6 +195,9 @@ std::optional<Result> ConvertInOwnBlock(AudioBufferPtr& in, const OutputFormat& 
       static_cast<std::uint64_t>(reinterpret_cast<const unsigned char*>(x) - block);
   const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
   if (inputStart < outputStart + frameBytes) return std::nullopt;
+  if (PcmBufferAllowed(layout.SampleFormat(), 2, bits, rate, frames) != kOk) {
+    return kFailures.Note(kErrOutput);
+  }
   double peak = knownPeak.value_or(0.0);
   if (!knownPeak) {
     if (const Result measured = PeakOfRecord(*in, stop, &peak); measured != kOk) return measured;
@@ -200,16 +205,17 @@ std::optional<Result> ConvertInOwnBlock(AudioBufferPtr& in, const OutputFormat& 
   const OutputConversion to(format.validBits, format.containerBits, format.asFloat, peak);
   RecordPtr<unsigned char> owned(reinterpret_cast<unsigned char*>(in.release()));
   unsigned char* y = block + outputStart;
-  const Result converted =
-      InLevelsFromTheFront(frames, kAudioFrameBytes, frameBytes, inputStart - outputStart,
-                           [&](std::uint64_t first, std::uint64_t end) {
-                             return ParallelFor(end - first, stop, [&](unsigned, Slice slice) {
-                               const std::uint64_t f = first + slice.first;
-                               to.Convert(x + 2 * f, slice.count, y + f * frameBytes, stop);
-                             });
-                           });
-  if (converted != kOk) return converted;
-  const auto bits = static_cast<std::uint8_t>(format.containerBits);
+  const auto convertLevel = [&](std::uint64_t first, std::uint64_t end) {
+    return ParallelForOn(end - first, LevelWorkers(end - first), stop, [&](unsigned, Slice slice) {
+      const std::uint64_t f = first + slice.first;
+      to.Convert(x + 2 * f, slice.count, y + f * frameBytes, stop);
+    });
+  };
+  if (const Result converted = InLevelsFromTheFront(frames, kAudioFrameBytes, frameBytes,
+                                                    inputStart - outputStart, convertLevel);
+      converted != kOk) {
+    return converted;
+  }
   GuardedShrink(owned.get(), PcmBufferBytes(2, bits, frames));
   slot.Put(PcmBufferInBlock(owned.release(), to.SampleFormat(), 2, bits, rate, frames));
   return kOk;

@@ -88,18 +88,19 @@ struct BlockSource {
 // full scale is ±32767, ±8388607 or ±2147483647; a value narrower than its container sits in
 // the high bytes, the low ones zero. With valid = container = 32 and `asFloat` the sample is
 // x × gain as a 32-bit float and the record's sample format says float. No dither. A sample
-// that is not a number becomes 0. The output record is made in the AudioBuffer's own block,
-// whose memory past it goes back to the system: the peak is known first, then each frame is
-// converted once, over frames already read. Only a record whose lead-in is too short to hold the
-// output's header and lead-in is converted into a new record instead, as BlocksToOutput does
-// (while the peak is measured, again only for a peak beyond full scale). The bytes are the same.
-// Fails unless valid and container bits are 16, 24 or 32 with valid ≤ container; also for no
+// that is not a number becomes 0. The output record is made in the AudioBuffer's own block (a
+// large block's memory past it goes back to the system): the peak is known first, then each
+// frame is converted once, over frames already read. Only a record whose lead-in is too short to
+// hold the output's header and lead-in is converted into a new record instead, as BlocksToOutput
+// does (while the peak is measured, again only for a peak beyond full scale). The bytes are the
+// same. Fails unless valid and container bits are 16, 24 or 32 with valid ≤ container; also for no
 // frames, a refused allocation, a worker that cannot start or a stop request. The source is
 // freed in every case; on failure the slot is empty. Playback thread.
 [[nodiscard]] Result FloatToOutput(BufferSlot& slot, unsigned validBits, unsigned containerBits,
                                    bool asFloat, const platform::StopWord& stop);
 // The same for a caller that has just measured `peak`, the largest |sample| of the real frames
-// (ClipGuardTellingPeak's answer): the pass that measures it is skipped.
+// (ClipGuardTellingPeak's answer): in the AudioBuffer's own block, the pass that measures it is
+// skipped.
 [[nodiscard]] Result FloatToOutputWithPeak(BufferSlot& slot, const OutputFormat& format,
                                            double peak, const platform::StopWord& stop);
 

@@ -118,12 +118,12 @@ void PackFrames(const unsigned char* in, unsigned char* y, std::uint64_t first,
   for (; f < end; ++f) packOne(f);
 }
 
-// DoP frames [first, end) at `y` from the byte pairs at `in`, on every worker.
+// DoP frames [first, end) at `y` from the byte pairs at `in`, on `workers`.
 Result PackInParallel(unsigned containerBits, const unsigned char* in, unsigned char* y,
-                      std::uint64_t first, std::uint64_t end) {
+                      std::uint64_t first, std::uint64_t end, unsigned workers) {
   // A stop request is not looked at: the word the workers poll is never set.
   const platform::StopWord never;
-  return ParallelFor(end - first, never, [&](unsigned, Slice slice) {
+  return ParallelForOn(end - first, workers, never, [&](unsigned, Slice slice) {
     if (containerBits == 24) {
       PackFrames<3>(in, y, first + slice.first, slice.count);
     } else {
@@ -154,12 +154,12 @@ std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits
   (void)dsd.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
   const std::uint64_t gap = outputStart - inputStart;
-  if (const Result packed = InLevelsFromTheEnd(frames, kBytesPerDsdFrame, 0, frameBytes, gap,
-                                               [&](std::uint64_t first, std::uint64_t end) {
-                                                 return PackInParallel(
-                                                     containerBits, block.get() + inputStart,
-                                                     block.get() + outputStart, first, end);
-                                               });
+  if (const Result packed = InLevelsFromTheEnd(
+          frames, kBytesPerDsdFrame, 0, frameBytes, gap,
+          [&](std::uint64_t first, std::uint64_t end) {
+            return PackInParallel(containerBits, block.get() + inputStart,
+                                  block.get() + outputStart, first, end, LevelWorkers(end - first));
+          });
       packed != kOk) {
     return packed;
   }
@@ -186,7 +186,8 @@ Result PackDop(BufferSlot& slot, unsigned containerBits, const platform::StopWor
                               dsd->dsdRate / kDopBitsPerFrame, frames) != kOk) {
     return kFailures.Note(kErrOutput);
   }
-  const Result packed = PackInParallel(containerBits, dsd->Data(), out->Data(), 0, frames);
+  const Result packed =
+      PackInParallel(containerBits, dsd->Data(), out->Data(), 0, frames, WorkerCount());
   if (packed != kOk) return packed;
   slot.Put(std::move(out));
   return kOk;

@@ -33,6 +33,11 @@ Result ParallelFor(std::uint64_t frames, const platform::StopWord& stop, const W
   return ParallelForOn(frames, WorkerCount(), stop, body, threads);
 }
 
+unsigned LevelWorkers(std::uint64_t frames) {
+  const std::uint64_t runs = std::max<std::uint64_t>(1, frames / kLevelFramesPerWorker);
+  return static_cast<unsigned>(std::min<std::uint64_t>(WorkerCount(), runs));
+}
+
 Result ParallelForOn(std::uint64_t frames, unsigned workers, const platform::StopWord& stop,
                      const WorkerBody& body, platform::ThreadStarter& threads) {
   if (frames == 0) return kFailures.Note(kErrNoFrames);

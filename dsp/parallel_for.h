@@ -52,6 +52,15 @@ enum : Result {
                                    const platform::StopWord& stop, const WorkerBody& body,
                                    platform::ThreadStarter& threads = platform::SystemThreads());
 
+// The frames of a conversion in levels (InLevelsFromTheFront, InLevelsFromTheEnd) for which one
+// more worker of a level is started: its first levels hold a few dozen frames, a thread's start
+// costs about as much as converting this many.
+inline constexpr std::uint64_t kLevelFramesPerWorker = 4096;
+
+// The workers of a level of `frames` frames: WorkerCount(), but no more than whole
+// kLevelFramesPerWorker runs in it (at least one). Any thread.
+[[nodiscard]] unsigned LevelWorkers(std::uint64_t frames);
+
 // Frames a worker processes between two looks at the stop request; small enough that a stop is
 // noticed within microseconds, large enough for the inner loop to vectorise.
 inline constexpr std::uint64_t kStopPollFrames = 256;

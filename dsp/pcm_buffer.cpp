@@ -30,17 +30,29 @@ bool IsPcmWidth(std::uint8_t bits) {
 
 namespace {
 
+// The constructors' checks of a layout; its block size into `size`.
+Result CheckPcmBuffer(std::uint16_t sampleFormat, std::uint8_t channels, std::uint8_t bits,
+                      std::uint32_t sampleRate, std::uint64_t frames, std::uint64_t* size) {
+  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return kFailures.Note(kErrFormat);
+  if (channels != 1 && channels != 2) return kFailures.Note(kErrChannels);
+  if (!IsPcmWidth(bits)) return kFailures.Note(kErrBits);
+  if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
+  *size = PcmBufferBytes(channels, bits, frames);
+  if (*size == 0) return kFailures.Note(kErrTooLarge);
+  return kOk;
+}
+
 // Both constructors: the checks, the block, and zeros over all of it or all but the real frames.
 Result MakePcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
                      std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames,
                      bool zeroFrames) noexcept {
   out.reset();
-  if (sampleFormat != kPcmInteger && sampleFormat != kPcmFloat) return kFailures.Note(kErrFormat);
-  if (channels != 1 && channels != 2) return kFailures.Note(kErrChannels);
-  if (!IsPcmWidth(bits)) return kFailures.Note(kErrBits);
-  if (sampleRate < kMinSampleRate) return kFailures.Note(kErrRate);
-  const std::uint64_t size = PcmBufferBytes(channels, bits, frames);
-  if (size == 0) return kFailures.Note(kErrTooLarge);
+  std::uint64_t size = 0;
+  if (const Result checked =
+          CheckPcmBuffer(sampleFormat, channels, bits, sampleRate, frames, &size);
+      checked != kOk) {
+    return checked;
+  }
   void* block = GuardedAlloc(size);
   if (block == nullptr) return kFailures.Note(kErrNoMemory);
   if (zeroFrames) std::memset(block, 0, static_cast<std::size_t>(size));
@@ -78,6 +90,17 @@ PcmBufferPtr PcmBufferInBlock(void* block, std::uint16_t sampleFormat, std::uint
 Result NewPcmBuffer(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,
                     std::uint8_t bits, std::uint32_t sampleRate, std::uint64_t frames) noexcept {
   return MakePcmBuffer(out, sampleFormat, channels, bits, sampleRate, frames, true);
+}
+
+Result PcmBufferAllowed(std::uint16_t sampleFormat, std::uint8_t channels, std::uint8_t bits,
+                        std::uint32_t sampleRate, std::uint64_t frames) noexcept {
+  std::uint64_t size = 0;
+  if (const Result checked =
+          CheckPcmBuffer(sampleFormat, channels, bits, sampleRate, frames, &size);
+      checked != kOk) {
+    return checked;
+  }
+  return MemoryGuardAnswer(size) == kOk ? kOk : kFailures.Note(kErrNoMemory);
 }
 
 Result NewPcmBufferToOverwrite(PcmBufferPtr& out, std::uint16_t sampleFormat, std::uint8_t channels,

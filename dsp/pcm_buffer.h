@@ -54,6 +54,13 @@ inline constexpr std::uint64_t kPcmLeadIn = 48;
                                              std::uint32_t sampleRate,
                                              std::uint64_t frames) noexcept;
 
+// The answer NewPcmBuffer would give, with its failures noted as it notes them, without taking
+// the block: for a stage that makes the record in a block it already holds but keeps a new
+// record's claim on the system's memory. Any thread.
+[[nodiscard]] Result PcmBufferAllowed(std::uint16_t sampleFormat, std::uint8_t channels,
+                                      std::uint8_t bits, std::uint32_t sampleRate,
+                                      std::uint64_t frames) noexcept;
+
 // Header + (frames + 2 × 48) × frame bytes, or 0 when that is above 0x7FFFFFFFFFFFFFFF.
 [[nodiscard]] std::uint64_t PcmBufferBytes(std::uint8_t channels, std::uint8_t bits,
                                            std::uint64_t frames) noexcept;

@@ -210,12 +210,13 @@ void ConvertPcmFrames(const PcmBuffer& pcm, const unsigned char* source, double*
 }
 
 // Frames [first, end) of `source` (packed frames of `layout`, inside the record) converted to
-// `out` (stereo float, frame f at out + 2f) by every worker, each slice in runs between looks at
+// `out` (stereo float, frame f at out + 2f) by `workers`, each slice in runs between looks at
 // the stop word.
 Result ConvertInParallel(const PcmBuffer& layout, const unsigned char* source, double* out,
-                         std::uint64_t first, std::uint64_t end, const platform::StopWord& stop) {
+                         std::uint64_t first, std::uint64_t end, unsigned workers,
+                         const platform::StopWord& stop) {
   const std::uint64_t frameBytes = layout.BytesPerFrame();
-  return ParallelFor(end - first, stop, [&](unsigned, Slice slice) {
+  return ParallelForOn(end - first, workers, stop, [&](unsigned, Slice slice) {
     for (std::uint64_t done = 0; done < slice.count; done += kRunFrames) {
       if (stop.Load() != 0) return;
       const std::uint64_t f = first + slice.first + done;
@@ -242,7 +243,7 @@ Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
   return InLevelsFromTheEnd(layout.frameCount, frameBytes, kBytesReadPastTheEnd, kAudioFrameBytes,
                             gap, [&](std::uint64_t first, std::uint64_t end) {
                               return ConvertInParallel(layout, block + inputStart, out, first, end,
-                                                       stop);
+                                                       LevelWorkers(end - first), stop);
                             });
 }
 
@@ -296,7 +297,7 @@ Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop) {
 
   // Step 2: one pass, each worker converting its slice in runs between looks at the stop word.
   const Result converted =
-      ConvertInParallel(layout, source, audio->Frame(0), 0, layout.frameCount, stop);
+      ConvertInParallel(layout, source, audio->Frame(0), 0, layout.frameCount, WorkerCount(), stop);
   if (converted != kOk) return converted;
   slot.Put(std::move(audio));
   return kOk;

@@ -150,5 +150,62 @@ TEST(GuardedAllocTest, LargeBlocksGrowAndShrinkWithTheirBytes) {
   ReleaseFreeBlocks();
 }
 
+// A conversion over its own input in one block is safe exactly when each level, converted all at
+// once, writes nothing its own frames or later levels still read: the levels must cover every
+// frame once, in order, each non-empty, and reach as far as that allows (fewer levels, fewer
+// worker starts). Byte counts of the player's conversions: header and lead-in differences as gaps.
+TEST(GuardedAllocTest, LevelsCoverEveryFrameAndNeverWriteWhatIsStillToBeRead) {
+  using Level = std::pair<std::uint64_t, std::uint64_t>;
+  const auto levels = [](auto run) {
+    std::vector<Level> out;
+    EXPECT_EQ(run([&](std::uint64_t first, std::uint64_t end) {
+                out.emplace_back(first, end);
+                return kOk;
+              }),
+              kOk);
+    return out;
+  };
+  const std::uint64_t frameCounts[] = {1, 2, 49, 24583, 28'800'000};
+  // Narrower outputs from the first frame: input 16 bytes a frame, output bytes, gap.
+  const std::tuple<std::uint64_t, std::uint64_t, std::uint64_t> fromTheFront[] = {
+      {16, 4, 768 - 48 * 4}, {16, 6, 768 - 48 * 6}, {16, 8, 768 - 48 * 8}};
+  for (const auto& [in, out, gap] : fromTheFront) {
+    for (const std::uint64_t frames : frameCounts) {
+      SCOPED_TRACE(::testing::Message() << "front " << in << "/" << out << ", " << frames);
+      std::uint64_t next = 0;
+      for (const auto& [first, end] :
+           levels([&](auto level) { return InLevelsFromTheFront(frames, in, out, gap, level); })) {
+        ASSERT_EQ(first, next);
+        ASSERT_LT(first, end);
+        EXPECT_LE(out * end, gap + in * first) << "writes over frames still to be read";
+        EXPECT_TRUE(end == frames || out * (end + 1) > gap + in * first) << "stops short";
+        next = end;
+      }
+      EXPECT_EQ(next, frames);
+    }
+  }
+  // Wider outputs from the last frame: input bytes a frame, bytes read past, output bytes, gap.
+  const std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t> fromTheEnd[] = {
+      {1, 4, 16, 768 - 48},    {3, 4, 16, 768 - 48 * 3}, {6, 4, 16, 768 - 48 * 6},
+      {4, 0, 6, 48 * 6 - 256}, {4, 0, 8, 48 * 8 - 256},  {2, 10, 16, 512},
+      {8, 10, 16, 512}};
+  for (const auto& [in, past, out, gap] : fromTheEnd) {
+    for (const std::uint64_t frames : frameCounts) {
+      SCOPED_TRACE(::testing::Message()
+                   << "end " << in << "+" << past << "/" << out << ", " << frames);
+      std::uint64_t next = frames;
+      for (const auto& [first, end] : levels(
+               [&](auto level) { return InLevelsFromTheEnd(frames, in, past, out, gap, level); })) {
+        ASSERT_EQ(end, next);
+        ASSERT_LT(first, end);
+        EXPECT_GE(gap + out * first, in * end + past) << "writes over bytes still to be read";
+        EXPECT_TRUE(first == 0 || gap + out * (first - 1) < in * end + past) << "stops short";
+        next = first;
+      }
+      EXPECT_EQ(next, 0U);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lumaro::dsp

@@ -183,6 +183,11 @@ TEST(StageContractTest, RefusalsLeaveTheSlotEmpty) {
       {"float-to-output: 24 in 16", audio(96000), Call(FloatToOutput, 24, 16, false)},
       {"float-to-output: 8 in 16", audio(96000), Call(FloatToOutput, 8, 16, false)},
       {"float-to-output: 16 in 20", audio(96000), Call(FloatToOutput, 16, 20, false)},
+      {"float-to-output: no room for the output record, made in place", audio(8000, 48, 200000),
+       [](BufferSlot& s, auto& stop) {
+         FakeMemoryStatus noRoom(0);
+         return FloatToOutput(s, 24, 32, false, stop);
+       }},
       {"pack-dop: 22579200", dsd(22579200, 100), Call(PackDop, 24)},
       {"pack-dop: fewer than two frames", dsd(2822400, 3), Call(PackDop, 24)},
       {"pack-dop: 16-bit container", dsd(2822400, 100), Call(PackDop, 16)},
