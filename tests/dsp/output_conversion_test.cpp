@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/bit_reverse.h"
+#include "dsp/clip_guard.h"
 #include "dsp/float_to_output.h"
 #include "dsp/guarded_alloc.h"
 #include "dsp/pack_dop.h"
@@ -95,6 +96,17 @@ TEST(FloatToOutputTest, LongRecordsEqualTheirFramesConvertedOneByOne) {
       ASSERT_EQ(FloatToOutput(slot, valid, container, asFloat, platform::StopWord{}), kOk);
       const Bytes all = RealBytes(slot);
       const std::size_t frameBytes = all.size() / kFrames;
+      // The peak the clip guard tells spares the conversion its pass, with the same bytes.
+      BufferSlot guarded = lumaro::testing::AudioSlot(samples);
+      BufferSlot told = lumaro::testing::AudioSlot(samples);
+      double peakAfter = 0.0;
+      ASSERT_EQ(ClipGuard(guarded, platform::StopWord{}), kOk);
+      ASSERT_EQ(FloatToOutput(guarded, valid, container, asFloat, platform::StopWord{}), kOk);
+      ASSERT_EQ(ClipGuardTellingPeak(told, platform::StopWord{}, &peakAfter), kOk);
+      ASSERT_EQ(
+          FloatToOutputWithPeak(told, {valid, container, asFloat}, peakAfter, platform::StopWord{}),
+          kOk);
+      EXPECT_EQ(RealBytes(told), RealBytes(guarded));
       for (std::uint64_t f = 0; f < kFrames; f += (f % 8192 < 30 || f > kFrames - 30) ? 1 : 97) {
         BufferSlot one = lumaro::testing::AudioSlot({samples[2 * f], samples[2 * f + 1]});
         ASSERT_EQ(FloatToOutput(one, valid, container, asFloat, platform::StopWord{}), kOk);
