@@ -30,9 +30,9 @@ enum : Result {
   kErrInPlaceGuard,
 };
 
-// Frames of one block of a record converted in place: its peak is measured while it is in the
-// cache.
-constexpr std::uint64_t kInPlaceBlockFrames = 8192;
+// Frames of one block of a record read in place into a new record (its lead-in too short for the
+// output's): its peak is measured while it is in the cache.
+constexpr std::uint64_t kReadInPlaceBlockFrames = 8192;
 // Clip guards BlocksToOutput runs in a row at most: a conversion's own and the player's.
 constexpr unsigned kMaxClipGuards = 2;
 constexpr platform::FailureNames kFailures{
@@ -366,7 +366,7 @@ Result ConvertToOutput(BufferSlot& slot, const OutputFormat& format, std::option
   }
   BlockSource source;
   source.frames = in->frameCount;
-  source.blockFrames = kInPlaceBlockFrames;
+  source.blockFrames = kReadInPlaceBlockFrames;
   source.samples = in->Frame(0);
   return BlocksToOutput(
       source, in->sampleRate, 0, format, [] {}, stop, slot);
