@@ -33,9 +33,10 @@ constexpr std::uint64_t kOutputLeadIn = 48;
 constexpr unsigned kPhases = 24;
 // The window of one output position: six byte positions before it and six from it on.
 constexpr std::int64_t kWindowBefore = 6;
+constexpr std::uint64_t kWindowFrom = 6;
 // Bytes the windows of frames [first, end) read past byte pair decimation × end: the last
-// position's six pairs from it on, less its own pair.
-constexpr std::uint64_t kBytesReadPastTheEnd = 2 * (kWindowBefore - 1);
+// position's pairs from it on, less its own pair.
+constexpr std::uint64_t kBytesReadPastTheEnd = 2 * (kWindowFrom - 1);
 // Output frames between two looks at the stop word.
 constexpr std::uint64_t kRunFrames = 2048;
 // Output frames of a block written straight into the output record.
@@ -208,7 +209,8 @@ Result FilterInParallel(const DsdJob& job, double* out, std::uint64_t first, std
 // block cannot grow (the job's DsdBuffer untouched). An AudioBuffer frame is wider than the byte
 // pairs it is filtered from, and its frames start past the DsdBuffer's, so in levels from the
 // end, every frame whose output starts past all the byte pairs still to be read (the windows
-// reaching past the last frame's) is filtered at once by every worker; what each level writes
+// reaching past the last frame's) is filtered at once, by a worker per kLevelFramesPerWorker
+// frames up to every worker; what each level writes
 // over was read by the levels before. The header and lead-ins are written last.
 std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platform::StopWord& stop,
                                          AudioBufferPtr* audio) {
@@ -216,7 +218,11 @@ std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platfo
       job.dsd->Data() - reinterpret_cast<const unsigned char*>(job.dsd.get()));
   const std::uint64_t outputStart = sizeof(AudioBuffer) + kOutputLeadIn * kAudioFrameBytes;
   const std::uint64_t bytes = AudioBufferBytes(job.frames, kOutputLeadIn);
-  if (inputStart > outputStart || bytes == 0) return std::nullopt;
+  if (inputStart > outputStart || bytes == 0 ||
+      !LevelsFromTheEndHold(2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
+                            outputStart - inputStart)) {
+    return std::nullopt;
+  }
   void* grown = GuardedGrow(job.dsd.get(), bytes);
   if (grown == nullptr) return std::nullopt;
   (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged

@@ -177,7 +177,8 @@ void ConvertFloat(const double* x, std::uint64_t count, unsigned char* y, double
 // guard first, as a new record's would be. Then the peak is measured (unless known), and each
 // frame converted once with the gain that follows from it: an output frame is never wider than an
 // AudioBuffer frame, so in levels from the first frame, every frame whose output ends before the
-// frames still to be read is converted at once. The block is then cut to the output record's size
+// frames still to be read is converted at once (by a worker per kLevelFramesPerWorker frames, up
+// to every worker). The block is then cut to the output record's size
 // (a large block; a smaller one is kept whole) and its header and lead-ins written. The answer,
 // or nullopt when the output does not fit in front (`in` untouched).
 std::optional<Result> ConvertInOwnBlock(AudioBufferPtr& in, const OutputFormat& format,
@@ -194,7 +195,10 @@ std::optional<Result> ConvertInOwnBlock(AudioBufferPtr& in, const OutputFormat& 
   const auto inputStart =
       static_cast<std::uint64_t>(reinterpret_cast<const unsigned char*>(x) - block);
   const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
-  if (inputStart < outputStart + frameBytes) return std::nullopt;
+  if (inputStart < outputStart ||
+      !LevelsFromTheFrontHold(kAudioFrameBytes, frameBytes, inputStart - outputStart)) {
+    return std::nullopt;
+  }
   if (PcmBufferAllowed(layout.SampleFormat(), 2, bits, rate, frames) != kOk) {
     return kFailures.Note(kErrOutput);
   }

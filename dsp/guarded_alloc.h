@@ -44,8 +44,8 @@ void GuardedShrink(void* block, std::uint64_t bytes) noexcept;
 // every frame whose output (from `gap` + outFrameBytes × first, counted from where the input
 // starts) lies at or past all the input still to be read (inFrameBytes × end + readsPast bytes),
 // so that a level may be converted all at once; what it writes over, the levels before it read.
-// The outputs must outgrow the inputs (gap + outFrameBytes > inFrameBytes + readsPast), so every
-// level holds a frame. Answers the first level's failure, or kOk.
+// LevelsFromTheEndHold must be true of the sizes, so that every level holds a frame. Answers the
+// first level's failure, or kOk.
 template <class Level>
 Result InLevelsFromTheEnd(std::uint64_t frames, std::uint64_t inFrameBytes, std::uint64_t readsPast,
                           std::uint64_t outFrameBytes, std::uint64_t gap, Level level) {
@@ -59,13 +59,21 @@ Result InLevelsFromTheEnd(std::uint64_t frames, std::uint64_t inFrameBytes, std:
   return kOk;
 }
 
+// True when every level InLevelsFromTheEnd makes of these sizes holds a frame: no output is
+// narrower than its input, and the first frame's output starts at or past the bytes its
+// conversion reads (gap ≥ inFrameBytes + readsPast).
+constexpr bool LevelsFromTheEndHold(std::uint64_t inFrameBytes, std::uint64_t readsPast,
+                                    std::uint64_t outFrameBytes, std::uint64_t gap) noexcept {
+  return outFrameBytes >= inFrameBytes && gap >= inFrameBytes + readsPast;
+}
+
 // For a conversion that writes narrower frames over its own wider input in one block: calls
 // `level(first, end)` for frame ranges from the first frame on, each holding every frame whose
 // output (outFrameBytes × (f + 1) past where the outputs start) ends at or before the first input
 // still to be read (`gap` + inFrameBytes × first past the same place), so that a level may be
-// converted all at once; what it writes over, the levels before it read. The first output must
-// fit in the gap (gap ≥ outFrameBytes) and no output be wider than its input, so every level
-// holds a frame. Answers the first level's failure, or kOk.
+// converted all at once; what it writes over, the levels before it read. LevelsFromTheFrontHold
+// must be true of the sizes, so that every level holds a frame. Answers the first level's
+// failure, or kOk.
 template <class Level>
 Result InLevelsFromTheFront(std::uint64_t frames, std::uint64_t inFrameBytes,
                             std::uint64_t outFrameBytes, std::uint64_t gap, Level level) {
@@ -76,6 +84,13 @@ Result InLevelsFromTheFront(std::uint64_t frames, std::uint64_t inFrameBytes,
     first = end;
   }
   return kOk;
+}
+
+// True when every level InLevelsFromTheFront makes of these sizes holds a frame: no output is
+// wider than its input, and the first frame's output fits in the gap.
+constexpr bool LevelsFromTheFrontHold(std::uint64_t inFrameBytes, std::uint64_t outFrameBytes,
+                                      std::uint64_t gap) noexcept {
+  return inFrameBytes >= outFrameBytes && outFrameBytes > 0 && gap >= outFrameBytes;
 }
 
 // The bytes of the large blocks kept for reuse. Any thread.

@@ -137,7 +137,8 @@ Result PackInParallel(unsigned containerBits, const unsigned char* in, unsigned 
 // untouched and still owned by `dsd`). A DoP frame is wider than its four bytes of byte pairs, and
 // the DoP record's frames start past the DsdBuffer's, so the outputs of the last frames lie past
 // all the input: in levels from the end, every frame whose output starts at or past the end of
-// the input still to be read is packed at once by every worker; what each level writes over was
+// the input still to be read is packed at once (a worker per kLevelFramesPerWorker frames, up to
+// every worker); what each level writes over was
 // read by the levels before. The header and the lead-ins are written last.
 std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits,
                                        std::uint64_t frames, BufferSlot& slot) {
@@ -148,7 +149,10 @@ std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits
       static_cast<std::uint64_t>(dsd->Data() - reinterpret_cast<const unsigned char*>(dsd.get()));
   const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
   const std::uint64_t bytes = PcmBufferBytes(2, bits, frames);
-  if (inputStart > outputStart || bytes == 0) return std::nullopt;
+  if (inputStart > outputStart || bytes == 0 ||
+      !LevelsFromTheEndHold(kBytesPerDsdFrame, 0, frameBytes, outputStart - inputStart)) {
+    return std::nullopt;
+  }
   void* grown = GuardedGrow(dsd.get(), bytes);
   if (grown == nullptr) return std::nullopt;
   (void)dsd.release();  // the block now lies at `grown`

@@ -231,14 +231,19 @@ Result ConvertInParallel(const PcmBuffer& layout, const unsigned char* source, d
 // other layout's (the headers are the same size), so the outputs of the last frames lie past all
 // the input: in levels from the end, every frame whose output starts at or past the last input
 // byte still to be read (the last frame's, and the four bytes a 24-bit load reaches beyond) is
-// converted at once by every worker; what each level writes over was read by the levels before.
-// Each level takes at least 1 − frameBytes / 16 of the frames left.
+// converted at once (a worker per kLevelFramesPerWorker frames, up to every worker); what each
+// level writes over was read by the levels before. Each level takes at least 1 − frameBytes / 16
+// of the frames left.
 Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
                          const platform::StopWord& stop) {
   const std::uint64_t frameBytes = layout.BytesPerFrame();
   const std::uint64_t inputStart = sizeof(PcmBuffer) + layout.leadIn * frameBytes;
   const std::uint64_t outputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
   const std::uint64_t gap = outputStart - inputStart;
+  static_assert(LevelsFromTheEndHold(
+                    8, kBytesReadPastTheEnd, kAudioFrameBytes,
+                    sizeof(AudioBuffer) + kPcmLeadIn * (kAudioFrameBytes - 8) - sizeof(PcmBuffer)),
+                "the widest layout converted in its own block, mono 64-bit float");
   auto* out = reinterpret_cast<double*>(block + outputStart);
   return InLevelsFromTheEnd(layout.frameCount, frameBytes, kBytesReadPastTheEnd, kAudioFrameBytes,
                             gap, [&](std::uint64_t first, std::uint64_t end) {

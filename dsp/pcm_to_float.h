@@ -13,7 +13,8 @@ namespace lumaro::dsp {
 // integer, float narrower than 32 bits) are refused. Stereo 64-bit float is converted where it
 // lies; any other layout in its own block grown to the AudioBuffer's size where it can grow
 // (GuardedGrow; in levels from the last frame back), else into a new block. The bytes
-// are the same either way, and every worker takes part. The PcmBuffer is freed in every case; on
+// are the same either way, and every worker takes part (in a grown block, a worker per
+// kLevelFramesPerWorker frames of a level). The PcmBuffer is freed in every case; on
 // failure (bad header, memory guard, a worker that cannot start, a stop request) the slot is left
 // empty. Playback thread.
 [[nodiscard]] Result PcmToFloat(BufferSlot& slot, const platform::StopWord& stop);

@@ -170,6 +170,7 @@ TEST(GuardedAllocTest, LevelsCoverEveryFrameAndNeverWriteWhatIsStillToBeRead) {
   const std::tuple<std::uint64_t, std::uint64_t, std::uint64_t> fromTheFront[] = {
       {16, 4, 768 - 48 * 4}, {16, 6, 768 - 48 * 6}, {16, 8, 768 - 48 * 8}};
   for (const auto& [in, out, gap] : fromTheFront) {
+    ASSERT_TRUE(LevelsFromTheFrontHold(in, out, gap));
     for (const std::uint64_t frames : frameCounts) {
       SCOPED_TRACE(::testing::Message() << "front " << in << "/" << out << ", " << frames);
       std::uint64_t next = 0;
@@ -188,8 +189,9 @@ TEST(GuardedAllocTest, LevelsCoverEveryFrameAndNeverWriteWhatIsStillToBeRead) {
   const std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t> fromTheEnd[] = {
       {1, 4, 16, 768 - 48},    {3, 4, 16, 768 - 48 * 3}, {6, 4, 16, 768 - 48 * 6},
       {4, 0, 6, 48 * 6 - 256}, {4, 0, 8, 48 * 8 - 256},  {2, 10, 16, 512},
-      {8, 10, 16, 512}};
+      {4, 10, 16, 512},        {8, 10, 16, 512}};
   for (const auto& [in, past, out, gap] : fromTheEnd) {
+    ASSERT_TRUE(LevelsFromTheEndHold(in, past, out, gap));
     for (const std::uint64_t frames : frameCounts) {
       SCOPED_TRACE(::testing::Message()
                    << "end " << in << "+" << past << "/" << out << ", " << frames);
@@ -205,6 +207,12 @@ TEST(GuardedAllocTest, LevelsCoverEveryFrameAndNeverWriteWhatIsStillToBeRead) {
       EXPECT_EQ(next, 0U);
     }
   }
+  // Sizes whose first level would hold no frame, or whose levels would run backwards: a
+  // 2048-fold decimation's 32 bytes a frame into 16, a first output short of what frame 0 reads.
+  EXPECT_FALSE(LevelsFromTheEndHold(32, 10, 16, 512));
+  EXPECT_FALSE(LevelsFromTheEndHold(8, 10, 16, 17));
+  EXPECT_FALSE(LevelsFromTheFrontHold(8, 16, 768));
+  EXPECT_FALSE(LevelsFromTheFrontHold(16, 8, 7));
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ const std::vector<Stage>& Stages() {
       {"compress RMS", Noise(200003, 0.95, 8000), Call(Compress, Compression(1))},
       {"interpolate", Noise(44100, 0.5), Call(Interpolate, 48000)},
       {"resample down", Noise(96000, 0.5, 96000), Call(Resample, 44100)},
-      {"float-to-output", Noise(5000, 1.7), Call(FloatToOutput, 24, 24, false)},
+      // Long enough for its last levels to take several workers.
+      {"float-to-output", Noise(40000, 1.7), Call(FloatToOutput, 24, 24, false)},
       {"pack-dop", [] { return DsdSlot(2822400, 1000, 0x69); }, Call(PackDop, 24), false, false},
       // Each slice starts its modulator afresh: the bits depend on the slices.
       {"to-one-bit", Noise(100000, 0.5, 352800), Call(ToOneBit, 2822400), false, true, false},
