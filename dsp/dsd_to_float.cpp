@@ -210,20 +210,16 @@ Result FilterInParallel(const DsdJob& job, double* out, std::uint64_t first, std
 // pairs it is filtered from, and its frames start past the DsdBuffer's, so in levels from the
 // end, every frame whose output starts past all the byte pairs still to be read (the windows
 // reaching past the last frame's) is filtered at once, by a worker per kLevelFramesPerWorker
-// frames up to every worker; what each level writes
-// over was read by the levels before. The header and lead-ins are written last.
+// frames up to every worker; what each level writes over was read by the levels before. The
+// header and lead-ins are written last.
 std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platform::StopWord& stop,
                                          AudioBufferPtr* audio) {
   const auto inputStart = static_cast<std::uint64_t>(
       job.dsd->Data() - reinterpret_cast<const unsigned char*>(job.dsd.get()));
   const std::uint64_t outputStart = sizeof(AudioBuffer) + kOutputLeadIn * kAudioFrameBytes;
-  const std::uint64_t bytes = AudioBufferBytes(job.frames, kOutputLeadIn);
-  if (inputStart > outputStart || bytes == 0 ||
-      !LevelsFromTheEndHold(2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
-                            outputStart - inputStart)) {
-    return std::nullopt;
-  }
-  void* grown = GuardedGrow(job.dsd.get(), bytes);
+  void* grown = GrowForLevelsFromTheEnd(job.dsd.get(), AudioBufferBytes(job.frames, kOutputLeadIn),
+                                        inputStart, outputStart, 2 * job.decimation,
+                                        kBytesReadPastTheEnd, kAudioFrameBytes);
   if (grown == nullptr) return std::nullopt;
   (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged
   job.dsd.reset(static_cast<DsdBuffer*>(grown));

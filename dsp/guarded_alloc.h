@@ -67,6 +67,20 @@ constexpr bool LevelsFromTheEndHold(std::uint64_t inFrameBytes, std::uint64_t re
   return outFrameBytes >= inFrameBytes && gap >= inFrameBytes + readsPast;
 }
 
+// GuardedGrow for a conversion in levels from the end in the grown block: its input starts
+// `inputStart` bytes into `block` and its output `outputStart` bytes in. Answers nullptr (the
+// block unchanged) also where the output would start before the input, `bytes` is 0, or the
+// sizes fail LevelsFromTheEndHold. Any thread.
+[[nodiscard]] inline void* GrowForLevelsFromTheEnd(
+    void* block, std::uint64_t bytes, std::uint64_t inputStart, std::uint64_t outputStart,
+    std::uint64_t inFrameBytes, std::uint64_t readsPast, std::uint64_t outFrameBytes) noexcept {
+  if (inputStart > outputStart || bytes == 0 ||
+      !LevelsFromTheEndHold(inFrameBytes, readsPast, outFrameBytes, outputStart - inputStart)) {
+    return nullptr;
+  }
+  return GuardedGrow(block, bytes);
+}
+
 // For a conversion that writes narrower frames over its own wider input in one block: calls
 // `level(first, end)` for frame ranges from the first frame on, each holding every frame whose
 // output (outFrameBytes × (f + 1) past where the outputs start) ends at or before the first input

@@ -138,8 +138,8 @@ Result PackInParallel(unsigned containerBits, const unsigned char* in, unsigned 
 // the DoP record's frames start past the DsdBuffer's, so the outputs of the last frames lie past
 // all the input: in levels from the end, every frame whose output starts at or past the end of
 // the input still to be read is packed at once (a worker per kLevelFramesPerWorker frames, up to
-// every worker); what each level writes over was
-// read by the levels before. The header and the lead-ins are written last.
+// every worker); what each level writes over was read by the levels before. The header and the
+// lead-ins are written last.
 std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits,
                                        std::uint64_t frames, BufferSlot& slot) {
   const auto bits = static_cast<std::uint8_t>(containerBits);
@@ -148,12 +148,8 @@ std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits
   const auto inputStart =
       static_cast<std::uint64_t>(dsd->Data() - reinterpret_cast<const unsigned char*>(dsd.get()));
   const std::uint64_t outputStart = sizeof(PcmBuffer) + kPcmLeadIn * frameBytes;
-  const std::uint64_t bytes = PcmBufferBytes(2, bits, frames);
-  if (inputStart > outputStart || bytes == 0 ||
-      !LevelsFromTheEndHold(kBytesPerDsdFrame, 0, frameBytes, outputStart - inputStart)) {
-    return std::nullopt;
-  }
-  void* grown = GuardedGrow(dsd.get(), bytes);
+  void* grown = GrowForLevelsFromTheEnd(dsd.get(), PcmBufferBytes(2, bits, frames), inputStart,
+                                        outputStart, kBytesPerDsdFrame, 0, frameBytes);
   if (grown == nullptr) return std::nullopt;
   (void)dsd.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));

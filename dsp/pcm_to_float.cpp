@@ -226,6 +226,12 @@ Result ConvertInParallel(const PcmBuffer& layout, const unsigned char* source, d
   });
 }
 
+// Where the real frames of `layout` start in its block, and where an AudioBuffer's would.
+std::uint64_t InputStart(const PcmBuffer& layout) {
+  return sizeof(PcmBuffer) + layout.leadIn * layout.BytesPerFrame();
+}
+constexpr std::uint64_t kOutputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
+
 // Converts the real frames of `layout`, whose PcmBuffer lies at the front of `block`, to where
 // an AudioBuffer in the same block holds them. An AudioBuffer frame and lead-in are wider than any
 // other layout's (the headers are the same size), so the outputs of the last frames lie past all
@@ -236,17 +242,11 @@ Result ConvertInParallel(const PcmBuffer& layout, const unsigned char* source, d
 // of the frames left.
 Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
                          const platform::StopWord& stop) {
-  const std::uint64_t frameBytes = layout.BytesPerFrame();
-  const std::uint64_t inputStart = sizeof(PcmBuffer) + layout.leadIn * frameBytes;
-  const std::uint64_t outputStart = sizeof(AudioBuffer) + kPcmLeadIn * kAudioFrameBytes;
-  const std::uint64_t gap = outputStart - inputStart;
-  static_assert(LevelsFromTheEndHold(
-                    8, kBytesReadPastTheEnd, kAudioFrameBytes,
-                    sizeof(AudioBuffer) + kPcmLeadIn * (kAudioFrameBytes - 8) - sizeof(PcmBuffer)),
-                "the widest layout converted in its own block, mono 64-bit float");
-  auto* out = reinterpret_cast<double*>(block + outputStart);
-  return InLevelsFromTheEnd(layout.frameCount, frameBytes, kBytesReadPastTheEnd, kAudioFrameBytes,
-                            gap, [&](std::uint64_t first, std::uint64_t end) {
+  const std::uint64_t inputStart = InputStart(layout);
+  auto* out = reinterpret_cast<double*>(block + kOutputStart);
+  return InLevelsFromTheEnd(layout.frameCount, layout.BytesPerFrame(), kBytesReadPastTheEnd,
+                            kAudioFrameBytes, kOutputStart - inputStart,
+                            [&](std::uint64_t first, std::uint64_t end) {
                               return ConvertInParallel(layout, block + inputStart, out, first, end,
                                                        LevelWorkers(end - first), stop);
                             });
@@ -257,8 +257,9 @@ Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
 // untouched and still owned by `pcm`).
 std::optional<Result> ConvertInGrownBlock(PcmBufferPtr& pcm, const PcmBuffer& layout,
                                           BufferSlot& slot, const platform::StopWord& stop) {
-  const std::uint64_t bytes = AudioBufferBytes(layout.frameCount, kPcmLeadIn);
-  void* grown = bytes == 0 ? nullptr : GuardedGrow(pcm.get(), bytes);
+  void* grown = GrowForLevelsFromTheEnd(pcm.get(), AudioBufferBytes(layout.frameCount, kPcmLeadIn),
+                                        InputStart(layout), kOutputStart, layout.BytesPerFrame(),
+                                        kBytesReadPastTheEnd, kAudioFrameBytes);
   if (grown == nullptr) return std::nullopt;
   (void)pcm.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
