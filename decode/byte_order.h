@@ -5,13 +5,9 @@
 // The readers and cache writers name the header field helpers as their own.
 namespace lumaro::decode {
 
-using platform::BitReversalTable;
-using platform::ByteTable;
-using platform::IdentityTable;
 using platform::IsId;
 using platform::LoadBe;
 using platform::LoadLe;
-using platform::ReverseBits;
 using platform::StoreBe;
 using platform::StoreId;
 using platform::StoreLe;

@@ -5,6 +5,7 @@
 #include "decode/cache_writers.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "dsp/bit_reverse.h"
 #include "platform/failure.h"
 #include "platform/file_output/dsdiff_header.h"
 
@@ -23,10 +24,8 @@ constexpr platform::FailureNames kFailures{
     {"DSDIFF cache record refused", "DSDIFF cache write stopped",
      "DSDIFF cache header write failed", "DSDIFF cache data write failed"}};
 
-// The writer's record: the bit-reversal table; a 1 MiB piece area follows it.
-struct DsdiffWriterContext {
-  ByteTable table;
-};
+// The writer's record: nothing but the 1 MiB piece area that follows it.
+struct DsdiffWriterContext {};
 
 }  // namespace
 
@@ -39,7 +38,6 @@ Result WriteDsdiffCache(std::u16string_view target, const dsp::DsdBuffer& record
                         const platform::StopWord& stop) {
   const ContextPtr<DsdiffWriterContext> c = NewContext<DsdiffWriterContext>(kCachePieceBytes);
   if (!c) return kFailures.Note(kErrContext);
-  c->table = BitReversalTable();
   unsigned char* piece = ScratchOf(*c);
   return WithCreatedFile(target, [&](platform::File& file) -> Result {
     if (stop.Load() != 0) return kFailures.Note(kErrStopped);
@@ -51,7 +49,7 @@ Result WriteDsdiffCache(std::u16string_view target, const dsp::DsdBuffer& record
     for (std::uint64_t done = 0; done < total;) {
       if (stop.Load() != 0) return kFailures.Note(kErrStopped);
       const std::uint64_t n = std::min(total - done, kCachePieceBytes);
-      for (std::uint64_t i = 0; i < n; ++i) piece[i] = c->table[data[done + i]];
+      dsp::ReverseBitsOf(data + done, piece, n);
       if (WriteFully(file, piece, n) != n) return kFailures.NoteSystemFailure(kErrData, target);
       done += n;
     }

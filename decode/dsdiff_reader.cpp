@@ -5,6 +5,7 @@
 #include "decode/byte_order.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "dsp/bit_reverse.h"
 #include "platform/failure.h"
 
 namespace lumaro::decode {
@@ -51,7 +52,6 @@ struct DsdiffContext {
   std::uint32_t sampleRate;
   std::uint64_t length;  // bytes per channel
   bool compressionSeen;
-  ByteTable table;
 };
 
 bool ReadExactly(DsdiffContext& c, void* to, std::uint64_t bytes) {
@@ -152,8 +152,6 @@ Result ReadHeader(DsdiffContext& c) {
 
 // Step 5: frames of channel-count bytes, read in blocks of whole frames.
 Result ReadSoundData(DsdiffContext& c) {
-  c.table = BitReversalTable();
-  const ByteTable& t = c.table;
   const std::uint64_t frameBytes = c.channels;
   const std::uint64_t blockBytes = kReadBlockBytes / frameBytes * frameBytes;
   const std::uint64_t second = c.channels >= 2 ? 1 : 0;
@@ -163,10 +161,15 @@ Result ReadSoundData(DsdiffContext& c) {
     if (c.stop->Load() != 0) return kErrStopped;
     const std::uint64_t piece = std::min(left, blockBytes);
     if (!ReadExactly(c, area, piece)) return kErrShortData;
-    for (const unsigned char* in = area; in < area + piece; in += frameBytes) {
-      out[0] = t[in[0]];
-      out[1] = t[in[second]];
-      out += 2;
+    if (c.channels == 2) {  // the frames are the record's byte pairs
+      dsp::ReverseBitsOf(area, out, piece);
+      out += piece;
+    } else {
+      for (const unsigned char* in = area; in < area + piece; in += frameBytes) {
+        out[0] = dsp::kBitReversed[in[0]];
+        out[1] = dsp::kBitReversed[in[second]];
+        out += 2;
+      }
     }
     left -= piece;
   }

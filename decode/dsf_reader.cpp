@@ -5,6 +5,8 @@
 #include "decode/byte_order.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "dsp/bit_reverse.h"
+#include "platform/device_formats.h"
 #include "platform/failure.h"
 
 namespace lumaro::decode {
@@ -41,7 +43,6 @@ struct DsfContext {
   std::uint32_t bitsPerSample;
   std::uint64_t sampleCount;
   std::uint64_t dataSize;
-  ByteTable table;
 };
 
 // Step 3: the header, field by field in file order.
@@ -70,8 +71,6 @@ Result ReadHeader(DsfContext& c) {
 
 // Step 5: whole groups of channels × 4096 bytes, as many as fit in the read area per read.
 Result ReadBlocks(DsfContext& c) {
-  c.table = c.bitsPerSample == 1 ? IdentityTable() : BitReversalTable();
-  const ByteTable& t = c.table;
   dsp::DsdBuffer& b = *c.buffer;
   const std::uint64_t groupBytes = std::uint64_t{c.channels} * kBlockBytes;
   const std::uint64_t groupsPerRead = kReadBlockBytes / groupBytes;
@@ -84,15 +83,15 @@ Result ReadBlocks(DsfContext& c) {
     const std::uint64_t count = std::min(groupsPerRead, groups - group);
     const std::uint64_t bytes = count * groupBytes;
     if (ReadFully(*c.file, area, bytes) != bytes) return kErrShortData;
+    // Eight bits a sample store the earliest sample in bit 7; one bit a sample, in bit 0, as the
+    // record does.
+    if (c.bitsPerSample != 1) dsp::ReverseBitsOf(area, area, bytes);
     for (std::uint64_t g = 0; g < count; ++g, ++group) {
       const unsigned char* left = area + g * groupBytes;
       const unsigned char* right = c.channels >= 2 ? left + kBlockBytes : left;
       const std::uint64_t n = std::min<std::uint64_t>(kBlockBytes, b.length - group * kBlockBytes);
-      for (std::uint64_t k = 0; k < n; ++k) {
-        out[0] = t[left[k]];
-        out[1] = t[right[k]];
-        out += 2;
-      }
+      platform::InterleaveChannels<1>(left, right, n, out);
+      out += 2 * n;
     }
   }
   return kOk;

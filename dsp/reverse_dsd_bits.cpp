@@ -7,9 +7,7 @@ namespace lumaro::dsp {
 void ReverseDsdBits(BufferSlot& slot) noexcept {
   DsdBuffer* dsd = slot.Get<DsdBuffer>();
   if (dsd == nullptr) return;
-  unsigned char* p = dsd->Data();
-  const std::uint64_t bytes = dsd->length * 2;
-  for (std::uint64_t i = 0; i < bytes; ++i) p[i] = kBitReversed[p[i]];
+  ReverseBitsOf(dsd->Data(), dsd->Data(), dsd->length * 2);
 }
 
 }  // namespace lumaro::dsp

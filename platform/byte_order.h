@@ -44,27 +44,4 @@ inline void StoreId(unsigned char* p, std::string_view id) noexcept {
   std::memcpy(p, id.data(), 4);
 }
 
-// Byte b with its eight bits in reverse order (bit 0 becomes bit 7 and so on).
-constexpr unsigned char ReverseBits(unsigned char b) noexcept {
-  unsigned char r = 0;
-  for (int i = 0; i < 8; ++i) r = static_cast<unsigned char>(r | (((b >> i) & 1U) << (7 - i)));
-  return r;
-}
-
-using ByteTable = std::array<unsigned char, 256>;
-
-// The 256-entry bit-reversal table (earliest sample in bit 7 to earliest in bit 0, and back).
-constexpr ByteTable BitReversalTable() noexcept {
-  ByteTable table{};
-  for (unsigned b = 0; b < 256; ++b) table[b] = ReverseBits(static_cast<unsigned char>(b));
-  return table;
-}
-
-// The identity table, for data already stored earliest sample in bit 0.
-constexpr ByteTable IdentityTable() noexcept {
-  ByteTable table{};
-  for (unsigned b = 0; b < 256; ++b) table[b] = static_cast<unsigned char>(b);
-  return table;
-}
-
 }  // namespace lumaro::platform

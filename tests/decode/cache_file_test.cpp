@@ -10,6 +10,7 @@
 #include "decode/cache_writers.h"
 #include "decode/dsdiff_reader.h"
 #include "decode/wav_reader.h"
+#include "dsp/bit_reverse.h"
 #include "platform/failure.h"
 #include "platform/os.h"
 #include "tests/support/audio_files.h"
@@ -123,7 +124,7 @@ TEST_F(CacheWriteTest, DsdiffRoundTripsAndHoldsReversedBits) {
   const auto bytes = ReadFileBytes(path);
   ASSERT_EQ(bytes->size(), 150U + 3000);
   const unsigned char* data = dsd.Get<dsp::DsdBuffer>()->Data();
-  EXPECT_EQ((*bytes)[150 + 1], decode::ReverseBits(data[1]));
+  EXPECT_EQ((*bytes)[150 + 1], dsp::kBitReversed[data[1]]);
   EXPECT_EQ(data[1], 29);  // the record itself is unchanged
 
   dsp::BufferSlot back;

@@ -238,5 +238,31 @@ TEST(ReverseDsdBitsTest, ReversesTheDataButNotTheLeadIn) {
   EXPECT_EQ(dsd->Data()[6], kDsdSilence);
 }
 
+// Eight bytes at a time and the rest one by one, in place or into another area, from any
+// alignment: every byte value reversed by the rule (bit i to bit 7 − i), nothing past the end.
+TEST(ReverseDsdBitsTest, ReversesEveryByteAtEveryLengthAndAlignment) {
+  std::vector<std::uint8_t> in(256 + 24);
+  for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  const auto reversed = [](std::uint8_t b) {
+    unsigned r = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) r |= ((b >> bit) & 1U) << (7 - bit);
+    return static_cast<std::uint8_t>(r);
+  };
+  for (const bool inPlace : {false, true}) {
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+      for (const std::size_t n : {0, 1, 7, 8, 9, 15, 16, 17, 256}) {
+        std::vector<std::uint8_t> out = in;
+        ReverseBitsOf(in.data() + offset, (inPlace ? out.data() : out.data() + 3) + offset, n);
+        const std::size_t at = inPlace ? offset : offset + 3;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+          const bool written = i >= at && i < at + n;
+          ASSERT_EQ(out[i], written ? reversed(in[i - at + offset]) : in[i])
+              << inPlace << " " << offset << " " << n << " " << i;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lumaro::dsp
