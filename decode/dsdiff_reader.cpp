@@ -6,6 +6,7 @@
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
 #include "dsp/bit_reverse.h"
+#include "dsp/pages_ahead.h"
 #include "platform/failure.h"
 
 namespace lumaro::decode {
@@ -157,6 +158,8 @@ Result ReadSoundData(DsdiffContext& c) {
   const std::uint64_t second = c.channels >= 2 ? 1 : 0;
   unsigned char* area = ScratchOf(c);
   unsigned char* out = c.buffer->Data();
+  const dsp::ByteRange record{out, 2 * c.length};
+  const dsp::PagesAhead pagesAhead({&record, 1}, 1);
   for (std::uint64_t left = frameBytes * c.length; left > 0;) {
     if (c.stop->Load() != 0) return kErrStopped;
     const std::uint64_t piece = std::min(left, blockBytes);

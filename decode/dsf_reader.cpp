@@ -6,6 +6,7 @@
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
 #include "dsp/bit_reverse.h"
+#include "dsp/pages_ahead.h"
 #include "platform/device_formats.h"
 #include "platform/failure.h"
 
@@ -77,6 +78,8 @@ Result ReadBlocks(DsfContext& c) {
   const std::uint64_t groups = (b.length + kBlockBytes - 1) / kBlockBytes;
   unsigned char* area = ScratchOf(c);
   unsigned char* out = b.Data();
+  const dsp::ByteRange record{out, 2 * b.length};
+  const dsp::PagesAhead pagesAhead({&record, 1}, 1);
   std::uint64_t group = 0;
   while (group < groups) {
     if (c.stop->Load() != 0) return kErrStopped;

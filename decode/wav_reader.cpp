@@ -6,6 +6,7 @@
 #include "decode/byte_order.h"
 #include "decode/file_transfer.h"
 #include "decode/reader_context.h"
+#include "dsp/pages_ahead.h"
 #include "platform/failure.h"
 
 namespace lumaro::decode {
@@ -126,6 +127,8 @@ Result ReadSamples(WavContext& c) {
   const std::uint64_t containers = b.frameCount * c.channels;
   const std::uint64_t blockBytes = kReadBlockBytes / containerBytes * containerBytes;
   unsigned char* out = b.Data();
+  const dsp::ByteRange record{out, containers * validBytes};
+  const dsp::PagesAhead pagesAhead({&record, 1}, 1);
   if (validBytes == containerBytes) {
     for (std::uint64_t left = containers * containerBytes; left > 0;) {
       if (c.stop->Load() != 0) return kErrStopped;

@@ -9,6 +9,7 @@
 #include "dsp/clip_guard.h"
 #include "dsp/float_to_output.h"
 #include "dsp/guarded_alloc.h"
+#include "dsp/pages_ahead.h"
 #include "dsp/parallel_for.h"
 #include "platform/failure.h"
 
@@ -224,6 +225,8 @@ std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platfo
   (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged
   job.dsd.reset(static_cast<DsdBuffer*>(grown));
   auto* out = reinterpret_cast<double*>(static_cast<unsigned char*>(grown) + outputStart);
+  const ByteRange output{reinterpret_cast<unsigned char*>(out), job.frames * kAudioFrameBytes};
+  const PagesAhead pagesAhead({&output, 1}, WorkerCount(), PagesOrder::kFromTheEnd);
   if (const Result filtered = InLevelsFromTheEnd(
           job.frames, 2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
           outputStart - inputStart,

@@ -9,6 +9,7 @@
 
 #include "dsp/clip_guard.h"
 #include "dsp/guarded_alloc.h"
+#include "dsp/pages_ahead.h"
 #include "dsp/parallel_for.h"
 #include "dsp/vector_unit.h"
 #include "dsp/worker_count.h"
@@ -297,6 +298,18 @@ Result BlocksToOutput(const BlockSource& source, std::uint32_t rate, unsigned cl
     if (stop.Load() == 0) beforeConversion();
     return kFailures.Note(out ? kErrBlockMemory : kErrOutput);
   }
+
+  // The record's pages made resident beside the workers, each worker's slice of blocks from its
+  // front on.
+  const SlicePlan plan = PlanSlices(blocks, workers);
+  std::array<ByteRange, kMaxWorkerSlots> slices{};
+  for (unsigned i = 0; i < plan.count; ++i) {
+    const std::uint64_t first = plan.slices[i].first * source.blockFrames;
+    const std::uint64_t end =
+        std::min(source.frames, (plan.slices[i].first + plan.slices[i].count) * source.blockFrames);
+    slices[i] = {out->Data() + first * out->BytesPerFrame(), (end - first) * out->BytesPerFrame()};
+  }
+  const PagesAhead pagesAhead(std::span<const ByteRange>(slices.data(), plan.count), workers);
 
   // Block b, read in place or made into the worker's scratch and scaled there by each gain in
   // turn, converted into the output record; answers the block's peak before scaling.

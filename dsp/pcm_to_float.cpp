@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "dsp/guarded_alloc.h"
+#include "dsp/pages_ahead.h"
 #include "dsp/parallel_for.h"
 #include "dsp/vector_unit.h"
 #include "platform/failure.h"
@@ -244,6 +245,8 @@ Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
                          const platform::StopWord& stop) {
   const std::uint64_t inputStart = InputStart(layout);
   auto* out = reinterpret_cast<double*>(block + kOutputStart);
+  const ByteRange output{block + kOutputStart, layout.frameCount * kAudioFrameBytes};
+  const PagesAhead pagesAhead({&output, 1}, WorkerCount(), PagesOrder::kFromTheEnd);
   return InLevelsFromTheEnd(layout.frameCount, layout.BytesPerFrame(), kBytesReadPastTheEnd,
                             kAudioFrameBytes, kOutputStart - inputStart,
                             [&](std::uint64_t first, std::uint64_t end) {

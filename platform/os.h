@@ -34,6 +34,14 @@ unsigned ProcessorCount();
 // Only a hint: nothing changes where the system has no large pages. Any thread.
 void AdviseLargePages(void* block, std::uint64_t bytes) noexcept;
 
+// Makes the pages of [block, block + bytes) resident and writable before their first write where
+// the system can (Linux 5.14 on), so that the write finds them in place; their bytes do not
+// change. Only a hint: nothing happens where the system cannot, or where the range is not mapped.
+// Any thread, beside threads writing the same range.
+void PopulateForWriting(void* block, std::uint64_t bytes) noexcept;
+// False where PopulateForWriting never does anything (Windows, older systems). Any thread.
+[[nodiscard]] bool CanPopulateForWriting() noexcept;
+
 // A block of `bytes` from the C heap, aligned to `alignment` (a power of two; 0: the heap's own
 // alignment), to be given back with FreeBlock only. Failure answer: nullptr. Any thread.
 [[nodiscard]] void* AllocateBlock(std::size_t bytes, std::size_t alignment = 0) noexcept;

@@ -137,6 +137,28 @@ void AdviseLargePages(void* block, std::uint64_t bytes) noexcept {
 #endif
 }
 
+void PopulateForWriting(void* block, std::uint64_t bytes) noexcept {
+#ifdef MADV_POPULATE_WRITE
+  if (bytes == 0) return;
+  static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = start - start % page;  // the block's first page holds its start
+  ::madvise(reinterpret_cast<void*>(first), static_cast<std::size_t>(start + bytes - first),
+            MADV_POPULATE_WRITE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
+bool CanPopulateForWriting() noexcept {
+#ifdef MADV_POPULATE_WRITE
+  return true;
+#else
+  return false;
+#endif
+}
+
 std::u16string ExecutablePath() {
   char buffer[4096];
   const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -89,6 +89,10 @@ bool CanMovePages() noexcept { return false; }
 
 void AdviseLargePages(void*, std::uint64_t) noexcept {}
 
+void PopulateForWriting(void*, std::uint64_t) noexcept {}
+
+bool CanPopulateForWriting() noexcept { return false; }
+
 std::u16string ExecutablePath() {
   std::wstring buffer(kLongestPath, L'\0');
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), kLongestPath);

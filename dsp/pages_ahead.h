@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "dsp/worker_count.h"
+#include "platform/os.h"
+#include "platform/shared_word.h"
+
+namespace lumaro::dsp {
+
+// Bytes of a block that one worker writes in order.
+struct ByteRange {
+  unsigned char* first = nullptr;
+  std::uint64_t bytes = 0;
+};
+
+// Where the writes of a range start: at its front, or at its end (levels from the end).
+enum class PagesOrder { kFromTheFront, kFromTheEnd };
+
+// While it lives, a thread of its own makes the pages of a new block's ranges resident
+// (PopulateForWriting) ahead of the workers that write each range in `order`: chunk c of every
+// range before chunk c + 1 of any. The system then clears those pages on the processor a
+// stage leaves free, beside the workers rather than inside their writes; the bytes never change.
+// It starts only for ranges of kLeastBytes or more in all, where a processor is left beside
+// `workers`, where the system can populate pages, and where its thread can start (else the writes fault the pages in themselves), stops
+// at its next chunk when it ends, and is joined then. Owned by the thread that made it; the ranges
+// must outlive it.
+class PagesAhead {
+ public:
+  PagesAhead(std::span<const ByteRange> ranges, unsigned workers,
+             PagesOrder order = PagesOrder::kFromTheFront,
+             platform::ThreadStarter& threads = platform::SystemThreads());
+  ~PagesAhead();
+  PagesAhead(const PagesAhead&) = delete;
+  PagesAhead& operator=(const PagesAhead&) = delete;
+
+  // Bytes made resident per call, between two looks at the end.
+  static constexpr std::uint64_t kChunkBytes = std::uint64_t{8} << 20;
+  // Ranges smaller in all are left to the writes: their faults cost less than a thread's start.
+  static constexpr std::uint64_t kLeastBytes = 2 * kChunkBytes;
+
+ private:
+  void Populate() const;
+
+  std::array<ByteRange, kMaxWorkerSlots> ranges_{};
+  std::size_t count_ = 0;
+  PagesOrder order_;
+  platform::StopWord ending_;
+  std::unique_ptr<platform::Thread> thread_;
+};
+
+}  // namespace lumaro::dsp
