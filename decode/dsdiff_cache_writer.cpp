@@ -24,8 +24,8 @@ constexpr platform::FailureNames kFailures{
     {"DSDIFF cache record refused", "DSDIFF cache write stopped",
      "DSDIFF cache header write failed", "DSDIFF cache data write failed"}};
 
-// The writer's record: nothing but the 1 MiB piece area that follows it.
-struct DsdiffWriterContext {};
+// The writer's record: nothing but the 1 MiB piece area that follows it, kept aligned.
+struct alignas(16) DsdiffWriterContext {};
 
 }  // namespace
 

@@ -183,7 +183,7 @@ Result ReadOpenFile(DsdiffContext& c) {
   if (const Result header = ReadHeader(c); header != kOk) return header;
   // Step 4.
   if (!FileHolds(*c.file, c.length * c.channels)) return kErrShortData;
-  if (dsp::NewDsdBuffer(c.buffer, c.sampleRate, c.length) != kOk) return kErrBuffer;
+  if (dsp::NewDsdBufferToOverwrite(c.buffer, c.sampleRate, c.length) != kOk) return kErrBuffer;
   const Result read = ReadSoundData(c);
   if (read != kOk) c.buffer.reset();
   return read;

@@ -86,14 +86,14 @@ Result ReadBlocks(DsfContext& c) {
     const std::uint64_t count = std::min(groupsPerRead, groups - group);
     const std::uint64_t bytes = count * groupBytes;
     if (ReadFully(*c.file, area, bytes) != bytes) return kErrShortData;
-    // Eight bits a sample store the earliest sample in bit 7; one bit a sample, in bit 0, as the
-    // record does.
-    if (c.bitsPerSample != 1) dsp::ReverseBitsOf(area, area, bytes);
     for (std::uint64_t g = 0; g < count; ++g, ++group) {
       const unsigned char* left = area + g * groupBytes;
       const unsigned char* right = c.channels >= 2 ? left + kBlockBytes : left;
       const std::uint64_t n = std::min<std::uint64_t>(kBlockBytes, b.length - group * kBlockBytes);
       platform::InterleaveChannels<1>(left, right, n, out);
+      // Eight bits a sample store the earliest sample in bit 7; one bit a sample, in bit 0, as
+      // the record does.
+      if (c.bitsPerSample != 1) dsp::ReverseBitsOf(out, out, 2 * n);
       out += 2 * n;
     }
   }
@@ -107,7 +107,7 @@ Result ReadOpenFile(DsfContext& c) {
   // Step 5 reads whole blocks of every channel.
   const std::uint64_t blocks = length / kBlockBytes + (length % kBlockBytes != 0 ? 1 : 0);
   if (!FileHolds(*c.file, blocks * c.channels * kBlockBytes)) return kErrShortData;
-  if (dsp::NewDsdBuffer(c.buffer, c.samplingFrequency, length) != kOk) return kErrBuffer;
+  if (dsp::NewDsdBufferToOverwrite(c.buffer, c.samplingFrequency, length) != kOk) return kErrBuffer;
   const Result read = ReadBlocks(c);
   if (read != kOk) c.buffer.reset();
   return read;

@@ -21,7 +21,7 @@ inline constexpr std::array<std::uint8_t, 256> kBitReversed = [] {
 
 // Bytes [0, n) of `in` with their bits reversed into `out`, which is `in` or does not overlap it:
 // the bytes of kBitReversed, made eight at a time by swapping neighbouring bits, then bit pairs,
-// then nibbles, a loop the compiler turns into vector code on every build.
+// then nibbles, a loop an optimised build turns into vector code on every instruction set.
 inline void ReverseBitsOf(const std::uint8_t* in, std::uint8_t* out, std::size_t n) noexcept {
   constexpr std::uint64_t kBits = 0x5555555555555555U;
   constexpr std::uint64_t kPairs = 0x3333333333333333U;

@@ -40,4 +40,10 @@ bool IsDsdRate(std::uint32_t rate) noexcept;
 [[nodiscard]] Result NewDsdBuffer(DsdBufferPtr& out, std::uint32_t dsdRate,
                                   std::uint64_t length) noexcept;
 
+// As NewDsdBuffer, for a caller that writes every data byte itself (or drops the record): only
+// the lead-ins hold kDsdSilence, so the data's memory is first touched by the caller's writes.
+// Once the caller has written them the buffer equals NewDsdBuffer's, byte for byte.
+[[nodiscard]] Result NewDsdBufferToOverwrite(DsdBufferPtr& out, std::uint32_t dsdRate,
+                                             std::uint64_t length) noexcept;
+
 }  // namespace lumaro::dsp

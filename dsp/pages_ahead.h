@@ -22,12 +22,13 @@ enum class PagesOrder { kFromTheFront, kFromTheEnd };
 
 // While it lives, a thread of its own makes the pages of a new block's ranges resident
 // (PopulateForWriting) ahead of the workers that write each range in `order`: chunk c of every
-// range before chunk c + 1 of any. The system then clears those pages on the processor a
-// stage leaves free, beside the workers rather than inside their writes; the bytes never change.
-// It starts only for ranges of kLeastBytes or more in all, where a processor is left beside
-// `workers`, where the system can populate pages, and where its thread can start (else the writes fault the pages in themselves), stops
-// at its next chunk when it ends, and is joined then. Owned by the thread that made it; the ranges
-// must outlive it.
+// range before chunk c + 1 of any. The system then clears those pages on the processor a stage
+// leaves free, beside the workers rather than inside their writes; no byte changes. It starts only
+// for ranges of kLeastBytes or more in all, where a processor is left beside `workers`, where the
+// system can populate pages and where its thread can start; otherwise the writes fault the pages
+// in themselves. When it ends it stops at its next chunk and is joined. Owned by the thread that
+// made it; the ranges are copied, but their memory must stay mapped where it is (not freed,
+// grown, moved or shrunk) until it ends.
 class PagesAhead {
  public:
   PagesAhead(std::span<const ByteRange> ranges, unsigned workers,

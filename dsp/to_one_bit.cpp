@@ -338,7 +338,7 @@ Result ModulateInterpolation(const AudioBuffer& in, const InterpolationPlan& pla
 Result NewOneBitRecord(const OneBitPlan& plan, std::uint64_t frames, DsdBufferPtr& dsd) {
   const Size128 length = static_cast<Size128>(frames) * (plan.bitsPerFrame / 8);
   if (length > kMaxBlock63) return kFailures.Note(kErrTooLong);
-  if (NewDsdBuffer(dsd, plan.dsdRate, static_cast<std::uint64_t>(length)) != kOk)
+  if (NewDsdBufferToOverwrite(dsd, plan.dsdRate, static_cast<std::uint64_t>(length)) != kOk)
     return kFailures.Note(kErrOutput);
   return kOk;
 }

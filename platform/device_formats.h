@@ -36,7 +36,8 @@ constexpr std::uint64_t LeadInHalves(std::uint64_t leadInUnits, std::uint64_t un
 }
 
 // Interleaves `bytes` of each of two channels by samples of `SampleBytes` into `out` (2 × bytes):
-// how a driver's two half-buffers become the frames of a file or a device.
+// how a driver's two half-buffers become the frames of a file or a device, and a DSF file's
+// channel blocks the byte pairs of a 1-bit record.
 template <std::size_t SampleBytes>
 void InterleaveChannels(const std::uint8_t* left, const std::uint8_t* right, std::size_t bytes,
                         std::uint8_t* out) {

@@ -39,7 +39,8 @@ void AdviseLargePages(void* block, std::uint64_t bytes) noexcept;
 // change. Only a hint: nothing happens where the system cannot, or where the range is not mapped.
 // Any thread, beside threads writing the same range.
 void PopulateForWriting(void* block, std::uint64_t bytes) noexcept;
-// False where PopulateForWriting never does anything (Windows, older systems). Any thread.
+// False where PopulateForWriting never does anything (Windows, or a system older than Linux 5.14,
+// asked once). Any thread.
 [[nodiscard]] bool CanPopulateForWriting() noexcept;
 
 // A block of `bytes` from the C heap, aligned to `alignment` (a power of two; 0: the heap's own

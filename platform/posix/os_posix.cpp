@@ -153,7 +153,16 @@ void PopulateForWriting(void* block, std::uint64_t bytes) noexcept {
 
 bool CanPopulateForWriting() noexcept {
 #ifdef MADV_POPULATE_WRITE
-  return true;
+  // A system that does not know the advice refuses it on any page.
+  static const bool known = [] {
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    void* probe = ::mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (probe == MAP_FAILED) return false;
+    const bool answered = ::madvise(probe, page, MADV_POPULATE_WRITE) == 0;
+    ::munmap(probe, page);
+    return answered;
+  }();
+  return known;
 #else
   return false;
 #endif

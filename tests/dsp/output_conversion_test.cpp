@@ -252,8 +252,8 @@ TEST(ReverseDsdBitsTest, ReversesEveryByteAtEveryLengthAndAlignment) {
     for (std::size_t offset = 0; offset < 8; ++offset) {
       for (const std::size_t n : {0, 1, 7, 8, 9, 15, 16, 17, 256}) {
         std::vector<std::uint8_t> out = in;
-        ReverseBitsOf(in.data() + offset, (inPlace ? out.data() : out.data() + 3) + offset, n);
         const std::size_t at = inPlace ? offset : offset + 3;
+        ReverseBitsOf((inPlace ? out.data() : in.data()) + offset, out.data() + at, n);
         for (std::size_t i = 0; i < out.size(); ++i) {
           const bool written = i >= at && i < at + n;
           ASSERT_EQ(out[i], written ? reversed(in[i - at + offset]) : in[i])

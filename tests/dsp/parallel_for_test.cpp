@@ -3,14 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <thread>
 #include <vector>
 
-#include "dsp/guarded_alloc.h"
-#include "dsp/pages_ahead.h"
-#include "dsp/record_ptr.h"
 #include "tests/support/audio_slot.h"
 
 namespace lumaro::dsp {
@@ -114,53 +109,6 @@ TEST(ParallelForTest, AStopRequestFailsThePassAndZeroFramesAreRefused) {
   EXPECT_TRUE(ran);  // workers start; they poll the request themselves
   platform::StopWord go;
   EXPECT_NE(ParallelFor(0, go, [](unsigned, Slice) {}), kOk);
-}
-
-// The pages of a block's ranges are made resident beside writers filling each range from its
-// front on; afterwards the block holds the bytes written before and during it and nothing else.
-// The thread starts only where a processor is left beside the workers (and the system can
-// populate pages); a refused start leaves the writes to fault their pages in themselves.
-TEST(PagesAheadTest, NeverChangesABlocksBytesAndStartsOnlyBesideTheWorkers) {
-  constexpr std::uint64_t kRangeBytes = 2 * PagesAhead::kChunkBytes + 12345;
-  constexpr unsigned kRanges = 3;
-  const auto byteAt = [](std::uint64_t i) { return static_cast<unsigned char>(i * 131 + 7); };
-  const unsigned processors = platform::ProcessorCount();
-  const int spare = processors > 1 && platform::CanPopulateForWriting() ? 1 : 0;
-  struct Case {
-    unsigned workers;
-    int failAt;
-    int starts;  // asked of the starter
-  } cases[] = {{processors - 1, -1, spare}, {processors, -1, 0}, {1, 0, spare}};
-  for (const auto& [c, order] : {std::pair{cases[0], PagesOrder::kFromTheFront},
-                                 {cases[0], PagesOrder::kFromTheEnd},
-                                 {cases[1], PagesOrder::kFromTheFront},
-                                 {cases[2], PagesOrder::kFromTheEnd}}) {
-    const RecordPtr<unsigned char> block(
-        static_cast<unsigned char*>(GuardedAlloc(kRanges * kRangeBytes)));
-    ASSERT_NE(block, nullptr);
-    std::fill_n(block.get(), kRangeBytes / 2, 0x5A);  // written before: must stay
-    std::array<ByteRange, kRanges> ranges{};
-    for (unsigned r = 0; r < kRanges; ++r) ranges[r] = {block.get() + r * kRangeBytes, kRangeBytes};
-    FailingStarter starter(c.failAt);
-    {
-      const PagesAhead ahead(ranges, std::max(c.workers, 1U), order, starter);
-      std::vector<std::thread> writers;
-      for (unsigned r = 1; r < kRanges; ++r) {
-        writers.emplace_back([&, r] {
-          for (std::uint64_t i = 0; i < kRangeBytes; ++i) ranges[r].first[i] = byteAt(i + r);
-        });
-      }
-      for (std::thread& writer : writers) writer.join();
-    }
-    EXPECT_EQ(starter.starts, c.starts) << c.workers;
-    EXPECT_EQ(std::count(block.get(), block.get() + kRangeBytes / 2, 0x5A),
-              static_cast<std::ptrdiff_t>(kRangeBytes / 2));
-    std::uint64_t wrong = 0;
-    for (unsigned r = 1; r < kRanges; ++r) {
-      for (std::uint64_t i = 0; i < kRangeBytes; ++i) wrong += ranges[r].first[i] != byteAt(i + r);
-    }
-    EXPECT_EQ(wrong, 0U) << c.workers;
-  }
 }
 
 }  // namespace
