@@ -158,8 +158,7 @@ Result ReadSoundData(DsdiffContext& c) {
   const std::uint64_t second = c.channels >= 2 ? 1 : 0;
   unsigned char* area = ScratchOf(c);
   unsigned char* out = c.buffer->Data();
-  const dsp::ByteRange record{out, 2 * c.length};
-  const dsp::PagesAhead pagesAhead({&record, 1}, 1);
+  const dsp::PagesAhead pagesAhead(dsp::ByteRange{out, 2 * c.length}, 1);
   for (std::uint64_t left = frameBytes * c.length; left > 0;) {
     if (c.stop->Load() != 0) return kErrStopped;
     const std::uint64_t piece = std::min(left, blockBytes);

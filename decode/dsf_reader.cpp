@@ -78,8 +78,7 @@ Result ReadBlocks(DsfContext& c) {
   const std::uint64_t groups = (b.length + kBlockBytes - 1) / kBlockBytes;
   unsigned char* area = ScratchOf(c);
   unsigned char* out = b.Data();
-  const dsp::ByteRange record{out, 2 * b.length};
-  const dsp::PagesAhead pagesAhead({&record, 1}, 1);
+  const dsp::PagesAhead pagesAhead(dsp::ByteRange{out, 2 * b.length}, 1);
   std::uint64_t group = 0;
   while (group < groups) {
     if (c.stop->Load() != 0) return kErrStopped;

@@ -127,8 +127,7 @@ Result ReadSamples(WavContext& c) {
   const std::uint64_t containers = b.frameCount * c.channels;
   const std::uint64_t blockBytes = kReadBlockBytes / containerBytes * containerBytes;
   unsigned char* out = b.Data();
-  const dsp::ByteRange record{out, containers * validBytes};
-  const dsp::PagesAhead pagesAhead({&record, 1}, 1);
+  const dsp::PagesAhead pagesAhead(dsp::ByteRange{out, containers * validBytes}, 1);
   if (validBytes == containerBytes) {
     for (std::uint64_t left = containers * containerBytes; left > 0;) {
       if (c.stop->Load() != 0) return kErrStopped;

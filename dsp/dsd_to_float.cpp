@@ -225,8 +225,9 @@ std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platfo
   (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged
   job.dsd.reset(static_cast<DsdBuffer*>(grown));
   auto* out = reinterpret_cast<double*>(static_cast<unsigned char*>(grown) + outputStart);
-  const ByteRange output{reinterpret_cast<unsigned char*>(out), job.frames * kAudioFrameBytes};
-  const PagesAhead pagesAhead({&output, 1}, WorkerCount(), PagesOrder::kFromTheEnd);
+  const PagesAhead pagesAhead(
+      ByteRange{reinterpret_cast<unsigned char*>(out), job.frames * kAudioFrameBytes},
+      WorkerCount(), PagesOrder::kFromTheEnd);
   if (const Result filtered = InLevelsFromTheEnd(
           job.frames, 2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
           outputStart - inputStart,

@@ -34,6 +34,10 @@ class PagesAhead {
   PagesAhead(std::span<const ByteRange> ranges, unsigned workers,
              PagesOrder order = PagesOrder::kFromTheFront,
              platform::ThreadStarter& threads = platform::SystemThreads());
+  // The same for one range.
+  PagesAhead(ByteRange range, unsigned workers, PagesOrder order = PagesOrder::kFromTheFront,
+             platform::ThreadStarter& threads = platform::SystemThreads())
+      : PagesAhead({&range, 1}, workers, order, threads) {}
   ~PagesAhead();
   PagesAhead(const PagesAhead&) = delete;
   PagesAhead& operator=(const PagesAhead&) = delete;

@@ -245,8 +245,8 @@ Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
                          const platform::StopWord& stop) {
   const std::uint64_t inputStart = InputStart(layout);
   auto* out = reinterpret_cast<double*>(block + kOutputStart);
-  const ByteRange output{block + kOutputStart, layout.frameCount * kAudioFrameBytes};
-  const PagesAhead pagesAhead({&output, 1}, WorkerCount(), PagesOrder::kFromTheEnd);
+  const PagesAhead pagesAhead(ByteRange{block + kOutputStart, layout.frameCount * kAudioFrameBytes},
+                              WorkerCount(), PagesOrder::kFromTheEnd);
   return InLevelsFromTheEnd(layout.frameCount, layout.BytesPerFrame(), kBytesReadPastTheEnd,
                             kAudioFrameBytes, kOutputStart - inputStart,
                             [&](std::uint64_t first, std::uint64_t end) {

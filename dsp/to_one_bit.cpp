@@ -351,8 +351,7 @@ Result ModulateFromBelow(BufferSlot& slot, const OneBitPlan& plan, const platfor
   if (PlanInterpolation(*in, plan.pcmRate, rise) != kOk) return kFailures.Note(kErrRateChange);
   DsdBufferPtr dsd;
   if (const Result made = NewOneBitRecord(plan, rise.frames, dsd); made != kOk) return made;
-  const ByteRange record{dsd->Data(), 2 * dsd->length};
-  const PagesAhead pagesAhead({&record, 1}, WorkerCount());
+  const PagesAhead pagesAhead(ByteRange{dsd->Data(), 2 * dsd->length}, WorkerCount());
   MirrorLeadIn(*in);
   const Result result = plan.bitsPerFrame == 8 ? ModulateInterpolation<8>(*in, rise, *dsd, stop)
                                                : ModulateInterpolation<16>(*in, rise, *dsd, stop);
@@ -401,8 +400,7 @@ Result ToOneBit(BufferSlot& slot, std::uint32_t dsdRate, const platform::StopWor
   if (pcm->leadIn < kInterpolateLeadIn) return kFailures.Note(kErrLeadIn);
   DsdBufferPtr dsd;
   if (const Result made = NewOneBitRecord(*plan, pcm->frameCount, dsd); made != kOk) return made;
-  const ByteRange record{dsd->Data(), 2 * dsd->length};
-  const PagesAhead pagesAhead({&record, 1}, WorkerCount());
+  const PagesAhead pagesAhead(ByteRange{dsd->Data(), 2 * dsd->length}, WorkerCount());
 
   MirrorLeadIn(*pcm);
   const Result result = plan->bitsPerFrame == 8 ? ModulateTrack<8>(*pcm, *dsd, stop)

@@ -105,7 +105,7 @@ TEST(PagesAheadTest, MakesResidentTheRangesPagesAndNoOthers) {
     const std::uint64_t firstPage = first / page;
     const std::uint64_t endPage = (first + bytes + page - 1) / page;
     {
-      const PagesAhead ahead({&range, 1}, 1, order);
+      const PagesAhead ahead(range, 1, order);
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
       for (;;) {
         const std::vector<unsigned char> in = resident(block);
