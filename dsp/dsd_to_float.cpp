@@ -225,12 +225,9 @@ std::optional<Result> FilterInGrownBlock(DsdJob& job, Peaks& peaks, const platfo
   (void)job.dsd.release();  // the block now lies at `grown`, its DsdBuffer header unchanged
   job.dsd.reset(static_cast<DsdBuffer*>(grown));
   auto* out = reinterpret_cast<double*>(static_cast<unsigned char*>(grown) + outputStart);
-  const PagesAhead pagesAhead(
-      ByteRange{reinterpret_cast<unsigned char*>(out), job.frames * kAudioFrameBytes},
-      WorkerCount(), PagesOrder::kFromTheEnd);
-  if (const Result filtered = InLevelsFromTheEnd(
-          job.frames, 2 * job.decimation, kBytesReadPastTheEnd, kAudioFrameBytes,
-          outputStart - inputStart,
+  if (const Result filtered = InLevelsFromTheEndPagesAhead(
+          static_cast<unsigned char*>(grown) + outputStart, job.frames, 2 * job.decimation,
+          kBytesReadPastTheEnd, kAudioFrameBytes, outputStart - inputStart,
           [&](std::uint64_t first, std::uint64_t end) {
             return FilterInParallel(job, out, first, end, LevelWorkers(end - first), peaks, stop);
           });

@@ -155,10 +155,8 @@ std::optional<Result> PackInGrownBlock(DsdBufferPtr& dsd, unsigned containerBits
   (void)dsd.release();  // the block now lies at `grown`
   RecordPtr<unsigned char> block(static_cast<unsigned char*>(grown));
   const std::uint64_t gap = outputStart - inputStart;
-  const PagesAhead pagesAhead(ByteRange{block.get() + outputStart, frames * frameBytes},
-                              WorkerCount(), PagesOrder::kFromTheEnd);
-  if (const Result packed = InLevelsFromTheEnd(
-          frames, kBytesPerDsdFrame, 0, frameBytes, gap,
+  if (const Result packed = InLevelsFromTheEndPagesAhead(
+          block.get() + outputStart, frames, kBytesPerDsdFrame, 0, frameBytes, gap,
           [&](std::uint64_t first, std::uint64_t end) {
             return PackInParallel(containerBits, block.get() + inputStart,
                                   block.get() + outputStart, first, end, LevelWorkers(end - first));

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "dsp/guarded_alloc.h"
 #include "dsp/worker_count.h"
 #include "platform/os.h"
 #include "platform/shared_word.h"
@@ -56,5 +57,17 @@ class PagesAhead {
   platform::StopWord ending_;
   std::unique_ptr<platform::Thread> thread_;
 };
+
+// InLevelsFromTheEnd for a conversion into a grown block whose output, `frames` × outFrameBytes
+// from `output` on, is written from the end back: its pages are made resident ahead of the
+// levels, from the end back, by a PagesAhead beside the stage's workers.
+template <class Level>
+Result InLevelsFromTheEndPagesAhead(unsigned char* output, std::uint64_t frames,
+                                    std::uint64_t inFrameBytes, std::uint64_t readsPast,
+                                    std::uint64_t outFrameBytes, std::uint64_t gap, Level level) {
+  const PagesAhead pagesAhead(ByteRange{output, frames * outFrameBytes}, WorkerCount(),
+                              PagesOrder::kFromTheEnd);
+  return InLevelsFromTheEnd(frames, inFrameBytes, readsPast, outFrameBytes, gap, level);
+}
 
 }  // namespace lumaro::dsp

@@ -245,14 +245,12 @@ Result ConvertInOwnBlock(const PcmBuffer& layout, unsigned char* block,
                          const platform::StopWord& stop) {
   const std::uint64_t inputStart = InputStart(layout);
   auto* out = reinterpret_cast<double*>(block + kOutputStart);
-  const PagesAhead pagesAhead(ByteRange{block + kOutputStart, layout.frameCount * kAudioFrameBytes},
-                              WorkerCount(), PagesOrder::kFromTheEnd);
-  return InLevelsFromTheEnd(layout.frameCount, layout.BytesPerFrame(), kBytesReadPastTheEnd,
-                            kAudioFrameBytes, kOutputStart - inputStart,
-                            [&](std::uint64_t first, std::uint64_t end) {
-                              return ConvertInParallel(layout, block + inputStart, out, first, end,
-                                                       LevelWorkers(end - first), stop);
-                            });
+  return InLevelsFromTheEndPagesAhead(
+      block + kOutputStart, layout.frameCount, layout.BytesPerFrame(), kBytesReadPastTheEnd,
+      kAudioFrameBytes, kOutputStart - inputStart, [&](std::uint64_t first, std::uint64_t end) {
+        return ConvertInParallel(layout, block + inputStart, out, first, end,
+                                 LevelWorkers(end - first), stop);
+      });
 }
 
 // PcmToFloat in the PcmBuffer's own block, made long enough for the AudioBuffer without a copy

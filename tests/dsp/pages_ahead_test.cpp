@@ -10,6 +10,7 @@
 
 #include "dsp/guarded_alloc.h"
 #include "dsp/record_ptr.h"
+#include "tests/support/audio_slot.h"
 
 #ifndef _WIN32
 #include <sys/mman.h>
@@ -18,17 +19,6 @@
 
 namespace lumaro::dsp {
 namespace {
-
-// Starts threads like the system does, or refuses every start, and counts the starts asked.
-struct CountingStarter final : platform::ThreadStarter {
-  explicit CountingStarter(bool refuse) : refuse(refuse) {}
-  std::unique_ptr<platform::Thread> Start(std::function<void()> body) noexcept override {
-    ++starts;
-    return refuse ? nullptr : platform::SystemThreads().Start(std::move(body));
-  }
-  bool refuse;
-  int starts = 0;
-};
 
 // The pages of a block's ranges are made resident beside writers filling each range from its
 // front on; afterwards the block holds the bytes written before and during it and nothing else.
@@ -42,9 +32,9 @@ TEST(PagesAheadTest, NeverChangesABlocksBytesAndStartsOnlyBesideTheWorkers) {
   const int spare = processors > 1 && platform::CanPopulateForWriting() ? 1 : 0;
   struct Case {
     unsigned workers;
-    int refused;
+    int failAt;  // the start refused (-1: none)
     int starts;  // asked of the starter
-  } cases[] = {{processors - 1, 0, spare}, {processors, 0, 0}, {1, 1, spare}};
+  } cases[] = {{processors - 1, -1, spare}, {processors, -1, 0}, {1, 0, spare}};
   for (const auto& [c, order] : {std::pair{cases[0], PagesOrder::kFromTheFront},
                                  {cases[0], PagesOrder::kFromTheEnd},
                                  {cases[1], PagesOrder::kFromTheFront},
@@ -55,7 +45,7 @@ TEST(PagesAheadTest, NeverChangesABlocksBytesAndStartsOnlyBesideTheWorkers) {
     std::fill_n(block.get(), kRangeBytes / 2, 0x5A);  // written before: must stay
     std::array<ByteRange, kRanges> ranges{};
     for (unsigned r = 0; r < kRanges; ++r) ranges[r] = {block.get() + r * kRangeBytes, kRangeBytes};
-    CountingStarter starter(c.refused != 0);
+    lumaro::testing::FailingStarter starter(c.failAt);
     {
       const PagesAhead ahead(ranges, std::max(c.workers, 1U), order, starter);
       std::vector<std::thread> writers;

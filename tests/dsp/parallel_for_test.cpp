@@ -58,16 +58,7 @@ TEST(PlanSlicesTest, Table) {
   EXPECT_EQ(PlanSlices(0, 4).count, 0U);
 }
 
-// Starts threads like the system does but refuses the start number `failAt` (0-based), and
-// records which workers were joined.
-struct FailingStarter final : platform::ThreadStarter {
-  explicit FailingStarter(int failAt) : failAt(failAt) {}
-  std::unique_ptr<platform::Thread> Start(std::function<void()> body) noexcept override {
-    if (starts++ == failAt) return nullptr;
-    return platform::SystemThreads().Start(std::move(body));
-  }
-  int failAt, starts = 0;
-};
+using lumaro::testing::FailingStarter;
 
 TEST(ParallelForTest, RunsEverySliceOnceAndCombinesInOrder) {
   lumaro::testing::ScopedWorkerCount workers(7);

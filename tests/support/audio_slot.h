@@ -11,6 +11,7 @@
 
 #include "dsp/buffer_slot.h"
 #include "dsp/worker_count.h"
+#include "platform/os.h"
 
 // Sample records for stage tests: slots holding an AudioBuffer, PcmBuffer or DsdBuffer made from
 // given samples or bytes, their contents read back, and signals to fill them with.
@@ -155,6 +156,17 @@ class ScopedWorkerCount {
   ~ScopedWorkerCount() { dsp::SetWorkerCountOverride(0); }
   ScopedWorkerCount(const ScopedWorkerCount&) = delete;
   ScopedWorkerCount& operator=(const ScopedWorkerCount&) = delete;
+};
+
+// Starts threads like the system does but refuses the start number `failAt` (0-based; -1: none),
+// and counts the starts asked.
+struct FailingStarter final : platform::ThreadStarter {
+  explicit FailingStarter(int failAt) : failAt(failAt) {}
+  std::unique_ptr<platform::Thread> Start(std::function<void()> body) noexcept override {
+    if (starts++ == failAt) return nullptr;
+    return platform::SystemThreads().Start(std::move(body));
+  }
+  int failAt, starts = 0;
 };
 
 }  // namespace lumaro::testing
